@@ -1,0 +1,47 @@
+#include "commands.h"
+
+#include <QHash>
+
+#include "connection.h"
+
+namespace qopc {
+
+namespace {
+
+using Command = int (*)(const QStringList&, Io);
+
+struct CommandInfo {
+  const char* name;
+  Command run;
+  const char* summary;
+};
+
+const CommandInfo kCommands[] = {
+    {"status", statusCommand, "connect, print the server's status, disconnect"},
+};
+
+void printUsage(QTextStream& s) {
+  s << "usage: qopc <command> [options]\n\ncommands:\n";
+  for (const auto& c : kCommands) s << "  " << QString(c.name).leftJustified(10) << c.summary << "\n";
+  s << "\ncommon options:\n"
+    << "  --server PROGID    a ProgID or a class id in braces (default: "
+    << QString(kDefaultServer) << ")\n"
+    << "  --computer NAME    the computer the server runs on (default: this one)\n"
+    << "run 'qopc <command> --help' for a command's own options.\n";
+}
+
+}  // namespace
+
+int run(const QStringList& args, Io io) {
+  if (args.isEmpty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    printUsage(args.isEmpty() ? io.err : io.out);
+    return args.isEmpty() ? kUsage : kOk;
+  }
+  for (const auto& c : kCommands)
+    if (args[0] == QLatin1String(c.name)) return c.run(args.mid(1), io);
+  io.err << "qopc: unknown command '" << args[0] << "'\n";
+  printUsage(io.err);
+  return kUsage;
+}
+
+}  // namespace qopc

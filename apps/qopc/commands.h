@@ -1,0 +1,24 @@
+// The sub-commands of qopc. Each one takes its arguments (after the command
+// name), writes to the given streams and returns the process exit status, so
+// tests run them in-process.
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace qopc {
+
+/// Exit statuses.
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
+
+struct Io {
+  QTextStream& out;
+  QTextStream& err;
+};
+
+/// Runs `qopc <args>`: args[0] is the command name.
+int run(const QStringList& args, Io io);
+
+int statusCommand(const QStringList& args, Io io);
+
+}  // namespace qopc

@@ -1,0 +1,48 @@
+#include "connection.h"
+
+#include "simulator/registration.h"
+
+namespace qopc {
+
+void addServerOptions(QCommandLineParser& parser) {
+  parser.addHelpOption();
+  parser.addOption({"server", "A ProgID or a class id in braces.", "PROGID", kDefaultServer});
+  parser.addOption({"computer", "The computer the server runs on.", "NAME"});
+}
+
+int parseArguments(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                   Io io) {
+  if (!parser.parse(QStringList{"qopc " + command} + args)) {
+    io.err << "qopc " << command << ": " << parser.errorText() << "\n";
+    return kUsage;
+  }
+  if (parser.isSet("help")) {
+    io.out << parser.helpText().replace(QStringLiteral("qopc ") + command + " [options]",
+                                        "qopc " + command + " [options]");
+    return kOk;
+  }
+  return -1;
+}
+
+std::unique_ptr<TqOPCServer> makeServer(const QCommandLineParser& parser) {
+  veze6::sim::registerSimulationServer();
+  auto server = std::make_unique<TqOPCServer>();
+  server->SetServer(parser.value("server"));
+  server->SetComputername(parser.value("computer"));
+  server->SetClientName(QStringLiteral("qopc"));
+  return server;
+}
+
+bool connectServer(TqOPCServer& server, Io io) {
+  try {
+    server.SetActive(true);
+  } catch (const Exception& e) {
+    io.err << "qopc: cannot connect to " << server.ServerName();
+    if (!server.ComputerName().trimmed().isEmpty()) io.err << " on " << server.ComputerName();
+    io.err << ": " << e.Message() << "\n";
+    return false;
+  }
+  return server.Active();
+}
+
+}  // namespace qopc

@@ -1,0 +1,6 @@
+// Unit qOPCGUI: item values written into Qt widget properties.
+#pragma once
+
+#include "guipropwrite.h"
+#include "guisetprocs.h"
+#include "tguiregcontrol.h"

@@ -1,0 +1,25 @@
+// Creation of OPC server objects on the local or a named computer, and the
+// process's security initialisation.
+#pragma once
+
+#include <QString>
+
+#include "opc/OPCDA.h"
+
+class CoOPCServer {
+ public:
+  /// Creates the server object of class clsid. A computer name that is empty
+  /// when trimmed creates it on this computer; any other name (passed
+  /// untrimmed) creates it there. The object is asked for IOPCServer.
+  /// Failures raise EOleSysError with the code and the system's text. The
+  /// result is the caller's reference; it is empty only when the server
+  /// reported success without handing out an object.
+  static ComPtr<IOPCServer> Create(const CLSID& clsid, const QString& computer);
+};
+
+/// Initialises the process's COM security once: no security descriptor,
+/// automatic authentication services, authentication level none,
+/// impersonation, no capabilities. Returns the result unchanged; a second
+/// call reports RPC_E_TOO_LATE. The library never calls it itself; an
+/// application calls it at start-up (_STR_NODCOM is the text for a failure).
+HRESULT qOPCInitSecurity();

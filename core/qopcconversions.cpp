@@ -1,0 +1,290 @@
+#include "qopcconversions.h"
+
+#include <QDateTime>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "exceptions.h"
+#include "opc/filetime.h"
+
+namespace {
+
+[[noreturn]] void cannotConvert(VARTYPE vt) {
+  throw EConvertError(
+      QStringLiteral("Cannot convert a variant of type 0x%1 to text").arg(vt, 4, 16, QChar(u'0')));
+}
+
+template <class T>
+T read(const void* p) {
+  T value;
+  std::memcpy(&value, p, sizeof(T));
+  return value;
+}
+
+template <class F>
+QString shortestText(F value) {
+  if (std::isnan(value)) return QStringLiteral("nan");
+  if (std::isinf(value)) return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+QString currencyText(LONGLONG scaled) {
+  const bool negative = scaled < 0;
+  // Unsigned magnitude, so that the most negative value is exact.
+  const auto magnitude = negative ? ULONGLONG(0) - ULONGLONG(scaled) : ULONGLONG(scaled);
+  QString text = QString::number(magnitude / 10000);
+  ULONGLONG fraction = magnitude % 10000;
+  if (fraction != 0) {
+    QString digits = QStringLiteral("%1").arg(fraction, 4, 10, QChar(u'0'));
+    while (digits.endsWith(u'0')) digits.chop(1);
+    text += u'.' + digits;
+  }
+  return negative ? u'-' + text : text;
+}
+
+QString dateText(DATE date) {
+  const QDateTime dt = DateTimeToQDateTime(date);
+  if (!dt.isValid()) throw EConvertError(QStringLiteral("Invalid date value %1").arg(date));
+  return dt.toString(dt.time().msec() != 0 ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                           : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+// The scalar types an array element may have for VarToAStr.
+bool isScalarElement(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_BOOL:
+    case VT_ERROR:
+    case VT_VARIANT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+SAFEARRAY* arrayOf(const VARIANT& v) {
+  if (v.vt & VT_BYREF) return v.byref ? *static_cast<SAFEARRAY* const*>(v.byref) : nullptr;
+  return v.parray;
+}
+
+// Element `index` of a one-dimensional array as a variant of its own.
+OleVariant arrayElement(SAFEARRAY* array, LONG index) {
+  VARTYPE elementType = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array, &elementType)) || !isScalarElement(elementType))
+    cannotConvert(VARTYPE(VT_ARRAY | elementType));
+  VARIANT element;
+  VariantInit(&element);
+  void* target =
+      elementType == VT_VARIANT ? static_cast<void*>(&element) : static_cast<void*>(&element.llVal);
+  const HRESULT hr = SafeArrayGetElement(array, &index, target);
+  if (FAILED(hr)) OleError(hr);
+  if (elementType != VT_VARIANT) element.vt = elementType;
+  return OleVariant::attach(element);
+}
+
+}  // namespace
+
+QString VarToStr(const VARIANT& value) {
+  VARTYPE vt = value.vt;
+  if (vt & VT_ARRAY) cannotConvert(vt);
+  const void* p = &value.llVal;
+  if (vt & VT_BYREF) {
+    p = value.byref;
+    vt = VARTYPE(vt & ~VT_BYREF);
+    if (!p) cannotConvert(value.vt);
+    if (vt == VT_VARIANT) return VarToStr(*static_cast<const VARIANT*>(p));
+  }
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return {};
+    case VT_I1:
+      return QString::number(read<std::int8_t>(p));
+    case VT_UI1:
+      return QString::number(read<BYTE>(p));
+    case VT_I2:
+      return QString::number(read<SHORT>(p));
+    case VT_UI2:
+      return QString::number(read<USHORT>(p));
+    case VT_I4:
+      return QString::number(read<LONG>(p));
+    case VT_UI4:
+      return QString::number(read<ULONG>(p));
+    case VT_INT:
+      return QString::number(read<INT>(p));
+    case VT_UINT:
+      return QString::number(read<UINT>(p));
+    case VT_I8:
+      return QString::number(read<LONGLONG>(p));
+    case VT_UI8:
+      return QString::number(read<ULONGLONG>(p));
+    case VT_R4:
+      return shortestText(read<FLOAT>(p));
+    case VT_R8:
+      return shortestText(read<DOUBLE>(p));
+    case VT_CY:
+      return currencyText(read<CY>(p).int64);
+    case VT_DATE:
+      return dateText(read<DATE>(p));
+    case VT_BSTR: {
+      const BSTR s = read<BSTR>(p);
+      return s ? QString::fromUtf16(s, qsizetype(SysStringLen(s))) : QString();
+    }
+    case VT_BOOL:
+      return read<VARIANT_BOOL>(p) ? QStringLiteral("True") : QStringLiteral("False");
+    case VT_ERROR:
+      return QString::number(read<SCODE>(p));
+    default:
+      cannotConvert(value.vt);
+  }
+}
+
+QString VarToStr(const OleVariant& value) { return VarToStr(value.get()); }
+
+QString VarToAStr(const OleVariant& value) {
+  try {
+    if (value.isEmpty()) return {};
+    if (!value.isArray()) return VarToStr(value);
+    SAFEARRAY* array = arrayOf(value.get());
+    LONG high = -1;
+    const HRESULT hr = SafeArrayGetUBound(array, 1, &high);
+    if (FAILED(hr)) OleError(hr);
+    QString text;
+    for (LONG i = 0; i <= high; ++i) {
+      // Elements are read with one index, which fails for more dimensions.
+      if (SafeArrayGetDim(array) != 1) OleError(DISP_E_BADINDEX);
+      text += VarToStr(arrayElement(array, i));
+      text += u';';
+    }
+    return text;
+  } catch (...) {
+    return {};
+  }
+}
+
+TDateTime FileTimeToDateTime(const FILETIME& fileTime) {
+  if (fileTime.dwLowDateTime == 0 || fileTime.dwHighDateTime == 0) return 0;
+  // Beyond this the system cannot express the stamp as a calendar time.
+  const std::uint64_t ticks = opc::fileTimeTicks(fileTime);
+  if (ticks >= 0x8000000000000000ULL) return 0;
+  try {
+    constexpr qint64 kUnixEpochMs = opc::kFileTimeUnixEpoch / 10000;
+    const qint64 msSinceEpoch =
+        qint64(ticks / 10000) - kUnixEpochMs;  // whole ms, as the system keeps
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toLocalTime();
+    if (!local.isValid() || local.date().year() > 9999) return 0;
+    return QDateTimeToDateTime(local);
+  } catch (...) {
+    return 0;
+  }
+}
+
+QString ServerStateToStr(int state) {
+  if (state < 1 || state > 5) return {};
+  return QString::fromLatin1(OPCStateStr[std::size_t(state)]);
+}
+
+opc::Bstr TextToWide(const QString& text) {
+  std::u16string wide(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const char16_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      ++i;  // a complete pair
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      wide[i] = u'\uFFFD';
+    }
+  }
+  return opc::Bstr(wide);
+}
+
+QString WideToText(LPCWSTR text) {
+  return text ? QString::fromUtf16(text, qsizetype(wideLength(text))) : QString();
+}
+
+QVariant VariantToQVariant(const VARIANT& value) {
+  VARTYPE vt = value.vt;
+  if (vt & VT_ARRAY) {
+    QVariantList list;
+    SAFEARRAY* array = arrayOf(value);
+    LONG low = 0, high = -1;
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &low)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &high)))
+      return {};
+    try {
+      for (LONG i = low; i <= high; ++i) list.append(VariantToQVariant(arrayElement(array, i)));
+    } catch (const Exception&) {
+      return {};
+    }
+    return list;
+  }
+  const void* p = &value.llVal;
+  if (vt & VT_BYREF) {
+    p = value.byref;
+    vt = VARTYPE(vt & ~VT_BYREF);
+    if (!p) return {};
+    if (vt == VT_VARIANT) return VariantToQVariant(*static_cast<const VARIANT*>(p));
+  }
+  switch (vt) {
+    case VT_NULL:
+      return QVariant(QMetaType::fromType<std::nullptr_t>());
+    case VT_I1:
+      return int(read<std::int8_t>(p));
+    case VT_UI1:
+      return uint(read<BYTE>(p));
+    case VT_I2:
+      return int(read<SHORT>(p));
+    case VT_UI2:
+      return uint(read<USHORT>(p));
+    case VT_I4:
+      return int(read<LONG>(p));
+    case VT_UI4:
+      return uint(read<ULONG>(p));
+    case VT_INT:
+      return int(read<INT>(p));
+    case VT_UINT:
+      return uint(read<UINT>(p));
+    case VT_I8:
+      return qlonglong(read<LONGLONG>(p));
+    case VT_UI8:
+      return qulonglong(read<ULONGLONG>(p));
+    case VT_R4:
+      return read<FLOAT>(p);
+    case VT_R8:
+      return read<DOUBLE>(p);
+    case VT_CY:
+      return double(read<CY>(p).int64) / 10000.0;
+    case VT_DATE:
+      return DateTimeToQDateTime(read<DATE>(p));
+    case VT_BSTR: {
+      const BSTR s = read<BSTR>(p);
+      return s ? QString::fromUtf16(s, qsizetype(SysStringLen(s))) : QString();
+    }
+    case VT_BOOL:
+      return read<VARIANT_BOOL>(p) != 0;
+    case VT_ERROR:
+      return int(read<SCODE>(p));
+    default:
+      return {};
+  }
+}
+
+QVariant VariantToQVariant(const OleVariant& value) { return VariantToQVariant(value.get()); }

@@ -1,0 +1,59 @@
+#include "tqopcgroups.h"
+
+#include "format.h"
+#include "qOPCErrors.h"
+#include "qopcstrings.h"
+#include "tqopcgroup.h"
+#include "tqopcserver.h"
+
+TqOPCGroups::TqOPCGroups(TqOPCServer* server) : TCollection(server), owner_(server) {
+  setObjectName(QStringLiteral("OPCGroups"));
+}
+
+// Groups die while this collection (and the server they refer to) still
+// stands.
+TqOPCGroups::~TqOPCGroups() { ClearInDestructor(); }
+
+TqOPCGroup* TqOPCGroups::Items(int index) const {
+  return static_cast<TqOPCGroup*>(TCollection::Items(index));
+}
+
+TqOPCGroup* TqOPCGroups::FindItemID(int id) const {
+  return static_cast<TqOPCGroup*>(TCollection::FindItemID(id));
+}
+
+std::unique_ptr<TCollectionItem> TqOPCGroups::CreateItem() {
+  return std::make_unique<TqOPCGroup>(this);
+}
+
+TqOPCGroup* TqOPCGroups::AddDefault() { return static_cast<TqOPCGroup*>(TCollection::Add()); }
+
+TqOPCGroup* TqOPCGroups::Add(const QString& name) {
+  if (Exists(name) >= 0 || name.trimmed().isEmpty())
+    throw EOPCException(Format(_STR_GROUPEXITS(), {name}));
+  TqOPCGroup* group = AddDefault();
+  group->SetName(name);
+  // Putting the new group on a connected server comes with the groups' server side.
+  return group;
+}
+
+int TqOPCGroups::Exists(const QString& name) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Items(i)->Name() == name) return i;
+  return -1;
+}
+
+TqOPCGroup* TqOPCGroups::GetOPCGroup(const QString& name) const {
+  const int index = Exists(name);
+  return index >= 0 ? Items(index) : nullptr;
+}
+
+void TqOPCGroups::Remove(const QString& name) {
+  const int index = Exists(name);
+  if (index < 0) throw EOPCException(_STR_GROUPNOTFOUND());
+  Delete(index);
+}
+
+void TqOPCGroups::RemoveAll() { Clear(); }
+
+void TqOPCGroups::Update(TCollectionItem* item) { TCollection::Update(item); }

@@ -1,0 +1,315 @@
+#include "tqopcserver.h"
+
+#include <mutex>
+#include <thread>
+
+#include "application.h"
+#include "coopcserver.h"
+#include "format.h"
+#include "opc/classregistry.h"
+#include "opc/taskmem.h"
+#include "qOPCErrors.h"
+#include "qopcconversions.h"
+#include "qopclogging.h"
+#include "qopcstrings.h"
+#include "qtapartment.h"
+#include "tqopcgroup.h"
+#include "tqopcitems.h"
+
+namespace {
+
+std::mutex g_sleepMutex;
+TqOPCServer::SleepFunction g_sleep;
+
+void connectDelaySleep(std::chrono::milliseconds delay) {
+  TqOPCServer::SleepFunction sleep;
+  {
+    std::lock_guard lock(g_sleepMutex);
+    sleep = g_sleep;
+  }
+  if (sleep)
+    sleep(delay);
+  else
+    std::this_thread::sleep_for(delay);
+}
+
+}  // namespace
+
+TqOPCServer::SleepFunction TqOPCServer::SetSleepFunction(SleepFunction sleep) {
+  std::lock_guard lock(g_sleepMutex);
+  std::swap(g_sleep, sleep);
+  return sleep;
+}
+
+TqOPCServer::TqOPCServer(QObject* owner) : TComponent(owner) {
+  installQtApartment();
+  groups_ = std::make_unique<TqOPCGroups>(this);
+  groupDefault_ = std::make_unique<TqDefaultGroup>(this);
+}
+
+TqOPCServer::~TqOPCServer() {
+  Destroying();
+  OnDisconnect = nullptr;  // no disconnect event while destroying
+  try {
+    SetActive(false);
+  } catch (const std::exception& e) {
+    // Nobody can catch it from a destructor; the application shows it.
+    Application().HandleException(nullptr, e);
+  }
+  groupDefault_.reset();
+  groups_.reset();
+}
+
+QString TqOPCServer::Version() const { return QStringLiteral("1.40"); }
+
+void TqOPCServer::SetComputername(const QString& value) {
+  if (value == computerName_) return;
+  if (!IsLoading()) SetActive(false);
+  computerName_ = value;
+}
+
+void TqOPCServer::SetServer(const QString& value) {
+  if (value == serverName_) return;
+  if (!IsLoading()) SetActive(false);
+  serverName_ = value;
+}
+
+void TqOPCServer::SetActive(bool value) {
+  if (IsLoading()) {
+    active_ = value;
+    return;
+  }
+  if (value == active_) return;
+  if (value)
+    connectSequence();
+  else
+    disconnectSequence();
+}
+
+void TqOPCServer::Loaded() {
+  TComponent::Loaded();
+  if (IsDesigning()) batchMode_ = false;
+  if (active_) {
+    active_ = false;
+    SetActive(true);
+  }
+}
+
+void TqOPCServer::Connect(const QString& serverName, const QString& computerName) {
+  SetActive(false);
+  SetServer(serverName);
+  SetComputername(computerName);
+  SetActive(true);
+}
+
+void TqOPCServer::Disconnect() { SetActive(false); }
+
+void TqOPCServer::connectSequence() {
+  // 1. Nothing of an earlier connection remains.
+  RemoveServerInterface();
+
+  // 2. The class id: a registered ProgID, else a class id in braces. A name
+  // with an embedded zero would be cut short by the lookups; it names nothing.
+  CLSID clsid{};
+  const opc::Bstr name = TextToWide(serverName_);
+  const bool resolved =
+      !serverName_.contains(QChar(u'\0')) && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
+                                              SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
+  if (!resolved) {
+    Fault(_STR_NOServer());
+    return;
+  }
+
+  // 3. Create the server object; creation errors reach the caller unchanged.
+  server_ = CoOPCServer::Create(clsid, computerName_);
+  qCDebug(lcOpc) << "created server" << serverName_ << "on" << computerName_;
+
+  // 4. Servers that must set up items get time to settle first.
+  if (ItemsExists() && connectDelay_ > 0)
+    connectDelaySleep(std::chrono::milliseconds(connectDelay_));
+
+  // 5.
+  if (!server_) {
+    Fault(Format(_STR_NOCONNECT(), {serverName_}));
+    return;
+  }
+
+  // 6.
+  active_ = true;
+  // 7.
+  bindBrowser();
+  // 8.
+  adviseShutdownCallback();
+  // 9.
+  GetCommonIF();
+  GetItemPropIF();
+  // 10. The client name as entered, unless blank; the server's answer does not matter.
+  if (common_ && !clientName_.trimmed().isEmpty())
+    common_->SetClientName(TextToWide(clientName_).get());
+  // 11.
+  createGroupsOnServer();
+  // 12.
+  if (OnConnect) OnConnect(this);
+  // 13.
+  active_ = true;
+}
+
+void TqOPCServer::disconnectSequence() {
+  active_ = false;
+  RemoveServerInterface();
+  if (OnDisconnect) OnDisconnect(this);
+  active_ = false;
+}
+
+// The address-space browser binds to this component here.
+void TqOPCServer::bindBrowser() {}
+
+// The browser lets go of this component here.
+void TqOPCServer::unbindBrowser() {}
+
+// The shutdown callback object is created and advised on the server here.
+void TqOPCServer::adviseShutdownCallback() {}
+
+// Every group without a server side is added to the server here, with its items.
+void TqOPCServer::createGroupsOnServer() {}
+
+// Every group is taken off the server here while the server is still held.
+void TqOPCServer::removeGroupsFromServer() {}
+
+void TqOPCServer::RemoveServerInterface() {
+  shutdownEvent_.reset();
+  common_.reset();
+  itemProperties_.reset();
+  removeGroupsFromServer();
+  unbindBrowser();
+  server_.reset();
+}
+
+bool TqOPCServer::CheckServer() {
+  if (server_) return true;
+  Fault(_STR_NOTACTIVE());
+  return false;
+}
+
+ComPtr<IOPCServer> TqOPCServer::GetOPCServer() {
+  CheckServer();
+  return server_;
+}
+
+ComPtr<IOPCCommon> TqOPCServer::GetCommonIF() {
+  if (CheckServer() && !common_) server_.as(common_);
+  return common_;
+}
+
+ComPtr<IOPCItemProperties> TqOPCServer::GetItemPropIF() {
+  if (CheckServer() && !itemProperties_) server_.as(itemProperties_);
+  return itemProperties_;
+}
+
+bool TqOPCServer::Version2() {
+  if (!server_) return false;
+  ComPtr<IConnectionPointContainer> container;
+  return SUCCEEDED(server_.as(container)) && container;
+}
+
+bool TqOPCServer::ItemsExists() const {
+  for (TCollectionItem* group : *groups_)
+    if (static_cast<TqOPCGroup*>(group)->OPCItems()->Count() > 0) return true;
+  return false;
+}
+
+int TqOPCServer::GetGroupCount() const { return groups_->Count(); }
+
+qint32 TqOPCServer::GetLocaleId() {
+  if (!common_) throw EOPCException(_STR_NOTACTIVE());
+  LCID lcid = 0;
+  OPCCheck(common_->GetLocaleID(&lcid));
+  return qint32(lcid);
+}
+
+void TqOPCServer::SetLocaleId(qint32 value) {
+  if (common_) common_->SetLocaleID(LCID(value));
+}
+
+void TqOPCServer::Fault(const QString& errorString) {
+  bool raiseException = true;
+  if (OnError) {
+    raiseException = true;
+    OnError(this, errorString, raiseException);
+  }
+  if (raiseException) throw EOPCException(errorString);
+}
+
+QString TqOPCServer::GetErrorString(HRESULT code) {
+  if (!CheckServer()) return {};
+  opc::TaskString text;
+  if (FAILED(server_->GetErrorString(code, 0, text.put()))) return {};
+  return WideToText(text.get());
+}
+
+// ---- server status ------------------------------------------------------------
+
+namespace {
+
+// Runs GetStatus and takes the block and its vendor text into guards, so
+// both are freed on every path, a failing server's leftovers included.
+struct StatusCall {
+  opc::TaskOut<OPCSERVERSTATUS> block;
+  opc::TaskString vendor;
+  HRESULT hr = E_FAIL;
+
+  explicit StatusCall(IOPCServer* server) {
+    hr = server->GetStatus(block.put());
+    if (block) *vendor.put() = std::exchange(block.get()->szVendorInfo, nullptr);
+  }
+};
+
+}  // namespace
+
+tServerStateRec TqOPCServer::GetState() {
+  tServerStateRec state;
+  if (!CheckServer()) return state;
+  StatusCall call(server_.get());
+  OPCCheck(call.hr);
+  if (!call.block) {
+    Fault(_STR_NOTACTIVE());
+    return state;
+  }
+  const OPCSERVERSTATUS& status = *call.block.get();
+  state.StartTime = FileTimeToDateTime(status.ftStartTime);
+  state.CurrentTime = FileTimeToDateTime(status.ftCurrentTime);
+  state.LastUpdateTime = FileTimeToDateTime(status.ftLastUpdateTime);
+  state.ServerState = qint32(status.dwServerState);
+  state.GroupCount = qint32(status.dwGroupCount);
+  state.BandWidth = qint32(status.dwBandWidth);
+  state.MajorVersion = status.wMajorVersion;
+  state.MinorVersion = status.wMinorVersion;
+  state.BuildNumber = status.wBuildNumber;
+  state.VendorInfo = WideToText(call.vendor.get());
+  return state;
+}
+
+OPCSERVERSTATUS TqOPCServer::GetStatus() {
+  OPCSERVERSTATUS result{};
+  if (!CheckServer()) return result;
+  StatusCall call(server_.get());
+  OPCCheck(call.hr);
+  if (!call.block) {
+    Fault(_STR_NOTACTIVE());
+    return result;
+  }
+  result = *call.block.get();
+  result.szVendorInfo = nullptr;  // freed with the block
+  return result;
+}
+
+TDateTime TqOPCServer::GetStartTime() { return GetState().StartTime; }
+TDateTime TqOPCServer::GetCurrentTime() { return GetState().CurrentTime; }
+TDateTime TqOPCServer::GetLastUpdateTime() { return GetState().LastUpdateTime; }
+qint32 TqOPCServer::GetServerState() { return GetState().ServerState; }
+qint32 TqOPCServer::GetMajorVersion() { return GetState().MajorVersion; }
+qint32 TqOPCServer::GetMinorVersion() { return GetState().MinorVersion; }
+QString TqOPCServer::GetVendorInfo() { return GetState().VendorInfo; }
+qint32 TqOPCServer::GetBandWidth() { return qint32(GetStatus().dwBandWidth); }
+qint32 TqOPCServer::GetBuildNumber() { return GetStatus().wBuildNumber; }
+QString TqOPCServer::GetServerStateStr() { return ServerStateToStr(GetServerState()); }

@@ -1,0 +1,194 @@
+// TqOPCServer: the non-visual component through which an application talks to
+// one OPC server. Setting Active connects (creating the server object, naming
+// the client, putting the groups on the server) or disconnects. Every failure
+// of the component itself goes through Fault, which lets OnError decide
+// whether an exception is raised. The component lives on the thread that
+// created it; it never reconnects by itself.
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "opc/OPCCOMN.h"
+#include "opc/OPCDA.h"
+#include "qopctypes.h"
+#include "tcomponent.h"
+#include "tevent.h"
+#include "tqdefaultgroup.h"
+#include "tqopcgroups.h"
+
+class TqOPCBrowser;
+class TqOPCItemList;
+
+/// Sender.
+using TOnOPCConnectEvent = TEvent<QObject*>;
+/// Sender, error text, raise flag (True on entry; set False to suppress).
+using TOnOPCErrorEvent = TEvent<QObject*, const QString&, bool&>;
+/// Sender, reason.
+using TOnOPCServerShutdownEvent = TEvent<QObject*, const QString&>;
+/// Sender, the items concerned (owned by the component, valid during the call).
+using TOnOPCDataChangeEvent = TEvent<QObject*, TqOPCItemList*>;
+
+class TqOPCServer : public TComponent {
+  Q_OBJECT
+  Q_PROPERTY(bool BatchMode READ BatchMode WRITE SetBatchMode)
+  Q_PROPERTY(QString ComputerName READ ComputerName WRITE SetComputername)
+  Q_PROPERTY(QString ServerName READ ServerName WRITE SetServer)
+  Q_PROPERTY(TqOPCGroups* OPCGroups READ OPCGroups CONSTANT)
+  Q_PROPERTY(TqDefaultGroup* OPCGroupDefault READ OPCGroupDefault CONSTANT)
+  Q_PROPERTY(bool Active READ Active WRITE SetActive)
+  Q_PROPERTY(QString ClientName READ ClientName WRITE SetClientName)
+  Q_PROPERTY(QString Version READ Version WRITE SetVersion)
+  Q_PROPERTY(int ConnectDelay READ ConnectDelay WRITE SetConnectDelay)
+
+ public:
+  /// Blocks the calling thread for the given time (the ConnectDelay wait).
+  using SleepFunction = std::function<void(std::chrono::milliseconds)>;
+
+  /// owner (may be null) becomes the QObject parent and destroys the
+  /// component. Installs the thread's apartment when there is none.
+  explicit TqOPCServer(QObject* owner = nullptr);
+  /// Disconnects without firing OnDisconnect, then frees the group defaults,
+  /// the browser and the groups.
+  ~TqOPCServer() override;
+
+  // ---- published properties ----
+  bool BatchMode() const { return batchMode_; }
+  void SetBatchMode(bool value) { batchMode_ = value; }
+  QString ComputerName() const { return computerName_; }
+  /// A different text (case-sensitive) disconnects first (unless loading) and
+  /// is then stored; the component stays disconnected. Empty or blank means
+  /// this computer.
+  void SetComputername(const QString& value);
+  QString ServerName() const { return serverName_; }
+  /// A registered ProgID or a class id in braces. Like SetComputername.
+  void SetServer(const QString& value);
+  /// The groups; owned by the component, never replaced.
+  TqOPCGroups* OPCGroups() const { return groups_.get(); }
+  /// Defaults for new groups; owned by the component.
+  TqDefaultGroup* OPCGroupDefault() const { return groupDefault_.get(); }
+  bool Active() const { return active_; }
+  /// True connects, False disconnects; equal to Active does nothing. While
+  /// loading only the value is stored (Loaded connects). Connecting may
+  /// raise: EOleSysError when the server object cannot be created,
+  /// EOPCException (through Fault) for a ServerName that names no class.
+  void SetActive(bool value);
+  QString ClientName() const { return clientName_; }
+  /// Given to the server at the next connect (when not blank).
+  void SetClientName(const QString& value) { clientName_ = value; }
+  /// Always "1.40"; writes are ignored.
+  QString Version() const;
+  void SetVersion(const QString&) {}
+  /// Milliseconds to wait after creating the server object when any group
+  /// holds items (0 or less: no wait).
+  qint32 ConnectDelay() const { return connectDelay_; }
+  void SetConnectDelay(qint32 value) { connectDelay_ = value; }
+
+  // ---- events ----
+  TOnOPCErrorEvent OnError;
+  TOnOPCServerShutdownEvent OnServerShutdown;
+  TOnOPCConnectEvent OnConnect;
+  TOnOPCConnectEvent OnDisconnect;
+  TOnOPCDataChangeEvent OnDatachange;
+  TOnOPCDataChangeEvent OnWriteError;
+  TOnOPCDataChangeEvent OnWriteComplete;
+
+  /// Ends loading; in the designer BatchMode becomes False; a component read
+  /// as active connects now.
+  void Loaded() override;
+
+  // ---- connection ----
+  /// Disconnects, sets ServerName and ComputerName, connects.
+  void Connect(const QString& serverName, const QString& computerName = QString());
+  /// Active := False.
+  void Disconnect();
+
+  // ---- server access ----
+  /// True while connected; otherwise reports "not connected to server"
+  /// through Fault and returns False (when OnError suppressed the exception).
+  bool CheckServer();
+  /// The server after CheckServer: a new reference for the caller, empty when
+  /// not connected.
+  ComPtr<IOPCServer> GetOPCServer();
+  /// The server's IOPCCommon after CheckServer, asked for once and kept until
+  /// disconnect; empty when the server lacks it (asked again next time).
+  ComPtr<IOPCCommon> GetCommonIF();
+  /// Likewise for IOPCItemProperties.
+  ComPtr<IOPCItemProperties> GetItemPropIF();
+  /// Releases the shutdown callback, the cached interfaces, the groups'
+  /// server side, unbinds the browser and releases the server last. Groups
+  /// and items stay in the collections.
+  void RemoveServerInterface();
+  /// True when connected to a server that has connection points (DA 2.0);
+  /// False when not connected.
+  bool Version2();
+  /// True when any group holds an item.
+  bool ItemsExists() const;
+  int GetGroupCount() const;
+  /// The server's locale id (IOPCCommon, checked with OPCCheck). Raises
+  /// EOPCException "not connected to server" directly when IOPCCommon is not
+  /// held.
+  qint32 GetLocaleId();
+  /// Sends the locale id when IOPCCommon is held (result ignored).
+  void SetLocaleId(qint32 value);
+  /// The one fault path: calls OnError (raise flag True on entry) and raises
+  /// EOPCException with the text unless the handler cleared the flag.
+  void Fault(const QString& errorString);
+  /// The server's own text for a result code (locale 0); empty when not
+  /// connected (after the fault) or when the server fails the call.
+  QString GetErrorString(HRESULT code);
+  /// The component's address-space browser; owned by the component. Null
+  /// until the browser exists.
+  TqOPCBrowser* Browser() const { return browser_; }
+
+  // ---- server status: each call asks the server once ----
+  /// The status record. Not connected: the fault, then (if suppressed) a
+  /// zeroed record. A failed status call raises through OPCCheck; a server
+  /// that hands out no status block faults "not connected to server".
+  tServerStateRec GetState();
+  /// The raw status block (szVendorInfo cleared: use GetVendorInfo).
+  OPCSERVERSTATUS GetStatus();
+  TDateTime GetStartTime();
+  TDateTime GetCurrentTime();
+  TDateTime GetLastUpdateTime();
+  qint32 GetServerState();
+  qint32 GetMajorVersion();
+  qint32 GetMinorVersion();
+  QString GetVendorInfo();
+  qint32 GetBandWidth();
+  qint32 GetBuildNumber();
+  /// "running", "failed"... for states 1 to 5; empty otherwise.
+  QString GetServerStateStr();
+
+  /// Replaces the process's ConnectDelay wait (null restores the real
+  /// sleep); returns the one before. For tests.
+  static SleepFunction SetSleepFunction(SleepFunction sleep);
+
+ private:
+  void connectSequence();
+  void disconnectSequence();
+  // Seams of the connect and disconnect sequences, filled by the subsystems
+  // that own them.
+  void bindBrowser();
+  void unbindBrowser();
+  void adviseShutdownCallback();
+  void createGroupsOnServer();
+  void removeGroupsFromServer();
+
+  bool batchMode_ = false;
+  QString computerName_;
+  QString serverName_;
+  std::unique_ptr<TqOPCGroups> groups_;
+  std::unique_ptr<TqDefaultGroup> groupDefault_;
+  bool active_ = false;
+  QString clientName_;
+  qint32 connectDelay_ = 300;
+
+  ComPtr<IOPCServer> server_;  // held exactly while connected
+  ComPtr<IOPCCommon> common_;
+  ComPtr<IOPCItemProperties> itemProperties_;
+  ComPtr<IOPCShutdown> shutdownEvent_;  // the shutdown callback, while connected
+  TqOPCBrowser* browser_ = nullptr;     // becomes owned once the browser exists
+};

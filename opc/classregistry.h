@@ -1,0 +1,104 @@
+// The per-process class registry (the stand-in for the system registry's
+// class keys) and object creation: CLSIDs, ProgIDs, user-type texts,
+// component categories and the "OPC" marker, each class with a factory.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "objidl.h"
+
+/// GUID text forms: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex.
+HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);      // CO_E_CLASSSTRING when malformed
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // task memory
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
+                    int cchMax);  // chars written incl. zero, 0 if short
+/// Looks a ProgID up in the class registry; CO_E_CLASSSTRING when unknown.
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
+HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory
+
+enum CLSCTX : DWORD {
+  CLSCTX_INPROC_SERVER = 0x1,
+  CLSCTX_LOCAL_SERVER = 0x4,
+  CLSCTX_REMOTE_SERVER = 0x10,
+  CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+  CLSCTX_SERVER = CLSCTX_ALL,
+};
+
+struct COSERVERINFO {
+  DWORD dwReserved1;
+  LPWSTR pwszName;
+  void* pAuthInfo;
+  DWORD dwReserved2;
+};
+
+struct MULTI_QI {
+  const IID* pIID;
+  IUnknown* pItf;
+  HRESULT hr;
+};
+
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                         void** ppv);
+/// With a server info naming a computer (non-blank) the object would be made
+/// there; without a remote transport that fails with the code of an
+/// unreachable machine (HRESULT_RPC_S_SERVER_UNAVAILABLE).
+HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                           COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults);
+
+// Security initialisation: succeeds once per process, then RPC_E_TOO_LATE.
+inline constexpr DWORD RPC_C_AUTHN_LEVEL_DEFAULT = 0;
+inline constexpr DWORD RPC_C_AUTHN_LEVEL_NONE = 1;
+inline constexpr DWORD RPC_C_IMP_LEVEL_IDENTIFY = 2;
+inline constexpr DWORD RPC_C_IMP_LEVEL_IMPERSONATE = 3;
+inline constexpr DWORD EOAC_NONE = 0;
+HRESULT CoInitializeSecurity(void* pSecDesc, LONG cAuthSvc, void* asAuthSvc, void* pReserved1,
+                             DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
+                             DWORD dwCapabilities, void* pReserved3);
+
+namespace opc {
+
+/// One registered class.
+struct ClassEntry {
+  CLSID clsid{};
+  std::u16string progId;    ///< e.g. u"Veze6.Simulation.1"; may be empty
+  std::u16string userType;  ///< descriptive text shown in server lists
+  std::vector<CATID> categories;
+  bool opcMarker = false;  ///< the class key carries the "OPC" marker
+  /// Makes a new instance and queries it for riid (what a class factory does).
+  std::function<HRESULT(REFIID riid, void** ppv)> create;
+};
+
+/// The process's class registry. Thread-safe.
+class ClassRegistry {
+ public:
+  static ClassRegistry& instance();
+
+  /// Adds or replaces the entry for entry.clsid.
+  void registerClass(ClassEntry entry);
+  void unregisterClass(REFCLSID clsid);
+
+  std::optional<ClassEntry> find(REFCLSID clsid) const;
+  /// ProgIDs compare without regard to case, as the system registry does.
+  std::optional<CLSID> findProgId(std::u16string_view progId) const;
+  /// Every entry, in registration order.
+  std::vector<ClassEntry> entries() const;
+  /// Entries implementing any of the categories, in registration order.
+  std::vector<ClassEntry> entriesOfCategories(const std::vector<CATID>& categories) const;
+
+ private:
+  ClassRegistry() = default;
+  mutable std::mutex mutex_;
+  std::vector<ClassEntry> entries_;
+};
+
+namespace detail {
+/// Tests only: lets the next CoInitializeSecurity succeed again.
+void resetSecurityInitialization();
+}  // namespace detail
+
+}  // namespace opc

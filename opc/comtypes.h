@@ -1,0 +1,154 @@
+// Basic COM-style types shared by the platform layer, the OPC declarations,
+// the simulation server and the client library. The names follow the
+// Windows SDK so that the OPC interface declarations read like the standard's
+// headers; the sizes are fixed so that binary OPC data streams keep their
+// layout on every platform.
+#pragma once
+
+#ifndef Q_MOC_RUN  // Qt's moc cannot parse <compare>, and needs none of it
+#include <compare>
+#endif
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+using BYTE = std::uint8_t;
+using CHAR = char;
+using SHORT = std::int16_t;
+using USHORT = std::uint16_t;
+using WORD = std::uint16_t;
+using INT = std::int32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using DWORD = std::uint32_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using BOOL = std::int32_t;
+using FLOAT = float;
+using DOUBLE = double;
+using DATE = double;
+using SCODE = std::int32_t;
+using HRESULT = std::int32_t;
+using LCID = DWORD;
+using VARTYPE = std::uint16_t;
+using VARIANT_BOOL = std::int16_t;
+using CLIPFORMAT = WORD;
+using OLECHAR = char16_t;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+using LPWSTR = OLECHAR*;
+using LPCWSTR = const OLECHAR*;
+using BSTR = OLECHAR*;
+using HGLOBAL = void*;
+using LPVOID = void*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+
+/// Currency: a 64-bit integer scaled by 10,000.
+struct CY {
+  LONGLONG int64;
+};
+
+/// UTC time in 100-nanosecond units since 1601-01-01.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+/// Builds an HRESULT from its unsigned hexadecimal spelling.
+inline constexpr HRESULT hresult(std::uint32_t code) { return static_cast<HRESULT>(code); }
+
+// Standard result codes.
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+/// CoCreateInstanceEx: some, not all, of the requested interfaces were found.
+inline constexpr HRESULT CO_S_NOTALLINTERFACES = hresult(0x00080012);
+inline constexpr HRESULT E_UNEXPECTED = hresult(0x8000FFFF);
+inline constexpr HRESULT E_NOTIMPL = hresult(0x80004001);
+inline constexpr HRESULT E_NOINTERFACE = hresult(0x80004002);
+inline constexpr HRESULT E_POINTER = hresult(0x80004003);
+inline constexpr HRESULT E_ABORT = hresult(0x80004004);
+inline constexpr HRESULT E_FAIL = hresult(0x80004005);
+inline constexpr HRESULT E_PENDING = hresult(0x8000000A);
+inline constexpr HRESULT E_ACCESSDENIED = hresult(0x80070005);
+inline constexpr HRESULT E_HANDLE = hresult(0x80070006);
+inline constexpr HRESULT E_OUTOFMEMORY = hresult(0x8007000E);
+inline constexpr HRESULT E_INVALIDARG = hresult(0x80070057);
+inline constexpr HRESULT OLE_E_ADVISENOTSUPPORTED = hresult(0x80040003);
+inline constexpr HRESULT OLE_E_NOCONNECTION = hresult(0x80040004);
+inline constexpr HRESULT DV_E_FORMATETC = hresult(0x80040064);
+inline constexpr HRESULT DV_E_TYMED = hresult(0x80040069);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = hresult(0x80040110);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = hresult(0x80040111);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = hresult(0x80040154);
+inline constexpr HRESULT REGDB_E_READREGDB = hresult(0x80040150);
+inline constexpr HRESULT CONNECT_E_NOCONNECTION = hresult(0x80040200);
+inline constexpr HRESULT CONNECT_E_ADVISELIMIT = hresult(0x80040201);
+inline constexpr HRESULT CONNECT_E_CANNOTCONNECT = hresult(0x80040202);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = hresult(0x800401F0);
+inline constexpr HRESULT CO_E_CLASSSTRING = hresult(0x800401F3);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = hresult(0x800401F8);
+inline constexpr HRESULT CO_E_ERRORINDLL = hresult(0x800401F9);
+inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = hresult(0x80080005);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = hresult(0x80020005);
+inline constexpr HRESULT DISP_E_BADVARTYPE = hresult(0x80020008);
+inline constexpr HRESULT DISP_E_OVERFLOW = hresult(0x8002000A);
+inline constexpr HRESULT DISP_E_BADINDEX = hresult(0x8002000B);
+inline constexpr HRESULT DISP_E_ARRAYISLOCKED = hresult(0x8002000D);
+inline constexpr HRESULT RPC_E_SERVERFAULT = hresult(0x80010105);
+inline constexpr HRESULT RPC_E_DISCONNECTED = hresult(0x80010108);
+inline constexpr HRESULT RPC_E_WRONG_THREAD = hresult(0x8001010E);
+inline constexpr HRESULT RPC_E_TOO_LATE = hresult(0x80010119);
+inline constexpr HRESULT RPC_E_CALL_REJECTED = hresult(0x80010001);
+/// The RPC server is unavailable (a named computer that cannot be reached).
+inline constexpr HRESULT HRESULT_RPC_S_SERVER_UNAVAILABLE = hresult(0x800706BA);
+
+/// 128-bit globally unique identifier.
+struct GUID {
+  std::uint32_t Data1;
+  std::uint16_t Data2;
+  std::uint16_t Data3;
+  std::uint8_t Data4[8];
+
+  friend constexpr bool operator==(const GUID&, const GUID&) = default;
+  friend constexpr auto operator<=>(const GUID&, const GUID&) = default;
+};
+using IID = GUID;
+using CLSID = GUID;
+using CATID = GUID;
+using REFGUID = const GUID&;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
+inline bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+
+template <>
+struct std::hash<GUID> {
+  std::size_t operator()(const GUID& g) const noexcept {
+    std::size_t h = g.Data1;
+    h = h * 1000003u ^ g.Data2;
+    h = h * 1000003u ^ g.Data3;
+    for (auto b : g.Data4) h = h * 1000003u ^ b;
+    return h;
+  }
+};
+
+/// Length of a zero-terminated wide string (0 for a null pointer).
+inline std::size_t wideLength(LPCWSTR s) {
+  if (!s) return 0;
+  std::size_t n = 0;
+  while (s[n]) ++n;
+  return n;
+}

@@ -1,0 +1,318 @@
+// Safe arrays of any number of dimensions. The bounds live in the same block
+// as the descriptor; rgIndices[i] indexes the dimension rgsabound[i], and the
+// first dimension varies fastest in memory, as with the platform's arrays.
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "diag.h"
+#include "taskmem.h"
+#include "unknown.h"
+#include "variant.h"
+
+namespace {
+
+// fFeatures bits, kept for the elements that own resources.
+constexpr USHORT kHaveVartype = 0x0080;
+constexpr USHORT kBstr = 0x0100;
+constexpr USHORT kUnknown = 0x0200;
+constexpr USHORT kDispatch = 0x0400;
+constexpr USHORT kVariant = 0x0800;
+
+ULONG elementSize(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+      return 8;
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+      return sizeof(void*);
+    case VT_VARIANT:
+      return sizeof(VARIANT);
+    default:
+      return 0;  // not an element type
+  }
+}
+
+USHORT featuresOf(VARTYPE vt) {
+  switch (vt) {
+    case VT_BSTR:
+      return kHaveVartype | kBstr;
+    case VT_UNKNOWN:
+      return kHaveVartype | kUnknown;
+    case VT_DISPATCH:
+      return kHaveVartype | kDispatch;
+    case VT_VARIANT:
+      return kHaveVartype | kVariant;
+    default:
+      return kHaveVartype;
+  }
+}
+
+// The descriptor followed by its bounds, in one allocation.
+struct alignas(std::max_align_t) ArrayBlock {
+  SAFEARRAY sa;
+};
+
+std::size_t elementCount(const SAFEARRAY* psa) {
+  std::size_t n = 1;
+  for (USHORT d = 0; d < psa->cDims; ++d) n *= psa->rgsabound[d].cElements;
+  return n;
+}
+
+void* elementAt(const SAFEARRAY* psa, std::size_t index) {
+  return static_cast<char*>(psa->pvData) + index * psa->cbElements;
+}
+
+// Linear position of an element, or false when an index is out of bounds.
+bool offsetOf(const SAFEARRAY* psa, const LONG* rgIndices, std::size_t& offset) {
+  offset = 0;
+  std::size_t stride = 1;
+  for (USHORT d = 0; d < psa->cDims; ++d) {
+    const SAFEARRAYBOUND& b = psa->rgsabound[d];
+    const std::int64_t rel = std::int64_t(rgIndices[d]) - b.lLbound;
+    if (rel < 0 || rel >= std::int64_t(b.cElements)) return false;
+    offset += std::size_t(rel) * stride;
+    stride *= b.cElements;
+  }
+  return true;
+}
+
+// Releases what one element owns and zeroes it.
+void clearElement(VARTYPE vt, void* p) {
+  switch (vt) {
+    case VT_BSTR: {
+      BSTR b;
+      std::memcpy(&b, p, sizeof b);
+      SysFreeString(b);
+      break;
+    }
+    case VT_UNKNOWN:
+    case VT_DISPATCH: {
+      IUnknown* u;
+      std::memcpy(&u, p, sizeof u);
+      if (u) u->Release();
+      break;
+    }
+    case VT_VARIANT:
+      VariantClear(static_cast<VARIANT*>(p));
+      break;
+    default:
+      break;
+  }
+  std::memset(p, 0, elementSize(vt));
+}
+
+// Copies one element into uninitialised (zeroed) storage.
+HRESULT copyElement(VARTYPE vt, const void* from, void* to) {
+  switch (vt) {
+    case VT_BSTR: {
+      BSTR b;
+      std::memcpy(&b, from, sizeof b);
+      BSTR c = nullptr;
+      if (b) {
+        c = SysAllocStringLen(b, SysStringLen(b));
+        if (!c) return E_OUTOFMEMORY;
+      }
+      std::memcpy(to, &c, sizeof c);
+      return S_OK;
+    }
+    case VT_UNKNOWN:
+    case VT_DISPATCH: {
+      IUnknown* u;
+      std::memcpy(&u, from, sizeof u);
+      if (u) u->AddRef();
+      std::memcpy(to, &u, sizeof u);
+      return S_OK;
+    }
+    case VT_VARIANT: {
+      auto* v = static_cast<VARIANT*>(to);
+      VariantInit(v);
+      return VariantCopy(v, static_cast<const VARIANT*>(from));
+    }
+    default:
+      std::memcpy(to, from, elementSize(vt));
+      return S_OK;
+  }
+}
+
+}  // namespace
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound) {
+  const ULONG size = elementSize(vt);
+  if (size == 0 || cDims == 0 || cDims > 0xFFFF || !rgsabound) return nullptr;
+  std::size_t total = 1;
+  for (UINT d = 0; d < cDims; ++d) {
+    const std::size_t n = rgsabound[d].cElements;
+    if (n && total > std::numeric_limits<std::size_t>::max() / size / n) return nullptr;
+    total *= n;
+  }
+  void* raw = std::malloc(sizeof(ArrayBlock) + cDims * sizeof(SAFEARRAYBOUND));
+  if (!raw) return nullptr;
+  // Zeroed data: empty BSTRs, null interfaces and VT_EMPTY variants.
+  void* data = std::calloc(total ? total : 1, size);
+  if (!data) {
+    std::free(raw);
+    return nullptr;
+  }
+  auto* block = new (raw) ArrayBlock{};
+  SAFEARRAY* psa = &block->sa;
+  psa->cDims = static_cast<USHORT>(cDims);
+  psa->fFeatures = featuresOf(vt);
+  psa->cbElements = size;
+  psa->cLocks = 0;
+  psa->vt = vt;
+  psa->pvData = data;
+  psa->rgsabound = reinterpret_cast<SAFEARRAYBOUND*>(static_cast<char*>(raw) + sizeof(ArrayBlock));
+  std::memcpy(psa->rgsabound, rgsabound, cDims * sizeof(SAFEARRAYBOUND));
+  opc::diag::safeArrayCreated();
+  return psa;
+}
+
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
+  const SAFEARRAYBOUND bound{cElements, lLbound};
+  return SafeArrayCreate(vt, 1, &bound);
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
+  if (!psa) return S_OK;
+  if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
+  const std::size_t n = elementCount(psa);
+  if (psa->fFeatures & (kBstr | kUnknown | kDispatch | kVariant)) {
+    for (std::size_t i = 0; i < n; ++i) clearElement(psa->vt, elementAt(psa, i));
+  }
+  std::free(psa->pvData);
+  auto* block = reinterpret_cast<ArrayBlock*>(psa);
+  block->~ArrayBlock();
+  std::free(block);
+  opc::diag::safeArrayDestroyed();
+  return S_OK;
+}
+
+HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
+  if (!ppsaOut) return E_INVALIDARG;
+  *ppsaOut = nullptr;
+  if (!psa) return S_OK;
+  SAFEARRAY* copy = SafeArrayCreate(psa->vt, psa->cDims, psa->rgsabound);
+  if (!copy) return E_OUTOFMEMORY;
+  const std::size_t n = elementCount(psa);
+  for (std::size_t i = 0; i < n; ++i) {
+    const HRESULT hr = copyElement(psa->vt, elementAt(psa, i), elementAt(copy, i));
+    if (FAILED(hr)) {
+      SafeArrayDestroy(copy);  // elements not yet copied are still zero
+      return hr;
+    }
+  }
+  *ppsaOut = copy;
+  return S_OK;
+}
+
+UINT SafeArrayGetDim(const SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
+
+UINT SafeArrayGetElemsize(const SAFEARRAY* psa) { return psa ? psa->cbElements : 0; }
+
+HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt) {
+  if (!psa || !pvt) return E_INVALIDARG;
+  *pvt = psa->vt;
+  return S_OK;
+}
+
+HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+  if (!psa || !plLbound) return E_INVALIDARG;
+  if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
+  *plLbound = psa->rgsabound[nDim - 1].lLbound;
+  return S_OK;
+}
+
+HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
+  if (!psa || !plUbound) return E_INVALIDARG;
+  if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
+  const SAFEARRAYBOUND& b = psa->rgsabound[nDim - 1];
+  // An empty dimension has its upper bound just below the lower one.
+  *plUbound = static_cast<LONG>(std::int64_t(b.lLbound) + std::int64_t(b.cElements) - 1);
+  return S_OK;
+}
+
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv) {
+  if (!psa || !rgIndices || !pv) return E_INVALIDARG;
+  std::size_t offset;
+  if (!offsetOf(psa, rgIndices, offset)) return DISP_E_BADINDEX;
+  // A VARIANT destination is a valid variant that VariantCopy clears first;
+  // any other destination is plain output whose old contents are not released.
+  if (psa->vt == VT_VARIANT) {
+    return VariantCopy(static_cast<VARIANT*>(pv),
+                       static_cast<const VARIANT*>(elementAt(psa, offset)));
+  }
+  std::memset(pv, 0, psa->cbElements);
+  return copyElement(psa->vt, elementAt(psa, offset), pv);
+}
+
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* pv) {
+  if (!psa || !rgIndices) return E_INVALIDARG;
+  std::size_t offset;
+  if (!offsetOf(psa, rgIndices, offset)) return DISP_E_BADINDEX;
+  void* slot = elementAt(psa, offset);
+  switch (psa->vt) {
+    case VT_BSTR: {
+      // As on the platform, pv is the string itself (null for an empty one).
+      const auto b = static_cast<BSTR>(const_cast<void*>(pv));
+      BSTR c = nullptr;
+      if (b) {
+        c = SysAllocStringLen(b, SysStringLen(b));
+        if (!c) return E_OUTOFMEMORY;
+      }
+      clearElement(VT_BSTR, slot);
+      std::memcpy(slot, &c, sizeof c);
+      return S_OK;
+    }
+    case VT_UNKNOWN:
+    case VT_DISPATCH: {
+      // pv is the interface pointer itself.
+      auto* u = static_cast<IUnknown*>(const_cast<void*>(pv));
+      if (u) u->AddRef();
+      clearElement(psa->vt, slot);
+      std::memcpy(slot, &u, sizeof u);
+      return S_OK;
+    }
+    case VT_VARIANT:
+      if (!pv) return E_INVALIDARG;
+      return VariantCopy(static_cast<VARIANT*>(slot), static_cast<const VARIANT*>(pv));
+    default:
+      if (!pv) return E_INVALIDARG;
+      std::memcpy(slot, pv, psa->cbElements);
+      return S_OK;
+  }
+}
+
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
+  if (!psa || !ppvData) return E_INVALIDARG;
+  ++psa->cLocks;
+  *ppvData = psa->pvData;
+  return S_OK;
+}
+
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+  if (!psa) return E_INVALIDARG;
+  if (psa->cLocks == 0) return E_UNEXPECTED;
+  --psa->cLocks;
+  return S_OK;
+}

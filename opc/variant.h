@@ -1,0 +1,192 @@
+// VARIANT, one-dimensional SAFEARRAY and the OleVariant guard.
+//
+// The VARIANT is 16 bytes (type code, three reserved words, an 8-byte value)
+// so that the DA 1.0 data stream layout holds on 64-bit platforms; record
+// values are not supported.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "comtypes.h"
+
+struct IUnknown;
+
+enum VARENUM : VARTYPE {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_CY = 6,
+  VT_DATE = 7,
+  VT_BSTR = 8,
+  VT_DISPATCH = 9,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_DECIMAL = 14,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_VOID = 24,
+  VT_HRESULT = 25,
+  VT_PTR = 26,
+  VT_SAFEARRAY = 27,
+  VT_CARRAY = 28,
+  VT_USERDEFINED = 29,
+  VT_LPSTR = 30,
+  VT_LPWSTR = 31,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000,
+  VT_TYPEMASK = 0x0FFF,
+};
+
+struct SAFEARRAYBOUND {
+  ULONG cElements;
+  LONG lLbound;
+};
+
+/// A safe array of cDims dimensions; rgsabound holds cDims bounds (the first
+/// dimension first). The element type is kept in vt.
+struct SAFEARRAY {
+  USHORT cDims;
+  USHORT fFeatures;
+  ULONG cbElements;
+  ULONG cLocks;
+  VARTYPE vt;
+  void* pvData;
+  SAFEARRAYBOUND* rgsabound;
+};
+
+struct VARIANT {
+  VARTYPE vt;
+  WORD wReserved1;
+  WORD wReserved2;
+  WORD wReserved3;
+  union {
+    LONGLONG llVal;
+    LONG lVal;
+    BYTE bVal;
+    SHORT iVal;
+    FLOAT fltVal;
+    DOUBLE dblVal;
+    VARIANT_BOOL boolVal;
+    SCODE scode;
+    CY cyVal;
+    DATE date;
+    BSTR bstrVal;
+    IUnknown* punkVal;
+    SAFEARRAY* parray;
+    CHAR cVal;
+    USHORT uiVal;
+    ULONG ulVal;
+    ULONGLONG ullVal;
+    INT intVal;
+    UINT uintVal;
+    void* byref;
+  };
+};
+static_assert(sizeof(VARIANT) == 16, "the DA 1.0 data stream relies on a 16-byte VARIANT");
+using VARIANTARG = VARIANT;
+
+/// VariantChangeType flag: convert booleans to and from the texts
+/// "True"/"False" rather than "-1"/"0".
+inline constexpr USHORT VARIANT_ALPHABOOL = 0x2;
+
+void VariantInit(VARIANT* pvarg);
+HRESULT VariantClear(VARIANT* pvarg);
+HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+/// Converts among the scalar types OPC uses (integers, reals, currency,
+/// date, BSTR, boolean, error) and arrays of them element by element.
+/// Texts are parsed locale-independently ('.' as decimal separator).
+/// Results: DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE.
+HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
+HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags,
+                            VARTYPE vt);
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound);
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+UINT SafeArrayGetDim(const SAFEARRAY* psa);
+UINT SafeArrayGetElemsize(const SAFEARRAY* psa);
+HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt);
+HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+/// Copies element rgIndices (one index per dimension) into pv: a VARIANT is
+/// copied with VariantCopy, a BSTR is duplicated, others are copied bytewise.
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv);
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* pv);
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+
+/// Owns a VARIANT and clears it on destruction.
+class OleVariant {
+ public:
+  OleVariant() noexcept { VariantInit(&v_); }
+  OleVariant(const VARIANT& v);  // copies with VariantCopy
+  OleVariant(const OleVariant& o) : OleVariant(o.v_) {}
+  OleVariant(OleVariant&& o) noexcept : v_(o.v_) { VariantInit(&o.v_); }
+  ~OleVariant() { VariantClear(&v_); }
+  OleVariant& operator=(OleVariant o) noexcept {
+    std::swap(v_, o.v_);
+    return *this;
+  }
+
+  explicit OleVariant(bool b);
+  explicit OleVariant(SHORT i);
+  explicit OleVariant(LONG i);
+  explicit OleVariant(LONGLONG i);
+  explicit OleVariant(FLOAT f);
+  explicit OleVariant(DOUBLE d);
+  explicit OleVariant(std::u16string_view s);  // VT_BSTR
+  explicit OleVariant(const char16_t* s) : OleVariant(std::u16string_view(s)) {}
+
+  static OleVariant null();
+  static OleVariant fromDate(DATE d);
+  static OleVariant fromCurrency(CY c);
+  static OleVariant fromError(SCODE s);
+  /// Takes ownership of a VARIANT (the source is left VT_EMPTY).
+  static OleVariant attach(VARIANT& v) noexcept;
+  /// A 0-based (or lbound-based) one-dimensional array of `vt` elements,
+  /// each converted from the given values; empty when one does not convert.
+  static OleVariant array(VARTYPE vt, const std::vector<OleVariant>& elements, LONG lbound = 0);
+
+  VARTYPE vt() const noexcept { return v_.vt; }
+  bool isEmpty() const noexcept { return v_.vt == VT_EMPTY; }
+  bool isNull() const noexcept { return v_.vt == VT_NULL; }
+  bool isArray() const noexcept { return (v_.vt & VT_ARRAY) != 0; }
+
+  const VARIANT& get() const noexcept { return v_; }
+  VARIANT* ptr() noexcept { return &v_; }
+  /// Clears the value and returns the address for an out-parameter.
+  VARIANT* put() noexcept {
+    VariantClear(&v_);
+    return &v_;
+  }
+  /// Hands the VARIANT over to the caller, who then owns its contents.
+  [[nodiscard]] VARIANT detach() noexcept {
+    VARIANT r = v_;
+    VariantInit(&v_);
+    return r;
+  }
+  void clear() noexcept { VariantClear(&v_); }
+
+  /// Converted copy; result code in *hr (when given), empty on failure.
+  OleVariant changedTo(VARTYPE vt, HRESULT* hr = nullptr, USHORT flags = 0) const;
+
+  /// True when both hold the same type and an equal value (arrays element-wise).
+  friend bool operator==(const OleVariant& a, const OleVariant& b);
+
+ private:
+  VARIANT v_;
+};

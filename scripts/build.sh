@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds the project into build/ (or $BUILD_DIR); $TARGET, when
+# set, builds only that target. Extra arguments go to CMake's configure step,
+# e.g. -DVEZE6_ASAN=ON.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Debug} "$@" >/dev/null
+cmake --build "$build" -j "${JOBS:-2}" ${TARGET:+--target "$TARGET"}

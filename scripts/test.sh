@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The test command: set-up, build and every test suite.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/bootstrap.sh"
+"$root/scripts/build.sh" -DVEZE6_BUILD_TESTS=ON -DVEZE6_BUILD_BENCH=OFF "$@"
+export QT_QPA_PLATFORM=offscreen
+cd "${BUILD_DIR:-$root/build}"
+ctest --output-on-failure -j 2 --timeout 300

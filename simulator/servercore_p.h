@@ -1,0 +1,108 @@
+// Internal to the simulator, not API: the state one server object shares with
+// its groups.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "addressspace.h"
+#include "simulationserver.h"
+
+namespace veze6::sim {
+
+class SimGroup;
+
+namespace detail {
+
+/// What a new group starts with.
+struct GroupSettings {
+  std::u16string name;  ///< empty: the server invents one
+  bool active = true;
+  DWORD requestedUpdateRate = 0;
+  OPCHANDLE clientHandle = 0;
+  LONG timeBias = 0;
+  FLOAT percentDeadband = 0.0f;
+  LCID lcid = 0;
+};
+
+/// Server state shared by the server object and its groups. Everything below
+/// `mutex` is guarded by it; sinks are never called while it is held.
+class ServerCore : public std::enable_shared_from_this<ServerCore> {
+ public:
+  explicit ServerCore(const SimulationOptions& options);
+  ~ServerCore();
+
+  /// Counts the call and returns the failure injected for it, if any.
+  std::optional<HRESULT> enter(SimCall call);
+  bool quirk(Quirk q) const { return (quirks_.load() >> static_cast<unsigned>(q)) & 1u; }
+  void setQuirk(Quirk q, bool enabled);
+  void failCall(SimCall call, HRESULT result, int times);
+  void clearFailure(SimCall call);
+  void clearFailures();
+  std::size_t callCount(SimCall call) const;
+
+  /// Puts a new group into the name space and queries it for riid. With
+  /// `cloneOf` the group's items are copied from that group (new server
+  /// handles). OPC_E_DUPLICATENAME for a used name; E_NOINTERFACE (and no
+  /// group) when the group refuses riid; RPC_E_DISCONNECTED once the server
+  /// object is gone. The revised rate is OPC_S_UNSUPPORTEDRATE's reason.
+  HRESULT addGroup(const GroupSettings& settings, const SimGroup* cloneOf, REFIID riid,
+                   IUnknown** ppUnk, OPCHANDLE* serverHandle, DWORD* revisedRate);
+  /// Takes the group out of the name space; false when the handle is unknown.
+  /// The name space's reference is handed to the caller to release unlocked.
+  bool takeGroup(OPCHANDLE serverHandle, ComPtr<SimGroup>& taken);
+  /// The server object is going: empties the name space and refuses new groups.
+  void close();
+
+  /// Requested rate revised to a multiple of the base scan rate (0: the base).
+  DWORD reviseRateLocked(DWORD requested) const;
+  /// A name no group in the name space has.
+  std::u16string uniqueGroupNameLocked();
+  /// The group in the name space with that name, other than `except`.
+  SimGroup* findGroupLocked(std::u16string_view name, const SimGroup* except = nullptr) const;
+  OPCHANDLE nextItemHandleLocked();
+
+  const bool da10Only;
+  std::atomic<std::size_t> liveGroups{0};
+  std::atomic<std::size_t> liveItems{0};
+
+  mutable std::mutex mutex;
+  // ---- guarded by mutex ----
+  AddressSpace space;
+  OPCSERVERSTATE state = OPC_STATUS_RUNNING;
+  std::u16string clientName;
+  LCID locale = 0;
+  DWORD baseScanRate;
+  std::shared_ptr<Clock> clock;
+  FILETIME startTime{};
+  FILETIME lastUpdateTime{};
+  std::u16string vendorInfo;
+  std::vector<ComPtr<SimGroup>> groups;  ///< the name space, in creation order
+  bool closed = false;
+
+ private:
+  struct Failure {
+    HRESULT result;
+    int remaining;  ///< < 0: until cleared
+  };
+  OPCHANDLE nextGroupHandle_ = 1;
+  OPCHANDLE nextItemHandle_ = 1;
+  std::size_t groupNameCounter_ = 0;
+  std::array<std::optional<Failure>, kSimCallCount> failures_;  // guarded by mutex
+  std::array<std::atomic<std::size_t>, kSimCallCount> calls_{};
+  std::atomic<unsigned> quirks_{0};
+};
+
+/// The locales the server speaks: 0 (the default, English) and 1033.
+bool isSupportedLocale(LCID lcid);
+
+/// The local time zone's bias in minutes (UTC = local time + bias).
+LONG localTimeBias();
+
+}  // namespace detail
+}  // namespace veze6::sim

@@ -1,0 +1,422 @@
+#include "simgroup.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "opc/taskmem.h"
+#include "servercore_p.h"
+
+namespace veze6::sim {
+
+namespace {
+
+template <class T>
+T* allocArray(DWORD count) {
+  return static_cast<T*>(CoTaskMemAlloc(sizeof(T) * std::size_t(count)));
+}
+
+// An injected failure of an item call. A server with the ArraysWithFailure
+// quirk hands out per-item arrays anyway (each entry carrying the failure),
+// which a careful client still frees.
+HRESULT injectedFailure(const detail::ServerCore& core, HRESULT result, DWORD count,
+                        OPCITEMRESULT** ppResults, HRESULT** ppErrors) {
+  if (!core.quirk(Quirk::ArraysWithFailure) || count == 0 || !ppErrors) return result;
+  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
+  opc::TaskMem<OPCITEMRESULT> results(ppResults ? allocArray<OPCITEMRESULT>(count) : nullptr);
+  if (!errors || (ppResults && !results)) return result;
+  std::fill_n(errors.get(), count, result);
+  if (ppResults) {
+    std::fill_n(results.get(), count, OPCITEMRESULT{});
+    *ppResults = results.release();
+  }
+  *ppErrors = errors.release();
+  return result;
+}
+
+/// One item as the enumerator hands it out.
+struct ItemAttributes {
+  std::u16string accessPath;
+  std::u16string itemId;
+  BOOL active;
+  OPCHANDLE clientHandle;
+  OPCHANDLE serverHandle;
+  DWORD accessRights;
+  VARTYPE requestedType;
+  VARTYPE canonicalType;
+  OPCEUTYPE euType;
+  OleVariant euInfo;
+};
+
+void clearAttributes(OPCITEMATTRIBUTES* a, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    CoTaskMemFree(a[i].szAccessPath);
+    CoTaskMemFree(a[i].szItemID);
+    CoTaskMemFree(a[i].pBlob);
+    VariantClear(&a[i].vEUInfo);
+  }
+}
+
+/// IEnumOPCItemAttributes over a snapshot of the group's items.
+class ItemAttributesEnum final : public opc::ComObject<IEnumOPCItemAttributes> {
+ public:
+  using List = std::shared_ptr<const std::vector<ItemAttributes>>;
+  explicit ItemAttributesEnum(List items, std::size_t pos = 0)
+      : items_(std::move(items)), pos_(pos) {}
+
+  HRESULT Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) override {
+    if (!ppItemArray || !pceltFetched) return E_INVALIDARG;
+    *ppItemArray = nullptr;
+    *pceltFetched = 0;
+    std::lock_guard lock(mutex_);
+    const std::size_t n = std::min<std::size_t>(celt, items_->size() - pos_);
+    if (n == 0) return S_FALSE;
+    opc::TaskMem<OPCITEMATTRIBUTES> out(allocArray<OPCITEMATTRIBUTES>(DWORD(n)));
+    if (!out) return E_OUTOFMEMORY;
+    for (std::size_t i = 0; i < n; ++i) {
+      const ItemAttributes& src = (*items_)[pos_ + i];
+      OPCITEMATTRIBUTES& a = out.get()[i];
+      a = OPCITEMATTRIBUTES{};
+      VariantInit(&a.vEUInfo);
+      a.szAccessPath = opc::taskStringDup(src.accessPath);
+      a.szItemID = opc::taskStringDup(src.itemId);
+      if (!a.szAccessPath || !a.szItemID || FAILED(VariantCopy(&a.vEUInfo, &src.euInfo.get()))) {
+        clearAttributes(out.get(), i + 1);
+        return E_OUTOFMEMORY;
+      }
+      a.bActive = src.active;
+      a.hClient = src.clientHandle;
+      a.hServer = src.serverHandle;
+      a.dwAccessRights = src.accessRights;
+      a.vtRequestedDataType = src.requestedType;
+      a.vtCanonicalDataType = src.canonicalType;
+      a.dwEUType = src.euType;
+    }
+    pos_ += n;
+    *pceltFetched = ULONG(n);
+    *ppItemArray = out.release();
+    return n == celt ? S_OK : S_FALSE;
+  }
+
+  HRESULT Skip(ULONG celt) override {
+    std::lock_guard lock(mutex_);
+    const std::size_t left = items_->size() - pos_;
+    pos_ += std::min<std::size_t>(celt, left);
+    return celt <= left ? S_OK : S_FALSE;
+  }
+
+  HRESULT Reset() override {
+    std::lock_guard lock(mutex_);
+    pos_ = 0;
+    return S_OK;
+  }
+
+  HRESULT Clone(IEnumOPCItemAttributes** ppEnum) override {
+    if (!ppEnum) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    *ppEnum = opc::makeCom<ItemAttributesEnum>(items_, pos_).detach();
+    return S_OK;
+  }
+
+ private:
+  const List items_;
+  std::mutex mutex_;
+  std::size_t pos_;
+};
+
+bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
+
+}  // namespace
+
+SimGroup::SimGroup(std::shared_ptr<detail::ServerCore> core, const detail::GroupSettings& settings,
+                   OPCHANDLE serverHandle, DWORD updateRate)
+    : core_(std::move(core)),
+      serverHandle_(serverHandle),
+      name_(settings.name),
+      active_(settings.active),
+      updateRate_(updateRate),
+      clientHandle_(settings.clientHandle),
+      timeBias_(settings.timeBias),
+      percentDeadband_(settings.percentDeadband),
+      lcid_(settings.lcid) {
+  core_->liveGroups.fetch_add(1);
+}
+
+SimGroup::~SimGroup() {
+  // Nobody else refers to the group any more; no lock needed.
+  core_->liveItems.fetch_sub(items_.size());
+  core_->liveGroups.fetch_sub(1);
+}
+
+GroupItem* SimGroup::findItemLocked(OPCHANDLE serverHandle) {
+  const auto it = index_.find(serverHandle);
+  return it == index_.end() ? nullptr : &items_[it->second];
+}
+
+void SimGroup::removeItemLocked(OPCHANDLE serverHandle) {
+  const auto it = index_.find(serverHandle);
+  if (it == index_.end()) return;
+  const std::size_t pos = it->second;
+  index_.erase(it);
+  if (pos + 1 != items_.size()) {
+    items_[pos] = items_.back();
+    index_[items_[pos].serverHandle] = pos;
+  }
+  items_.pop_back();
+}
+
+void SimGroup::copyItemsLocked(const SimGroup& from) {
+  for (const GroupItem& src : from.items_) {
+    GroupItem copy = src;
+    copy.serverHandle = core_->nextItemHandleLocked();
+    index_.emplace(copy.serverHandle, items_.size());
+    items_.push_back(copy);
+  }
+  core_->liveItems.fetch_add(from.items_.size());
+}
+
+// ---- IOPCItemMgt --------------------------------------------------------------
+
+HRESULT SimGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                           HRESULT** ppErrors) {
+  return addOrValidate(true, dwCount, pItemArray, ppAddResults, ppErrors);
+}
+
+HRESULT SimGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL /*bBlobUpdate*/,
+                                OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) {
+  // The simulator keeps no blobs, so there is nothing to update.
+  return addOrValidate(false, dwCount, pItemArray, ppValidationResults, ppErrors);
+}
+
+HRESULT SimGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
+                                OPCITEMRESULT** ppResults, HRESULT** ppErrors) {
+  if (ppResults) *ppResults = nullptr;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(add ? SimCall::AddItems : SimCall::ValidateItems)) {
+    return injectedFailure(*core_, *injected, count, ppResults, ppErrors);
+  }
+  if (count == 0 || !defs || !ppResults || !ppErrors) return E_INVALIDARG;
+  opc::TaskMem<OPCITEMRESULT> results(allocArray<OPCITEMRESULT>(count));
+  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
+  if (!results || !errors) return E_OUTOFMEMORY;
+
+  bool anyFailed = false;
+  std::size_t added = 0;
+  {
+    std::lock_guard lock(core_->mutex);
+    for (DWORD i = 0; i < count; ++i) {
+      const OPCITEMDEF& def = defs[i];
+      OPCITEMRESULT& r = results.get()[i];
+      r = OPCITEMRESULT{};
+      SimItem* item = nullptr;
+      std::uint8_t path = 0;
+      HRESULT hr = core_->space.resolve(def.szItemID, def.szAccessPath, &item, &path);
+      if (SUCCEEDED(hr)) hr = AddressSpace::checkRequestedType(*item, def.vtRequestedDataType);
+      if (SUCCEEDED(hr)) {
+        r.vtCanonicalDataType = item->canonicalType;
+        r.dwAccessRights = item->accessRights;
+        if (add) {
+          r.hServer = core_->nextItemHandleLocked();
+          index_.emplace(r.hServer, items_.size());
+          items_.push_back(GroupItem{item, r.hServer, def.hClient, def.vtRequestedDataType, path,
+                                     def.bActive != FALSE});
+          ++added;
+        }
+      } else {
+        anyFailed = true;
+      }
+      errors.get()[i] = hr;
+    }
+  }
+  core_->liveItems.fetch_add(added);
+  const HRESULT result = anyFailed ? S_FALSE : S_OK;
+  if (core_->quirk(Quirk::NullItemArrays)) return result;
+  *ppResults = results.release();
+  *ppErrors = errors.release();
+  return result;
+}
+
+template <class PerItem>
+HRESULT SimGroup::forEachHandle(SimCall call, DWORD count, const OPCHANDLE* handles,
+                                HRESULT** ppErrors, bool argumentsValid, PerItem perItem) {
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(call)) {
+    return injectedFailure(*core_, *injected, count, nullptr, ppErrors);
+  }
+  if (count == 0 || !handles || !ppErrors || !argumentsValid) return E_INVALIDARG;
+  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
+  if (!errors) return E_OUTOFMEMORY;
+  bool anyFailed = false;
+  {
+    std::lock_guard lock(core_->mutex);
+    for (DWORD i = 0; i < count; ++i) {
+      GroupItem* item = findItemLocked(handles[i]);
+      const HRESULT hr = item ? perItem(*item, i) : OPC_E_INVALIDHANDLE;
+      anyFailed = anyFailed || FAILED(hr);
+      errors.get()[i] = hr;
+    }
+  }
+  const HRESULT result = anyFailed ? S_FALSE : S_OK;
+  if (core_->quirk(Quirk::NullItemArrays)) return result;
+  *ppErrors = errors.release();
+  return result;
+}
+
+HRESULT SimGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
+  std::size_t removed = 0;
+  const HRESULT hr = forEachHandle(SimCall::RemoveItems, dwCount, phServer, ppErrors, true,
+                                   [&](GroupItem& item, DWORD) {
+                                     removeItemLocked(item.serverHandle);
+                                     ++removed;
+                                     return S_OK;
+                                   });
+  core_->liveItems.fetch_sub(removed);
+  return hr;
+}
+
+HRESULT SimGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                 HRESULT** ppErrors) {
+  return forEachHandle(SimCall::SetActiveState, dwCount, phServer, ppErrors, true,
+                       [&](GroupItem& item, DWORD) {
+                         item.active = bActive != FALSE;
+                         return S_OK;
+                       });
+}
+
+HRESULT SimGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
+                                   HRESULT** ppErrors) {
+  return forEachHandle(SimCall::SetClientHandles, dwCount, phServer, ppErrors, phClient != nullptr,
+                       [&](GroupItem& item, DWORD i) {
+                         item.clientHandle = phClient[i];
+                         return S_OK;
+                       });
+}
+
+HRESULT SimGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                               HRESULT** ppErrors) {
+  return forEachHandle(SimCall::SetDatatypes, dwCount, phServer, ppErrors,
+                       pRequestedDatatypes != nullptr, [&](GroupItem& item, DWORD i) {
+                         const HRESULT hr =
+                             AddressSpace::checkRequestedType(*item.item, pRequestedDatatypes[i]);
+                         if (SUCCEEDED(hr)) item.requestedType = pRequestedDatatypes[i];
+                         return hr;
+                       });
+}
+
+HRESULT SimGroup::CreateEnumerator(REFIID riid, IUnknown** ppUnk) {
+  if (ppUnk) *ppUnk = nullptr;
+  if (auto injected = core_->enter(SimCall::CreateEnumerator)) return *injected;
+  if (!ppUnk) return E_INVALIDARG;
+  if (riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
+  auto list = std::make_shared<std::vector<ItemAttributes>>();
+  {
+    std::lock_guard lock(core_->mutex);
+    list->reserve(items_.size());
+    for (const GroupItem& gi : items_) {
+      const SimItem& item = *gi.item;
+      ItemAttributes a{std::u16string(core_->space.accessPathName(gi.accessPath)),
+                       item.itemId,
+                       gi.active ? TRUE : FALSE,
+                       gi.clientHandle,
+                       gi.serverHandle,
+                       item.accessRights,
+                       gi.requestedType,
+                       item.canonicalType,
+                       item.euRange ? OPC_ANALOG : OPC_NOENUM,
+                       OleVariant()};
+      if (item.euRange) {
+        a.euInfo = OleVariant::array(
+            VT_R8, {OleVariant(item.euRange->low), OleVariant(item.euRange->high)});
+      }
+      list->push_back(std::move(a));
+    }
+  }
+  const bool empty = list->empty();
+  ComPtr<IEnumOPCItemAttributes> e = opc::makeCom<ItemAttributesEnum>(std::move(list));
+  *ppUnk = e.detach();
+  // An empty group still hands out an (empty) enumerator.
+  return empty ? S_FALSE : S_OK;
+}
+
+// ---- IOPCGroupStateMgt -----------------------------------------------------
+
+HRESULT SimGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                           FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                           OPCHANDLE* phServerGroup) {
+  if (ppName) *ppName = nullptr;
+  if (auto injected = core_->enter(SimCall::GetState)) return *injected;
+  if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID ||
+      !phClientGroup || !phServerGroup) {
+    return E_INVALIDARG;
+  }
+  std::u16string name;
+  {
+    std::lock_guard lock(core_->mutex);
+    *pUpdateRate = updateRate_;
+    *pActive = active_ ? TRUE : FALSE;
+    *pTimeBias = timeBias_;
+    *pPercentDeadband = percentDeadband_;
+    *pLCID = lcid_;
+    *phClientGroup = clientHandle_;
+    *phServerGroup = serverHandle_;
+    name = name_;
+  }
+  *ppName = opc::taskStringDup(name);
+  return *ppName ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT SimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                           LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                           OPCHANDLE* phClientGroup) {
+  if (auto injected = core_->enter(SimCall::SetState)) return *injected;
+  if (!pRevisedUpdateRate) return E_INVALIDARG;
+  if (pPercentDeadband && !validDeadband(*pPercentDeadband)) return E_INVALIDARG;
+  HRESULT hr = S_OK;
+  std::lock_guard lock(core_->mutex);
+  if (pRequestedUpdateRate) {
+    // Read before the revised rate is written: the two may be one variable.
+    const DWORD requested = *pRequestedUpdateRate;
+    updateRate_ = core_->reviseRateLocked(requested);
+    if (updateRate_ != requested) hr = OPC_S_UNSUPPORTEDRATE;
+  }
+  *pRevisedUpdateRate = updateRate_;
+  if (pActive) active_ = *pActive != FALSE;
+  if (pTimeBias) timeBias_ = *pTimeBias;
+  if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
+  if (pLCID) lcid_ = *pLCID;
+  if (phClientGroup) clientHandle_ = *phClientGroup;
+  return hr;
+}
+
+HRESULT SimGroup::SetName(LPCWSTR szName) {
+  if (auto injected = core_->enter(SimCall::SetName)) return *injected;
+  if (!szName || !*szName) return E_INVALIDARG;
+  const std::u16string_view name(szName, wideLength(szName));
+  std::lock_guard lock(core_->mutex);
+  // Only groups in the name space have names to collide with.
+  if (inNameSpace_ && core_->findGroupLocked(name, this)) return OPC_E_DUPLICATENAME;
+  name_ = name;
+  return S_OK;
+}
+
+HRESULT SimGroup::CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
+  if (ppUnk) *ppUnk = nullptr;
+  if (auto injected = core_->enter(SimCall::CloneGroup)) return *injected;
+  if (!ppUnk) return E_INVALIDARG;
+  detail::GroupSettings s;
+  {
+    std::lock_guard lock(core_->mutex);
+    s.active = false;  // a clone starts inactive
+    s.requestedUpdateRate = updateRate_;
+    s.clientHandle = clientHandle_;
+    s.timeBias = timeBias_;
+    s.percentDeadband = percentDeadband_;
+    s.lcid = lcid_;
+  }
+  if (szName) s.name.assign(szName, wideLength(szName));
+  const HRESULT hr = core_->addGroup(s, this, riid, ppUnk, nullptr, nullptr);
+  // The rate was revised when this group got it; a changed base scan rate
+  // since then is not the caller's concern here.
+  return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+}  // namespace veze6::sim

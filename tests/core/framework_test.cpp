@@ -1,0 +1,289 @@
+// The component framework: events, collections, components, exceptions, the
+// application facade and the Qt apartment.
+#include <QThread>
+
+#include "test_utils.h"
+
+using namespace core_test;
+
+namespace {
+
+// ---- TEvent -------------------------------------------------------------------
+
+struct Receiver : QObject {
+  int hits = 0;
+  void onNotify(QObject*) { ++hits; }
+  void onOther(QObject*) { hits += 100; }
+  void onError(QObject*, const QString&, bool& raise) { raise = false; }
+};
+
+int g_functionHits = 0;
+void freeHandler(QObject*) { ++g_functionHits; }
+
+TEST(TEventTest, MemberHandlersCompareByObjectAndMember) {
+  Receiver a, b;
+  const TNotifyEvent e1(&a, &Receiver::onNotify);
+  const TNotifyEvent e2(&a, &Receiver::onNotify);
+  EXPECT_TRUE(e1 == e2);
+  EXPECT_FALSE(e1 == TNotifyEvent(&a, &Receiver::onOther));
+  EXPECT_FALSE(e1 == TNotifyEvent(&b, &Receiver::onNotify));
+  EXPECT_EQ(e1.Data(), &a);
+  e1(nullptr);
+  e2(nullptr);
+  EXPECT_EQ(a.hits, 2);
+}
+
+TEST(TEventTest, CallableHandlersCompareByWhatTheyWereMadeAs) {
+  int hits = 0;
+  auto lambda = [&hits](QObject*) { ++hits; };
+  TNotifyEvent e1 = lambda;
+  TNotifyEvent copy = e1;
+  EXPECT_TRUE(copy == e1);
+  EXPECT_FALSE(TNotifyEvent(lambda) == e1) << "made separately";
+  EXPECT_TRUE(TNotifyEvent(&freeHandler) == TNotifyEvent(&freeHandler));
+  copy(nullptr);
+  const TNotifyEvent viaFunction(&freeHandler);
+  viaFunction(nullptr);
+  EXPECT_EQ(hits, 1);
+  EXPECT_EQ(g_functionHits, 1);
+}
+
+TEST(TEventTest, UnassignedDoesNothingAndReferenceArgumentsComeBack) {
+  TNotifyEvent none;
+  EXPECT_FALSE(none);
+  EXPECT_TRUE(none == nullptr);
+  none(nullptr);
+  Receiver r;
+  TOnOPCErrorEvent onError(&r, &Receiver::onError);
+  bool raise = true;
+  onError(nullptr, "text", raise);
+  EXPECT_FALSE(raise);
+  onError = nullptr;
+  EXPECT_FALSE(onError.Assigned());
+}
+
+TEST(TEventTest, HandlerOfDestroyedQObjectIsSkipped) {
+  auto r = std::make_unique<Receiver>();
+  const TNotifyEvent e(r.get(), &Receiver::onNotify);
+  r.reset();
+  EXPECT_TRUE(e.Assigned());
+  e(nullptr);  // must not touch the dead receiver
+}
+
+// ---- TCollection ----------------------------------------------------------------
+
+struct CountingCollection : TCollection {
+  int updates = 0;
+  void Update(TCollectionItem*) override { ++updates; }
+};
+
+struct RaisingItem : TCollectionItem {
+  using TCollectionItem::TCollectionItem;
+  void BeforeDestruction() override { throw EListError("refused"); }
+};
+
+struct RaisingCollection : TCollection {
+  std::unique_ptr<TCollectionItem> CreateItem() override {
+    return std::make_unique<RaisingItem>(this);
+  }
+  ~RaisingCollection() override { ClearInDestructor(); }
+};
+
+TEST(TCollectionTest, IdsStartAtZeroAndAreNeverReused) {
+  TCollection c;
+  TCollectionItem* a = c.Add();
+  TCollectionItem* b = c.Add();
+  EXPECT_EQ(a->ID(), 0);
+  EXPECT_EQ(b->ID(), 1);
+  c.Delete(0);
+  EXPECT_EQ(b->Index(), 0);
+  EXPECT_EQ(c.FindItemID(0), nullptr);
+  EXPECT_EQ(c.FindItemID(1), b);
+  EXPECT_EQ(c.Add()->ID(), 2);
+  c.Clear();
+  EXPECT_EQ(c.Count(), 0);
+  EXPECT_EQ(c.Add()->ID(), 3);
+}
+
+TEST(TCollectionTest, DestroyingAnItemRemovesIt) {
+  TCollection c;
+  c.Add();
+  TCollectionItem* b = c.Add();
+  b->Free();
+  EXPECT_EQ(c.Count(), 1);
+  std::unique_ptr<TCollectionItem> owned(c.Items(0));
+  owned.reset();
+  EXPECT_EQ(c.Count(), 0);
+  EXPECT_THROW(c.Items(0), EListError);
+  EXPECT_THROW(c.Delete(-1), EListError);
+}
+
+TEST(TCollectionTest, UpdatesAreBatched) {
+  CountingCollection c;
+  c.Add();
+  EXPECT_EQ(c.updates, 1);
+  c.BeginUpdate();
+  c.Add();
+  c.Add();
+  c.Delete(0);
+  EXPECT_EQ(c.updates, 1);
+  c.EndUpdate();
+  EXPECT_EQ(c.updates, 2);
+  c.Clear();
+  EXPECT_EQ(c.updates, 3);
+}
+
+TEST(TCollectionTest, RaisingItemIsDestroyedAndTheErrorPassedOn) {
+  RaisingCollection c;
+  c.Add();
+  c.Add();
+  EXPECT_THROW(c.Delete(0), EListError);
+  EXPECT_EQ(c.Count(), 1);
+  EXPECT_THROW(c.Clear(), EListError);
+  EXPECT_EQ(c.Count(), 0);
+}
+
+TEST(TCollectionTest, ItemRaisingWhileCollectionDiesIsReported) {
+  ScopedCaptureApplication capture;
+  {
+    RaisingCollection c;
+    c.Add();
+  }
+  EXPECT_EQ(capture->Texts(TCaptureApplicationHandler::Kind::Exception), QList<QString>{"refused"});
+}
+
+TEST(TCollectionTest, SetIndexMovesAndNamePathShowsPosition) {
+  TCollection c;
+  TCollectionItem* a = c.Add();
+  TCollectionItem* b = c.Add();
+  b->SetIndex(0);
+  EXPECT_EQ(c.Items(0), b);
+  EXPECT_EQ(a->Index(), 1);
+  EXPECT_EQ(a->GetNamePath(), "TCollection[1]");
+  EXPECT_EQ(a->GetDisplayName(), "TCollectionItem");
+}
+
+// ---- TComponent ------------------------------------------------------------------
+
+TEST(TComponentTest, OwnerNameAndState) {
+  TComponent owner;
+  owner.SetDesigning(true);
+  auto* child = new TComponent(&owner);  // owned by owner
+  child->SetName("OPCServer1");
+  EXPECT_EQ(child->Owner(), &owner);
+  EXPECT_TRUE(child->IsDesigning()) << "a designing owner's components design too";
+  EXPECT_EQ(owner.ComponentCount(), 1);
+  EXPECT_EQ(owner.FindComponent("opcserver1"), child);
+  child->SetLoading(true);
+  EXPECT_EQ(child->ComponentState(), TComponentState(csLoading | csDesigning));
+  child->Loaded();
+  EXPECT_FALSE(child->IsLoading());
+  owner.SetDesigning(false);
+  EXPECT_FALSE(child->IsDesigning());
+  child->Destroying();
+  EXPECT_TRUE(child->IsDestroying());
+}
+
+// ---- exceptions and the application facade -----------------------------------------
+
+TEST(ExceptionTest, MessageAndUtf8) {
+  try {
+    throw EOPCException("Störung – 故障");
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Störung – 故障");
+    EXPECT_STREQ(e.what(), "Störung – 故障");
+    EXPECT_STREQ(e.ClassName(), "EOPCException");
+  }
+  try {
+    OleError(E_ACCESSDENIED);
+  } catch (const EOleError& e) {
+    EXPECT_EQ(dynamic_cast<const EOleSysError&>(e).ErrorCode(), E_ACCESSDENIED);
+    EXPECT_FALSE(e.Message().isEmpty());
+  }
+  EXPECT_NO_THROW(OleCheck(S_FALSE));
+  EXPECT_THROW(OleCheck(E_POINTER), EOleSysError);
+}
+
+TEST(ApplicationTest, CaptureRecordsWhatWouldHaveBeenShown) {
+  ScopedCaptureApplication capture;
+  QObject sender;
+  Application().HandleException(&sender, EOPCException("cannot write Items:\r\n"));
+  Application().HandleException(nullptr, std::runtime_error("plain"));
+  ShowMessage("hello");
+  capture->QueueAnswer(mrNo);
+  EXPECT_EQ(MessageDlg("sure?", TMsgDlgType::mtConfirmation, mbYes | mbNo), mrNo);
+  EXPECT_EQ(MessageDlg("again?", TMsgDlgType::mtConfirmation, mbYes | mbNo), mrYes);
+  Beep();
+  Beep();
+  const auto entries = capture->Entries();
+  ASSERT_EQ(entries.size(), 5);
+  EXPECT_EQ(entries[0].className, "EOPCException");
+  EXPECT_EQ(entries[0].sender, &sender);
+  EXPECT_EQ(entries[1].text, "plain");
+  EXPECT_EQ(capture->Texts(TCaptureApplicationHandler::Kind::Message), QList<QString>{"hello"});
+  EXPECT_EQ(capture->BeepCount(), 2);
+}
+
+TEST(ApplicationTest, ScopedCaptureRestoresThePreviousHandler) {
+  const auto before = Application().Handler();
+  { ScopedCaptureApplication capture; }
+  EXPECT_EQ(Application().Handler(), before);
+  EXPECT_EQ(DefaultModalResult(mbCancel | mbOK), mrOk);
+}
+
+// ---- the Qt apartment --------------------------------------------------------------
+
+TEST(QtApartmentTest, TasksFromOtherThreadsRunHereInOrder) {
+  auto apartment = installQtApartment();
+  ASSERT_TRUE(apartment);
+  EXPECT_TRUE(apartment->isCurrentThread());
+  EXPECT_EQ(installQtApartment(), apartment) << "an installed apartment is kept";
+  std::vector<int> order;
+  std::vector<bool> onThread;
+  std::thread worker([&] {
+    EXPECT_FALSE(apartment->isCurrentThread());
+    for (int i = 0; i < 5; ++i)
+      apartment->post([&, i] {
+        order.push_back(i);
+        onThread.push_back(apartment->isCurrentThread());
+      });
+  });
+  worker.join();
+  EXPECT_TRUE(order.empty()) << "never run synchronously";
+  ASSERT_TRUE(pumpUntil([&] { return order.size() == 5; }));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(std::count(onThread.begin(), onThread.end(), true), 5);
+}
+
+TEST(QtApartmentTest, TimersTickUntilStopped) {
+  auto apartment = installQtApartment();
+  int ticks = 0;
+  const auto id = apartment->startTimer(std::chrono::milliseconds(1), [&] { ++ticks; });
+  ASSERT_TRUE(pumpUntil([&] { return ticks >= 2; }));
+  apartment->stopTimer(id);
+  const int stoppedAt = ticks;
+  bool marker = false;
+  apartment->post([&] { marker = true; });
+  ASSERT_TRUE(pumpUntil([&] { return marker; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ticks, stoppedAt);
+}
+
+TEST(QtApartmentTest, TimerStartedFromAnotherThreadLivesHere) {
+  auto apartment = installQtApartment();
+  std::atomic<int> ticks{0};
+  std::atomic<bool> onThread{true};
+  opc::Apartment::TimerId id = 0;
+  std::thread([&] {
+    id = apartment->startTimer(std::chrono::milliseconds(1), [&] {
+      ++ticks;
+      if (!apartment->isCurrentThread()) onThread = false;
+    });
+  }).join();
+  ASSERT_TRUE(pumpUntil([&] { return ticks >= 1; }));
+  EXPECT_TRUE(onThread);
+  std::thread([&] { apartment->stopTimer(id); }).join();
+  QCoreApplication::processEvents();
+}
+
+}  // namespace

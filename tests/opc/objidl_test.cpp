@@ -1,0 +1,178 @@
+#include <cstring>
+#include <thread>
+
+#include "opc/OPCDA.h"
+#include "test_utils.h"
+
+namespace opc::test {
+namespace {
+
+using GlobalMemory = LeakCheckedTest;
+
+TEST_F(GlobalMemory, BlockIsItsOwnHandleAndKeepsItsSize) {
+  const auto before = diag::snapshot().globals;
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 100);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(diag::snapshot().globals, before + 1);
+  EXPECT_EQ(GlobalSize(h), 100u);
+  auto* p = static_cast<unsigned char*>(GlobalLock(h));
+  EXPECT_EQ(p, h);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(p[i], 0);
+  std::memset(p, 0xAB, 100);
+  EXPECT_EQ(GlobalLock(h), h);        // locked twice
+  EXPECT_EQ(GlobalUnlock(h), TRUE);   // still locked once
+  EXPECT_EQ(GlobalUnlock(h), FALSE);  // now unlocked
+  EXPECT_EQ(GlobalUnlock(h), FALSE);  // not locked at all
+  EXPECT_EQ(GlobalFree(h), nullptr);
+  EXPECT_EQ(diag::snapshot().globals, before);
+}
+
+TEST_F(GlobalMemory, NullHandles) {
+  EXPECT_EQ(GlobalLock(nullptr), nullptr);
+  EXPECT_EQ(GlobalSize(nullptr), 0u);
+  EXPECT_EQ(GlobalUnlock(nullptr), FALSE);
+  EXPECT_EQ(GlobalFree(nullptr), nullptr);
+  HGLOBAL empty = GlobalAlloc(GMEM_FIXED, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(GlobalSize(empty), 0u);
+  GlobalFree(empty);
+}
+
+TEST_F(GlobalMemory, ReleaseStgMediumFreesTheBlock) {
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = GlobalAlloc(GMEM_MOVEABLE, 32);
+  ReleaseStgMedium(&medium);
+  EXPECT_EQ(medium.tymed, TYMED_NULL);
+  EXPECT_EQ(medium.hGlobal, nullptr);
+  ReleaseStgMedium(nullptr);
+}
+
+TEST_F(GlobalMemory, ReleaseStgMediumLeavesContentsToTheReleaseObject) {
+  const auto globals = diag::snapshot().globals;
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 8);
+  ComPtr<ShutdownSink> owner = makeCom<ShutdownSink>();
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = h;
+  medium.pUnkForRelease = owner.get();
+  owner->AddRef();  // the reference the medium hands over
+  ReleaseStgMedium(&medium);
+  EXPECT_EQ(owner->refCount(), 1u);
+  EXPECT_EQ(medium.pUnkForRelease, nullptr);
+  EXPECT_EQ(diag::snapshot().globals, globals + 1);  // still the owner's
+  GlobalFree(h);
+}
+
+TEST(ClipboardFormats, SameNameSameIdWithoutRegardToCase) {
+  const UINT a = RegisterClipboardFormat("Veze6.Test.Format.A");
+  const UINT b = RegisterClipboardFormat("Veze6.Test.Format.B");
+  EXPECT_GE(a, 0xC000u);
+  EXPECT_GE(b, 0xC000u);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(RegisterClipboardFormat("veze6.test.FORMAT.a"), a);
+  EXPECT_EQ(RegisterClipboardFormat(""), 0u);
+  EXPECT_EQ(RegisterClipboardFormat(nullptr), 0u);
+}
+
+TEST(ClipboardFormats, OpcStreamFormatsAreRegisteredAtStartUp) {
+  EXPECT_GE(OPCSTMFORMATDATA, 0xC000u);
+  EXPECT_GE(OPCSTMFORMATDATATIME, 0xC000u);
+  EXPECT_GE(OPCSTMFORMATWRITECOMPLETE, 0xC000u);
+  EXPECT_NE(OPCSTMFORMATDATA, OPCSTMFORMATDATATIME);
+  EXPECT_NE(OPCSTMFORMATDATATIME, OPCSTMFORMATWRITECOMPLETE);
+  EXPECT_EQ(RegisterClipboardFormat("OPCSTMFORMATDATA"), OPCSTMFORMATDATA);
+  EXPECT_EQ(RegisterClipboardFormat("opcstmformatdatatime"), OPCSTMFORMATDATATIME);
+  EXPECT_EQ(RegisterClipboardFormat("OPCSTMFORMATWRITECOMPLETE"), OPCSTMFORMATWRITECOMPLETE);
+}
+
+TEST(ClipboardFormats, ConcurrentRegistrationAgrees) {
+  std::vector<UINT> ids(8);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    threads.emplace_back([&ids, i] {
+      for (int k = 0; k < 50; ++k)
+        RegisterClipboardFormat(("Veze6.Race." + std::to_string(k)).c_str());
+      ids[i] = RegisterClipboardFormat("Veze6.Race.Shared");
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (UINT id : ids) EXPECT_EQ(id, ids[0]);
+}
+
+using Enumerators = LeakCheckedTest;
+
+std::vector<std::u16string> take(IEnumString* e, ULONG n, HRESULT expected) {
+  std::vector<LPOLESTR> out(n, nullptr);
+  ULONG fetched = 99;
+  EXPECT_EQ(e->Next(n, out.data(), &fetched), expected);
+  std::vector<std::u16string> texts;
+  for (ULONG i = 0; i < fetched; ++i) {
+    texts.push_back(str(out[i]));
+    CoTaskMemFree(out[i]);
+  }
+  return texts;
+}
+
+TEST_F(Enumerators, StringsAreHandedOutAsTaskMemory) {
+  ComPtr<IEnumString> e = makeEnumString({u"a", u"bb", u"ccc"});
+  const auto tasks = diag::snapshot().taskAllocations;
+  LPOLESTR one = nullptr;
+  ASSERT_EQ(e->Next(1, &one, nullptr), S_OK);
+  EXPECT_EQ(str(one), u"a");
+  EXPECT_EQ(diag::snapshot().taskAllocations, tasks + 1);
+  CoTaskMemFree(one);
+  EXPECT_EQ(take(e.get(), 5, S_FALSE), (std::vector<std::u16string>{u"bb", u"ccc"}));
+  EXPECT_TRUE(take(e.get(), 1, S_FALSE).empty());
+  EXPECT_EQ(diag::snapshot().taskAllocations, tasks);
+}
+
+TEST_F(Enumerators, SkipResetAndClone) {
+  ComPtr<IEnumString> e = makeEnumString({u"a", u"b", u"c", u"d"});
+  EXPECT_EQ(e->Skip(1), S_OK);
+  ComPtr<IEnumString> clone;
+  ASSERT_EQ(e->Clone(clone.put()), S_OK);
+  EXPECT_EQ(take(e.get(), 2, S_OK), (std::vector<std::u16string>{u"b", u"c"}));
+  // The clone starts where the original stood and moves on its own.
+  EXPECT_EQ(take(clone.get(), 1, S_OK), (std::vector<std::u16string>{u"b"}));
+  EXPECT_EQ(e->Skip(5), S_FALSE);
+  EXPECT_TRUE(take(e.get(), 1, S_FALSE).empty());
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(take(e.get(), 4, S_OK), (std::vector<std::u16string>{u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(take(clone.get(), 3, S_FALSE), (std::vector<std::u16string>{u"c", u"d"}));
+  EXPECT_EQ(e->Clone(nullptr), E_POINTER);
+}
+
+TEST_F(Enumerators, EmptyListAndZeroRequest) {
+  ComPtr<IEnumString> e = makeEnumString({});
+  ULONG fetched = 7;
+  EXPECT_EQ(e->Next(0, nullptr, &fetched), S_OK);
+  EXPECT_EQ(fetched, 0u);
+  EXPECT_TRUE(take(e.get(), 1, S_FALSE).empty());
+  EXPECT_EQ(e->Skip(0), S_OK);
+}
+
+TEST_F(Enumerators, GuidsAndUnknowns) {
+  ComPtr<IEnumGUID> g = makeEnumGUID({IID_IOPCServer, IID_IOPCCommon});
+  GUID out[3]{};
+  ULONG fetched = 0;
+  EXPECT_EQ(g->Next(3, out, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 2u);
+  EXPECT_EQ(out[0], IID_IOPCServer);
+  EXPECT_EQ(out[1], IID_IOPCCommon);
+
+  ComPtr<ShutdownSink> sink = makeCom<ShutdownSink>();
+  {
+    ComPtr<IEnumUnknown> u = makeEnumUnknown({ComPtr<IUnknown>(sink->unknown())});
+    EXPECT_EQ(sink->refCount(), 2u);
+    IUnknown* got = nullptr;
+    ASSERT_EQ(u->Next(1, &got, nullptr), S_OK);
+    EXPECT_EQ(got, sink->unknown());
+    EXPECT_EQ(sink->refCount(), 3u);  // handed out with a reference of its own
+    got->Release();
+  }
+  EXPECT_EQ(sink->refCount(), 1u);
+}
+
+}  // namespace
+}  // namespace opc::test
