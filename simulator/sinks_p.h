@@ -1,0 +1,115 @@
+// Internal to the simulator, not API: the client sinks a server object or a
+// group has been given (connection points, data-object advises), and the one
+// way calls reach them.
+//
+// Apartment rule: a sink is called on the thread that advised it. Each
+// connection remembers the apartment that was current when the client
+// advised; a call from any other thread is posted there with its arguments
+// copied, and a posted call whose connection has gone since (unadvised, or
+// its owner destroyed) does nothing. Without an apartment (a std-only host)
+// the call is made directly on the calling thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "opc/apartment.h"
+#include "opc/objidl.h"
+
+namespace veze6::sim::detail {
+
+/// One advised sink.
+struct Connection {
+  DWORD cookie = 0;
+  /// The advised interface (IOPCDataCallback, IAdviseSink, IOPCShutdown...)
+  /// held as IUnknown; cast back with `as<I>()`.
+  ComPtr<IUnknown> sink;
+  /// The apartment current when the client advised; null: call directly.
+  std::shared_ptr<opc::Apartment> apartment;
+  /// The stream format of a data-object advise (0 for connection points).
+  CLIPFORMAT format = 0;
+  std::atomic<bool> connected{true};
+
+  template <class I>
+  I* as() const {
+    return static_cast<I*>(sink.get());
+  }
+};
+
+/// Calls `call` with the connection's sink by the apartment rule. The call
+/// must own everything it refers to (it may run later, on another thread).
+void deliver(const std::shared_ptr<Connection>& to, std::function<void(IUnknown*)> call);
+
+/// The sinks of one connection point or data object. Thread-safe; never
+/// calls a sink.
+class SinkList {
+ public:
+  explicit SinkList(std::size_t maxSinks = 0) : maxSinks_(maxSinks) {}
+  SinkList(const SinkList&) = delete;
+  SinkList& operator=(const SinkList&) = delete;
+  ~SinkList() { clear(); }
+
+  /// Adds a sink (already the interface wanted), capturing the calling
+  /// thread's apartment. CONNECT_E_ADVISELIMIT past maxSinks, or when
+  /// `admit` (run under the list's lock) refuses.
+  HRESULT add(ComPtr<IUnknown> sink, CLIPFORMAT format, DWORD* cookie,
+              const std::function<bool(const std::vector<std::shared_ptr<Connection>>&)>& admit =
+                  nullptr);
+  /// False for an unknown cookie.
+  bool remove(DWORD cookie);
+  /// Drops every sink (their references are released after the lock).
+  void clear();
+
+  std::vector<std::shared_ptr<Connection>> snapshot() const;
+  std::shared_ptr<Connection> find(DWORD cookie) const;
+  /// The first connection (one-sink points), or null.
+  std::shared_ptr<Connection> first() const;
+  std::size_t size() const;
+  /// Grows with every sink added: a scan notices new clients by it.
+  std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+
+ private:
+  mutable std::mutex mutex_;
+  const std::size_t maxSinks_;
+  DWORD nextCookie_ = 1;
+  std::vector<std::shared_ptr<Connection>> connections_;
+  std::atomic<std::uint64_t> generation_{0};
+};
+
+/// A connection point over a SinkList, for the server's shutdown point and a
+/// group's data callback point. The container is not counted; its owner
+/// calls detach() before it goes away, after which the point refuses new
+/// sinks and has dropped the old ones.
+class SinkPoint final : public opc::ComObject<IConnectionPoint> {
+ public:
+  /// `onAdvise` runs (unlocked) after every successful Advise.
+  SinkPoint(IConnectionPointContainer* container, REFIID iid, std::size_t maxSinks,
+            std::function<void()> onAdvise = nullptr);
+
+  HRESULT GetConnectionInterface(IID* pIID) override;
+  HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+  HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+  HRESULT Unadvise(DWORD dwCookie) override;
+  HRESULT EnumConnections(IEnumConnections** ppEnum) override;
+
+  const IID& interfaceId() const { return iid_; }
+  SinkList& sinks() { return sinks_; }
+  const SinkList& sinks() const { return sinks_; }
+  void detach();
+
+ private:
+  mutable std::mutex mutex_;
+  IConnectionPointContainer* container_;  // guarded by mutex_
+  const IID iid_;
+  const std::function<void()> onAdvise_;
+  SinkList sinks_;
+};
+
+/// IEnumConnectionPoints over a fixed set of points.
+ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(std::vector<ComPtr<IConnectionPoint>> points);
+
+}  // namespace veze6::sim::detail
