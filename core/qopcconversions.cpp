@@ -180,6 +180,26 @@ QString VarToAStr(const OleVariant& value) {
   }
 }
 
+namespace {
+
+/// The local zone's offset from UTC (seconds) at a UTC instant. Zone rules
+/// change offsets only on whole minutes, so the answer is kept per minute:
+/// the time stamps of one data change almost always share their minute, and
+/// asking the zone database for each item would dominate the data path.
+int localOffsetSeconds(qint64 utcMs) {
+  thread_local qint64 cachedMinute = std::numeric_limits<qint64>::min();
+  thread_local int cachedOffset = 0;
+  const qint64 minute = utcMs >= 0 ? utcMs / 60000 : (utcMs - 59999) / 60000;
+  if (minute != cachedMinute) {
+    cachedOffset =
+        QDateTime::fromMSecsSinceEpoch(minute * 60000, Qt::UTC).toLocalTime().offsetFromUtc();
+    cachedMinute = minute;
+  }
+  return cachedOffset;
+}
+
+}  // namespace
+
 TDateTime FileTimeToDateTime(const FILETIME& fileTime) {
   if (fileTime.dwLowDateTime == 0 || fileTime.dwHighDateTime == 0) return 0;
   // Beyond this the system cannot express the stamp as a calendar time.
@@ -189,6 +209,19 @@ TDateTime FileTimeToDateTime(const FILETIME& fileTime) {
     constexpr qint64 kUnixEpochMs = opc::kFileTimeUnixEpoch / 10000;
     const qint64 msSinceEpoch =
         qint64(ticks / 10000) - kUnixEpochMs;  // whole ms, as the system keeps
+    // Local times from 1899-12-30 (day 0) to the end of year 9999 are a plain
+    // day count; earlier ones take the calendar path, whose fraction counts
+    // forward from midnight.
+    constexpr qint64 kDayZeroMs = -2209161600000LL;
+    constexpr qint64 kYear10000Ms = 253402300800000LL;
+    constexpr qint64 kMsPerDay = 86400000;
+    const qint64 localMs = msSinceEpoch + qint64(localOffsetSeconds(msSinceEpoch)) * 1000;
+    if (localMs >= kYear10000Ms) return 0;
+    if (localMs >= kDayZeroMs) {
+      const qint64 sinceDayZero = localMs - kDayZeroMs;
+      return double(sinceDayZero / kMsPerDay) +
+             double(sinceDayZero % kMsPerDay) / double(kMsPerDay);
+    }
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toLocalTime();
     if (!local.isValid() || local.date().year() > 9999) return 0;
     return QDateTimeToDateTime(local);

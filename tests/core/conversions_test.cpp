@@ -1,5 +1,6 @@
 // Conversions of variants, time stamps, state codes and texts.
 #include <QTimeZone>
+#include <ctime>
 
 #include "opc/filetime.h"
 #include "test_utils.h"
@@ -105,6 +106,30 @@ TEST(FileTimeToDateTimeTest, ConvertsUtcToLocalKeepingMilliseconds) {
   EXPECT_EQ(DateTimeToQDateTime(FileTimeToDateTime(opc::fileTimeFromTicks(
                 std::uint64_t(winter.toMSecsSinceEpoch()) * 10000 + opc::kFileTimeUnixEpoch))),
             winter.toLocalTime());
+}
+
+TEST(FileTimeToDateTimeTest, AgreesWithTheCalendarAcrossDaylightSavingChanges) {
+  // The conversion keeps the zone offset per minute; stamps on both sides of
+  // a change, and in the hour that repeats, must still read as the calendar
+  // says.
+  const QByteArray oldTz = qgetenv("TZ");
+  qputenv("TZ", "Europe/Berlin");
+  tzset();
+  for (const QDateTime& change : {QDateTime(QDate(2024, 3, 31), QTime(0, 55), Qt::UTC),
+                                  QDateTime(QDate(2024, 10, 27), QTime(0, 55), Qt::UTC)}) {
+    for (int second = 0; second < 20 * 60; second += 7) {
+      const QDateTime utc = change.addSecs(second).addMSecs(second % 1000);
+      const FILETIME ft = opc::fileTimeFromTicks(std::uint64_t(utc.toMSecsSinceEpoch()) * 10000 +
+                                                 opc::kFileTimeUnixEpoch);
+      ASSERT_EQ(DateTimeToQDateTime(FileTimeToDateTime(ft)), utc.toLocalTime())
+          << utc.toString(Qt::ISODateWithMs).toStdString();
+    }
+  }
+  if (oldTz.isNull())
+    qunsetenv("TZ");
+  else
+    qputenv("TZ", oldTz);
+  tzset();
 }
 
 TEST(FileTimeToDateTimeTest, ZeroHalvesAndOutOfRangeGiveZero) {
