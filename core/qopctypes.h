@@ -1,5 +1,6 @@
 // Shared value types of the client library: the requested data type of an
-// item and the server status record.
+// item, the browser's access-rights filter, the server categories and the
+// server status record.
 #pragma once
 
 #include <QObject>
@@ -49,10 +50,37 @@ enum OPCADatatype {
 };
 Q_ENUM_NS(OPCADatatype)
 
+/// Access rights an item must have to be listed by a browser; the flag
+/// values are the OPC access-rights mask bits (readable 1, writable 2).
+enum OPCAcess {
+  opcReadable = 0x1,
+  opcWritable = 0x2,
+};
+Q_DECLARE_FLAGS(OPCAcesstype, OPCAcess)
+Q_FLAG_NS(OPCAcesstype)
+
+/// The server categories a server enumeration asks for and finds servers in.
+enum tqopcServerType {
+  svr_DA20 = 0x1,  ///< OPC Data Access 2.0
+  svr_DA10 = 0x2,  ///< OPC Data Access 1.0
+  svr_AE10 = 0x4,  ///< OPC Alarms and Events 1.0
+};
+Q_DECLARE_FLAGS(tqopcServerSet, tqopcServerType)
+Q_FLAG_NS(tqopcServerSet)
+
 }  // namespace qOPC
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(qOPC::OPCAcesstype)
+Q_DECLARE_OPERATORS_FOR_FLAGS(qOPC::tqopcServerSet)
 
 using qOPC::OPCADatatype;
 using enum qOPC::OPCADatatype;
+using qOPC::OPCAcess;
+using qOPC::OPCAcesstype;
+using enum qOPC::OPCAcess;
+using qOPC::tqopcServerSet;
+using qOPC::tqopcServerType;
+using enum qOPC::tqopcServerType;
 
 /// The server's status as the application sees it (times are local).
 struct tServerStateRec {

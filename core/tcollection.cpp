@@ -169,7 +169,9 @@ void TCollection::insertItem(TCollectionItem* item) {
 
 void TCollection::removeItem(TCollectionItem* item) {
   Notify(item, false);
-  items_.removeOne(item);
+  // From the back: clearing removes the last item first, and a long
+  // collection must not be searched from the front each time.
+  if (const qsizetype at = items_.lastIndexOf(item); at >= 0) items_.removeAt(at);
   item->collection_ = nullptr;
   Changed();
 }

@@ -1,8 +1,33 @@
 #include "tqopcgroup.h"
 
+#include <exception>
+
+#include "application.h"
+#include "exceptions.h"
+#include "qOPCErrors.h"
+#include "qopcconversions.h"
+#include "qopcstrings.h"
 #include "tqdefaultgroup.h"
 #include "tqopcgroups.h"
+#include "tqopcitem.h"
 #include "tqopcserver.h"
+
+namespace {
+
+// Servers get True as all bits set.
+BOOL toBool(bool value) { return value ? BOOL(-1) : BOOL(0); }
+
+void reportFromDestructor(std::exception_ptr failure) noexcept {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    Application().HandleException(nullptr, e);
+  } catch (...) {
+    Application().HandleException(nullptr, Exception(QStringLiteral("unknown error")));
+  }
+}
+
+}  // namespace
 
 TqOPCGroup::TqOPCGroup(TqOPCGroups* groups) : TCollectionItem(groups), server_(groups->FOwner()) {
   const TqDefaultGroup* defaults = server_->OPCGroupDefault();
@@ -17,43 +42,150 @@ TqOPCGroup::TqOPCGroup(TqOPCGroups* groups) : TCollectionItem(groups), server_(g
   items_ = std::make_unique<TqOPCItems>(this);
   isPublic_ = false;
   isSubscribed_ = false;
+  if (server_->IsDesigning() && server_->server_ && !groups->addingNamed_) {
+    try {
+      OPCAddGroup();
+    } catch (...) {
+      // The destructor does not run for a half-built group: whatever reached
+      // the server goes again here.
+      OPCRemoveGroup();
+      throw;
+    }
+  }
 }
 
 TqOPCGroup::~TqOPCGroup() {
+  if (itemMgt_) {
+    try {
+      OPCRemoveGroup();
+    } catch (...) {
+      reportFromDestructor(std::current_exception());
+    }
+  }
   items_.reset();
   defaultItem_.reset();
 }
 
-// The setters store only: sending the change to the server comes with the
-// groups' server side.
+void TqOPCGroup::BeforeDestruction() { OPCRemoveGroup(); }
+
+// ---- life on the server -----------------------------------------------------------
+
+void TqOPCGroup::releaseGroupInterfaces() {
+  syncIO_.reset();
+  asyncIO_.reset();
+  asyncIO2_.reset();
+  stateMgt_.reset();
+}
+
+void TqOPCGroup::OPCAddGroup() {
+  const ComPtr<IOPCServer> server = server_->GetOPCServer();
+  if (!server) return;
+  // Never twice on the server: the first server group would be lost with
+  // the items' handles in it.
+  if (itemMgt_) OPCRemoveGroup();
+  hServerGroup_ = kNoServerHandle;
+  taskId_ = 0;
+  releaseGroupInterfaces();
+  itemMgt_.reset();
+
+  const opc::Bstr name = TextToWide(name_);
+  LONG timeBias = timeBias_;
+  FLOAT deadBand = deadBand_;
+  OPCHANDLE serverGroup = kNoServerHandle;
+  DWORD revisedRate = 0;
+  ComPtr<IOPCItemMgt> itemMgt;
+  const HRESULT hr =
+      server->AddGroup(name.get(), toBool(isActive_), DWORD(updateRate_), ClientHandle(), &timeBias,
+                       &deadBand, DWORD(localeId_), &serverGroup, &revisedRate, IID_IOPCItemMgt,
+                       reinterpret_cast<IUnknown**>(itemMgt.put()));
+  OPCCheck(hr);
+  if (!itemMgt) {
+    // A server group we cannot reach is of no use; it must not stay behind.
+    server->RemoveGroup(serverGroup, FALSE);
+    OleError(E_NOINTERFACE);
+  }
+  itemMgt_ = std::move(itemMgt);
+  hServerGroup_ = serverGroup;
+
+  itemMgt_.as(stateMgt_);
+  itemMgt_.as(syncIO_);
+  itemMgt_.as(asyncIO2_);
+  if (!asyncIO2_) itemMgt_.as(asyncIO_);
+
+  // The rate the group runs at on the server, stored before the items so
+  // that it holds even when adding them raises.
+  updateRate_ = qint32(revisedRate);
+  items_->OPCAddAllItems();
+  connectDataSink();
+}
+
+void TqOPCGroup::OPCRemoveGroup() {
+  if (!itemMgt_) {
+    hServerGroup_ = kNoServerHandle;
+    return;
+  }
+  releaseGroupInterfaces();
+  disconnectDataSink();
+  std::exception_ptr failure;
+  try {
+    items_->OPCRemoveAllItems();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  itemMgt_.reset();
+  if (hServerGroup_ != kNoServerHandle) {
+    if (IOPCServer* server = server_->server_.get()) server->RemoveGroup(hServerGroup_, FALSE);
+  }
+  hServerGroup_ = kNoServerHandle;
+  // Items never keep a handle into a group that is gone.
+  for (TCollectionItem* item : *items_) static_cast<TqOPCItem*>(item)->clearServerHandle();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// The data change sink (IOPCDataCallback for DA 2.0 servers, the IDataObject
+// advise sink as the fallback) is connected here once the items are on the
+// server.
+void TqOPCGroup::connectDataSink() {}
+
+// The group forgets its data sink here as it leaves the server.
+void TqOPCGroup::disconnectDataSink() {}
+
+// ---- state -------------------------------------------------------------------------
 
 void TqOPCGroup::SetName(const QString& value) {
   if (value == name_) return;
+  if (stateMgt_) OPCCheck(stateMgt_->SetName(TextToWide(value).get()));
   name_ = value;
 }
 
 void TqOPCGroup::SetIsActive(bool value) {
   if (value == isActive_) return;
+  SetState(updateRate_, value, timeBias_, deadBand_, localeId_, ID());
   isActive_ = value;
 }
 
 void TqOPCGroup::SetUpdateRate(qint32 value) {
   if (value == updateRate_) return;
-  updateRate_ = value;
+  qint32 rate = value;
+  SetState(rate, isActive_, timeBias_, deadBand_, localeId_, ID());
+  updateRate_ = rate;
 }
 
 void TqOPCGroup::SetDeadBand(float value) {
   if (value == deadBand_) return;
+  SetState(updateRate_, isActive_, timeBias_, value, localeId_, ID());
   deadBand_ = value;
 }
 
 void TqOPCGroup::SetLocaleId(qint32 value) {
   if (value == localeId_) return;
+  SetState(updateRate_, isActive_, timeBias_, deadBand_, value, ID());
   localeId_ = value;
 }
 
 void TqOPCGroup::SetTimeBias(qint32 value) {
   if (value == timeBias_) return;
+  SetState(updateRate_, isActive_, value, deadBand_, localeId_, ID());
   timeBias_ = value;
 }
 
@@ -61,6 +193,48 @@ void TqOPCGroup::SetIsPublic(bool value) { isPublic_ = value; }
 
 void TqOPCGroup::SetIsSubscribed(bool value) { isSubscribed_ = value; }
 
+void TqOPCGroup::SetState(qint32& updateRate, bool active, qint32 timeBias, float deadBand,
+                          qint32 localeId, qint32 clientGroup) {
+  if (!stateMgt_) return;
+  DWORD requested = DWORD(updateRate);
+  DWORD revised = 0;
+  BOOL isActive = toBool(active);
+  LONG bias = timeBias;
+  FLOAT percent = deadBand;
+  DWORD lcid = DWORD(localeId);
+  OPCHANDLE client = OPCHANDLE(clientGroup);
+  OPCCheck(stateMgt_->SetState(&requested, &revised, &isActive, &bias, &percent, &lcid, &client));
+  updateRate = qint32(revised);
+}
+
+void TqOPCGroup::GetState(tGroupStateRec& state) {
+  if (!itemMgt_) throw EOPCException(_STR_NOTACTIVE());
+  if (!stateMgt_) OleError(E_NOINTERFACE);
+  DWORD rate = 0;
+  BOOL active = FALSE;
+  opc::TaskString name;  // freed on every path
+  LONG bias = 0;
+  FLOAT percent = 0.0f;
+  DWORD lcid = 0;
+  OPCHANDLE client = 0;
+  OPCHANDLE serverGroup = 0;
+  OPCCheck(stateMgt_->GetState(&rate, &active, name.put(), &bias, &percent, &lcid, &client,
+                               &serverGroup));
+  state.UpdateRate = qint32(rate);
+  state.Active = active != FALSE;
+  state.Name = WideToText(name.get());
+  state.TimeBias = bias;
+  state.PercentDeadband = percent;
+  state.LCID = qint32(lcid);
+  state.hClientGroup = client;
+  state.hServerGroup = serverGroup;
+}
+
 QString TqOPCGroup::GetDisplayName() const {
   return name_.trimmed().isEmpty() ? TCollectionItem::GetDisplayName() : name_;
+}
+
+bool TqOPCGroup::IsPropertyStored(const QMetaProperty& property) const {
+  if (qstrcmp(property.name(), "Name") == 0) return true;
+  return TCollectionItem::IsPropertyStored(property);
 }

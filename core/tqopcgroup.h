@@ -1,15 +1,30 @@
 // TqOPCGroup: a group of items with its own update rate, dead band, active
-// flag, locale and time bias. Its properties are kept locally at all times.
+// flag, locale and time bias. Its properties are kept locally at all times;
+// while the server component is connected the group also exists on the
+// server, registered with the group's collection ID as its client handle.
 #pragma once
 
 #include <memory>
 
+#include "opc/OPCDA.h"
 #include "tcollectionitem.h"
 #include "tqdefaultitem.h"
 #include "tqopcitems.h"
 
 class TqOPCGroups;
 class TqOPCServer;
+
+/// A group's state as the server reports it, in one value.
+struct tGroupStateRec {
+  qint32 UpdateRate = 0;  ///< milliseconds
+  bool Active = false;
+  QString Name;
+  qint32 TimeBias = 0;  ///< minutes
+  float PercentDeadband = 0.0f;
+  qint32 LCID = 0;
+  OPCHANDLE hClientGroup = 0;
+  OPCHANDLE hServerGroup = 0;
+};
 
 class TqOPCGroup : public TCollectionItem {
   Q_OBJECT
@@ -23,9 +38,17 @@ class TqOPCGroup : public TCollectionItem {
   Q_PROPERTY(TqOPCItems* OPCItems READ OPCItems CONSTANT)
 
  public:
+  /// The server handle of a group that is not on the server.
+  static constexpr OPCHANDLE kNoServerHandle = OPCHANDLE(-1);
+
   /// Joins groups and starts from the server component's group defaults,
-  /// named "TqOPCGroup" followed by its index. Use the collection's Add.
+  /// named "TqOPCGroup" followed by its index. In the designer a connected
+  /// component puts the new group on the server at once. Use the
+  /// collection's Add.
   explicit TqOPCGroup(TqOPCGroups* groups);
+  /// Only releases: a group still on the server is taken off it with its
+  /// failures handed to the application's exception handler. Destroy groups
+  /// through the collection (Remove, Delete, Clear) or Free().
   ~TqOPCGroup() override;
 
   QString Name() const { return name_; }
@@ -37,14 +60,33 @@ class TqOPCGroup : public TCollectionItem {
   bool IsPublic() const { return isPublic_; }
   bool IsSubscribed() const { return isSubscribed_; }
 
+  // The setters of the state properties send the change to the server first
+  // (when the group is on it) and store it afterwards, so a failed server
+  // call (raised through OPCCheck) leaves the property unchanged. An equal
+  // value changes nothing and calls nothing.
+  /// Renames the group on the server (IOPCGroupStateMgt::SetName).
   void SetName(const QString& value);
   void SetIsActive(bool value);
+  /// Stores the rate the server revised the request to (the request itself
+  /// while the group is not on the server).
   void SetUpdateRate(qint32 value);
   void SetDeadBand(float value);
   void SetLocaleId(qint32 value);
   void SetTimeBias(qint32 value);
+  /// Stored only.
   void SetIsPublic(bool value);
   void SetIsSubscribed(bool value);
+
+  /// Sends a whole state to the server (IOPCGroupStateMgt::SetState, checked
+  /// with OPCCheck) and puts the server's revised rate into updateRate. Does
+  /// nothing while the group has no state interface. Stores nothing else.
+  void SetState(qint32& updateRate, bool active, qint32 timeBias, float deadBand, qint32 localeId,
+                qint32 clientGroup);
+  /// Reads the whole state from the server; the group's properties stay as
+  /// they are. Raises EOPCException "not connected to server" while the group
+  /// is not on the server, EOleSysError (E_NOINTERFACE) when the server
+  /// refused the state interface, and through OPCCheck when the call fails.
+  void GetState(tGroupStateRec& state);
 
   /// Defaults of the group's new items; owned by the group.
   TqDefaultItem* DefaultItem() const { return defaultItem_.get(); }
@@ -53,18 +95,71 @@ class TqOPCGroup : public TCollectionItem {
   /// The owning server component.
   TqOPCServer* Server() const { return server_; }
 
+  // ---- life on the server ----
+  /// Puts the group on the server: AddGroup with the group's properties and
+  /// its ID as client handle, the group interfaces, the items (added, or
+  /// validated in the designer; failures shown, not raised), the revised
+  /// update rate. Reports "not connected to server" through the component's
+  /// fault path when it is not connected. A failed AddGroup raises through
+  /// OPCCheck and leaves the group local. A group already on the server is
+  /// taken off it first.
+  void OPCAddGroup();
+  /// Takes the group off the server: the group interfaces, the items' server
+  /// handles, the server's group. Never raises for the server's answers.
+  void OPCRemoveGroup();
+  /// True while the group exists on the server (holds its IOPCItemMgt).
+  bool IsOnServer() const { return bool(itemMgt_); }
+  /// The server's handle of the group, kNoServerHandle while not on it.
+  OPCHANDLE ServerHandle() const { return hServerGroup_; }
+  /// The group's client handle on the server: its collection ID.
+  OPCHANDLE ClientHandle() const { return OPCHANDLE(ID()); }
+
+  // The group interfaces, held while the group is on the server; each is
+  // empty when the server refused it. At most one asynchronous interface is
+  // held. Owned by the group; valid until it leaves the server.
+  IOPCItemMgt* ItemMgt() const { return itemMgt_.get(); }
+  IOPCGroupStateMgt* GroupStateMgt() const { return stateMgt_.get(); }
+  IOPCSyncIO* SyncIO() const { return syncIO_.get(); }
+  IOPCAsyncIO2* AsyncIO2() const { return asyncIO2_.get(); }
+  IOPCAsyncIO* AsyncIO() const { return asyncIO_.get(); }
+
+  /// Identifier of the last asynchronous call, 0 when none is pending.
+  quint32 TaskId() const { return taskId_; }
+  void SetTaskId(quint32 value) { taskId_ = value; }
+
   /// Name, or the class name when Name is blank.
   QString GetDisplayName() const override;
+  /// The saved-text rules, and Name also when empty: a new group is named
+  /// "TqOPCGroup<index>", so leaving the empty name out would not read back
+  /// the same.
+  bool IsPropertyStored(const QMetaProperty& property) const override;
+
+ protected:
+  /// Takes the group off the server before it is destroyed.
+  void BeforeDestruction() override;
 
  private:
-  QString name_;
+  // Data sink of the group (connected once its items are on the server,
+  // dropped when it leaves the server): filled by the data change delivery.
+  void connectDataSink();
+  void disconnectDataSink();
+  void releaseGroupInterfaces();
+
+  ComPtr<IOPCItemMgt> itemMgt_;
+  ComPtr<IOPCGroupStateMgt> stateMgt_;
+  ComPtr<IOPCSyncIO> syncIO_;
+  ComPtr<IOPCAsyncIO2> asyncIO2_;
+  ComPtr<IOPCAsyncIO> asyncIO_;
+  OPCHANDLE hServerGroup_ = kNoServerHandle;
+  quint32 taskId_ = 0;
+  bool isPublic_ = false;
   bool isActive_ = false;
+  bool isSubscribed_ = false;
+  qint32 timeBias_ = 0;
+  qint32 localeId_ = 0;
   qint32 updateRate_ = 0;
   float deadBand_ = 0.0f;
-  qint32 localeId_ = 0;
-  qint32 timeBias_ = 0;
-  bool isPublic_ = false;
-  bool isSubscribed_ = false;
+  QString name_;
   TqOPCServer* server_;
   std::unique_ptr<TqDefaultItem> defaultItem_;
   std::unique_ptr<TqOPCItems> items_;

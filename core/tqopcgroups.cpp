@@ -1,5 +1,7 @@
 #include "tqopcgroups.h"
 
+#include <QScopedValueRollback>
+
 #include "format.h"
 #include "qOPCErrors.h"
 #include "qopcstrings.h"
@@ -31,9 +33,15 @@ TqOPCGroup* TqOPCGroups::AddDefault() { return static_cast<TqOPCGroup*>(TCollect
 TqOPCGroup* TqOPCGroups::Add(const QString& name) {
   if (Exists(name) >= 0 || name.trimmed().isEmpty())
     throw EOPCException(Format(_STR_GROUPEXITS(), {name}));
-  TqOPCGroup* group = AddDefault();
+  TqOPCGroup* group;
+  {
+    QScopedValueRollback adding(addingNamed_, true);
+    group = AddDefault();
+  }
   group->SetName(name);
-  // Putting the new group on a connected server comes with the groups' server side.
+  // Named first and then put on the server, in the designer as well: the
+  // default name may already be taken there by a group that kept it.
+  if (owner_->server_) group->OPCAddGroup();
   return group;
 }
 
@@ -54,6 +62,18 @@ void TqOPCGroups::Remove(const QString& name) {
   Delete(index);
 }
 
-void TqOPCGroups::RemoveAll() { Clear(); }
+void TqOPCGroups::RemoveAll() {
+  RemoveAllOPCGroups();
+  Clear();
+}
+
+void TqOPCGroups::CreateAllOPCGroups() {
+  for (int i = 0; i < Count(); ++i)
+    if (TqOPCGroup* group = Items(i); !group->IsOnServer()) group->OPCAddGroup();
+}
+
+void TqOPCGroups::RemoveAllOPCGroups() {
+  for (int i = 0; i < Count(); ++i) Items(i)->OPCRemoveGroup();
+}
 
 void TqOPCGroups::Update(TCollectionItem* item) { TCollection::Update(item); }

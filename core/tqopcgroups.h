@@ -22,9 +22,12 @@ class TqOPCGroups : public TCollection {
   TqOPCGroup* Items(int index) const;
   TqOPCGroup* FindItemID(int id) const;
 
-  /// Adds a group named name. Raises EOPCException "group %s already exists"
-  /// (with the untrimmed name) when a group has that name (case-sensitive) or
-  /// the name is blank; nothing is created then. Owned by the collection.
+  /// Adds a group named name and, when the component is connected, puts it
+  /// on the server under that name. Raises EOPCException "group %s already
+  /// exists" (with the untrimmed name) when a group has that name
+  /// (case-sensitive) or the name is blank; nothing is created then. A failed
+  /// AddGroup raises too; the group then stays in the collection, local.
+  /// Owned by the collection.
   TqOPCGroup* Add(const QString& name);
   /// A new group with its default name ("TqOPCGroup" + index), as the form
   /// reader creates groups. Owned by the collection.
@@ -36,13 +39,22 @@ class TqOPCGroups : public TCollection {
   /// Destroys the group named name; raises EOPCException "group not found"
   /// when there is none.
   void Remove(const QString& name);
-  /// Destroys every group.
+  /// Takes every group off the server, then destroys every group.
   void RemoveAll();
+  /// Puts every group that is not on the server on it, in index order. An
+  /// exception from one group ends the loop; later groups stay local.
+  void CreateAllOPCGroups();
+  /// Takes every group off the server, in index order.
+  void RemoveAllOPCGroups();
 
  protected:
   std::unique_ptr<TCollectionItem> CreateItem() override;
   void Update(TCollectionItem* item) override;
 
  private:
+  friend class TqOPCGroup;
   TqOPCServer* owner_;
+  // Set while Add creates a group: it reaches the server under its final
+  // name, never under the default one.
+  bool addingNamed_ = false;
 };

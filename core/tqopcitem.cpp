@@ -1,48 +1,99 @@
 #include "tqopcitem.h"
 
+#include <exception>
+
 #include "format.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
 #include "qopcstrings.h"
 #include "tqdefaultitem.h"
 #include "tqopcgroup.h"
+#include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcserver.h"
 
 TqOPCItem::TqOPCItem(TqOPCItems* items) : TCollectionItem(items), group_(items->FOwner()) {
   const TqDefaultItem* defaults = group_->DefaultItem();
   isActive_ = defaults->IsActive;
-  requestDatatype_ = defaults->RequestDataType;
+  requestDatatype_ = VARTYPE(defaults->RequestDataType);
   accessPath_ = defaults->AccessPath;
 }
 
 TqOPCItem::~TqOPCItem() = default;
 
+void TqOPCItem::BeforeDestruction() {
+  lastError_ = S_OK;  // a stale error is not reported
+  OPCCommand(cmdRemove);
+}
+
+const OleVariant& TqOPCItem::EUInfo() const {
+  static const OleVariant unassigned;
+  return unassigned;
+}
+
 QVariant TqOPCItem::ValueVariant() const { return VariantToQVariant(value_); }
 
-QVariant TqOPCItem::EUInfoVariant() const { return VariantToQVariant(euInfo_); }
+QVariant TqOPCItem::EUInfoVariant() const { return VariantToQVariant(EUInfo()); }
 
-// The item id and access path are frozen while the item is on the server.
-// Validating them in the designer comes with the items' server side.
 void TqOPCItem::SetItemID(const QString& value) {
   if (serverHandle_ != kNoServerHandle) throw EOPCException(_STR_NOTPOSSIBLE());
   itemId_ = value;
+  if (group_->Server()->IsDesigning()) OPCCommand(cmdValidate);
 }
 
 void TqOPCItem::SetAccessPath(const QString& value) {
   if (serverHandle_ != kNoServerHandle) throw EOPCException(_STR_NOTPOSSIBLE());
   accessPath_ = value;
+  if (group_->Server()->IsDesigning()) OPCCommand(cmdValidate);
 }
 
-// Stored first; sending the change to the server comes with the items'
-// server side.
 void TqOPCItem::SetIsActive(bool value) {
   if (value == isActive_) return;
   isActive_ = value;
+  if (!group_->Server()->IsDesigning()) OPCCommand(cmdActive, value);
 }
 
 void TqOPCItem::SetRequestDatatype(OPCADatatype value) {
-  if (value == requestDatatype_) return;
-  requestDatatype_ = value;
+  if (VARTYPE(value) == requestDatatype_) return;
+  requestDatatype_ = VARTYPE(value);
+  if (!group_->Server()->IsDesigning()) OPCCommand(cmdSetDatatype);
+}
+
+void TqOPCItem::OPCCommand(int command, bool value) {
+  const TqOPCServer* server = group_->Server();
+  // While loading, properties are only stored: the component's server side
+  // is rebuilt when loading ends.
+  if (server->BatchMode() || !server->Active() || server->IsLoading()) return;
+  auto* items = qobject_cast<TqOPCItems*>(Collection());
+  if (!items) return;
+  TqOPCItem* const list[] = {this};
+  std::exception_ptr failure;
+  try {
+    switch (command) {
+      case cmdRemove:
+        if (serverHandle_ != kNoServerHandle) items->removeItems(list);
+        break;
+      case cmdAdd:
+        items->addItems(list, true);
+        break;
+      case cmdActive:
+        items->activeItems(list, value);
+        break;
+      case cmdValidate:
+        items->addItems(list, false);
+        break;
+      case cmdSetDatatype:
+        items->setDataTypes(list);
+        break;
+      default:
+        throw EOPCException(Format(_STR_UNKNOWN(), {command}));
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The report replaces an exception of the command itself.
+  TqOPCItemList::CheckOPCErrors(list, QStringLiteral("OPC Command:"), true);
+  if (failure) std::rethrow_exception(failure);
 }
 
 QString TqOPCItem::GetLastErrorStr() const {
@@ -57,4 +108,10 @@ bool TqOPCItem::IsGoodQuality() const { return (quality_ & OPC_QUALITY_GOOD) == 
 
 QString TqOPCItem::GetDisplayName() const {
   return itemId_.trimmed().isEmpty() ? TCollectionItem::GetDisplayName() : itemId_;
+}
+
+bool TqOPCItem::IsPropertyStored(const QMetaProperty& property) const {
+  if (qstrcmp(property.name(), "AccessPath") == 0 && accessPath_.isEmpty())
+    return !group_->DefaultItem()->AccessPath.isEmpty();
+  return TCollectionItem::IsPropertyStored(property);
 }

@@ -1,5 +1,10 @@
 // TqOPCItem: one data point of a group (ItemID, optionally qualified by an
 // AccessPath) and what the client last learned about it.
+//
+// Client handle: the item's collection ID. IDs are 32-bit, given once per
+// group and never reused, so a handle the server sends back resolves through
+// the group's table of live items (TqOPCItems::FindClientHandle) either to
+// the item it was given for or, once that item is destroyed, to nothing.
 #pragma once
 
 #include <QVariant>
@@ -28,26 +33,36 @@ class TqOPCItem : public TCollectionItem {
   /// The server handle of an item that is not on the server.
   static constexpr OPCHANDLE kNoServerHandle = OPCHANDLE(-1);
 
+  /// Commands of the single-item path (OPCCommand).
+  enum Command { cmdRemove = 0, cmdAdd = 1, cmdActive = 2, cmdValidate = 3, cmdSetDatatype = 4 };
+
   /// Joins items and starts from the group's default item (active flag,
-  /// requested type, access path). Use the collection's AddItem.
+  /// requested type, access path). Nothing is sent to the server. Use the
+  /// collection's AddItem.
   explicit TqOPCItem(TqOPCItems* items);
+  /// Only releases; the server is not called. Destroy items through the
+  /// collection (Delete, Clear, RemoveAll) or Free(), which first remove an
+  /// item that is on the server (unless in batch mode) and raise the
+  /// "OPC Command:" report after the item is gone.
   ~TqOPCItem() override;
 
   QString ItemID() const { return itemId_; }
   QString AccessPath() const { return accessPath_; }
   bool IsActive() const { return isActive_; }
-  OPCADatatype RequestDatatype() const { return requestDatatype_; }
+  OPCADatatype RequestDatatype() const { return OPCADatatype(requestDatatype_); }
   /// The last value received.
   const OleVariant& Value() const { return value_; }
   QVariant ValueVariant() const;
-  /// The last OPC quality word received (0 is bad).
+  /// The last OPC quality word received (0..65535; 0 is bad).
   qint32 Quality() const { return quality_; }
   /// Local time stamp of the last value (0: none).
   TDateTime TimeStamp() const { return timeStamp_; }
-  /// The server's native variant type code.
+  /// The server's native variant type code (0 until the server named it).
   qint32 CanonicalDatatype() const { return canonicalDatatype_; }
-  qint32 EUType() const { return euType_; }
-  const OleVariant& EUInfo() const { return euInfo_; }
+  /// Never filled: 0.
+  qint32 EUType() const { return 0; }
+  /// Never filled: unassigned.
+  const OleVariant& EUInfo() const;
   QVariant EUInfoVariant() const;
   /// The server's handle of the item, kNoServerHandle while not on it.
   OPCHANDLE ServerHandle() const { return serverHandle_; }
@@ -59,13 +74,27 @@ class TqOPCItem : public TCollectionItem {
   const OleVariant& WriteValue() const { return writeValue_; }
   /// The owning group.
   TqOPCGroup* Group() const { return group_; }
+  /// The handle the server knows the item by on the client side: the item's
+  /// collection ID (see the top of this file).
+  OPCHANDLE GetClientHandle() const { return OPCHANDLE(ID()); }
 
   /// Raise EOPCException "not possible if connected to OPC Server" while the
-  /// item is on the server, changing nothing.
+  /// item is on the server, changing nothing. Otherwise store the text and,
+  /// in the designer, validate the item on the server (OPCCommand).
   void SetItemID(const QString& value);
   void SetAccessPath(const QString& value);
+  /// Store first, then (outside the designer) send the change through
+  /// OPCCommand, so a failed server call leaves the new value in place.
   void SetIsActive(bool value);
   void SetRequestDatatype(OPCADatatype value);
+
+  /// The single-item path: runs one command on a list of this item (remove,
+  /// add, set active state to value, validate, set the requested type) and
+  /// then raises the "OPC Command:" report when the item's LastError is not 0
+  /// (also after the command itself raised). Does nothing at all while the
+  /// component is in batch mode, disconnected or loading. An unknown command
+  /// raises "unknown error : <command>".
+  void OPCCommand(int command, bool value = false);
 
   /// Empty when LastError is 0; otherwise its OPC text or, for a code without
   /// one, "unknown error : <code>".
@@ -77,21 +106,32 @@ class TqOPCItem : public TCollectionItem {
 
   /// ItemID, or the class name when ItemID is blank.
   QString GetDisplayName() const override;
+  /// The saved-text rules, and AccessPath also when empty while the group's
+  /// default item has one: a new item takes the default's path, so leaving
+  /// the empty one out would not read back the same.
+  bool IsPropertyStored(const QMetaProperty& property) const override;
+
+ protected:
+  /// Clears LastError, then removes the item from the server (OPCCommand).
+  void BeforeDestruction() override;
 
  private:
-  bool isActive_ = true;
-  qint32 euType_ = 0;
-  qint32 canonicalDatatype_ = 0;
-  TDateTime timeStamp_ = 0;
+  friend class TqOPCItems;
+  friend class TqOPCGroup;
+  void clearServerHandle() { serverHandle_ = kNoServerHandle; }
+
+  // Laid out for size: a group may hold 100,000 items.
   OPCHANDLE serverHandle_ = kNoServerHandle;
-  OleVariant value_;
-  OPCADatatype requestDatatype_ = vtEMPTY;
+  HRESULT lastError_ = S_OK;
+  DWORD accessRights_ = 0;
+  VARTYPE canonicalDatatype_ = VT_EMPTY;
+  VARTYPE requestDatatype_ = vtEMPTY;
+  quint16 quality_ = 0;
+  bool isActive_ = true;
+  TDateTime timeStamp_ = 0;
   QString itemId_;
   QString accessPath_;
   TqOPCGroup* group_;
-  DWORD accessRights_ = 0;
-  qint32 quality_ = 0;
-  OleVariant euInfo_;
-  HRESULT lastError_ = S_OK;
+  OleVariant value_;
   OleVariant writeValue_;
 };

@@ -8,6 +8,7 @@
 #include "tqopcitems.h"
 
 TqOPCItemList::TqOPCItemList(const TqOPCItems* items) {
+  items_.reserve(items->Count());
   for (int i = 0; i < items->Count(); ++i) items_.append(items->Items(i));
 }
 
@@ -21,26 +22,55 @@ TqOPCItem* TqOPCItemList::Items(int index) const {
 
 void TqOPCItemList::Add(TqOPCItem* item) { items_.append(item); }
 
-void TqOPCItemList::CheckOPCErrors(const QString& title, bool raiseError) const {
-  constexpr int kListed = 26;
-  QString text = title + QStringLiteral("\r\n");
+namespace {
+
+constexpr int kListedFailures = 26;
+
+// The report's text, or empty when no item failed. Item is a pointer or a
+// QPointer.
+template <class Range>
+QString errorReport(const Range& items, const QString& title) {
+  QString text;
   int failed = 0;
-  for (const QPointer<TqOPCItem>& item : items_) {
+  for (const auto& item : items) {
     if (!item || item->LastError() == S_OK) continue;
-    if (failed < kListed) {
+    if (failed == 0) text = title + QStringLiteral("\r\n");
+    if (failed < kListedFailures) {
       QString error = GetOPCErrorMessage(item->LastError());
       if (error.isEmpty()) error = Format(_STR_UNKNOWN(), {item->LastError()});
       text += item->ItemID() + QStringLiteral("- ") + error + QStringLiteral("\r\n");
     }
     ++failed;
   }
-  if (failed == 0) return;
+  return text;
+}
+
+void raiseOrShow(const QString& text, bool raiseError) {
+  if (text.isEmpty()) return;
   if (raiseError) throw EOPCException(text);
   ShowMessage(text);
 }
 
-void TqOPCItemList::CheckAllActiveOnServer() const {
-  for (const QPointer<TqOPCItem>& item : items_)
+template <class Range>
+void checkAllOnServer(const Range& items) {
+  for (const auto& item : items)
     if (item && item->ServerHandle() == TqOPCItem::kNoServerHandle)
       throw EOPCException(Format(_STR_NOSERVERHANDLE(), {item->ItemID()}));
+}
+
+}  // namespace
+
+void TqOPCItemList::CheckOPCErrors(const QString& title, bool raiseError) const {
+  raiseOrShow(errorReport(items_, title), raiseError);
+}
+
+void TqOPCItemList::CheckOPCErrors(std::span<TqOPCItem* const> items, const QString& title,
+                                   bool raiseError) {
+  raiseOrShow(errorReport(items, title), raiseError);
+}
+
+void TqOPCItemList::CheckAllActiveOnServer() const { checkAllOnServer(items_); }
+
+void TqOPCItemList::CheckAllActiveOnServer(std::span<TqOPCItem* const> items) {
+  checkAllOnServer(items);
 }

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <span>
 
 #include "tqopcitem.h"
 
@@ -34,6 +35,12 @@ class TqOPCItemList {
   /// Raises EOPCException "item %s not exists on OPCServer" for the first
   /// listed item without a server handle.
   void CheckAllActiveOnServer() const;
+
+  /// The same report over any sequence of items (null entries are skipped).
+  static void CheckOPCErrors(std::span<TqOPCItem* const> items, const QString& title,
+                             bool raiseError);
+  /// The same check over any sequence of items (null entries are skipped).
+  static void CheckAllActiveOnServer(std::span<TqOPCItem* const> items);
 
  private:
   QList<QPointer<TqOPCItem>> items_;

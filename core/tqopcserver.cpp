@@ -13,6 +13,7 @@
 #include "qopclogging.h"
 #include "qopcstrings.h"
 #include "qtapartment.h"
+#include "tqopcbrowser.h"
 #include "tqopcgroup.h"
 #include "tqopcitems.h"
 
@@ -43,6 +44,7 @@ TqOPCServer::SleepFunction TqOPCServer::SetSleepFunction(SleepFunction sleep) {
 
 TqOPCServer::TqOPCServer(QObject* owner) : TComponent(owner) {
   installQtApartment();
+  browser_ = std::make_unique<TqOPCBrowser>();
   groups_ = std::make_unique<TqOPCGroups>(this);
   groupDefault_ = std::make_unique<TqDefaultGroup>(this);
 }
@@ -57,6 +59,7 @@ TqOPCServer::~TqOPCServer() {
     Application().HandleException(nullptr, e);
   }
   groupDefault_.reset();
+  browser_.reset();
   groups_.reset();
 }
 
@@ -161,20 +164,21 @@ void TqOPCServer::disconnectSequence() {
   active_ = false;
 }
 
-// The address-space browser binds to this component here.
-void TqOPCServer::bindBrowser() {}
+void TqOPCServer::bindBrowser() { browser_->SetOPCServer(this); }
 
-// The browser lets go of this component here.
-void TqOPCServer::unbindBrowser() {}
+void TqOPCServer::unbindBrowser() {
+  if (browser_) browser_->SetOPCServer(nullptr);
+}
 
 // The shutdown callback object is created and advised on the server here.
 void TqOPCServer::adviseShutdownCallback() {}
 
-// Every group without a server side is added to the server here, with its items.
-void TqOPCServer::createGroupsOnServer() {}
+void TqOPCServer::createGroupsOnServer() { groups_->CreateAllOPCGroups(); }
 
-// Every group is taken off the server here while the server is still held.
-void TqOPCServer::removeGroupsFromServer() {}
+// While the server is still held.
+void TqOPCServer::removeGroupsFromServer() {
+  if (groups_) groups_->RemoveAllOPCGroups();
+}
 
 void TqOPCServer::RemoveServerInterface() {
   shutdownEvent_.reset();

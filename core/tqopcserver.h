@@ -7,20 +7,24 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 #include <memory>
 
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
+#include "opc/variant.h"
 #include "qopctypes.h"
 #include "tcomponent.h"
 #include "tevent.h"
 #include "tqdefaultgroup.h"
 #include "tqopcgroups.h"
 
+class QIODevice;
 class TqOPCBrowser;
 class TqOPCItemList;
+class TqOPCItemProperties;
 
 /// Sender.
 using TOnOPCConnectEvent = TEvent<QObject*>;
@@ -105,6 +109,27 @@ class TqOPCServer : public TComponent {
   /// Active := False.
   void Disconnect();
 
+  // ---- configuration stream (componentwriter.h, componentreader.h) ----
+  /// Writes the component's configuration as text at the device's current
+  /// position. Raises EFilerError for a value without a text form (nothing
+  /// is written then), EStreamError when the device takes fewer bytes.
+  void SaveToStream(QIODevice& stream);
+  /// Saves into a file, replacing it atomically: a failed save leaves the
+  /// old file whole. Raises EFCreateError when the file cannot be written.
+  void SaveToFile(const QString& fileName);
+  /// Reads a configuration from the device's current position. Malformed
+  /// text (EParserError) changes nothing. Otherwise a connected component
+  /// is disconnected first (the disconnect sequence), the properties are
+  /// read while loading, and Loaded connects when the text says Active =
+  /// True. A read error (EReadError) keeps what was read before it; the
+  /// component then ends loading disconnected, without Loaded's connect.
+  void LoadFromStream(QIODevice& stream);
+  /// Loads a file whose first 299 bytes (up to a zero byte) contain
+  /// "tqopcserver" in any letter case; raises Exception "wrong fileformat"
+  /// otherwise, leaving the component unchanged, and EFOpenError when the
+  /// file cannot be opened.
+  void LoadFromFile(const QString& fileName);
+
   // ---- server access ----
   /// True while connected; otherwise reports "not connected to server"
   /// through Fault and returns False (when OnError suppressed the exception).
@@ -139,9 +164,24 @@ class TqOPCServer : public TComponent {
   /// The server's own text for a result code (locale 0); empty when not
   /// connected (after the fault) or when the server fails the call.
   QString GetErrorString(HRESULT code);
-  /// The component's address-space browser; owned by the component. Null
-  /// until the browser exists.
-  TqOPCBrowser* Browser() const { return browser_; }
+  /// The component's own address-space browser, bound to the component
+  /// while connected; owned by the component, valid as long as it lives.
+  TqOPCBrowser* Browser() const { return browser_.get(); }
+
+  // ---- item properties (through the interface held while connected; when
+  // not connected or the server has none they report failure, never fault) ----
+  /// Replaces list with one line per available property of the item, in the
+  /// server's order: id, a comma, the description in double quotes (inner
+  /// quotes as they are), a comma, the data type code. True when list is not
+  /// empty. A failed listing raises through OPCCheck.
+  bool QueryAvailableProperties(const QString& itemId, QStringList& list);
+  /// Reads one property value into value (cleared first); true only when the
+  /// server read it with S_OK. Never raises.
+  bool GetItemProperty(const QString& itemId, qint32 propertyId, OleVariant& value);
+  /// The item id under which the property can be added as an item; empty
+  /// when the call fails or the server has none. A failure reported for the
+  /// property itself raises through OPCCheck.
+  QString LookupItemId(const QString& itemId, quint32 propertyId);
 
   // ---- server status: each call asks the server once ----
   /// The status record. Not connected: the fault, then (if suppressed) a
@@ -177,6 +217,13 @@ class TqOPCServer : public TComponent {
   void createGroupsOnServer();
   void removeGroupsFromServer();
 
+  // The property list reads the held interface without the fault path.
+  friend class TqOPCItemProperties;
+  // Groups reach the held server without the fault path: taking a group off
+  // the server must work while the component disconnects.
+  friend class TqOPCGroup;
+  friend class TqOPCGroups;
+
   bool batchMode_ = false;
   QString computerName_;
   QString serverName_;
@@ -190,5 +237,5 @@ class TqOPCServer : public TComponent {
   ComPtr<IOPCCommon> common_;
   ComPtr<IOPCItemProperties> itemProperties_;
   ComPtr<IOPCShutdown> shutdownEvent_;  // the shutdown callback, while connected
-  TqOPCBrowser* browser_ = nullptr;     // becomes owned once the browser exists
+  std::unique_ptr<TqOPCBrowser> browser_;  // no QObject owner: freed by the destructor
 };

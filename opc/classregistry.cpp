@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+#include "registrationfiles.h"
+#include "serverlist.h"
 #include "taskmem.h"
 
 namespace opc {
@@ -35,6 +37,42 @@ ClassRegistry& ClassRegistry::instance() {
   return registry;
 }
 
+ClassRegistry::ClassRegistry() { entries_.push_back(detail::serverListClassEntry()); }
+
+void ClassRegistry::loadFilesIfNeeded() const {
+  std::vector<std::string> warnings;
+  {
+    std::lock_guard lock(mutex_);
+    if (filesLoaded_) return;
+    filesLoaded_ = true;
+    fileEntries_.clear();
+    for (const auto& c : readRegistrationFiles(warnings)) fileEntries_.push_back(toClassEntry(c));
+  }
+  // Outside the lock: a handler may look classes up itself.
+  for (const auto& w : warnings) warn(w);
+}
+
+void ClassRegistry::reloadRegistrationFiles() {
+  {
+    std::lock_guard lock(mutex_);
+    filesLoaded_ = false;
+  }
+  loadFilesIfNeeded();
+}
+
+bool ClassRegistry::registeredByCodeLocked(REFCLSID clsid) const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&](const ClassEntry& e) { return e.clsid == clsid; });
+}
+
+template <class F>
+void ClassRegistry::forEachLocked(F&& f) const {
+  for (const auto& e : entries_) f(e);
+  for (const auto& e : fileEntries_) {
+    if (!registeredByCodeLocked(e.clsid)) f(e);
+  }
+}
+
 void ClassRegistry::registerClass(ClassEntry entry) {
   std::lock_guard lock(mutex_);
   auto it = std::find_if(entries_.begin(), entries_.end(),
@@ -52,8 +90,12 @@ void ClassRegistry::unregisterClass(REFCLSID clsid) {
 }
 
 std::optional<ClassEntry> ClassRegistry::find(REFCLSID clsid) const {
+  loadFilesIfNeeded();
   std::lock_guard lock(mutex_);
   for (const auto& e : entries_) {
+    if (e.clsid == clsid) return e;
+  }
+  for (const auto& e : fileEntries_) {
     if (e.clsid == clsid) return e;
   }
   return std::nullopt;
@@ -61,28 +103,37 @@ std::optional<ClassEntry> ClassRegistry::find(REFCLSID clsid) const {
 
 std::optional<CLSID> ClassRegistry::findProgId(std::u16string_view progId) const {
   if (progId.empty()) return std::nullopt;
+  loadFilesIfNeeded();
   std::lock_guard lock(mutex_);
   for (const auto& e : entries_) {
     if (equalNoCase(e.progId, progId)) return e.clsid;
+  }
+  // Files read later (the user's) override earlier ones (the system's).
+  for (auto it = fileEntries_.rbegin(); it != fileEntries_.rend(); ++it) {
+    if (equalNoCase(it->progId, progId) && !registeredByCodeLocked(it->clsid)) return it->clsid;
   }
   return std::nullopt;
 }
 
 std::vector<ClassEntry> ClassRegistry::entries() const {
+  loadFilesIfNeeded();
   std::lock_guard lock(mutex_);
-  return entries_;
+  std::vector<ClassEntry> out;
+  forEachLocked([&](const ClassEntry& e) { out.push_back(e); });
+  return out;
 }
 
 std::vector<ClassEntry> ClassRegistry::entriesOfCategories(
     const std::vector<CATID>& categories) const {
+  loadFilesIfNeeded();
   std::lock_guard lock(mutex_);
   std::vector<ClassEntry> out;
-  for (const auto& e : entries_) {
+  forEachLocked([&](const ClassEntry& e) {
     const bool match = std::any_of(e.categories.begin(), e.categories.end(), [&](const CATID& c) {
       return std::find(categories.begin(), categories.end(), c) != categories.end();
     });
     if (match) out.push_back(e);
-  }
+  });
   return out;
 }
 

@@ -1,6 +1,8 @@
 // The per-process class registry (the stand-in for the system registry's
 // class keys) and object creation: CLSIDs, ProgIDs, user-type texts,
 // component categories and the "OPC" marker, each class with a factory.
+// Classes come from code (registerClass) and from registration files naming
+// in-process server modules (see registrationfiles.h), read on first lookup.
 #pragma once
 
 #include <functional>
@@ -74,6 +76,10 @@ struct ClassEntry {
 };
 
 /// The process's class registry. Thread-safe.
+///
+/// Classes registered by code take precedence over registration files: a
+/// file entry for a class id (or ProgID) that code registered is hidden. The
+/// OPC server list object (CLSID_OPCServerList) is registered from the start.
 class ClassRegistry {
  public:
   static ClassRegistry& instance();
@@ -84,16 +90,32 @@ class ClassRegistry {
 
   std::optional<ClassEntry> find(REFCLSID clsid) const;
   /// ProgIDs compare without regard to case, as the system registry does.
+  /// Among registration files the last one read wins (user over system).
   std::optional<CLSID> findProgId(std::u16string_view progId) const;
-  /// Every entry, in registration order.
+  /// Every entry: code registrations in registration order, then the file
+  /// entries in the order the files were read.
   std::vector<ClassEntry> entries() const;
-  /// Entries implementing any of the categories, in registration order.
+  /// Entries implementing any of the categories, in the order of entries().
   std::vector<ClassEntry> entriesOfCategories(const std::vector<CATID>& categories) const;
 
+  /// Reads the registration files again now, replacing the entries read
+  /// before (code registrations stay). Lookups read them once by themselves;
+  /// this is for hosts and tests whose files or environment changed.
+  void reloadRegistrationFiles();
+
  private:
-  ClassRegistry() = default;
+  ClassRegistry();
+  /// Reads the files unless read already; warnings go out unlocked.
+  void loadFilesIfNeeded() const;
+  /// Calls f for every visible entry (code first, then unhidden file entries).
+  template <class F>
+  void forEachLocked(F&& f) const;
+  bool registeredByCodeLocked(REFCLSID clsid) const;
+
   mutable std::mutex mutex_;
-  std::vector<ClassEntry> entries_;
+  std::vector<ClassEntry> entries_;              ///< registered by code
+  mutable std::vector<ClassEntry> fileEntries_;  ///< read from registration files
+  mutable bool filesLoaded_ = false;
 };
 
 namespace detail {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "simproperties.h"
+
 namespace veze6::sim {
 
 namespace {
@@ -168,12 +170,33 @@ SimItem* AddressSpace::addItem(std::u16string_view itemId, VARTYPE canonicalType
 
 SimItem* AddressSpace::find(std::u16string_view itemId) {
   const auto it = byId_.find(itemId);
-  return it == byId_.end() ? nullptr : it->second;
+  return it == byId_.end() ? findPropertyItem(itemId) : it->second;
 }
 
 const SimItem* AddressSpace::find(std::u16string_view itemId) const {
   const auto it = byId_.find(itemId);
-  return it == byId_.end() ? nullptr : it->second;
+  return it == byId_.end() ? findPropertyItem(itemId) : it->second;
+}
+
+bool AddressSpace::isPropertyItem(const SimItem& item) const {
+  const auto it = propertyById_.find(item.itemId);
+  return it != propertyById_.end() && it->second == &item;
+}
+
+SimItem* AddressSpace::findPropertyItem(std::u16string_view itemId) const {
+  if (const auto it = propertyById_.find(itemId); it != propertyById_.end()) return it->second;
+  const auto dot = itemId.rfind(kSeparator);
+  if (dot == std::u16string_view::npos) return nullptr;
+  // Only items that were added have property items, so no real item can
+  // ever carry a property item's id (an item's id is never a branch path).
+  const auto owner = byId_.find(itemId.substr(0, dot));
+  if (owner == byId_.end()) return nullptr;
+  std::unique_ptr<SimItem> made = makePropertyItem(*owner->second, itemId.substr(dot + 1));
+  if (!made) return nullptr;
+  SimItem* raw = made.get();
+  propertyById_.emplace(raw->itemId, raw);
+  propertyItems_.push_back(std::move(made));
+  return raw;
 }
 
 const Branch* AddressSpace::findBranch(std::u16string_view path) const {
@@ -232,6 +255,7 @@ void AddressSpace::populateDefault(FILETIME timeStamp) {
     id += leaf.name;
     if (SimItem* item = addItem(id, leaf.type, rights, leaf.value, timeStamp)) {
       item->euRange = range;
+      if (range) item->euUnits = u"%";  // every standard range is a percentage
     }
   };
   const EngineeringRange percent{0.0, 100.0};

@@ -41,11 +41,19 @@ struct SimItem {
   VARTYPE canonicalType = VT_EMPTY;
   DWORD accessRights = OPC_READABLE;
   std::optional<EngineeringRange> euRange;  ///< set for analog items
+  std::u16string euUnits;                   ///< e.g. u"%"; for analog items
   std::u16string description;
   OleVariant value;  ///< always of canonicalType
   WORD quality = OPC_QUALITY_GOOD;
   FILETIME timeStamp{};
   std::unique_ptr<ValueGenerator> generator;  ///< empty for static items
+  /// Writes beyond euRange are clamped (OPC_S_CLAMP) rather than refused.
+  bool clampWrites = false;
+  /// Grows with every change of value or quality; scans compare it with what
+  /// they last reported.
+  std::uint64_t changeCount = 0;
+  /// The clock time (FILETIME ticks) the generator last sampled.
+  std::uint64_t sampledAt = 0;
 
   /// The item's own name, the last part of its id.
   std::u16string_view name() const;
@@ -91,8 +99,13 @@ class AddressSpace {
   SimItem* addItem(std::u16string_view itemId, VARTYPE canonicalType, DWORD accessRights,
                    const OleVariant& value, FILETIME timeStamp = {});
 
+  /// The item with that id. Besides the items added, this finds the items
+  /// standing for an item's properties ("Random.Int4.HighEU", see
+  /// simproperties.h), made on first request and kept as long as the space.
   SimItem* find(std::u16string_view itemId);
   const SimItem* find(std::u16string_view itemId) const;
+  /// Whether the item stands for another item's property.
+  bool isPropertyItem(const SimItem& item) const;
   /// The branch with that path ("" is the root), or null.
   const Branch* findBranch(std::u16string_view path) const;
   const Branch& root() const { return *root_; }
@@ -126,6 +139,7 @@ class AddressSpace {
 
  private:
   Branch* branchFor(std::u16string_view path);
+  SimItem* findPropertyItem(std::u16string_view itemId) const;
 
   struct Hash {
     using is_transparent = void;
@@ -136,6 +150,9 @@ class AddressSpace {
   std::unique_ptr<Branch> root_;
   std::vector<std::unique_ptr<SimItem>> items_;
   std::unordered_map<std::u16string, SimItem*, Hash, std::equal_to<>> byId_;
+  // Property items, made by the const lookups too: guarded by the same lock.
+  mutable std::vector<std::unique_ptr<SimItem>> propertyItems_;
+  mutable std::unordered_map<std::u16string, SimItem*, Hash, std::equal_to<>> propertyById_;
   std::vector<std::u16string> accessPaths_;
 };
 

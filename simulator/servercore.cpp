@@ -2,10 +2,45 @@
 #include <ctime>
 #include <limits>
 
+#include "generators.h"
+#include "opc/filetime.h"
 #include "servercore_p.h"
 #include "simgroup.h"
 
 namespace veze6::sim::detail {
+
+namespace {
+
+/// The scan thread: a pass whenever a group is due or work is queued, and
+/// otherwise asleep. It holds the server only during a pass (inside the pass
+/// gate), so that the server can go while the thread waits.
+void scanLoop(std::weak_ptr<ServerCore> weak, std::shared_ptr<ScanSignal> signal) {
+  for (;;) {
+    std::uint64_t seen = 0;
+    {
+      std::lock_guard lock(signal->mutex);
+      if (signal->stop) return;
+      seen = signal->generation;
+    }
+    std::optional<std::chrono::nanoseconds> wait;
+    {
+      std::lock_guard gate(signal->passGate);
+      std::shared_ptr<ServerCore> core = weak.lock();
+      if (!core) return;
+      wait = core->scanOnce();
+    }
+    std::unique_lock lock(signal->mutex);
+    const auto woken = [&] { return signal->stop || signal->generation != seen; };
+    if (wait) {
+      signal->wakeup.wait_for(lock, *wait, woken);
+    } else {
+      signal->wakeup.wait(lock, woken);
+    }
+    if (signal->stop) return;
+  }
+}
+
+}  // namespace
 
 bool isSupportedLocale(LCID lcid) { return lcid == 0 || lcid == 1033; }
 
@@ -20,15 +55,36 @@ ServerCore::ServerCore(const SimulationOptions& options)
     : da10Only(options.da10Only),
       baseScanRate(std::max<DWORD>(options.baseScanRateMs, 1)),
       clock(options.clock ? options.clock : std::make_shared<SystemClock>()),
-      vendorInfo(options.vendorInfo) {
+      vendorInfo(options.vendorInfo),
+      manualScan(options.manualScan) {
   startTime = clock->now();
+  signalEpoch = opc::fileTimeTicks(startTime);
   // Until data is sent, the last update is the start.
   lastUpdateTime = startTime;
-  if (options.defaultItems) space.populateDefault(startTime);
+  if (options.defaultItems) {
+    space.populateDefault(startTime);
+    animateDefaultItems(space, startTime);
+  }
   if (options.extendAddressSpace) options.extendAddressSpace(space);
 }
 
-ServerCore::~ServerCore() = default;
+ServerCore::~ServerCore() {
+  {
+    std::lock_guard lock(scanSignal_->mutex);
+    scanSignal_->stop = true;
+  }
+  scanSignal_->wakeup.notify_all();
+  // Not joined: this may run on the scan thread itself, or while the pass
+  // gate is held. The thread touches only the signal from now on and ends.
+  if (scanThread_.joinable()) scanThread_.detach();
+}
+
+void ServerCore::release(std::shared_ptr<ServerCore>& core) {
+  if (!core) return;
+  const std::shared_ptr<ScanSignal> signal = core->scanSignal_;
+  std::lock_guard gate(signal->passGate);
+  core.reset();
+}
 
 std::optional<HRESULT> ServerCore::enter(SimCall call) {
   const auto i = static_cast<std::size_t>(call);
@@ -121,6 +177,7 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, const SimGroup* clon
     const DWORD rate = reviseRateLocked(s.requestedUpdateRate);
     if (nextGroupHandle_ == 0) ++nextGroupHandle_;
     group = opc::makeCom<SimGroup>(shared_from_this(), s, nextGroupHandle_, rate);
+    registerGroupLocked(group.get());
     // The group's QueryInterface takes no lock, so asking here keeps a refused
     // group from ever being seen in the name space.
     hr = group->QueryInterface(riid, asked.putVoid());
@@ -131,12 +188,14 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, const SimGroup* clon
       if (serverHandle) *serverHandle = group->serverHandle();
       if (revisedRate) *revisedRate = rate;
       hr = rate != s.requestedUpdateRate ? OPC_S_UNSUPPORTEDRATE : S_OK;
+      startScannerLocked();
     } else {
       group->leaveNameSpaceLocked();
       hr = E_NOINTERFACE;
     }
   }
   if (FAILED(hr)) return hr;  // the refused group is released here, unlocked
+  wakeScanner();
   *ppUnk = asked.detach();
   return hr;
 }
@@ -161,6 +220,100 @@ void ServerCore::close() {
     dropped.swap(groups);
   }
   // Released unlocked: a group's destruction must not run under the lock.
+}
+
+// ---- Scanning ---------------------------------------------------------------
+
+PassTime ServerCore::nowLocked() const {
+  const FILETIME now = clock->now();
+  return PassTime{opc::fileTimeTicks(now), now};
+}
+
+void ServerCore::sampleLocked(SimItem& item, const PassTime& now) {
+  if (!item.generator || item.sampledAt == now.ticks) return;
+  item.sampledAt = now.ticks;
+  const double seconds = double(std::int64_t(now.ticks - signalEpoch)) / 1e7;
+  if (item.generator->next(seconds, *item.value.ptr())) {
+    ++item.changeCount;
+    item.timeStamp = now.fileTime;
+  }
+}
+
+DWORD ServerCore::nextRequestIdLocked() {
+  if (nextRequestId_ == 0) ++nextRequestId_;
+  return nextRequestId_++;
+}
+
+void ServerCore::unregisterGroupLocked(SimGroup* group) { std::erase(liveGroupList_, group); }
+
+std::size_t ServerCore::runPass() {
+  std::lock_guard pass(scanSignal_->passGate);
+  std::vector<Outgoing> calls;
+  {
+    std::lock_guard lock(mutex);
+    const PassTime now = nowLocked();
+    for (SimGroup* g : liveGroupList_) g->collectLocked(now, calls);
+    if (!calls.empty()) lastUpdateTime = now.fileTime;
+  }
+  send(calls);
+  return calls.size();
+}
+
+std::optional<std::chrono::nanoseconds> ServerCore::scanOnce() {
+  {
+    std::lock_guard lock(mutex);
+    if (manualScan) return std::nullopt;
+  }
+  runPass();
+  std::lock_guard lock(mutex);
+  if (manualScan) return std::nullopt;
+  std::optional<std::uint64_t> next;
+  for (const SimGroup* g : liveGroupList_) {
+    if (const auto due = g->nextDueLocked()) next = next ? std::min(*next, *due) : *due;
+  }
+  if (!next) return std::nullopt;
+  const std::uint64_t now = nowLocked().ticks;
+  if (*next <= now) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds((*next - now) * 100);  // ticks are 100 ns
+}
+
+std::size_t ServerCore::advance(std::chrono::milliseconds step) {
+  std::shared_ptr<ManualClock> manual;
+  std::chrono::milliseconds base;
+  {
+    std::lock_guard lock(mutex);
+    manual = std::dynamic_pointer_cast<ManualClock>(clock);
+    if (!manual) {
+      manual = std::make_shared<ManualClock>(clock->now());
+      clock = manual;
+    }
+    manualScan = true;
+    base = std::chrono::milliseconds(baseScanRate);
+  }
+  wakeScanner();  // it goes idle
+  std::size_t calls = 0;
+  auto left = std::max(step, std::chrono::milliseconds(0));
+  do {
+    const auto d = std::min(left, base);
+    manual->advance(d);
+    calls += runPass();
+    left -= d;
+  } while (left.count() > 0);
+  return calls;
+}
+
+void ServerCore::setManualScan(bool manual) {
+  {
+    std::lock_guard lock(mutex);
+    manualScan = manual;
+    if (!manual && !groups.empty()) startScannerLocked();
+  }
+  wakeScanner();
+}
+
+void ServerCore::startScannerLocked() {
+  if (manualScan || scanThread_.joinable()) return;
+  scanThread_ = std::thread(scanLoop, weak_from_this(), scanSignal_);
 }
 
 }  // namespace veze6::sim::detail

@@ -4,13 +4,16 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "addressspace.h"
+#include "scan_p.h"
 #include "simulationserver.h"
 
 namespace veze6::sim {
@@ -59,6 +62,34 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   /// The server object is going: empties the name space and refuses new groups.
   void close();
 
+  // ---- Scanning ----
+  /// One pass at the clock's current time: every live group completes its
+  /// queued requests and, when due, scans; then the calls go out (unlocked).
+  /// Passes never overlap. Returns the number of calls made or posted.
+  std::size_t runPass();
+  /// The scan thread's turn: a pass (unless scans are manual), then how long
+  /// until a group is next due (nothing: until woken).
+  std::optional<std::chrono::nanoseconds> scanOnce();
+  /// Moves a manual clock (installed, with manual scanning, when the clock
+  /// is another) forward in steps of at most the base scan rate, with a pass
+  /// after each step; a zero step runs one pass.
+  std::size_t advance(std::chrono::milliseconds step);
+  void setManualScan(bool manual);
+  /// Lets the scan thread look again (new work, new timing).
+  void wakeScanner() { scanSignal_->wake(); }
+  const std::shared_ptr<ScanSignal>& scanSignal() const { return scanSignal_; }
+  /// How an object holding the server lets go of it: after any running pass.
+  static void release(std::shared_ptr<ServerCore>& core);
+  /// Starts the scan thread unless scans are manual or it runs already.
+  void startScannerLocked();
+  PassTime nowLocked() const;
+  /// Lets a generated item's value catch up with `now` (once per time).
+  void sampleLocked(SimItem& item, const PassTime& now);
+  /// Ids for cancelling (DA 2.0) and DA 1.0 transactions: never 0.
+  DWORD nextRequestIdLocked();
+  void registerGroupLocked(SimGroup* group) { liveGroupList_.push_back(group); }
+  void unregisterGroupLocked(SimGroup* group);
+
   /// Requested rate revised to a multiple of the base scan rate (0: the base).
   DWORD reviseRateLocked(DWORD requested) const;
   /// A name no group in the name space has.
@@ -84,6 +115,9 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   std::u16string vendorInfo;
   std::vector<ComPtr<SimGroup>> groups;  ///< the name space, in creation order
   bool closed = false;
+  bool manualScan;
+  /// Signals count time from here (FILETIME ticks).
+  std::uint64_t signalEpoch = 0;
 
  private:
   struct Failure {
@@ -96,6 +130,13 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   std::array<std::optional<Failure>, kSimCallCount> failures_;  // guarded by mutex
   std::array<std::atomic<std::size_t>, kSimCallCount> calls_{};
   std::atomic<unsigned> quirks_{0};
+  DWORD nextRequestId_ = 1;
+  /// Every group object alive, in creation order, also those outside the
+  /// name space (their queued requests still complete). A group leaves the
+  /// list in its destructor, so a pass never meets a dead one.
+  std::vector<SimGroup*> liveGroupList_;
+  const std::shared_ptr<ScanSignal> scanSignal_ = std::make_shared<ScanSignal>();
+  std::thread scanThread_;
 };
 
 /// The locales the server speaks: 0 (the default, English) and 1033.

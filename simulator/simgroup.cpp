@@ -1,10 +1,14 @@
 #include "simgroup.h"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
+#include "generators.h"
 #include "opc/taskmem.h"
+#include "scan_p.h"
 #include "servercore_p.h"
+#include "sinks_p.h"
 
 namespace veze6::sim {
 
@@ -16,21 +20,51 @@ T* allocArray(DWORD count) {
 }
 
 // An injected failure of an item call. A server with the ArraysWithFailure
-// quirk hands out per-item arrays anyway (each entry carrying the failure),
-// which a careful client still frees.
+// quirk hands out per-item arrays anyway (each entry carrying the failure,
+// results and item states zeroed), which a careful client still frees.
+template <class Result = OPCITEMRESULT>
 HRESULT injectedFailure(const detail::ServerCore& core, HRESULT result, DWORD count,
-                        OPCITEMRESULT** ppResults, HRESULT** ppErrors) {
+                        Result** ppResults, HRESULT** ppErrors) {
   if (!core.quirk(Quirk::ArraysWithFailure) || count == 0 || !ppErrors) return result;
   opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
-  opc::TaskMem<OPCITEMRESULT> results(ppResults ? allocArray<OPCITEMRESULT>(count) : nullptr);
+  opc::TaskMem<Result> results(ppResults ? allocArray<Result>(count) : nullptr);
   if (!errors || (ppResults && !results)) return result;
   std::fill_n(errors.get(), count, result);
   if (ppResults) {
-    std::fill_n(results.get(), count, OPCITEMRESULT{});
+    std::fill_n(results.get(), count, Result{});
     *ppResults = results.release();
   }
   *ppErrors = errors.release();
   return result;
+}
+HRESULT injectedFailure(const detail::ServerCore& core, HRESULT result, DWORD count, std::nullptr_t,
+                        HRESULT** ppErrors) {
+  return injectedFailure<OPCITEMRESULT>(core, result, count, nullptr, ppErrors);
+}
+
+bool isDataSource(OPCDATASOURCE s) { return s == OPC_DS_CACHE || s == OPC_DS_DEVICE; }
+
+constexpr std::size_t kPrefetchItem = 16;
+constexpr std::size_t kPrefetchGenerator = 8;
+
+void prefetchItem(const SimItem& item) {
+  // The fields a scan reads and writes, from the value to the sample time.
+  __builtin_prefetch(&item.value);
+  __builtin_prefetch(&item.sampledAt, 1);
+  __builtin_prefetch(&item.euRange);
+}
+
+void prefetchGenerator(const SimItem& item) {
+  if (item.generator) __builtin_prefetch(item.generator.get());
+}
+
+// A write value kept for a later pass: a reference is resolved now, while
+// what it points at still exists.
+HRESULT keepValue(const VARIANT& value, OleVariant& kept) {
+  if (!(value.vt & VT_BYREF)) return VariantCopy(kept.ptr(), &value);
+  if (value.vt & VT_ARRAY) return OPC_E_BADTYPE;
+  const HRESULT hr = VariantChangeType(kept.ptr(), &value, 0, value.vt & VT_TYPEMASK);
+  return FAILED(hr) ? OPC_E_BADTYPE : S_OK;
 }
 
 /// One item as the enumerator hands it out.
@@ -137,14 +171,33 @@ SimGroup::SimGroup(std::shared_ptr<detail::ServerCore> core, const detail::Group
       clientHandle_(settings.clientHandle),
       timeBias_(settings.timeBias),
       percentDeadband_(settings.percentDeadband),
-      lcid_(settings.lcid) {
+      lcid_(settings.lcid),
+      callbackPoint_(opc::makeCom<detail::SinkPoint>(
+          static_cast<IConnectionPointContainer*>(this), IID_IOPCDataCallback, 1,
+          [signal = core_->scanSignal()] { signal->wake(); })),
+      advises_(std::make_unique<detail::SinkList>()) {
   core_->liveGroups.fetch_add(1);
 }
 
 SimGroup::~SimGroup() {
-  // Nobody else refers to the group any more; no lock needed.
+  {
+    // A pass may be looking at the group until it is off the list.
+    std::lock_guard lock(core_->mutex);
+    core_->unregisterGroupLocked(this);
+  }
+  // The sinks go now, unlocked: releasing one may call back into the server.
+  callbackPoint_->detach();
+  advises_->clear();
   core_->liveItems.fetch_sub(items_.size());
   core_->liveGroups.fetch_sub(1);
+  detail::ServerCore::release(core_);
+}
+
+bool SimGroup::interfaceEnabled(REFIID riid) const {
+  // A DA 1.0 group has only the advise path: no callback point, no
+  // IOPCAsyncIO2.
+  if (!core_->da10Only) return true;
+  return riid != IID_IConnectionPointContainer && riid != IID_IOPCAsyncIO2;
 }
 
 GroupItem* SimGroup::findItemLocked(OPCHANDLE serverHandle) {
@@ -168,6 +221,7 @@ void SimGroup::copyItemsLocked(const SimGroup& from) {
   for (const GroupItem& src : from.items_) {
     GroupItem copy = src;
     copy.serverHandle = core_->nextItemHandleLocked();
+    copy.initial = true;
     index_.emplace(copy.serverHandle, items_.size());
     items_.push_back(copy);
   }
@@ -277,6 +331,8 @@ HRESULT SimGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActiv
                                  HRESULT** ppErrors) {
   return forEachHandle(SimCall::SetActiveState, dwCount, phServer, ppErrors, true,
                        [&](GroupItem& item, DWORD) {
+                         // A reactivated item is reported at the next scan.
+                         if (bActive && !item.active) item.initial = true;
                          item.active = bActive != FALSE;
                          return S_OK;
                        });
@@ -297,7 +353,10 @@ HRESULT SimGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pReq
                        pRequestedDatatypes != nullptr, [&](GroupItem& item, DWORD i) {
                          const HRESULT hr =
                              AddressSpace::checkRequestedType(*item.item, pRequestedDatatypes[i]);
-                         if (SUCCEEDED(hr)) item.requestedType = pRequestedDatatypes[i];
+                         if (SUCCEEDED(hr) && item.requestedType != pRequestedDatatypes[i]) {
+                           item.requestedType = pRequestedDatatypes[i];
+                           item.initial = true;  // the client wants it again, as asked
+                         }
                          return hr;
                        });
 }
@@ -375,11 +434,21 @@ HRESULT SimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRat
   if (pRequestedUpdateRate) {
     // Read before the revised rate is written: the two may be one variable.
     const DWORD requested = *pRequestedUpdateRate;
-    updateRate_ = core_->reviseRateLocked(requested);
+    const DWORD revised = core_->reviseRateLocked(requested);
+    if (revised != updateRate_) nextScan_ = 0;  // the new rate counts from the next pass
+    updateRate_ = revised;
     if (updateRate_ != requested) hr = OPC_S_UNSUPPORTEDRATE;
   }
   *pRevisedUpdateRate = updateRate_;
-  if (pActive) active_ = *pActive != FALSE;
+  if (pActive) {
+    if (*pActive && !active_) {
+      // A reactivated group reports every active item at once.
+      markAllInitialLocked();
+      nextScan_ = 0;
+    }
+    active_ = *pActive != FALSE;
+  }
+  core_->wakeScanner();
   if (pTimeBias) timeBias_ = *pTimeBias;
   if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
   if (pLCID) lcid_ = *pLCID;
@@ -417,6 +486,491 @@ HRESULT SimGroup::CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
   // The rate was revised when this group got it; a changed base scan rate
   // since then is not the caller's concern here.
   return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+// ---- Scanning (a pass, with the core's lock held) ----------------------------
+
+void SimGroup::markAllInitialLocked() {
+  for (GroupItem& gi : items_) gi.initial = true;
+}
+
+std::optional<std::uint64_t> SimGroup::nextDueLocked() const {
+  if (!pending_.empty()) return 0;
+  if (!inNameSpace_ || !active_) return std::nullopt;
+  if (callbackPoint_->sinks().generation() != seenCallbacks_ ||
+      advises_->generation() != seenAdvises_) {
+    return 0;  // a new sink gets its first report now
+  }
+  return nextScan_;
+}
+
+std::shared_ptr<detail::Connection> SimGroup::adviseOf(bool writeResults) const {
+  for (auto& c : advises_->snapshot()) {
+    if ((c->format == OPCSTMFORMATWRITECOMPLETE) == writeResults) return c;
+  }
+  return nullptr;
+}
+
+void SimGroup::collectLocked(const detail::PassTime& now, std::vector<detail::Outgoing>& out) {
+  for (detail::AsyncRequest& r : pending_) completeLocked(r, now, out);
+  pending_.clear();
+  if (!inNameSpace_ || !active_) return;
+
+  const std::uint64_t callbacks = callbackPoint_->sinks().generation();
+  const std::uint64_t advises = advises_->generation();
+  const bool newSink = callbacks != seenCallbacks_ || advises != seenAdvises_;
+  if (newSink) {
+    seenCallbacks_ = callbacks;
+    seenAdvises_ = advises;
+    markAllInitialLocked();
+  }
+  const bool due = now.ticks >= nextScan_;
+  if (!due && !newSink) return;
+  if (due) {
+    const std::uint64_t period = std::uint64_t(updateRate_) * 10000u;  // ms to 100 ns ticks
+    nextScan_ = nextScan_ == 0 ? now.ticks + period : nextScan_ + period;
+    if (nextScan_ <= now.ticks) nextScan_ = now.ticks + period;  // fell behind: no catching up
+  }
+  const auto callback = enabled_ ? callbackPoint_->sinks().first() : nullptr;
+  const auto stream = adviseOf(false);
+  if (!callback && !stream) {
+    // Nobody listens, but the cache still follows the update rate.
+    sampleActiveLocked(now);
+    return;
+  }
+  auto batch = scanLocked(now);
+  if (batch->size() == 0) return;
+  // The stream is built from the batch before the callback may take its values.
+  if (stream) out.push_back({detail::Outgoing::Call::DataStream, stream, batch});
+  if (callback) out.push_back({detail::Outgoing::Call::DataChange, callback, batch});
+}
+
+std::shared_ptr<detail::ItemBatch> SimGroup::scanLocked(const detail::PassTime& now) {
+  auto batch = std::make_shared<detail::ItemBatch>();
+  batch->clientGroup = clientHandle_;
+  const double band = double(percentDeadband_) / 100.0;
+  bool reserved = false;
+  const std::size_t n = items_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    // The address-space items are scattered on the heap: fetch ahead the
+    // ones a few steps on (and, nearer, their generators) so that large
+    // groups do not wait on memory at every item.
+    if (i + kPrefetchItem < n) prefetchItem(*items_[i + kPrefetchItem].item);
+    if (i + kPrefetchGenerator < n) prefetchGenerator(*items_[i + kPrefetchGenerator].item);
+    GroupItem& gi = items_[i];
+    if (!gi.active) continue;
+    SimItem& s = *gi.item;
+    core_->sampleLocked(s, now);
+    if (!gi.initial) {
+      if (s.changeCount == gi.sentChange) continue;
+      // Dead band: an analog value that moved too little is not news, unless
+      // its quality changed.
+      if (band > 0.0 && s.euRange && s.quality == gi.sentQuality) {
+        const auto x = numberOf(s.value.get());
+        if (x && std::fabs(*x - gi.sentNumber) <= band * (s.euRange->high - s.euRange->low)) {
+          continue;
+        }
+      }
+    }
+    if (!reserved) {
+      // One allocation per array and scan, whatever share of the items changed.
+      batch->reserve(items_.size());
+      reserved = true;
+    }
+    gi.initial = false;
+    gi.sentChange = s.changeCount;
+    gi.sentQuality = s.quality;
+    if (s.euRange) gi.sentNumber = numberOf(s.value.get()).value_or(0.0);
+    batch->add(gi.clientHandle, s, gi.requestedType, s.quality);
+  }
+  return batch;
+}
+
+void SimGroup::sampleActiveLocked(const detail::PassTime& now) {
+  for (GroupItem& gi : items_) {
+    if (gi.active) core_->sampleLocked(*gi.item, now);
+  }
+}
+
+HRESULT SimGroup::readLocked(GroupItem& gi, bool fromDevice, const detail::PassTime& now,
+                             VARIANT& value, WORD& quality, FILETIME& timeStamp) {
+  SimItem& s = *gi.item;
+  if (fromDevice) core_->sampleLocked(s, now);
+  timeStamp = s.timeStamp;
+  const HRESULT hr = detail::valueForClient(s, gi.requestedType, value);
+  if (FAILED(hr)) {
+    quality = OPC_QUALITY_BAD;
+    return hr;
+  }
+  // The cache of an inactive item or group is not kept up: out of service.
+  quality = !fromDevice && !(active_ && gi.active) ? OPC_QUALITY_OUT_OF_SERVICE : s.quality;
+  return S_OK;
+}
+
+void SimGroup::completeLocked(detail::AsyncRequest& r, const detail::PassTime& now,
+                              std::vector<detail::Outgoing>& out) {
+  using Call = detail::Outgoing::Call;
+  auto batch = std::make_shared<detail::ItemBatch>();
+  batch->clientGroup = clientHandle_;
+  batch->transactionId = r.transactionId;
+  const auto callback = callbackPoint_->sinks().first();
+  if (r.cancelled) {
+    // Only DA 2.0 requests stay queued once cancelled: they owe a notice.
+    if (callback) out.push_back({Call::CancelComplete, callback, batch});
+    return;
+  }
+  if (r.kind == detail::AsyncRequest::Kind::Write) {
+    // An accepted write happens even when nobody is left to hear of it.
+    batch->reserve(r.serverHandles.size());
+    for (std::size_t i = 0; i < r.serverHandles.size(); ++i) {
+      if (GroupItem* gi = findItemLocked(r.serverHandles[i])) {
+        batch->addResult(gi->clientHandle, detail::writeItem(*gi->item, r.values[i].get(), now));
+      }
+    }
+    const auto to = r.da10 ? adviseOf(true) : callback;
+    if (to) out.push_back({r.da10 ? Call::WriteStream : Call::WriteComplete, to, batch});
+    return;
+  }
+  const auto to = r.da10 ? adviseOf(false) : callback;
+  if (!to) return;
+  const bool fromDevice = r.source == OPC_DS_DEVICE;
+  batch->reserve(r.serverHandles.size());
+  for (OPCHANDLE h : r.serverHandles) {
+    GroupItem* gi = findItemLocked(h);
+    if (!gi) continue;  // removed since: the client no longer knows it
+    SimItem& s = *gi->item;
+    if (fromDevice) core_->sampleLocked(s, now);
+    const WORD quality =
+        !fromDevice && !(active_ && gi->active) ? OPC_QUALITY_OUT_OF_SERVICE : s.quality;
+    batch->add(gi->clientHandle, s, gi->requestedType, quality);
+  }
+  // A DA 2.0 refresh answers through OnDataChange, with its transaction id.
+  const Call call = r.da10                                          ? Call::DataStream
+                    : r.kind == detail::AsyncRequest::Kind::Refresh ? Call::DataChange
+                                                                    : Call::ReadComplete;
+  out.push_back({call, to, batch});
+}
+
+// ---- IOPCSyncIO ---------------------------------------------------------------------
+
+HRESULT SimGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                       OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) {
+  if (ppItemValues) *ppItemValues = nullptr;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(SimCall::SyncRead)) {
+    return injectedFailure(*core_, *injected, dwCount, ppItemValues, ppErrors);
+  }
+  if (dwCount == 0 || !phServer || !ppItemValues || !ppErrors || !isDataSource(dwSource)) {
+    return E_INVALIDARG;
+  }
+  opc::TaskMem<OPCITEMSTATE> states(allocArray<OPCITEMSTATE>(dwCount));
+  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(dwCount));
+  if (!states || !errors) return E_OUTOFMEMORY;
+  bool anyFailed = false;
+  {
+    std::lock_guard lock(core_->mutex);
+    const detail::PassTime now = core_->nowLocked();
+    for (DWORD i = 0; i < dwCount; ++i) {
+      OPCITEMSTATE& st = states.get()[i];
+      st = OPCITEMSTATE{};
+      st.vDataValue.vt = VT_EMPTY;
+      HRESULT hr = OPC_E_INVALIDHANDLE;
+      if (GroupItem* gi = findItemLocked(phServer[i])) {
+        st.hClient = gi->clientHandle;
+        hr = readLocked(*gi, dwSource == OPC_DS_DEVICE, now, st.vDataValue, st.wQuality,
+                        st.ftTimeStamp);
+      }
+      anyFailed = anyFailed || FAILED(hr);
+      errors.get()[i] = hr;
+    }
+  }
+  const HRESULT result = anyFailed ? S_FALSE : S_OK;
+  if (core_->quirk(Quirk::NullItemArrays)) {
+    for (DWORD i = 0; i < dwCount; ++i) VariantClear(&states.get()[i].vDataValue);
+    return result;
+  }
+  *ppItemValues = states.release();
+  *ppErrors = errors.release();
+  return result;
+}
+
+HRESULT SimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                        HRESULT** ppErrors) {
+  std::optional<detail::PassTime> now;
+  return forEachHandle(SimCall::SyncWrite, dwCount, phServer, ppErrors, pItemValues != nullptr,
+                       [&](GroupItem& item, DWORD i) {
+                         if (!now) now = core_->nowLocked();
+                         return detail::writeItem(*item.item, pItemValues[i], *now);
+                       });
+}
+
+// ---- Asynchronous requests -------------------------------------------------------------
+
+HRESULT SimGroup::queueItems(detail::AsyncRequest&& request, DWORD count, const OPCHANDLE* handles,
+                             const VARIANT* values, HRESULT** ppErrors, DWORD* id) {
+  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
+  if (!errors) return E_OUTOFMEMORY;
+  const bool write = request.kind == detail::AsyncRequest::Kind::Write;
+  bool anyFailed = false;
+  bool queued = false;
+  {
+    std::lock_guard lock(core_->mutex);
+    request.serverHandles.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+      const GroupItem* gi = findItemLocked(handles[i]);
+      HRESULT hr = gi ? S_OK : OPC_E_INVALIDHANDLE;
+      if (gi && write) {
+        if (!(gi->item->accessRights & OPC_WRITEABLE)) {
+          hr = OPC_E_BADRIGHTS;
+        } else {
+          OleVariant kept;
+          hr = keepValue(values[i], kept);
+          if (SUCCEEDED(hr)) request.values.push_back(std::move(kept));
+        }
+      }
+      // Items refused here take no part in the completion.
+      if (SUCCEEDED(hr)) request.serverHandles.push_back(handles[i]);
+      anyFailed = anyFailed || FAILED(hr);
+      errors.get()[i] = hr;
+    }
+    if (!request.serverHandles.empty()) {
+      request.cancelId = core_->nextRequestIdLocked();
+      if (request.da10) request.transactionId = request.cancelId;
+      *id = request.cancelId;
+      pending_.push_back(std::move(request));
+      queued = true;
+    }
+  }
+  if (queued) core_->wakeScanner();
+  const HRESULT result = anyFailed ? S_FALSE : S_OK;
+  if (core_->quirk(Quirk::NullItemArrays)) return result;
+  *ppErrors = errors.release();
+  return result;
+}
+
+HRESULT SimGroup::queueRefresh(detail::AsyncRequest&& request, DWORD* id) {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (!active_) return E_FAIL;
+    for (const GroupItem& gi : items_) {
+      if (gi.active) request.serverHandles.push_back(gi.serverHandle);
+    }
+    if (request.serverHandles.empty()) return E_FAIL;
+    request.cancelId = core_->nextRequestIdLocked();
+    if (request.da10) request.transactionId = request.cancelId;
+    *id = request.cancelId;
+    pending_.push_back(std::move(request));
+  }
+  core_->wakeScanner();
+  return S_OK;
+}
+
+// ---- IOPCAsyncIO2 -------------------------------------------------------------------------
+
+HRESULT SimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
+                       DWORD* pdwCancelID, HRESULT** ppErrors) {
+  if (pdwCancelID) *pdwCancelID = 0;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(SimCall::AsyncRead)) {
+    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
+  }
+  if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Read;
+  r.source = OPC_DS_DEVICE;
+  r.transactionId = dwTransactionID;
+  return queueItems(std::move(r), dwCount, phServer, nullptr, ppErrors, pdwCancelID);
+}
+
+HRESULT SimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                        DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
+  if (pdwCancelID) *pdwCancelID = 0;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(SimCall::AsyncWrite)) {
+    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
+  }
+  if (dwCount == 0 || !phServer || !pItemValues || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Write;
+  r.transactionId = dwTransactionID;
+  return queueItems(std::move(r), dwCount, phServer, pItemValues, ppErrors, pdwCancelID);
+}
+
+HRESULT SimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
+  if (pdwCancelID) *pdwCancelID = 0;
+  if (auto injected = core_->enter(SimCall::Refresh)) return *injected;
+  if (!pdwCancelID || !isDataSource(dwSource)) return E_INVALIDARG;
+  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Refresh;
+  r.source = dwSource;
+  r.transactionId = dwTransactionID;
+  return queueRefresh(std::move(r), pdwCancelID);
+}
+
+HRESULT SimGroup::Cancel2(DWORD dwCancelID) {
+  if (auto injected = core_->enter(SimCall::Cancel)) return *injected;
+  std::lock_guard lock(core_->mutex);
+  for (detail::AsyncRequest& r : pending_) {
+    if (!r.da10 && !r.cancelled && r.cancelId == dwCancelID) {
+      r.cancelled = true;  // OnCancelComplete at the next pass, in place of the completion
+      return S_OK;
+    }
+  }
+  return E_FAIL;  // unknown, or already completed
+}
+
+HRESULT SimGroup::SetEnable(BOOL bEnable) {
+  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
+  {
+    std::lock_guard lock(core_->mutex);
+    // Switched back on, the client hears of every active item again.
+    if (bEnable && !enabled_) markAllInitialLocked();
+    enabled_ = bEnable != FALSE;
+  }
+  core_->wakeScanner();
+  return S_OK;
+}
+
+HRESULT SimGroup::GetEnable(BOOL* pbEnable) {
+  if (!pbEnable) return E_INVALIDARG;
+  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
+  std::lock_guard lock(core_->mutex);
+  *pbEnable = enabled_ ? TRUE : FALSE;
+  return S_OK;
+}
+
+// ---- IOPCAsyncIO ----------------------------------------------------------------------------
+//
+// Any advise connection of the group names a request; read and refresh
+// results go to the group's data advise, write results to its write-result
+// advise (when there is none, the write still happens).
+
+HRESULT SimGroup::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
+                       OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) {
+  if (pTransactionID) *pTransactionID = 0;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(SimCall::AsyncRead)) {
+    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
+  }
+  if (dwCount == 0 || !phServer || !pTransactionID || !ppErrors || !isDataSource(dwSource)) {
+    return E_INVALIDARG;
+  }
+  if (!advises_->find(dwConnection) || !adviseOf(false)) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Read;
+  r.da10 = true;
+  r.source = dwSource;
+  return queueItems(std::move(r), dwCount, phServer, nullptr, ppErrors, pTransactionID);
+}
+
+HRESULT SimGroup::Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer,
+                        VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors) {
+  if (pTransactionID) *pTransactionID = 0;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(SimCall::AsyncWrite)) {
+    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
+  }
+  if (dwCount == 0 || !phServer || !pItemValues || !pTransactionID || !ppErrors) {
+    return E_INVALIDARG;
+  }
+  if (!advises_->find(dwConnection)) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Write;
+  r.da10 = true;
+  return queueItems(std::move(r), dwCount, phServer, pItemValues, ppErrors, pTransactionID);
+}
+
+HRESULT SimGroup::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) {
+  if (pTransactionID) *pTransactionID = 0;
+  if (auto injected = core_->enter(SimCall::Refresh)) return *injected;
+  if (!pTransactionID || !isDataSource(dwSource)) return E_INVALIDARG;
+  if (!advises_->find(dwConnection) || !adviseOf(false)) return CONNECT_E_NOCONNECTION;
+  detail::AsyncRequest r;
+  r.kind = detail::AsyncRequest::Kind::Refresh;
+  r.da10 = true;
+  r.source = dwSource;
+  return queueRefresh(std::move(r), pTransactionID);
+}
+
+HRESULT SimGroup::Cancel(DWORD dwTransactionID) {
+  if (auto injected = core_->enter(SimCall::Cancel)) return *injected;
+  std::lock_guard lock(core_->mutex);
+  const auto it = std::find_if(pending_.begin(), pending_.end(), [&](const auto& r) {
+    return r.da10 && r.cancelId == dwTransactionID;
+  });
+  if (it == pending_.end()) return E_FAIL;
+  pending_.erase(it);  // DA 1.0 sends no notice of a cancel
+  return S_OK;
+}
+
+// ---- IConnectionPointContainer -------------------------------------------------------------
+
+HRESULT SimGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (ppEnum) *ppEnum = nullptr;
+  if (!ppEnum) return E_POINTER;
+  std::vector<ComPtr<IConnectionPoint>> points;
+  points.emplace_back(callbackPoint_.get());
+  *ppEnum = detail::makeEnumConnectionPoints(std::move(points)).detach();
+  return S_OK;
+}
+
+HRESULT SimGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+  if (ppCP) *ppCP = nullptr;
+  if (auto injected = core_->enter(SimCall::GroupFindConnectionPoint)) return *injected;
+  if (!ppCP) return E_POINTER;
+  if (riid != IID_IOPCDataCallback) return CONNECT_E_NOCONNECTION;
+  return ComPtr<IConnectionPoint>(callbackPoint_.get()).copyTo(ppCP);
+}
+
+// ---- IDataObject ------------------------------------------------------------------------------
+//
+// A group's data travels by advise only; fetching or storing data directly is
+// not part of an OPC group's data object.
+
+HRESULT SimGroup::GetData(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT SimGroup::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT SimGroup::QueryGetData(FORMATETC*) { return E_NOTIMPL; }
+HRESULT SimGroup::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) { return E_NOTIMPL; }
+HRESULT SimGroup::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+HRESULT SimGroup::EnumFormatEtc(DWORD, IEnumFORMATETC**) { return E_NOTIMPL; }
+
+HRESULT SimGroup::DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                          DWORD* pdwConnection) {
+  if (pdwConnection) *pdwConnection = 0;
+  if (auto injected = core_->enter(SimCall::DAdvise)) return *injected;
+  if (!pformatetc || !pAdvSink || !pdwConnection) return E_INVALIDARG;
+  const CLIPFORMAT format = pformatetc->cfFormat;
+  const bool writeResults = format == OPCSTMFORMATWRITECOMPLETE;
+  if (!writeResults && format != OPCSTMFORMATDATA && format != OPCSTMFORMATDATATIME) {
+    return DV_E_FORMATETC;
+  }
+  if (!(pformatetc->tymed & TYMED_HGLOBAL)) return DV_E_TYMED;
+  auto connection = std::make_shared<detail::Connection>();
+  connection->sink = ComPtr<IUnknown>(pAdvSink);
+  connection->format = format;
+  connection->advf = advf;
+  // One data advise (either data format) and one write-result advise.
+  const HRESULT hr = advises_->add(std::move(connection), pdwConnection, [&](const auto& present) {
+    return std::none_of(present.begin(), present.end(), [&](const auto& c) {
+      return (c->format == OPCSTMFORMATWRITECOMPLETE) == writeResults;
+    });
+  });
+  if (SUCCEEDED(hr)) core_->wakeScanner();
+  return hr;
+}
+
+HRESULT SimGroup::DUnadvise(DWORD dwConnection) {
+  return advises_->remove(dwConnection) ? S_OK : OLE_E_NOCONNECTION;
+}
+
+HRESULT SimGroup::EnumDAdvise(IEnumSTATDATA** ppenumAdvise) {
+  if (ppenumAdvise) *ppenumAdvise = nullptr;
+  if (!ppenumAdvise) return E_INVALIDARG;
+  *ppenumAdvise = detail::makeEnumStatData(*advises_).detach();
+  return S_OK;
 }
 
 }  // namespace veze6::sim

@@ -36,6 +36,22 @@ constexpr std::array<std::string_view, kSimCallCount> kCallNames = {
     "SetState",
     "SetName",
     "CloneGroup",
+    "SyncRead",
+    "SyncWrite",
+    "AsyncRead",
+    "AsyncWrite",
+    "Refresh",
+    "Cancel",
+    "GroupFindConnectionPoint",
+    "DAdvise",
+    "QueryOrganization",
+    "ChangeBrowsePosition",
+    "BrowseOPCItemIDs",
+    "GetItemID",
+    "BrowseAccessPaths",
+    "QueryAvailableProperties",
+    "GetItemProperties",
+    "LookupItemIDs",
 };
 
 struct Hooks {

@@ -12,8 +12,21 @@
 // To prepare a server before the client sees it (for example a failure in the
 // client's connect sequence), install a creation hook: it runs for every
 // server created afterwards, before the creating call returns.
+//
+// Driving scans: normally the server's own scan thread scans each group at
+// its update rate and completes asynchronous requests as soon as it can.
+// Tests that want every data change at a moment they choose turn scans
+// manual (`setManualScan(true)` in a creation hook, or the option
+// `SimulationOptions::manualScan`) and then either run one pass at the
+// clock's current time (`runScan()`) or let manual time pass (`advance(ms)`,
+// which installs a manual clock when the server has another). Completions of
+// asynchronous requests also wait for the next pass, so they never arrive
+// inside the request. Wherever a pass runs, each sink is called on the
+// thread that advised it: directly when the pass runs there (or the advising
+// thread had no apartment), otherwise posted to that thread's apartment.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,8 +72,30 @@ enum class SimCall : std::uint8_t {
   SetState,
   SetName,
   CloneGroup,
+  // IOPCSyncIO
+  SyncRead,
+  SyncWrite,
+  // IOPCAsyncIO2 and IOPCAsyncIO alike
+  AsyncRead,
+  AsyncWrite,
+  Refresh,  ///< Refresh2 and Refresh
+  Cancel,   ///< Cancel2 and Cancel
+  // IConnectionPointContainer of a group
+  GroupFindConnectionPoint,
+  // IDataObject of a group
+  DAdvise,
+  // IOPCBrowseServerAddressSpace
+  QueryOrganization,
+  ChangeBrowsePosition,
+  BrowseOPCItemIDs,
+  GetItemID,
+  BrowseAccessPaths,
+  // IOPCItemProperties
+  QueryAvailableProperties,
+  GetItemProperties,
+  LookupItemIDs,
 };
-inline constexpr std::size_t kSimCallCount = static_cast<std::size_t>(SimCall::CloneGroup) + 1;
+inline constexpr std::size_t kSimCallCount = static_cast<std::size_t>(SimCall::LookupItemIDs) + 1;
 
 /// The call's name as spelled above ("AddGroup", "CommonGetErrorString").
 std::string_view simCallName(SimCall call);
@@ -88,9 +123,9 @@ struct SimulationControl : IUnknown {
 
   // ---- Shutdown and state ---------------------------------------------------
   /// Calls IOPCShutdown::ShutdownRequest(reason) on every advised sink and
-  /// returns how many were called. The calls run on the calling thread when
-  /// it is the server's apartment (or no apartment is installed), otherwise
-  /// they are posted to the apartment the server was created in.
+  /// returns how many were called. Each call runs on the calling thread when
+  /// that is the thread that advised the sink (or it advised without an
+  /// apartment), otherwise it is posted to the advising thread's apartment.
   virtual std::size_t requestShutdown(std::u16string_view reason) = 0;
   virtual std::size_t shutdownSinkCount() const = 0;
   virtual void setServerState(OPCSERVERSTATE state) = 0;
@@ -111,7 +146,8 @@ struct SimulationControl : IUnknown {
   /// revised up to a multiple of it. Groups keep their rates when it changes.
   virtual void setBaseScanRate(DWORD milliseconds) = 0;
   virtual DWORD baseScanRate() const = 0;
-  /// Replaces the clock the status times are read from (null: the system clock).
+  /// Replaces the clock the status times, scans and value time stamps are
+  /// read from (null: the system clock).
   virtual void setClock(std::shared_ptr<Clock> clock) = 0;
   virtual void setStartTime(FILETIME time) = 0;
   /// The time of the last update sent to the client (zero: none yet).
@@ -133,8 +169,39 @@ struct SimulationControl : IUnknown {
   /// The item's current value; OPC_E_UNKNOWNITEMID for an unknown id.
   virtual HRESULT itemValue(std::u16string_view itemId, OleVariant& value) const = 0;
   /// Replaces the item's value, converted to its canonical type (the
-  /// conversion's error when it does not convert).
+  /// conversion's error when it does not convert), time-stamped now; read-only
+  /// items too. A generated item takes its next generated value at the next
+  /// sample.
   virtual HRESULT setItemValue(std::u16string_view itemId, const OleVariant& value) = 0;
+  /// The quality the item reports from now on (OPC_QUALITY_GOOD by default;
+  /// for example OPC_QUALITY_UNCERTAIN, OPC_QUALITY_LAST_USABLE,
+  /// OPC_QUALITY_BAD, OPC_QUALITY_COMM_FAILURE): a change is reported like a
+  /// value change. OPC_E_UNKNOWNITEMID for an unknown id.
+  virtual HRESULT setItemQuality(std::u16string_view itemId, WORD quality) = 0;
+  virtual HRESULT itemQuality(std::u16string_view itemId, WORD& quality) const = 0;
+
+  // ---- Scans ----------------------------------------------------------------------------------
+  /// Manual: scans run only in runScan and advance, and the scan thread
+  /// rests. Off again: the scan thread takes over.
+  virtual void setManualScan(bool manual) = 0;
+  virtual bool manualScan() const = 0;
+  /// One pass at the clock's current time: every group completes its queued
+  /// asynchronous requests (in the order made) and, when its update time has
+  /// come or it has a new sink, reports its changes. Returns the number of
+  /// calls into clients made or posted.
+  virtual std::size_t runScan() = 0;
+  /// Turns scans manual (installing a manual clock at the current time when
+  /// the clock is another) and moves the clock forward by `step`, in steps of
+  /// at most the base scan rate with a pass after each; a zero step runs one
+  /// pass. Returns the number of calls into clients made or posted.
+  virtual std::size_t advance(std::chrono::milliseconds step) = 0;
+
+  // ---- Address space ------------------------------------------------------------------------
+  /// Flat: the server presents its address space as a flat list of item ids
+  /// (QueryOrganization answers OPC_NS_FLAT) instead of its tree. Switching
+  /// moves this server object's browse position back to the root.
+  virtual void setFlatAddressSpace(bool flat) = 0;
+  virtual bool flatAddressSpace() const = 0;
 
  protected:
   ~SimulationControl() = default;

@@ -7,6 +7,7 @@
 #include "servercore_p.h"
 #include "simgroup.h"
 #include "simulationcontrol_p.h"
+#include "sinks_p.h"
 
 namespace veze6::sim {
 
@@ -69,18 +70,19 @@ class ConnectionPointsEnum final : public opc::ComObject<IEnumConnectionPoints> 
 }  // namespace
 
 SimulationServer::SimulationServer(const SimulationOptions& options)
-    : core_(std::make_shared<detail::ServerCore>(options)), apartment_(opc::Apartment::current()) {
-  shutdownPoint_ = opc::makeCom<opc::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this),
-                                                      IID_IOPCShutdown);
+    : core_(std::make_shared<detail::ServerCore>(options)),
+      flatAddressSpace_(options.flatAddressSpace) {
+  shutdownPoint_ = opc::makeCom<detail::SinkPoint>(static_cast<IConnectionPointContainer*>(this),
+                                                   IID_IOPCShutdown, 0);
   detail::serverCreated();
 }
 
 SimulationServer::~SimulationServer() {
   // The point may outlive the server in a client's hands; it must not reach
   // back into a destroyed container, and the sinks are let go now.
-  shutdownPoint_->detachContainer();
-  shutdownPoint_->clear();
+  shutdownPoint_->detach();
   core_->close();
+  detail::ServerCore::release(core_);
   detail::serverDestroyed();
 }
 
@@ -90,14 +92,6 @@ bool SimulationServer::interfaceEnabled(REFIID riid) const {
   // properties.
   return riid != IID_IConnectionPointContainer && riid != IID_IOPCCommon &&
          riid != IID_IOPCItemProperties;
-}
-
-void SimulationServer::callClient(std::function<void()> call) {
-  if (apartment_ && !apartment_->isCurrentThread()) {
-    apartment_->post(std::move(call));
-  } else {
-    call();
-  }
 }
 
 // ---- IOPCServer -----------------------------------------------------------------
@@ -292,15 +286,17 @@ HRESULT SimulationServer::FindConnectionPoint(REFIID riid, IConnectionPoint** pp
 // ---- SimulationControl ------------------------------------------------------------------
 
 std::size_t SimulationServer::requestShutdown(std::u16string_view reason) {
-  const auto sinks = shutdownPoint_->sinksAs<IOPCShutdown>();
+  const auto sinks = shutdownPoint_->sinks().snapshot();
   const auto text = std::make_shared<const std::u16string>(reason);
   for (const auto& sink : sinks) {
-    callClient([sink, text] { sink->ShutdownRequest(text->c_str()); });
+    detail::deliver(sink, [text](IUnknown* s) {
+      static_cast<IOPCShutdown*>(s)->ShutdownRequest(text->c_str());
+    });
   }
   return sinks.size();
 }
 
-std::size_t SimulationServer::shutdownSinkCount() const { return shutdownPoint_->sinkCount(); }
+std::size_t SimulationServer::shutdownSinkCount() const { return shutdownPoint_->sinks().size(); }
 
 void SimulationServer::setServerState(OPCSERVERSTATE state) {
   std::lock_guard lock(core_->mutex);
@@ -325,8 +321,11 @@ void SimulationServer::setQuirk(Quirk quirk, bool enabled) { core_->setQuirk(qui
 std::size_t SimulationServer::callCount(SimCall call) const { return core_->callCount(call); }
 
 void SimulationServer::setBaseScanRate(DWORD milliseconds) {
-  std::lock_guard lock(core_->mutex);
-  core_->baseScanRate = std::max<DWORD>(milliseconds, 1);
+  {
+    std::lock_guard lock(core_->mutex);
+    core_->baseScanRate = std::max<DWORD>(milliseconds, 1);
+  }
+  core_->wakeScanner();
 }
 
 DWORD SimulationServer::baseScanRate() const {
@@ -335,8 +334,11 @@ DWORD SimulationServer::baseScanRate() const {
 }
 
 void SimulationServer::setClock(std::shared_ptr<Clock> clock) {
-  std::lock_guard lock(core_->mutex);
-  core_->clock = clock ? std::move(clock) : std::make_shared<SystemClock>();
+  {
+    std::lock_guard lock(core_->mutex);
+    core_->clock = clock ? std::move(clock) : std::make_shared<SystemClock>();
+  }
+  core_->wakeScanner();
 }
 
 void SimulationServer::setStartTime(FILETIME time) {
@@ -397,9 +399,43 @@ HRESULT SimulationServer::setItemValue(std::u16string_view itemId, const OleVari
   OleVariant converted =
       value.vt() == item->canonicalType ? value : value.changedTo(item->canonicalType, &hr);
   if (FAILED(hr)) return hr;
+  if (!(converted == item->value)) ++item->changeCount;
   item->value = std::move(converted);
   item->timeStamp = now;
   return S_OK;
+}
+
+HRESULT SimulationServer::setItemQuality(std::u16string_view itemId, WORD quality) {
+  std::lock_guard lock(core_->mutex);
+  SimItem* item = core_->space.find(itemId);
+  if (!item) return OPC_E_UNKNOWNITEMID;
+  if (item->quality != quality) {
+    item->quality = quality;
+    ++item->changeCount;
+    item->timeStamp = core_->nowLocked().fileTime;
+  }
+  return S_OK;
+}
+
+HRESULT SimulationServer::itemQuality(std::u16string_view itemId, WORD& quality) const {
+  std::lock_guard lock(core_->mutex);
+  const SimItem* item = core_->space.find(itemId);
+  if (!item) return OPC_E_UNKNOWNITEMID;
+  quality = item->quality;
+  return S_OK;
+}
+
+void SimulationServer::setManualScan(bool manual) { core_->setManualScan(manual); }
+
+bool SimulationServer::manualScan() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->manualScan;
+}
+
+std::size_t SimulationServer::runScan() { return core_->runPass(); }
+
+std::size_t SimulationServer::advance(std::chrono::milliseconds step) {
+  return core_->advance(step);
 }
 
 ComPtr<IOPCServer> createSimulationServer(const SimulationOptions& options) {

@@ -20,7 +20,8 @@ namespace veze6::sim {
 
 namespace detail {
 class ServerCore;
-}
+class SinkPoint;
+}  // namespace detail
 
 /// How a server is made.
 struct SimulationOptions {
@@ -32,11 +33,18 @@ struct SimulationOptions {
   std::u16string vendorInfo = u"Vorlax veze6 OPC DA Simulation Server";
   /// Null: the system clock.
   std::shared_ptr<Clock> clock;
-  /// Fill the standard items (see AddressSpace::populateDefault).
+  /// Scans run only when the control interface asks (runScan, advance)
+  /// instead of on the server's scan thread; see SimulationControl.
+  bool manualScan = false;
+  /// Fill the standard items (see AddressSpace::populateDefault) and make
+  /// them live (see animateDefaultItems).
   bool defaultItems = true;
   /// Called on the server's own address space after the standard items, to
   /// add more (benchmarks, tests).
   std::function<void(AddressSpace&)> extendAddressSpace;
+  /// Present the address space as a flat list of item ids instead of its
+  /// tree (see SimulationControl::setFlatAddressSpace).
+  bool flatAddressSpace = false;
 };
 
 /// Version numbers the server reports in its status.
@@ -45,11 +53,15 @@ inline constexpr WORD kSimulationMinorVersion = 40;
 inline constexpr WORD kSimulationBuildNumber = 1;
 
 /// The server object. Interfaces: IOPCServer, IOPCCommon,
-/// IConnectionPointContainer (one point, IOPCShutdown) and SimulationControl.
+/// IConnectionPointContainer (one point, IOPCShutdown),
+/// IOPCBrowseServerAddressSpace (simbrowser.cpp; the browse position is this
+/// object's, so each client connection has its own), IOPCItemProperties
+/// (simproperties.cpp) and SimulationControl.
 /// Its state lives in a core shared with its groups, so a group the client
 /// keeps after releasing the server still answers.
 class SimulationServer final
-    : public opc::ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer, SimulationControl> {
+    : public opc::ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer,
+                            IOPCBrowseServerAddressSpace, IOPCItemProperties, SimulationControl> {
  public:
   explicit SimulationServer(const SimulationOptions& options);
 
@@ -75,6 +87,23 @@ class SimulationServer final
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
   HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
 
+  // IOPCBrowseServerAddressSpace
+  HRESULT QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override;
+  HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override;
+  HRESULT BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                           VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+                           IEnumString** ppIEnumString) override;
+  HRESULT GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override;
+  HRESULT BrowseAccessPaths(LPCWSTR szItemID, IEnumString** ppIEnumString) override;
+
+  // IOPCItemProperties
+  HRESULT QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                   LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+  HRESULT GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                            VARIANT** ppvData, HRESULT** ppErrors) override;
+  HRESULT LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                        LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
+
   // SimulationControl
   std::size_t requestShutdown(std::u16string_view reason) override;
   std::size_t shutdownSinkCount() const override;
@@ -99,19 +128,25 @@ class SimulationServer final
   bool isDA10Only() const override;
   HRESULT itemValue(std::u16string_view itemId, OleVariant& value) const override;
   HRESULT setItemValue(std::u16string_view itemId, const OleVariant& value) override;
+  HRESULT setItemQuality(std::u16string_view itemId, WORD quality) override;
+  HRESULT itemQuality(std::u16string_view itemId, WORD& quality) const override;
+  void setManualScan(bool manual) override;
+  bool manualScan() const override;
+  std::size_t runScan() override;
+  std::size_t advance(std::chrono::milliseconds step) override;
+  void setFlatAddressSpace(bool flat) override;
+  bool flatAddressSpace() const override;
 
  protected:
   ~SimulationServer() override;
   bool interfaceEnabled(REFIID riid) const override;
 
  private:
-  /// Runs a call into the client (a sink) in the client's apartment: directly
-  /// when already there, otherwise posted to it.
-  void callClient(std::function<void()> call);
-
   std::shared_ptr<detail::ServerCore> core_;
-  ComPtr<opc::ConnectionPoint> shutdownPoint_;
-  std::shared_ptr<opc::Apartment> apartment_;  ///< the creating thread's, may be null
+  ComPtr<detail::SinkPoint> shutdownPoint_;  ///< sinks are called in their own apartments
+  // Browsing (simbrowser.cpp), guarded by the core's lock.
+  bool flatAddressSpace_;
+  const Branch* browsePosition_ = nullptr;  ///< null: the root
 };
 
 /// Creates a server object with the given options and runs the creation

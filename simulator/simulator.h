@@ -2,9 +2,14 @@
 #pragma once
 
 #include "addressspace.h"
+#include "datastream.h"
 #include "errortexts.h"
+#include "generators.h"
+#include "namefilter.h"
 #include "registration.h"
 #include "simclock.h"
 #include "simgroup.h"
+#include "simmodule.h"
+#include "simproperties.h"
 #include "simulationcontrol.h"
 #include "simulationserver.h"

@@ -1,6 +1,6 @@
-#include "sinks_p.h"
-
 #include <algorithm>
+
+#include "sinks_p.h"
 
 namespace veze6::sim::detail {
 
@@ -61,6 +61,16 @@ struct ConnectionToElem {
     if (out->pUnk) out->pUnk->AddRef();
   }
 };
+struct HeldAdvise {
+  ComPtr<IUnknown> sink;
+  STATDATA data;
+};
+struct AdviseToElem {
+  void operator()(const HeldAdvise& a, STATDATA* out) const {
+    *out = a.data;
+    if (out->pAdvSink) out->pAdvSink->AddRef();
+  }
+};
 struct PointToElem {
   void operator()(const ComPtr<IConnectionPoint>& p, IConnectionPoint** out) const {
     p.copyTo(out);
@@ -84,13 +94,8 @@ void deliver(const std::shared_ptr<Connection>& to, std::function<void(IUnknown*
   if (to->connected.load()) call(to->sink.get());
 }
 
-HRESULT SinkList::add(
-    ComPtr<IUnknown> sink, CLIPFORMAT format, DWORD* cookie,
-    const std::function<bool(const std::vector<std::shared_ptr<Connection>>&)>& admit) {
-  auto c = std::make_shared<Connection>();
-  c->sink = std::move(sink);
+HRESULT SinkList::add(std::shared_ptr<Connection> c, DWORD* cookie, const Admit& admit) {
   c->apartment = opc::Apartment::current();
-  c->format = format;
   {
     std::lock_guard lock(mutex_);
     if (maxSinks_ && connections_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
@@ -183,7 +188,9 @@ HRESULT SinkPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
   if (FAILED(pUnkSink->QueryInterface(iid_, sink.putVoid())) || !sink) {
     return CONNECT_E_CANNOTCONNECT;
   }
-  const HRESULT hr = sinks_.add(std::move(sink), 0, pdwCookie);
+  auto connection = std::make_shared<Connection>();
+  connection->sink = std::move(sink);
+  const HRESULT hr = sinks_.add(std::move(connection), pdwCookie);
   if (SUCCEEDED(hr) && onAdvise_) onAdvise_();
   return hr;
 }
@@ -211,10 +218,24 @@ void SinkPoint::detach() {
 
 ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
     std::vector<ComPtr<IConnectionPoint>> points) {
-  using E = FixedEnum<IEnumConnectionPoints, IConnectionPoint*, ComPtr<IConnectionPoint>,
-                      PointToElem>;
+  using E =
+      FixedEnum<IEnumConnectionPoints, IConnectionPoint*, ComPtr<IConnectionPoint>, PointToElem>;
   return opc::makeCom<E>(
       std::make_shared<const std::vector<ComPtr<IConnectionPoint>>>(std::move(points)));
+}
+
+ComPtr<IEnumSTATDATA> makeEnumStatData(const SinkList& advises) {
+  auto held = std::make_shared<std::vector<HeldAdvise>>();
+  for (const auto& c : advises.snapshot()) {
+    STATDATA d{};
+    d.formatetc = FORMATETC{c->format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    d.advf = c->advf;
+    d.pAdvSink = c->as<IAdviseSink>();
+    d.dwConnection = c->cookie;
+    held->push_back({c->sink, d});
+  }
+  using E = FixedEnum<IEnumSTATDATA, STATDATA, HeldAdvise, AdviseToElem>;
+  return opc::makeCom<E>(std::move(held));
 }
 
 }  // namespace veze6::sim::detail

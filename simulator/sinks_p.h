@@ -30,8 +30,10 @@ struct Connection {
   ComPtr<IUnknown> sink;
   /// The apartment current when the client advised; null: call directly.
   std::shared_ptr<opc::Apartment> apartment;
-  /// The stream format of a data-object advise (0 for connection points).
+  /// The stream format and flags of a data-object advise (0 for
+  /// connection points).
   CLIPFORMAT format = 0;
+  DWORD advf = 0;
   std::atomic<bool> connected{true};
 
   template <class I>
@@ -53,12 +55,12 @@ class SinkList {
   SinkList& operator=(const SinkList&) = delete;
   ~SinkList() { clear(); }
 
-  /// Adds a sink (already the interface wanted), capturing the calling
-  /// thread's apartment. CONNECT_E_ADVISELIMIT past maxSinks, or when
-  /// `admit` (run under the list's lock) refuses.
-  HRESULT add(ComPtr<IUnknown> sink, CLIPFORMAT format, DWORD* cookie,
-              const std::function<bool(const std::vector<std::shared_ptr<Connection>>&)>& admit =
-                  nullptr);
+  using Admit = std::function<bool(const std::vector<std::shared_ptr<Connection>>&)>;
+  /// Adds a connection (its sink already the interface wanted, format and
+  /// flags set), giving it a cookie and the calling thread's apartment.
+  /// CONNECT_E_ADVISELIMIT past maxSinks, or when `admit` (run under the
+  /// list's lock with the connections so far) refuses.
+  HRESULT add(std::shared_ptr<Connection> connection, DWORD* cookie, const Admit& admit = nullptr);
   /// False for an unknown cookie.
   bool remove(DWORD cookie);
   /// Drops every sink (their references are released after the lock).
@@ -110,6 +112,9 @@ class SinkPoint final : public opc::ComObject<IConnectionPoint> {
 };
 
 /// IEnumConnectionPoints over a fixed set of points.
-ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(std::vector<ComPtr<IConnectionPoint>> points);
+ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
+    std::vector<ComPtr<IConnectionPoint>> points);
+/// IEnumSTATDATA over a data object's advises as they are now.
+ComPtr<IEnumSTATDATA> makeEnumStatData(const SinkList& advises);
 
 }  // namespace veze6::sim::detail

@@ -18,11 +18,17 @@ struct CommandInfo {
 
 const CommandInfo kCommands[] = {
     {"status", statusCommand, "connect, print the server's status, disconnect"},
+    {"items", itemsCommand, "add a group with items (or validate them), print each result"},
+    {"save", saveCommand, "connect, add groups and items from the command line, save to FILE"},
+    {"load", loadCommand, "load FILE, connect, show the groups and items with their results"},
+    {"servers", serversCommand, "list the OPC servers of a computer by category"},
+    {"browse", browseCommand, "walk a server's address space (or list it flat)"},
+    {"properties", propertiesCommand, "list an item's properties and their values"},
 };
 
 void printUsage(QTextStream& s) {
   s << "usage: qopc <command> [options]\n\ncommands:\n";
-  for (const auto& c : kCommands) s << "  " << QString(c.name).leftJustified(10) << c.summary << "\n";
+  for (const auto& c : kCommands) s << "  " << QString(c.name).leftJustified(12) << c.summary << "\n";
   s << "\ncommon options:\n"
     << "  --server PROGID    a ProgID or a class id in braces (default: "
     << QString(kDefaultServer) << ")\n"

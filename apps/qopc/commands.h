@@ -20,5 +20,11 @@ struct Io {
 int run(const QStringList& args, Io io);
 
 int statusCommand(const QStringList& args, Io io);
+int itemsCommand(const QStringList& args, Io io);
+int saveCommand(const QStringList& args, Io io);
+int loadCommand(const QStringList& args, Io io);
+int serversCommand(const QStringList& args, Io io);
+int browseCommand(const QStringList& args, Io io);
+int propertiesCommand(const QStringList& args, Io io);
 
 }  // namespace qopc

@@ -1,7 +1,14 @@
 // qopc run in-process against the built-in simulation server.
+#include "core/qOPC.h"
+
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
 #include "commands.h"
+#include "simulator/simulationcontrol.h"
 
 namespace {
 
@@ -46,6 +53,292 @@ TEST(Qopc, UsageErrors) {
   EXPECT_EQ(runQopc({"frobnicate"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"status", "--bogus"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"status", "--help"}).code, qopc::kOk);
+}
+
+// ---- save and load ---------------------------------------------------------
+
+QString tempFile(const QTemporaryDir& dir, const char* name) {
+  return dir.filePath(QString::fromLatin1(name));
+}
+
+TEST(Qopc, Items_AddsAGroupAndPrintsEachItemsResult) {
+  const auto r = runQopc({"items", "--group", "Boiler", "--rate", "150", "--path", "Primary",
+                          "Static.Int4", "Writable.Real8", "Static.ArrayOfInt4"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+  EXPECT_EQ(lines[0], "Group Boiler: update rate 200 ms") << "the server's revised rate";
+  const auto matches = [](const QString& pattern, const QString& line) {
+    return QRegularExpression(pattern).match(line).hasMatch();
+  };
+  EXPECT_TRUE(matches(R"(^Static\.Int4 +handle \d+ +vtI4 +read$)", lines[1]))
+      << lines[1].toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Real8 +handle \d+ +vtR8 +read/write$)", lines[2]))
+      << lines[2].toStdString();
+  EXPECT_TRUE(matches(R"(^Static\.ArrayOfInt4 +handle \d+ +vtI4\[\] +read$)", lines[3]))
+      << lines[3].toStdString();
+}
+
+TEST(Qopc, Items_FailedItemsShowTheirErrorAndExitWithOne) {
+  const auto r = runQopc({"items", "Static.Int4", "No.Such.Item", "Static.String"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+  EXPECT_TRUE(lines[1].contains("handle")) << "the other items are added all the same";
+  EXPECT_EQ(lines[2],
+            "No.Such.Item   error: The item is no longer available in the server "
+            "address space.");
+  EXPECT_TRUE(lines[3].endsWith("vtBSTR      read")) << lines[3].toStdString();
+}
+
+TEST(Qopc, Items_ValidateOnlyChecksTheItems) {
+  const auto r = runQopc({"items", "--validate", "Writable.Boolean", "Static..Int4"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+  EXPECT_TRUE(QRegularExpression(R"(^Writable\.Boolean +valid +vtBOOL +read/write$)")
+                  .match(lines[1])
+                  .hasMatch())
+      << lines[1].toStdString();
+  EXPECT_EQ(lines[2],
+            "Static..Int4      error: The item definition doesn't conform to the "
+            "server's syntax.");
+}
+
+TEST(Qopc, Items_UsageAndConnectionErrors) {
+  auto r = runQopc({"items"});
+  EXPECT_EQ(r.code, qopc::kUsage);
+  EXPECT_TRUE(r.err.contains("no item ids given")) << r.err.toStdString();
+  EXPECT_EQ(runQopc({"items", "--rate", "fast", "Static.Int4"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"items", "--rate", "-5", "Static.Int4"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"items", "--group", "  ", "Static.Int4"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"items", "--help"}).code, qopc::kOk);
+  r = runQopc({"items", "--server", "No.Such.Server", "Static.Int4"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
+}
+
+TEST(Qopc, Save_ConnectsConfiguresAndWritesTheFile) {
+  QTemporaryDir dir;
+  const QString file = tempFile(dir, "plant.txt");
+  const auto r = runQopc({"save", file, "--rate", "2000", "--group", "Boiler", "--rate", "500",
+                          "--item", "Random.Int4", "--item", "No.Such.Item", "--group", "Pump",
+                          "--item", "Static.Int4"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Group 'Boiler': active, update rate 500 ms, 2 items"))
+      << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("Group 'Pump': active, update rate 2000 ms, 1 item"));
+  EXPECT_TRUE(r.out.contains(QRegularExpression("  Random.Int4: server handle \\d+\n")));
+  EXPECT_TRUE(r.out.contains(
+      "  No.Such.Item: The item is no longer available in the server address space.\n"));
+  EXPECT_TRUE(r.out.contains("saved to "));
+
+  QFile saved(file);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray text = saved.readAll();
+  EXPECT_TRUE(text.startsWith("object OPCServer1: TqOPCServer\r\n")) << text.constData();
+  for (const char* line : {"  ServerName = 'Veze6.Simulation.1'\r\n", "      Name = 'Boiler'\r\n",
+                           "      UpdateRate = 500\r\n", "          ItemID = 'No.Such.Item'\r\n",
+                           "  OPCGroupDefault.UpdateRate = 2000\r\n", "  Active = True\r\n",
+                           "  ClientName = 'qopc'\r\n"})
+    EXPECT_TRUE(text.contains(line)) << line;
+}
+
+TEST(Qopc, Load_ConnectsAndShowsGroupsItemsAndResults) {
+  // The saved ConnectDelay is recorded instead of waited for.
+  std::vector<std::chrono::milliseconds> delays;
+  struct Restore {
+    TqOPCServer::SleepFunction previous;
+    ~Restore() { TqOPCServer::SetSleepFunction(previous); }
+  } restore{
+      TqOPCServer::SetSleepFunction([&](std::chrono::milliseconds ms) { delays.push_back(ms); })};
+  QTemporaryDir dir;
+  const QString file = tempFile(dir, "plant.txt");
+  ASSERT_EQ(runQopc({"save", file, "--group", "Boiler", "--item", "Random.Int4", "--item",
+                     "No.Such.Item"})
+                .code,
+            qopc::kOk);
+  const auto r = runQopc({"load", file});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.startsWith("Server: Veze6.Simulation.1 on this computer, connected\n"))
+      << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("Group 'Boiler': active, update rate 1000 ms, 2 items\n"));
+  EXPECT_TRUE(r.out.contains(QRegularExpression("  Random.Int4: server handle \\d+\n")));
+  EXPECT_TRUE(r.out.contains(
+      "  No.Such.Item: The item is no longer available in the server address space.\n"));
+
+  // A file saved while disconnected is connected by load.
+  QFile offline(tempFile(dir, "offline.txt"));
+  ASSERT_TRUE(offline.open(QIODevice::WriteOnly));
+  offline.write(
+      "object Offline: TqOPCServer\r\n  ServerName = 'Veze6.Simulation.1'\r\n  OPCGroups = <\r\n"
+      "    item\r\n      Name = 'G'\r\n      IsActive = False\r\n    end>\r\nend\r\n");
+  offline.close();
+  const auto o = runQopc({"load", offline.fileName()});
+  ASSERT_EQ(o.code, qopc::kOk) << o.err.toStdString();
+  EXPECT_TRUE(o.out.contains("connected\nGroup 'G': inactive, update rate 1000 ms, 0 items\n"))
+      << o.out.toStdString();
+  EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(300)}));
+}
+
+TEST(Qopc, Load_FailuresNameTheReason) {
+  QTemporaryDir dir;
+  auto write = [&](const char* name, const QByteArray& bytes) {
+    QFile f(tempFile(dir, name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return f.fileName();
+  };
+  auto r = runQopc({"load", tempFile(dir, "missing.txt")});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("Cannot open file")) << r.err.toStdString();
+  r = runQopc({"load", write("other.txt", "object Form1: TForm1\nend\n")});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.endsWith(": wrong fileformat\n")) << r.err.toStdString();
+  r = runQopc({"load", write("broken.txt", "object S: TqOPCServer\n  ServerName = 'open\nend\n")});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.endsWith(": line 2, column 16: ServerName: unterminated text\n"))
+      << r.err.toStdString();
+  r = runQopc(
+      {"load", write("unknown.txt", "object S: TqOPCServer\n  ServerName = 'No.Such'\nend\n")});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
+}
+
+TEST(Qopc, SaveAndLoad_UsageErrors) {
+  EXPECT_EQ(runQopc({"save"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"load"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"load", "a", "b"}).code, qopc::kUsage);
+  const auto r = runQopc({"save", "x.txt", "--item", "Random.Int4"});
+  EXPECT_EQ(r.code, qopc::kUsage);
+  EXPECT_TRUE(r.err.contains("--item Random.Int4 needs a --group before it"));
+  EXPECT_EQ(runQopc({"save", "x.txt", "--group", "g", "--rate", "fast"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"save", "--help"}).code, qopc::kOk);
+  EXPECT_FALSE(QFile::exists("x.txt"));
+}
+
+}  // namespace
+
+// ---- discovery: servers, browse, properties ---------------------------------------------
+
+namespace {
+
+QStringList outLines(const Result& r) { return r.out.split('\n', Qt::SkipEmptyParts); }
+
+TEST(QopcServers, ListsTheSimulationServersByCategory) {
+  const auto r = runQopc({"servers"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  const QStringList lines = outLines(r);
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_TRUE(lines[0].startsWith("ProgID"));
+  const auto line = [&](const QString& progId) {
+    for (const QString& l : lines)
+      if (l.startsWith(progId + " ")) return l;
+    return QString();
+  };
+  EXPECT_TRUE(line("Veze6.Simulation.1").contains("DA1.0 DA2.0"));
+  EXPECT_TRUE(line("Veze6.Simulation.1").contains("Veze6 OPC DA Simulation Server"));
+  EXPECT_TRUE(line("Veze6.Simulation.DA10.1").contains("DA1.0 "));
+  EXPECT_FALSE(line("Veze6.Simulation.DA10.1").contains("DA2.0"));
+}
+
+TEST(QopcServers, CategoriesComputersAndUsage) {
+  auto r = runQopc({"servers", "--category", "da20"});
+  EXPECT_EQ(r.code, qopc::kOk);
+  EXPECT_TRUE(r.out.contains("Veze6.Simulation.1"));
+  EXPECT_FALSE(r.out.contains("Veze6.Simulation.DA10.1"));
+
+  r = runQopc({"servers", "--category", "ae10"});
+  EXPECT_EQ(r.code, qopc::kOk);
+  EXPECT_FALSE(r.out.contains("Veze6.Simulation"));
+
+  r = runQopc({"servers", "--computer", "plant-floor-7"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("plant-floor-7: The RPC server is unavailable."))
+      << r.err.toStdString();
+
+  EXPECT_EQ(runQopc({"servers", "--category", "da30"}).code, qopc::kUsage);
+}
+
+TEST(QopcBrowse, WalksTheTree) {
+  const auto r = runQopc({"browse"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  const QStringList lines = outLines(r);
+  for (const char* branch :
+       {"Random/", "Ramp/", "Sine/", "Square/", "Triangle/", "Static/", "Writable/"})
+    EXPECT_TRUE(lines.contains(branch)) << branch;
+  EXPECT_TRUE(lines.contains("  Nested Level/"));
+  EXPECT_TRUE(lines.contains("    Int4  [Static.Nested Level.Int4]"));
+  EXPECT_TRUE(lines.contains("      Real8  [Static.Nested Level.Deeper.Real8]"));
+}
+
+TEST(QopcBrowse, FiltersAndBranch) {
+  auto r = runQopc({"browse", "--filter", "Real8", "--branch", "Static"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  QStringList lines = outLines(r);
+  EXPECT_TRUE(lines.contains("Nested Level/"));
+  EXPECT_TRUE(lines.contains("    Real8  [Static.Nested Level.Deeper.Real8]"));
+  for (const QString& l : lines)
+    EXPECT_TRUE(l.endsWith("/") || l.contains("Real8")) << l.toStdString();
+
+  r = runQopc({"browse", "--flat", "--rights", "w"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  lines = outLines(r);
+  ASSERT_FALSE(lines.isEmpty());
+  for (const QString& l : lines) EXPECT_TRUE(l.startsWith("Writable.")) << l.toStdString();
+
+  r = runQopc({"browse", "--flat", "--branch", "Static.Nested Level", "--type", "R8"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  lines = outLines(r);
+  EXPECT_TRUE(lines.contains("Static.Nested Level.Deeper.Real8"));
+  EXPECT_TRUE(lines.contains("Static.Nested Level.Int4")) << "an Int4 reads as R8 too";
+  EXPECT_FALSE(lines.contains("Static.Nested Level.String"));
+}
+
+TEST(QopcBrowse, FlatServerListsItemIds) {
+  veze6::sim::ScopedCreationHook flat(
+      [](veze6::sim::SimulationControl& c) { c.setFlatAddressSpace(true); });
+  auto r = runQopc({"browse"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(outLines(r).contains("Static.Nested Level.Deeper.Real8"));
+  EXPECT_FALSE(r.out.contains("/"));
+  r = runQopc({"browse", "--branch", "Static"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("flat")) << r.err.toStdString();
+}
+
+TEST(QopcBrowse, BadInput) {
+  auto r = runQopc({"browse", "--branch", "No.Such"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("no branch 'No.Such'")) << r.err.toStdString();
+  r = runQopc({"browse", "--flat", "--filter", "[unclosed"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("Browser: ")) << r.err.toStdString();
+  EXPECT_EQ(runQopc({"browse", "--type", "R99"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"browse", "--rights", "x"}).code, qopc::kUsage);
+}
+
+TEST(QopcProperties, ListsPropertiesWithValues) {
+  auto r = runQopc({"properties", "Static.Nested Level.Int4"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  const QStringList lines = outLines(r);
+  bool value = false;
+  for (const QString& l : lines)
+    if (l.contains("Item Value") && l.contains("I4") && l.endsWith(" 42")) value = true;
+  EXPECT_TRUE(value) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("Item Canonical DataType"));
+
+  r = runQopc({"properties", "No.Such.Item"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("The item is no longer available in the server address space."))
+      << r.err.toStdString();
+
+  r = runQopc({"properties", "--server", "Veze6.Simulation.DA10.1", "Static.Nested Level.Int4"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("offers no item properties")) << r.err.toStdString();
+
+  EXPECT_EQ(runQopc({"properties"}).code, qopc::kUsage);
 }
 
 }  // namespace

@@ -21,6 +21,15 @@ int MockOPCServer::queryCount(const IID& iid) const {
   return it == queries_.end() ? 0 : it->second;
 }
 
+MockEnumString::MockEnumString() = default;
+MockEnumString::~MockEnumString() = default;
+
+MockEnumGUID::MockEnumGUID() = default;
+MockEnumGUID::~MockEnumGUID() = default;
+
+MockOPCServerList::MockOPCServerList() = default;
+MockOPCServerList::~MockOPCServerList() = default;
+
 MockConnectionPoint::MockConnectionPoint() = default;
 MockConnectionPoint::~MockConnectionPoint() = default;
 
@@ -33,7 +42,9 @@ HRESULT NullServerObject::QueryInterface(REFIID riid, void** ppv) {
 }
 
 ScopedTestClass::ScopedTestClass(const CLSID& clsid, std::u16string progId, ComPtr<IUnknown> object)
-    : clsid_(clsid), creations_(std::make_shared<int>(0)) {
+    : clsid_(clsid),
+      creations_(std::make_shared<int>(0)),
+      replaced_(opc::ClassRegistry::instance().find(clsid)) {
   opc::ClassEntry entry;
   entry.clsid = clsid;
   entry.progId = std::move(progId);
@@ -45,6 +56,13 @@ ScopedTestClass::ScopedTestClass(const CLSID& clsid, std::u16string progId, ComP
   opc::ClassRegistry::instance().registerClass(std::move(entry));
 }
 
-ScopedTestClass::~ScopedTestClass() { opc::ClassRegistry::instance().unregisterClass(clsid_); }
+ScopedTestClass::~ScopedTestClass() {
+  // A class of the platform the test stood in for (the server list object)
+  // comes back in its place.
+  if (replaced_)
+    opc::ClassRegistry::instance().registerClass(std::move(*replaced_));
+  else
+    opc::ClassRegistry::instance().unregisterClass(clsid_);
+}
 
 }  // namespace core_test

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include "opc/OPCCOMN.h"
@@ -15,10 +16,12 @@
 
 namespace core_test {
 
-/// A server object: IOPCServer, IOPCCommon, IConnectionPointContainer and
-/// IOPCItemProperties (any of them can be refused).
+/// A server object: IOPCServer, IOPCCommon, IConnectionPointContainer,
+/// IOPCItemProperties and IOPCBrowseServerAddressSpace (any of them can be
+/// refused).
 class MockOPCServer
-    : public opc::ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer, IOPCItemProperties> {
+    : public opc::ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer, IOPCItemProperties,
+                            IOPCBrowseServerAddressSpace> {
  public:
   MockOPCServer();
   ~MockOPCServer() override;
@@ -52,6 +55,14 @@ class MockOPCServer
               (override));
   MOCK_METHOD(HRESULT, LookupItemIDs, (LPWSTR, DWORD, DWORD*, LPWSTR**, HRESULT**), (override));
 
+  // IOPCBrowseServerAddressSpace
+  MOCK_METHOD(HRESULT, QueryOrganization, (OPCNAMESPACETYPE*), (override));
+  MOCK_METHOD(HRESULT, ChangeBrowsePosition, (OPCBROWSEDIRECTION, LPCWSTR), (override));
+  MOCK_METHOD(HRESULT, BrowseOPCItemIDs, (OPCBROWSETYPE, LPCWSTR, VARTYPE, DWORD, IEnumString**),
+              (override));
+  MOCK_METHOD(HRESULT, GetItemID, (LPWSTR, LPWSTR*), (override));
+  MOCK_METHOD(HRESULT, BrowseAccessPaths, (LPCWSTR, IEnumString**), (override));
+
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
 
   /// Makes QueryInterface refuse iid (E_NOINTERFACE).
@@ -82,6 +93,42 @@ class MockConnectionPoint : public opc::ComObject<IConnectionPoint> {
   MOCK_METHOD(HRESULT, EnumConnections, (IEnumConnections**), (override));
 };
 
+/// A string enumerator.
+class MockEnumString : public opc::ComObject<IEnumString> {
+ public:
+  MockEnumString();
+  ~MockEnumString() override;
+
+  MOCK_METHOD(HRESULT, Next, (ULONG, LPOLESTR*, ULONG*), (override));
+  MOCK_METHOD(HRESULT, Skip, (ULONG), (override));
+  MOCK_METHOD(HRESULT, Reset, (), (override));
+  MOCK_METHOD(HRESULT, Clone, (IEnumString**), (override));
+};
+
+/// A class id enumerator.
+class MockEnumGUID : public opc::ComObject<IEnumGUID> {
+ public:
+  MockEnumGUID();
+  ~MockEnumGUID() override;
+
+  MOCK_METHOD(HRESULT, Next, (ULONG, GUID*, ULONG*), (override));
+  MOCK_METHOD(HRESULT, Skip, (ULONG), (override));
+  MOCK_METHOD(HRESULT, Reset, (), (override));
+  MOCK_METHOD(HRESULT, Clone, (IEnumGUID**), (override));
+};
+
+/// The OPC server list object of a computer.
+class MockOPCServerList : public opc::ComObject<IOPCServerList> {
+ public:
+  MockOPCServerList();
+  ~MockOPCServerList() override;
+
+  MOCK_METHOD(HRESULT, EnumClassesOfCategories, (ULONG, CATID*, ULONG, CATID*, IEnumGUID**),
+              (override));
+  MOCK_METHOD(HRESULT, GetClassDetails, (REFCLSID, LPOLESTR*, LPOLESTR*), (override));
+  MOCK_METHOD(HRESULT, CLSIDFromProgID, (LPCOLESTR, CLSID*), (override));
+};
+
 /// An object that claims to have IOPCServer but hands out none (S_OK and a
 /// null pointer), as a broken server may.
 class NullServerObject : public opc::ComObject<IUnknown> {
@@ -105,6 +152,7 @@ class ScopedTestClass {
  private:
   CLSID clsid_;
   std::shared_ptr<int> creations_;
+  std::optional<opc::ClassEntry> replaced_;  // put back when the test ends
 };
 
 /// Class ids of the test classes.

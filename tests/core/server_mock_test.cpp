@@ -2,6 +2,7 @@
 // server access, checked call by call against a mock server.
 #include <QMetaProperty>
 
+#include "group_mocks.h"
 #include "opc_mocks.h"
 #include "test_utils.h"
 
@@ -77,6 +78,9 @@ TEST_F(ServerMockTest, Connect_WhileActive_DoesNothing) {
 
 TEST_F(ServerMockTest, Disconnect_ReleasesServerAndFiresOnDisconnect) {
   server->OPCGroups()->Add("g1");
+  auto group = opc::makeCom<::testing::NiceMock<MockGroup>>();
+  EXPECT_CALL(*mock, AddGroup).WillOnce(::testing::Invoke(answerAddGroup(group.get(), 1, 1000)));
+  EXPECT_CALL(*mock, RemoveGroup(1, FALSE)).WillOnce(Return(S_OK));
   connect();
   server->Disconnect();
   EXPECT_FALSE(server->Active());
@@ -263,6 +267,13 @@ TEST(ServerNullObjectTest, Connect_ServerHandsOutNoIOPCServer_FaultsUnableToConn
 }
 
 TEST_F(ServerMockTest, ConnectDelay_WaitsOnlyWhenItemsExist) {
+  auto group = opc::makeCom<::testing::NiceMock<MockGroup>>();
+  ON_CALL(*group, AddItems).WillByDefault(::testing::Invoke(answerAddItems(nullptr)));
+  ON_CALL(*group, RemoveItems).WillByDefault(::testing::Invoke(answerRemoveItems(nullptr)));
+  EXPECT_CALL(*mock, AddGroup)
+      .Times(5)
+      .WillRepeatedly(::testing::Invoke(answerAddGroup(group.get(), 1, 1000)));
+  EXPECT_CALL(*mock, RemoveGroup(1, FALSE)).Times(5).WillRepeatedly(Return(S_OK));
   server->OPCGroups()->Add("empty");
   connect();
   server->Disconnect();

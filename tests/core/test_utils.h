@@ -47,6 +47,11 @@ ACTION_TEMPLATE(SetArgTaskString, HAS_1_TEMPLATE_PARAMS(int, k), AND_2_VALUE_PAR
   return result;
 }
 
+/// Matches a wide string argument (LPCWSTR) equal to text; null never matches.
+MATCHER_P(WideEq, text, "is the wide string \"" + opc::utf16ToUtf8(std::u16string_view(text)) + "\"") {
+  return arg != nullptr && std::u16string_view(arg) == std::u16string_view(text);
+}
+
 /// Pumps the event loop until condition holds or timeout passes; returns
 /// whether it held.
 inline bool pumpUntil(const std::function<bool()>& condition,

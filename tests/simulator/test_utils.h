@@ -85,6 +85,7 @@ class SimulatorTest : public ::testing::Test {
     EXPECT_EQ(after.taskAllocations, before_.taskAllocations) << "task memory leaked";
     EXPECT_EQ(after.bstrs, before_.bstrs) << "strings leaked";
     EXPECT_EQ(after.safeArrays, before_.safeArrays) << "arrays leaked";
+    EXPECT_EQ(after.globals, before_.globals) << "global blocks leaked";
     EXPECT_EQ(after.objects, before_.objects) << "objects leaked";
   }
 

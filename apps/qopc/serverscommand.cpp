@@ -1,0 +1,85 @@
+// qopc servers: the OPC servers of this or a named computer, by category.
+#include "connection.h"
+#include "simulator/registration.h"
+
+namespace qopc {
+
+namespace {
+
+QString categoriesText(tqopcServerSet set) {
+  QStringList names;
+  if (set.testFlag(svr_DA10)) names << QStringLiteral("DA1.0");
+  if (set.testFlag(svr_DA20)) names << QStringLiteral("DA2.0");
+  if (set.testFlag(svr_AE10)) names << QStringLiteral("AE1.0");
+  return names.join(QLatin1Char(' '));
+}
+
+// "da10,da20" and the like; false for an unknown name.
+bool parseCategories(const QString& text, tqopcServerSet& set) {
+  set = {};
+  for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString name = part.trimmed().toLower().remove(QLatin1Char('.'));
+    if (name == QLatin1String("da10"))
+      set |= svr_DA10;
+    else if (name == QLatin1String("da20"))
+      set |= svr_DA20;
+    else if (name == QLatin1String("ae10"))
+      set |= svr_AE10;
+    else
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int serversCommand(const QStringList& args, Io io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Lists the OPC servers registered on a computer, asking its server list object for the "
+      "categories DA 1.0, DA 2.0 and Alarms and Events 1.0.");
+  parser.addHelpOption();
+  parser.addOption({"computer", "The computer to search (default: this one).", "NAME"});
+  parser.addOption({"category", "Only these categories: da10, da20, ae10 (comma-separated).",
+                    "LIST", "da10,da20,ae10"});
+  if (int rc = parseArguments(parser, "servers", args, io); rc >= 0) return rc;
+
+  tqopcServerSet categories;
+  if (!parseCategories(parser.value("category"), categories)) {
+    io.err << "qopc servers: unknown category in '" << parser.value("category")
+           << "' (use da10, da20, ae10)\n";
+    return kUsage;
+  }
+
+  veze6::sim::registerSimulationServer();
+  TqopcServerBrowser browser;
+  browser.SetServertype(categories);
+  const QString computer = parser.value("computer").trimmed();
+  try {
+    browser.GetOPCServers(computer);
+  } catch (const Exception& e) {
+    io.err << "qopc servers: cannot list the servers of "
+           << (computer.isEmpty() ? QStringLiteral("this computer") : computer) << ": "
+           << e.Message() << "\n";
+    return kFailed;
+  }
+  if (browser.GetCount() == 0) {
+    io.out << "no OPC servers found\n";
+    return kOk;
+  }
+  int progIdWidth = 6;
+  for (int i = 0; i < browser.GetCount(); ++i)
+    progIdWidth = std::max(progIdWidth, int(browser.GetItems(i)->ProgID.size()));
+  io.out << QStringLiteral("ProgID").leftJustified(progIdWidth + 2)
+         << QStringLiteral("Categories").leftJustified(19)
+         << QStringLiteral("Class id").leftJustified(40) << "Description\n";
+  for (int i = 0; i < browser.GetCount(); ++i) {
+    const TqopcServerItem* s = browser.GetItems(i);
+    io.out << s->ProgID.leftJustified(progIdWidth + 2)
+           << categoriesText(s->Categories).leftJustified(19) << s->ClsId.leftJustified(40)
+           << s->UserType << "\n";
+  }
+  return kOk;
+}
+
+}  // namespace qopc

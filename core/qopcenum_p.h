@@ -1,0 +1,17 @@
+// Internal to the client library, not API: reading the enumerators servers
+// hand out.
+#pragma once
+
+#include <QStringList>
+
+#include "opc/objidl.h"
+
+namespace qopc_detail {
+
+/// Appends every string the enumerator delivers to list, in order, asking for
+/// many strings per Next call and falling back to one a call for a server
+/// that refuses batches. Every string handed out is freed, also those beyond
+/// a wrong count; null strings are skipped; a failing Next ends the reading.
+void appendEnumStrings(IEnumString* enumerator, QStringList& list);
+
+}  // namespace qopc_detail

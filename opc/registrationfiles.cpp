@@ -1,0 +1,344 @@
+#include "registrationfiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include "OPCDA.h"
+#include "inprocmodule.h"
+#include "taskmem.h"
+
+namespace opc {
+
+// ---- Warnings ---------------------------------------------------------------
+
+namespace {
+
+std::mutex g_warnMutex;
+WarningHandler g_warnHandler;  // guarded by g_warnMutex; empty: standard error
+
+}  // namespace
+
+WarningHandler setWarningHandler(WarningHandler handler) {
+  std::lock_guard lock(g_warnMutex);
+  return std::exchange(g_warnHandler, std::move(handler));
+}
+
+void warn(const std::string& message) {
+  WarningHandler handler;
+  {
+    std::lock_guard lock(g_warnMutex);
+    handler = g_warnHandler;
+  }
+  if (handler) {
+    handler(message);
+  } else {
+    std::fprintf(stderr, "veze6: %s\n", message.c_str());
+  }
+}
+
+// ---- Folders ------------------------------------------------------------------
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::filesystem::path serversFolder(const std::filesystem::path& base) {
+  return base / "veze6" / "servers.d";
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> registrationFolders() {
+  std::vector<std::filesystem::path> out;
+  std::vector<std::filesystem::path> system;
+  const std::string dirs = environment("XDG_CONFIG_DIRS");
+  std::istringstream in(dirs.empty() ? std::string("/etc/xdg") : dirs);
+  for (std::string dir; std::getline(in, dir, ':');) {
+    // Relative entries are invalid by the folder convention and ignored.
+    if (!dir.empty() && std::filesystem::path(dir).is_absolute()) system.emplace_back(dir);
+  }
+  // The first folder is the most important, so it is read last.
+  for (auto it = system.rbegin(); it != system.rend(); ++it) out.push_back(serversFolder(*it));
+
+  std::filesystem::path home(environment("XDG_CONFIG_HOME"));
+  if (home.empty() || !home.is_absolute()) {
+    const std::filesystem::path user(environment("HOME"));
+    home = user.is_absolute() ? user / ".config" : std::filesystem::path();
+  }
+  if (!home.empty()) out.push_back(serversFolder(home));
+  return out;
+}
+
+// ---- Parsing -------------------------------------------------------------------
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::optional<GUID> parseGuid(std::string_view text) {
+  const std::u16string wide = utf8ToUtf16(text);
+  GUID g{};
+  if (FAILED(CLSIDFromString(wide.c_str(), &g))) return std::nullopt;
+  return g;
+}
+
+std::optional<CATID> parseCategory(std::string_view text) {
+  const std::string name = lower(text);
+  if (name == "da10") return CATID_OPCDAServer10;
+  if (name == "da20") return CATID_OPCDAServer20;
+  if (name == "da30") return CATID_OPCDAServer30;
+  if (name == "ae10") return CATID_OPCAEServer10;
+  return parseGuid(text);
+}
+
+std::optional<bool> parseFlag(std::string_view text) {
+  const std::string v = lower(text);
+  if (v == "1" || v == "yes" || v == "true") return true;
+  if (v == "0" || v == "no" || v == "false") return false;
+  return std::nullopt;
+}
+
+// Keeps printed excerpts of hostile lines short and on one line.
+std::string excerpt(std::string_view s) {
+  constexpr std::size_t kMax = 60;
+  std::string out;
+  for (char c : s.substr(0, kMax)) out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+  if (s.size() > kMax) out += "...";
+  return out;
+}
+
+/// The section being read and whether a fault has ruled it out.
+struct Section {
+  RegisteredClass cls;
+  bool bad = false;
+  std::vector<std::string> keys;  // seen, lower case
+};
+
+}  // namespace
+
+std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
+                                                   const std::filesystem::path& file,
+                                                   std::vector<std::string>& warnings) {
+  std::vector<RegisteredClass> out;
+  const std::string name = file.string();
+  const auto at = [&](std::size_t line) { return name + ":" + std::to_string(line); };
+
+  if (text.find('\0') != std::string_view::npos) {
+    warnings.push_back(name + ": not a text file; file skipped");
+    return out;
+  }
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+
+  std::optional<Section> section;
+  const auto finish = [&] {
+    if (!section) return;
+    if (section->bad) {
+      warnings.push_back(section->cls.source + ": entry skipped");
+    } else {
+      const auto same = std::find_if(out.begin(), out.end(), [&](const RegisteredClass& c) {
+        return c.clsid == section->cls.clsid;
+      });
+      if (same != out.end()) {
+        warnings.push_back(section->cls.source + ": class given again in the same file (first at " +
+                           same->source + "); the later entry counts");
+        *same = std::move(section->cls);
+      } else {
+        out.push_back(std::move(section->cls));
+      }
+    }
+    section.reset();
+  };
+  const auto fault = [&](std::size_t line, const std::string& why) {
+    if (section) {
+      warnings.push_back(at(line) + ": " + why);
+      section->bad = true;
+    } else {
+      warnings.push_back(at(line) + ": " + why + "; line ignored");
+    }
+  };
+
+  std::size_t lineNo = 0;
+  while (!text.empty()) {
+    ++lineNo;
+    const auto nl = text.find('\n');
+    const std::string_view line = trim(nl == std::string_view::npos ? text : text.substr(0, nl));
+    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+
+    if (line.front() == '[') {
+      finish();
+      section.emplace();
+      section->cls.source = at(lineNo);
+      const std::optional<GUID> clsid =
+          line.back() == ']' ? parseGuid(trim(line.substr(1, line.size() - 2))) : std::nullopt;
+      if (!clsid) {
+        fault(lineNo, "section header '" + excerpt(line) + "' is not a class id in braces");
+      } else {
+        section->cls.clsid = *clsid;
+      }
+      continue;
+    }
+
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      fault(lineNo, "line '" + excerpt(line) + "' is neither a section nor key = value");
+      continue;
+    }
+    const std::string key = lower(trim(line.substr(0, eq)));
+    const std::string_view value = trim(line.substr(eq + 1));
+    if (!section) {
+      warnings.push_back(at(lineNo) + ": key '" + excerpt(key) +
+                         "' outside a class section; line ignored");
+      continue;
+    }
+    if (std::find(section->keys.begin(), section->keys.end(), key) != section->keys.end()) {
+      fault(lineNo, "key '" + excerpt(key) + "' given twice");
+      continue;
+    }
+    section->keys.push_back(key);
+    if (value.empty()) continue;  // the same as leaving the key out
+
+    RegisteredClass& c = section->cls;
+    if (key == "progid") {
+      c.progId = utf8ToUtf16(value);
+    } else if (key == "usertype") {
+      c.userType = utf8ToUtf16(value);
+    } else if (key == "categories") {
+      std::string_view rest = value;
+      while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = trim(rest.substr(0, comma));
+        const std::optional<CATID> cat = parseCategory(item);
+        if (!cat) {
+          fault(lineNo, "category '" + excerpt(item) + "' is neither a category id nor " +
+                            "DA10, DA20, DA30 or AE10");
+          break;
+        }
+        if (std::find(c.categories.begin(), c.categories.end(), *cat) == c.categories.end()) {
+          c.categories.push_back(*cat);
+        }
+        if (comma == std::string_view::npos) break;
+        rest = rest.substr(comma + 1);
+      }
+    } else if (key == "opc") {
+      const std::optional<bool> flag = parseFlag(value);
+      if (!flag) {
+        fault(lineNo, "OPC = '" + excerpt(value) + "' is not 1, 0, yes, no, true or false");
+      } else {
+        c.opcMarker = *flag;
+      }
+    } else if (key == "module") {
+      std::filesystem::path module(value);
+      if (module.is_relative()) module = file.parent_path() / module;
+      c.module = module.lexically_normal();
+    } else {
+      warnings.push_back(at(lineNo) + ": unknown key '" + excerpt(key) + "' ignored");
+    }
+  }
+  finish();
+  return out;
+}
+
+// ---- Reading the folders ----------------------------------------------------------
+
+namespace {
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> out;
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return out;  // no such folder: nothing registered there
+  for (const auto& entry : it) {
+    const auto& p = entry.path();
+    const std::string fileName = p.filename().string();
+    if (fileName.empty() || fileName.front() == '.' || p.extension() != ".conf") continue;
+    std::error_code typeError;
+    if (!std::filesystem::is_regular_file(p, typeError)) continue;  // follows links
+    out.push_back(p);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& file,
+                                    std::vector<std::string>& warnings) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec) {
+    warnings.push_back(file.string() + ": cannot be read (" + ec.message() + "); file skipped");
+    return std::nullopt;
+  }
+  if (size > kMaxRegistrationFileSize) {
+    warnings.push_back(file.string() + ": larger than " + std::to_string(kMaxRegistrationFileSize) +
+                       " bytes; file skipped");
+    return std::nullopt;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string text;
+  text.resize(size);
+  if (!in || !in.read(text.data(), std::streamsize(size))) {
+    warnings.push_back(file.string() + ": cannot be read; file skipped");
+    return std::nullopt;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& warnings) {
+  std::vector<RegisteredClass> out;
+  for (const auto& folder : registrationFolders()) {
+    for (const auto& file : filesIn(folder)) {
+      const std::optional<std::string> text = readFile(file, warnings);
+      if (!text) continue;
+      for (auto& c : parseRegistrationFile(*text, file, warnings)) {
+        const auto same = std::find_if(
+            out.begin(), out.end(), [&](const RegisteredClass& o) { return o.clsid == c.clsid; });
+        if (same != out.end()) {
+          *same = std::move(c);  // a later folder overrides an earlier one
+        } else {
+          out.push_back(std::move(c));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+ClassEntry toClassEntry(const RegisteredClass& registered) {
+  ClassEntry e;
+  e.clsid = registered.clsid;
+  e.progId = registered.progId;
+  e.userType = registered.userType;
+  e.categories = registered.categories;
+  e.opcMarker = registered.opcMarker;
+  if (!registered.module.empty()) {
+    e.create = [module = registered.module.string(), clsid = registered.clsid](
+                   REFIID riid, void** ppv) { return createFromModule(module, clsid, riid, ppv); };
+  }
+  return e;
+}
+
+}  // namespace opc

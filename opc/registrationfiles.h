@@ -1,0 +1,90 @@
+// Registration files: text files in the per-system and per-user
+// configuration folders that name classes served by in-process server
+// modules (shared libraries, see inprocmodule.h). The class registry reads
+// them on its first lookup; their entries stand beside the classes that code
+// registers.
+//
+// Folders, read in this order (a later entry for a class replaces an earlier
+// one, so the user's files override the system's):
+//   each folder of $XDG_CONFIG_DIRS (default /etc/xdg), last to first,
+//   then $XDG_CONFIG_HOME (default $HOME/.config),
+// each with "veze6/servers.d" appended; in each, the files named "*.conf"
+// (hidden files left out) in byte order of their names.
+//
+// Format (UTF-8; blank lines and lines starting with '#' or ';' ignored):
+//
+//   [{6DC45BF5-BEA8-441B-A0C1-C0F82FF66FDE}]
+//   ProgID = Vendor.Server.1
+//   UserType = Vendor OPC DA Server
+//   Categories = DA10, DA20
+//   OPC = 1
+//   Module = libvendorserver.so
+//
+// A section per class, headed by its class id in braces. Keys are
+// case-insensitive, values trimmed; an empty value is the same as leaving
+// the key out. Categories: braced category ids or the names DA10, DA20, DA30
+// and AE10, separated by commas. OPC: 1/0, yes/no, true/false (the "OPC"
+// marker of the registry listing). Module: the shared library; a relative
+// path is taken from the file's own folder. Without a module the class is
+// listed but cannot be created.
+//
+// A section with a fault (a malformed class id, a line without '=', a key
+// given twice, a bad category or marker value) is skipped, and so is a file
+// that cannot be read, holds NUL bytes or exceeds kMaxRegistrationFileSize;
+// each skip is reported through the warning handler and the rest is still
+// read. Unknown keys are reported and ignored.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "classregistry.h"
+
+namespace opc {
+
+inline constexpr std::size_t kMaxRegistrationFileSize = 1024 * 1024;
+
+/// Receives warnings of the platform layer: registration entries and files
+/// skipped, server modules that fail to load.
+using WarningHandler = std::function<void(const std::string& message)>;
+/// Installs the handler and returns the one it replaces; an empty handler
+/// restores the default, which writes each warning as a line to standard
+/// error.
+WarningHandler setWarningHandler(WarningHandler handler);
+/// Hands a warning to the installed handler.
+void warn(const std::string& message);
+
+/// One class named by a registration file.
+struct RegisteredClass {
+  CLSID clsid{};
+  std::u16string progId;
+  std::u16string userType;
+  std::vector<CATID> categories;
+  bool opcMarker = false;
+  std::filesystem::path module;  ///< absolute; empty when the file names none
+  std::string source;            ///< "file:line" of the section header
+};
+
+/// The folders searched, in reading order (see above). Folders given as
+/// relative paths in the environment are left out.
+std::vector<std::filesystem::path> registrationFolders();
+
+/// Parses the text of one registration file. `file` names it in warnings and
+/// anchors relative module paths. Skipped sections leave a warning each.
+std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
+                                                   const std::filesystem::path& file,
+                                                   std::vector<std::string>& warnings);
+
+/// Reads every registration file of the folders; for a class named more than
+/// once the last entry read counts, at the place of the first.
+std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& warnings);
+
+/// The registry entry for a class of a registration file; its factory loads
+/// the module on first use (createFromModule).
+ClassEntry toClassEntry(const RegisteredClass& registered);
+
+}  // namespace opc

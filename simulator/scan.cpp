@@ -1,0 +1,225 @@
+#include <algorithm>
+#include <cmath>
+
+#include "datastream.h"
+#include "generators.h"
+#include "opc/OPCDA.h"
+#include "scan_p.h"
+
+namespace veze6::sim::detail {
+
+namespace {
+
+bool ownsMemory(VARTYPE vt) {
+  return (vt & (VT_ARRAY | VT_BYREF)) || vt == VT_BSTR || vt == VT_UNKNOWN || vt == VT_DISPATCH;
+}
+
+HRESULT conversionError(HRESULT hr) { return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE; }
+
+bool isRangedNumber(const SimItem& item) {
+  if (!item.euRange) return false;
+  switch (item.canonicalType) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+/// A global block freed when the last holder lets go (a delivery dropped
+/// unrun frees it too).
+struct GlobalBlock {
+  explicit GlobalBlock(HGLOBAL h) : handle(h) {}
+  GlobalBlock(const GlobalBlock&) = delete;
+  GlobalBlock& operator=(const GlobalBlock&) = delete;
+  ~GlobalBlock() { free(); }
+  void free() {
+    if (handle) GlobalFree(handle);
+    handle = nullptr;
+  }
+  HGLOBAL handle;
+};
+
+void sendStream(const Outgoing& o) {
+  const ItemBatch& b = *o.batch;
+  HGLOBAL h = nullptr;
+  CLIPFORMAT format = o.to->format;
+  if (o.call == Outgoing::Call::WriteStream) {
+    h = buildWriteCompleteStream(b.clientGroup, b.transactionId, b.size(), b.clientHandles.data(),
+                                 b.errors.data());
+    format = CLIPFORMAT(OPCSTMFORMATWRITECOMPLETE);
+  } else {
+    h = buildDataStream(format == OPCSTMFORMATDATATIME, b.clientGroup, b.transactionId, b.size(),
+                        b.clientHandles.data(), b.values.data(), b.qualities.data(),
+                        b.timeStamps.data());
+  }
+  if (!h) return;  // out of memory: this update is lost, the next one follows
+  auto block = std::make_shared<GlobalBlock>(h);
+  deliver(o.to, [block, format](IUnknown* sink) {
+    FORMATETC fe{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block->handle;
+    medium.pUnkForRelease = nullptr;
+    static_cast<IAdviseSink*>(sink)->OnDataChange(&fe, &medium);
+    // The block is the server's; it goes once the sink has returned.
+    block->free();
+  });
+}
+
+template <class T>
+T* dataOf(std::vector<T>& v) {
+  return v.empty() ? nullptr : v.data();
+}
+
+}  // namespace
+
+ItemBatch::~ItemBatch() {
+  for (VARIANT& v : values) {
+    if (ownsMemory(v.vt)) VariantClear(&v);
+  }
+}
+
+void ItemBatch::reserve(std::size_t n) {
+  clientHandles.reserve(n);
+  values.reserve(n);
+  qualities.reserve(n);
+  timeStamps.reserve(n);
+  errors.reserve(n);
+}
+
+void ItemBatch::add(OPCHANDLE clientHandle, const SimItem& item, VARTYPE requested, WORD quality) {
+  VARIANT& v = values.emplace_back();
+  v.vt = VT_EMPTY;
+  const HRESULT hr = valueForClient(item, requested, v);
+  clientHandles.push_back(clientHandle);
+  qualities.push_back(FAILED(hr) ? OPC_QUALITY_BAD : quality);
+  timeStamps.push_back(item.timeStamp);
+  errors.push_back(hr);
+}
+
+void ItemBatch::addResult(OPCHANDLE clientHandle, HRESULT error) {
+  clientHandles.push_back(clientHandle);
+  errors.push_back(error);
+}
+
+HRESULT ItemBatch::masterQuality() const {
+  return std::all_of(qualities.begin(), qualities.end(),
+                     [](WORD q) { return (q & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD; })
+             ? S_OK
+             : S_FALSE;
+}
+
+HRESULT ItemBatch::masterError() const {
+  return std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; }) ? S_OK
+                                                                                        : S_FALSE;
+}
+
+void send(const std::vector<Outgoing>& calls) {
+  for (const Outgoing& o : calls) {
+    const auto b = o.batch;
+    switch (o.call) {
+      case Outgoing::Call::DataChange:
+      case Outgoing::Call::ReadComplete: {
+        const bool read = o.call == Outgoing::Call::ReadComplete;
+        deliver(o.to, [b, read](IUnknown* sink) {
+          auto* cb = static_cast<IOPCDataCallback*>(sink);
+          const DWORD n = DWORD(b->size());
+          // The client may clear the values it takes; the batch clears
+          // whatever is left when it goes.
+          if (read) {
+            cb->OnReadComplete(b->transactionId, b->clientGroup, b->masterQuality(),
+                               b->masterError(), n, dataOf(b->clientHandles), dataOf(b->values),
+                               dataOf(b->qualities), dataOf(b->timeStamps), dataOf(b->errors));
+          } else {
+            cb->OnDataChange(b->transactionId, b->clientGroup, b->masterQuality(), b->masterError(),
+                             n, dataOf(b->clientHandles), dataOf(b->values), dataOf(b->qualities),
+                             dataOf(b->timeStamps), dataOf(b->errors));
+          }
+        });
+        break;
+      }
+      case Outgoing::Call::WriteComplete:
+        deliver(o.to, [b](IUnknown* sink) {
+          static_cast<IOPCDataCallback*>(sink)->OnWriteComplete(
+              b->transactionId, b->clientGroup, b->masterError(), DWORD(b->size()),
+              dataOf(b->clientHandles), dataOf(b->errors));
+        });
+        break;
+      case Outgoing::Call::CancelComplete:
+        deliver(o.to, [b](IUnknown* sink) {
+          static_cast<IOPCDataCallback*>(sink)->OnCancelComplete(b->transactionId, b->clientGroup);
+        });
+        break;
+      case Outgoing::Call::DataStream:
+      case Outgoing::Call::WriteStream:
+        sendStream(o);
+        break;
+    }
+  }
+}
+
+void ScanSignal::wake() {
+  {
+    std::lock_guard lock(mutex);
+    ++generation;
+  }
+  wakeup.notify_all();
+}
+
+HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out) {
+  const VARIANT& value = item.value.get();
+  if (requested == VT_EMPTY || requested == value.vt) {
+    if (!ownsMemory(value.vt)) {
+      out = value;  // plain scalars copy bitwise: the common case stays cheap
+      return S_OK;
+    }
+    const HRESULT hr = VariantCopy(&out, &value);
+    return FAILED(hr) ? hr : S_OK;
+  }
+  const HRESULT hr = VariantChangeType(&out, &value, 0, requested);
+  return FAILED(hr) ? conversionError(hr) : S_OK;
+}
+
+HRESULT writeItem(SimItem& item, const VARIANT& value, const PassTime& now) {
+  if (!(item.accessRights & OPC_WRITEABLE)) return OPC_E_BADRIGHTS;
+  HRESULT result = S_OK;
+  OleVariant converted;
+  HRESULT hr = S_OK;
+  if (isRangedNumber(item)) {
+    OleVariant number;
+    hr = VariantChangeType(number.ptr(), &value, 0, VT_R8);
+    if (FAILED(hr)) return conversionError(hr);
+    double x = number.get().dblVal;
+    const EngineeringRange& r = *item.euRange;
+    if (std::isnan(x) || x < r.low || x > r.high) {
+      if (!item.clampWrites || std::isnan(x)) return OPC_E_RANGE;
+      x = std::clamp(x, r.low, r.high);
+      result = OPC_S_CLAMP;
+      hr = VariantChangeType(converted.ptr(), &OleVariant(x).get(), 0, item.canonicalType);
+    } else {
+      hr = VariantChangeType(converted.ptr(), &value, 0, item.canonicalType);
+    }
+  } else {
+    hr = VariantChangeType(converted.ptr(), &value, 0, item.canonicalType);
+  }
+  if (FAILED(hr) || converted.vt() != item.canonicalType) return conversionError(hr);
+  if (!(converted == item.value)) {
+    item.value = std::move(converted);
+    ++item.changeCount;
+  }
+  item.timeStamp = now.fileTime;
+  return result;
+}
+
+}  // namespace veze6::sim::detail

@@ -1,0 +1,44 @@
+// A small in-process server module for the module-loading tests.
+#include "testmodule.h"
+
+#include "opc/OPCCOMN.h"
+#include "opc/classregistry.h"
+#include "opc/inprocmodule.h"
+
+namespace {
+
+class ModuleCommon final : public opc::ComObject<IOPCCommon> {
+ public:
+  HRESULT SetLocaleID(LCID) override { return S_OK; }
+  HRESULT GetLocaleID(LCID* p) override {
+    if (!p) return E_INVALIDARG;
+    *p = 1033;
+    return S_OK;
+  }
+  HRESULT QueryAvailableLocaleIDs(DWORD*, LCID**) override { return E_NOTIMPL; }
+  HRESULT GetErrorString(HRESULT, LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT SetClientName(LPCWSTR) override { return S_OK; }
+};
+
+}  // namespace
+
+extern "C" VEZE6_MODULE_EXPORT HRESULT Veze6GetClassObject(REFCLSID rclsid, REFIID riid,
+                                                           void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  ComPtr<IClassFactory> factory;
+  if (rclsid == opc::test::kModuleCommon) {
+    factory = opc::makeClassFactory([](REFIID iid, void** out) {
+      return opc::makeCom<ModuleCommon>()->QueryInterface(iid, out);
+    });
+  } else if (rclsid == opc::test::kModuleFactoryFails) {
+    factory = opc::makeClassFactory([](REFIID, void**) { return E_OUTOFMEMORY; });
+  } else {
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
+  return factory->QueryInterface(riid, ppv);
+}
+
+extern "C" VEZE6_MODULE_EXPORT void* veze6TestModuleRegistry() {
+  return &opc::ClassRegistry::instance();
+}
