@@ -393,8 +393,8 @@ class Pass {
         for (const QByteArray& name : v.set) number |= keyValue(name);
       } else if (v.kind == Value::Identifier) {
         number = keyValue(v.text);
-      } else if (const auto n = signedValue(v, 32)) {
-        number = int(*n);  // a value without a name, as the writer saves it
+      } else if (const auto n = signedValue(v, 32); n && meta.valueToKey(int(*n))) {
+        number = int(*n);  // the number of a named value
       } else {
         invalidValue(v);
       }
@@ -515,8 +515,8 @@ void TComponentReader::Check() {
 
 void TComponentReader::ReadProperties(TComponent& root) {
   Check();
-  root.SetLoading(true);
   Pass pass(text_, limits_, truncated_, &root);
+  root.SetLoading(true);
   try {
     pass.run();
   } catch (...) {

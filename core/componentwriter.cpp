@@ -159,7 +159,9 @@ class Writer {
         return '[' + text + ']';
       }
       if (const char* key = meta.valueToKey(number)) return key;
-      return QByteArray::number(number);  // a value outside the enumeration keeps its number
+      fail(path, QStringLiteral("the value %1 has no name in %2")
+                     .arg(number)
+                     .arg(QString::fromLatin1(meta.name())));
     }
     switch (value.typeId()) {
       case QMetaType::Bool:

@@ -20,8 +20,8 @@
 // items ">" ("<>" when empty), any other nested object as its own
 // properties with a dotted name at the owner's level.
 //
-// Values: Booleans True/False; integers in decimal; enumerations by name
-// (a value without a name as its number); sets as [a, b]; floating-point
+// Values: Booleans True/False; integers in decimal; enumerations by name;
+// sets as [a, b]; floating-point
 // numbers as the shortest decimal text that reads back to the same value,
 // with '.' and, where shorter, an exponent (1E-5); texts in single quotes
 // with a quote doubled, characters below 32 as #n outside the quotes, all
@@ -37,8 +37,9 @@ class TComponent;
 /// the component when its objectName is an identifier (letters, digits,
 /// '_', not starting with a digit) and leaves the name out otherwise. Raises
 /// EFilerError, naming the property path, for a value that has no text form
-/// (a floating-point value that is not finite, a property type the format
-/// does not know, a reference to another component).
+/// (a floating-point value that is not finite, an enumeration value without
+/// a name, a property type the format does not know, a reference to another
+/// component).
 QByteArray ComponentToText(const TComponent& root);
 
 /// The shortest decimal text that reads back to value (0.5, 1.25, 10, 1E-5).

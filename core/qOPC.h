@@ -4,9 +4,11 @@
 #pragma once
 
 #include "application.h"
+#include "connectionpoints.h"
 #include "coopcserver.h"
 #include "exceptions.h"
 #include "format.h"
+#include "messages.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
 #include "qopcstrings.h"
@@ -26,3 +28,4 @@
 #include "tqopcserver.h"
 #include "tqopcserverbrowser.h"
 #include "tqopcserveritem.h"
+#include "tqopcshutdownevent.h"

@@ -14,7 +14,9 @@ Q_NAMESPACE
 /// A COM variant type code as an item's requested or canonical data type;
 /// the ordinal is the code passed to and from the server. vtEMPTY asks the
 /// server for the item's canonical type; 15 (vtundef) names no type.
-enum OPCADatatype {
+/// The underlying type is fixed so that any code a server or a stored form
+/// names (an array type such as VT_ARRAY | VT_R8) is a valid value.
+enum OPCADatatype : int {
   vtEMPTY,
   vtNULL,
   vtI2,

@@ -54,6 +54,14 @@ bool appendWide(const QString& text, OLECHAR*& out) {
   return clean;
 }
 
+// A batch walks many items the cache no longer holds: asking for one a few
+// places ahead hides most of the wait for memory.
+template <class T>
+void prefetchAhead(std::span<T* const> items, std::size_t i) {
+  constexpr std::size_t kAhead = 8;
+  if (i + kAhead < items.size()) __builtin_prefetch(items[i + kAhead]);
+}
+
 // Frees the blob of every result the server handed out; declared after the
 // arrays' guards so that it runs before they free the arrays.
 class ResultBlobs {
@@ -89,9 +97,7 @@ TqOPCItem* TqOPCItems::Items(int index) const {
   return static_cast<TqOPCItem*>(TCollection::Items(index));
 }
 
-TqOPCItem* TqOPCItems::FindItemID(int id) const {
-  return static_cast<TqOPCItem*>(byId_.find(id));
-}
+TqOPCItem* TqOPCItems::FindItemID(int id) const { return static_cast<TqOPCItem*>(byId_.find(id)); }
 
 TqOPCItem* TqOPCItems::FindClientHandle(OPCHANDLE clientHandle) const {
   return clientHandle > OPCHANDLE(INT_MAX) ? nullptr : FindItemID(int(clientHandle));
@@ -127,7 +133,9 @@ void TqOPCItems::HandleTable::insert(int id, TCollectionItem* item) {
 }
 
 void TqOPCItems::HandleTable::remove(int id) {
-  const auto at = lowerBound(id);
+  // Clearing removes the newest first: no search for it.
+  const auto at =
+      !entries_.empty() && entries_.back().id == id ? entries_.cend() - 1 : lowerBound(id);
   if (at == entries_.end() || at->id != id || !at->item) return;
   entries_[std::size_t(at - entries_.begin())].item = nullptr;
   ++holes_;
@@ -207,25 +215,31 @@ bool TqOPCItems::OPCSetDataTypes(const TqOPCItemList& list) { return setDataType
 bool TqOPCItems::addItems(ItemSpan items, bool add) {
   if (add && owner_->Server()->IsDesigning()) return false;  // the designer only validates
   if (items.empty()) return false;
-  for (const TqOPCItem* item : items)
+  // One block holds every wide string of the call.
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    prefetchAhead(items, i);
+    const TqOPCItem* item = items[i];
     if (item->serverHandle_ != TqOPCItem::kNoServerHandle)
       throw EOPCException(Format(_STR_HASSERVERHANDLE(), {item->itemId_}));
+    chars += std::size_t(item->itemId_.size()) + std::size_t(item->accessPath_.size()) + 2;
+  }
   IOPCItemMgt* itemMgt = owner_->ItemMgt();
   if (!itemMgt) return false;
 
-  // One block holds every wide string of the call.
-  std::size_t chars = 0;
-  for (const TqOPCItem* item : items)
-    chars += std::size_t(item->itemId_.size()) + std::size_t(item->accessPath_.size()) + 2;
   const auto strings = taskArray<OLECHAR>(chars);
   const auto defs = taskArray<OPCITEMDEF>(items.size());
-  std::vector<TqOPCItem*> sent;
-  sent.reserve(items.size());
+  // The items sent, when some cannot be: results are matched to them.
+  std::vector<TqOPCItem*> kept;
+  bool dropped = false;
   int failed = 0;
+  DWORD count = 0;
   OLECHAR* out = strings.get();
-  for (TqOPCItem* item : items) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    prefetchAhead(items, i);
+    TqOPCItem* item = items[i];
     OLECHAR* const start = out;
-    OPCITEMDEF& def = defs.get()[sent.size()];
+    OPCITEMDEF& def = defs.get()[count];
     def.szAccessPath = out;
     const bool pathOk = appendWide(item->accessPath_, out);
     def.szItemID = out;
@@ -234,19 +248,22 @@ bool TqOPCItems::addItems(ItemSpan items, bool add) {
       item->lastError_ = idOk ? OPC_E_UNKNOWNPATH : OPC_E_INVALIDITEMID;
       ++failed;
       out = start;
+      if (!dropped) kept.assign(items.begin(), items.begin() + std::ptrdiff_t(i));
+      dropped = true;
       continue;
     }
+    if (dropped) kept.push_back(item);
     def.bActive = item->isActive_ ? BOOL(-1) : BOOL(0);
     def.hClient = item->GetClientHandle();
     def.dwBlobSize = 0;
     def.pBlob = nullptr;
     def.vtRequestedDataType = item->requestDatatype_;
     def.wReserved = 0;
-    sent.push_back(item);
+    ++count;
   }
-  if (sent.empty()) return false;
+  if (count == 0) return false;
+  const ItemSpan sent = dropped ? ItemSpan(kept) : items;
 
-  const DWORD count = DWORD(sent.size());
   opc::TaskOut<OPCITEMRESULT> results;
   opc::TaskOut<HRESULT> errors;
   const ResultBlobs blobs(results, count);
@@ -255,6 +272,7 @@ bool TqOPCItems::addItems(ItemSpan items, bool add) {
           : itemMgt->ValidateItems(count, defs.get(), FALSE, results.put(), errors.put());
   OPCCheck(hr);
   for (DWORD i = 0; i < count; ++i) {
+    prefetchAhead(sent, i);
     TqOPCItem* item = sent[i];
     // A server that reports success without its arrays leaves nothing to
     // credit an item with.
@@ -354,16 +372,22 @@ bool TqOPCItems::setDataTypes(ItemSpan items) {
 void TqOPCItems::OPCAddAllItems() {
   std::vector<TqOPCItem*> local;
   local.reserve(std::size_t(Count()));
-  for (TCollectionItem* c : *this)
-    if (auto* item = static_cast<TqOPCItem*>(c); item->serverHandle_ == TqOPCItem::kNoServerHandle)
+  const auto all = std::span(begin(), end());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    prefetchAhead(all, i);
+    if (auto* item = static_cast<TqOPCItem*>(all[i]);
+        item->serverHandle_ == TqOPCItem::kNoServerHandle)
       local.push_back(item);
+  }
+  bool allAdded = false;
   try {
-    addItems(local, !owner_->Server()->IsDesigning());
+    allAdded = addItems(local, !owner_->Server()->IsDesigning());
   } catch (...) {
     TqOPCItemList::CheckOPCErrors(local, _STR_ADDITEMSERROR(), false);
     throw;
   }
-  TqOPCItemList::CheckOPCErrors(local, _STR_ADDITEMSERROR(), false);
+  // When every item succeeded, every LastError is 0: nothing to report.
+  if (!allAdded) TqOPCItemList::CheckOPCErrors(local, _STR_ADDITEMSERROR(), false);
 }
 
 void TqOPCItems::OPCRemoveAllItems() {

@@ -1,5 +1,6 @@
 #include "tqopcserver.h"
 
+#include <climits>
 #include <mutex>
 #include <thread>
 
@@ -15,7 +16,9 @@
 #include "qtapartment.h"
 #include "tqopcbrowser.h"
 #include "tqopcgroup.h"
+#include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcshutdownevent.h"
 
 namespace {
 
@@ -51,6 +54,14 @@ TqOPCServer::TqOPCServer(QObject* owner) : TComponent(owner) {
 
 TqOPCServer::~TqOPCServer() {
   Destroying();
+  // Messages still queued are dropped with the window (their lists freed),
+  // and nothing can post any more.
+  {
+    std::lock_guard lock(windowMutex_);
+    windowClosed_.store(true, std::memory_order_release);
+    windowHandle_.store(nullptr, std::memory_order_release);
+    window_.reset();
+  }
   OnDisconnect = nullptr;  // no disconnect event while destroying
   try {
     SetActive(false);
@@ -170,8 +181,15 @@ void TqOPCServer::unbindBrowser() {
   if (browser_) browser_->SetOPCServer(nullptr);
 }
 
-// The shutdown callback object is created and advised on the server here.
-void TqOPCServer::adviseShutdownCallback() {}
+void TqOPCServer::adviseShutdownCallback() { shutdownEvent_ = TqOPCShutdownEvent::Create(this); }
+
+// While the server is still held: a server that keeps the callback after the
+// client let go must not reach this component later.
+void TqOPCServer::releaseShutdownCallback() {
+  if (!shutdownEvent_) return;
+  shutdownEvent_->Detach();
+  shutdownEvent_.reset();
+}
 
 void TqOPCServer::createGroupsOnServer() { groups_->CreateAllOPCGroups(); }
 
@@ -181,7 +199,7 @@ void TqOPCServer::removeGroupsFromServer() {
 }
 
 void TqOPCServer::RemoveServerInterface() {
-  shutdownEvent_.reset();
+  releaseShutdownCallback();
   common_.reset();
   itemProperties_.reset();
   removeGroupsFromServer();
@@ -249,6 +267,71 @@ QString TqOPCServer::GetErrorString(HRESULT code) {
   opc::TaskString text;
   if (FAILED(server_->GetErrorString(code, 0, text.put()))) return {};
   return WideToText(text.get());
+}
+
+// ---- callback messages -------------------------------------------------------
+
+HWND TqOPCServer::GetHandle() {
+  if (HWND handle = windowHandle_.load(std::memory_order_acquire)) return handle;
+  std::lock_guard lock(windowMutex_);
+  if (windowClosed_.load(std::memory_order_acquire)) return nullptr;
+  if (!window_) {
+    window_ = AllocateHWnd([this](TMessage& message) { WndProc(message); }, thread());
+    windowHandle_.store(window_.get(), std::memory_order_release);
+  }
+  return window_.get();
+}
+
+void TqOPCServer::WndProc(TMessage& message) {
+  if (message.Msg == WM_QUERYENDSESSION) message.Result = 1;
+  try {
+    switch (message.Msg) {
+      case CM_OPCSHUTDOWN:
+        CMOPCShutDown(message);
+        break;
+      case CM_OPCDATACHANGE:
+        CMOPCDatachange(message);
+        break;
+      case CM_OPCWRITEERROR:
+        CMOPCWriteError(message);
+        break;
+      case CM_OPCWRITECOMPLETE:
+        CMOPCWriteComplete(message);
+        break;
+      default:
+        break;
+    }
+  } catch (const std::exception& e) {
+    Application().HandleException(this, e);
+  } catch (...) {
+    Application().HandleException(this, Exception(QStringLiteral("unknown error")));
+  }
+}
+
+void TqOPCServer::CMOPCShutDown(TMessage&) {
+  if (OnServerShutdown) OnServerShutdown(this, QString());
+  SetActive(false);
+}
+
+void TqOPCServer::CMOPCDatachange(TMessage& message) {
+  auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
+  if (!list || !OnDatachange || message.WParam > WPARAM(INT_MAX)) return;
+  if (!groups_->FindItemID(int(message.WParam))) return;  // a group gone since
+  OnDatachange(this, list);
+}
+
+void TqOPCServer::CMOPCWriteComplete(TMessage& message) {
+  auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
+  if (list && OnWriteComplete) OnWriteComplete(this, list);
+}
+
+void TqOPCServer::CMOPCWriteError(TMessage& message) {
+  auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
+  if (!list) return;
+  if (OnWriteError)
+    OnWriteError(this, list);
+  else
+    list->CheckOPCErrors(_STR_WRITERROR(), true);
 }
 
 // ---- server status ------------------------------------------------------------

@@ -8,13 +8,16 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
 #include "opc/variant.h"
+#include "messages.h"
 #include "qopctypes.h"
 #include "tcomponent.h"
 #include "tevent.h"
@@ -25,6 +28,7 @@ class QIODevice;
 class TqOPCBrowser;
 class TqOPCItemList;
 class TqOPCItemProperties;
+class TqOPCShutdownEvent;
 
 /// Sender.
 using TOnOPCConnectEvent = TEvent<QObject*>;
@@ -202,6 +206,20 @@ class TqOPCServer : public TComponent {
   /// "running", "failed"... for states 1 to 5; empty otherwise.
   QString GetServerStateStr();
 
+  // ---- callback messages ----
+  /// The hidden window the data sinks and the shutdown callback post to,
+  /// made on the first call (from any thread; it always lives on the
+  /// component's thread) and kept until the component is destroyed. Null
+  /// once destruction has begun. Owned by the component.
+  HWND GetHandle();
+  /// The hidden window's procedure: WM_QUERYENDSESSION is answered 1, the
+  /// CM_OPC* messages go to their handlers; whatever a handler (or an event
+  /// handler it calls) raises goes to the application's exception handler,
+  /// with the component as sender. Other messages are left alone (result 0).
+  /// A list a message carries is not freed here: a posted list belongs to
+  /// its message, a sent one stays the sender's.
+  void WndProc(TMessage& message);
+
   /// Replaces the process's ConnectDelay wait (null restores the real
   /// sleep); returns the one before. For tests.
   static SleepFunction SetSleepFunction(SleepFunction sleep);
@@ -214,11 +232,23 @@ class TqOPCServer : public TComponent {
   void bindBrowser();
   void unbindBrowser();
   void adviseShutdownCallback();
+  void releaseShutdownCallback();
   void createGroupsOnServer();
   void removeGroupsFromServer();
 
+  // Message handlers. A list-carrying message with no list fires no event.
+  /// OnServerShutdown with an empty reason, then the disconnect sequence.
+  void CMOPCShutDown(TMessage& message);
+  /// OnDatachange when a group has the ID in WParam; otherwise dropped.
+  void CMOPCDatachange(TMessage& message);
+  void CMOPCWriteComplete(TMessage& message);
+  /// OnWriteError, or without one the "cannot write Items:" report raised.
+  void CMOPCWriteError(TMessage& message);
+
   // The property list reads the held interface without the fault path.
   friend class TqOPCItemProperties;
+  // Unadvises through the server as the component holds it at that moment.
+  friend class TqOPCShutdownEvent;
   // Groups reach the held server without the fault path: taking a group off
   // the server must work while the component disconnects.
   friend class TqOPCGroup;
@@ -236,6 +266,12 @@ class TqOPCServer : public TComponent {
   ComPtr<IOPCServer> server_;  // held exactly while connected
   ComPtr<IOPCCommon> common_;
   ComPtr<IOPCItemProperties> itemProperties_;
-  ComPtr<IOPCShutdown> shutdownEvent_;  // the shutdown callback, while connected
+  ComPtr<TqOPCShutdownEvent> shutdownEvent_;  // the shutdown callback, while connected
+  // The hidden window: made by whichever thread asks first, destroyed first
+  // in the destructor. The handle is read without the lock.
+  std::mutex windowMutex_;
+  std::unique_ptr<THiddenWindow> window_;
+  std::atomic<THiddenWindow*> windowHandle_{nullptr};
+  std::atomic<bool> windowClosed_{false};
   std::unique_ptr<TqOPCBrowser> browser_;  // no QObject owner: freed by the destructor
 };

@@ -24,6 +24,11 @@ class GroupMockFixture : public ::testing::Test {
                                                      ComPtr<IUnknown>(mock->unknown()));
     server = std::make_unique<TqOPCServer>();
     server->SetServer(QString::fromUtf16(kMockProgId));
+    // The server has no shutdown connection point; that is not an error.
+    EXPECT_CALL(*mock, FindConnectionPoint)
+        .Times(::testing::AnyNumber())
+        .WillRepeatedly(::testing::DoAll(::testing::SetArgPointee<1>(nullptr),
+                                         ::testing::Return(CONNECT_E_NOCONNECTION)));
     // Taking groups off the server is allowed throughout; tests that count
     // it say so.
     EXPECT_CALL(*mock, RemoveGroup(::testing::_, FALSE))

@@ -431,6 +431,23 @@ TEST_F(ItemsMockTest, ClientHandles_ResolveThroughTheTableOfLiveItems) {
   EXPECT_EQ(items->FindClientHandle(c->GetClientHandle()), c);
   EXPECT_EQ(items->FindClientHandle(b->GetClientHandle()), b);
   EXPECT_EQ(items->FindClientHandle(OPCHANDLE(-1)), nullptr);
+
+  // Many holes, in the middle and at both ends, are compacted away.
+  std::vector<TqOPCItem*> many;
+  for (int i = 0; i < 200; ++i) many.push_back(items->AddItem(QString::number(i)));
+  std::vector<OPCHANDLE> handles;
+  for (TqOPCItem* item : many) handles.push_back(item->GetClientHandle());
+  for (int i = 0; i < 200; i += 2) many[std::size_t(i)]->Free();
+  many[199]->Free();
+  for (int i = 0; i < 199; ++i)
+    EXPECT_EQ(items->FindClientHandle(handles[std::size_t(i)]),
+              i % 2 ? many[std::size_t(i)] : nullptr)
+        << i;
+  EXPECT_EQ(items->FindClientHandle(handles[199]), nullptr);
+  items->RemoveAll();
+  EXPECT_EQ(items->FindClientHandle(handles[1]), nullptr);
+  TqOPCItem* after = items->AddItem("after");
+  EXPECT_EQ(items->FindClientHandle(after->GetClientHandle()), after);
 }
 
 }  // namespace

@@ -2,7 +2,13 @@
 
 namespace core_test {
 
-MockOPCServer::MockOPCServer() = default;
+MockOPCServer::MockOPCServer() {
+  // The connect sequence looks for a shutdown point: none, unless a test
+  // gives the server one with an expectation of its own.
+  EXPECT_CALL(*this, FindConnectionPoint(IID_IOPCShutdown, ::testing::_))
+      .Times(::testing::AnyNumber())
+      .WillRepeatedly(::testing::Return(CONNECT_E_NOCONNECTION));
+}
 MockOPCServer::~MockOPCServer() = default;
 
 HRESULT MockOPCServer::QueryInterface(REFIID riid, void** ppv) {

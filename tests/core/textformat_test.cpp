@@ -72,7 +72,7 @@ class TTestComponent : public TComponent {
   Q_PROPERTY(QString Hidden MEMBER Hidden STORED false)
 
  public:
-  enum Shape { Square, Circle };
+  enum Shape : int { Square, Circle };
   Q_ENUM(Shape)
   enum Option { Bold = 1, Italic = 2, Underline = 4 };
   Q_DECLARE_FLAGS(Options, Option)
@@ -177,7 +177,13 @@ TEST(TextFormatTest, IntegerForms) {
   value("Big", "$8000000000000000");
   EXPECT_EQ(c.Big, std::numeric_limits<qint64>::min());
   value("Form", "1");
-  EXPECT_EQ(c.Form, TTestComponent::Circle) << "a number for an enumeration";
+  EXPECT_EQ(c.Form, TTestComponent::Circle) << "the number of a named value";
+  EXPECT_THROW(value("Form", "2"), EReadError) << "a number without a name";
+  c.Form = TTestComponent::Shape(2);
+  QString cls;
+  EXPECT_EQ(failure([&] { ComponentToText(c); }, &cls), "Form: the value 2 has no name in Shape");
+  EXPECT_EQ(cls, "EFilerError");
+  c.Form = TTestComponent::Square;
 
   TqOPCServer server;
   auto delay = [&](const char* text) {

@@ -1,0 +1,215 @@
+#include "tqopcdatacallback.h"
+
+#include <vector>
+
+#include "connectionpoints.h"
+#include "messages.h"
+#include "qopcconversions.h"
+#include "tqopcgroup.h"
+#include "tqopcitem.h"
+#include "tqopcitemlist.h"
+#include "tqopcitems.h"
+#include "tqopcserver.h"
+
+// The arguments of a call that arrived on another thread, owned: the
+// values are taken over from the server's array (which the server then
+// clears as empty), everything else is copied.
+struct TqOPCDataCallback::Copied {
+  enum class Kind { DataChange, ReadComplete, WriteComplete, CancelComplete };
+
+  Copied(Kind kind, DWORD transid, OPCHANDLE hGroup)
+      : kind(kind), transid(transid), hGroup(hGroup) {}
+  Copied(const Copied&) = delete;
+  Copied& operator=(const Copied&) = delete;
+  ~Copied() {
+    for (VARIANT& v : values) VariantClear(&v);
+  }
+
+  template <class T>
+  static std::vector<T> copy(const T* from, DWORD count) {
+    return from ? std::vector<T>(from, from + count) : std::vector<T>();
+  }
+
+  // Null or missing arrays come over as empty ones: no items.
+  void takeItems(DWORD count, const OPCHANDLE* h, VARIANT* v, const WORD* q, const FILETIME* t,
+                 const HRESULT* e) {
+    if (!count || !h || !v || !q || !t || !e) return;
+    handles = copy(h, count);
+    values.resize(count);
+    for (DWORD i = 0; i < count; ++i) {
+      values[i] = v[i];
+      VariantInit(&v[i]);
+    }
+    qualities = copy(q, count);
+    timeStamps = copy(t, count);
+    errors = copy(e, count);
+  }
+
+  const Kind kind;
+  const DWORD transid;
+  const OPCHANDLE hGroup;
+  std::vector<OPCHANDLE> handles;
+  std::vector<VARIANT> values;
+  std::vector<WORD> qualities;
+  std::vector<FILETIME> timeStamps;
+  std::vector<HRESULT> errors;
+};
+
+ComPtr<TqOPCDataCallback> TqOPCDataCallback::Create(TqOPCGroup* group) {
+  // Advised only once the first reference is held: a server that takes and
+  // drops a reference during Advise must not destroy a half-made object.
+  ComPtr<TqOPCDataCallback> sink = opc::makeCom<TqOPCDataCallback>();
+  sink->group_ = group;
+  DWORD cookie = 0;
+  sink->adviseResult_ = AdviseConnectionPoint(group->ItemMgt(), IID_IOPCDataCallback,
+                                              static_cast<IOPCDataCallback*>(sink.get()), cookie);
+  sink->cookie_ = cookie;
+  return sink;
+}
+
+TqOPCDataCallback::TqOPCDataCallback() : apartment_(opc::Apartment::current()) {}
+
+TqOPCDataCallback::~TqOPCDataCallback() {
+  // Only where the group lives: on another thread the group may be busy.
+  if (adviseResult_ != S_OK || !group_ || !onOwnThread()) return;
+  if (IOPCItemMgt* itemMgt = group_->ItemMgt())
+    UnadviseConnectionPoint(itemMgt, IID_IOPCDataCallback, cookie_);
+}
+
+void TqOPCDataCallback::ClearTaskId(DWORD transactionId) {
+  if (group_) group_->ClearTaskId(transactionId);
+}
+
+void TqOPCDataCallback::forward(std::shared_ptr<Copied> call) {
+  if (!apartment_) return;
+  ComPtr<TqOPCDataCallback> self(this);
+  apartment_->post([self, call] {
+    Copied& c = *call;
+    const DWORD n = DWORD(c.handles.size());
+    switch (c.kind) {
+      case Copied::Kind::ReadComplete:
+        self->ClearTaskId(c.transid);
+        [[fallthrough]];
+      case Copied::Kind::DataChange:
+        self->dataChange(c.transid, c.hGroup, n, c.handles.data(), c.values.data(),
+                         c.qualities.data(), c.timeStamps.data(), c.errors.data());
+        break;
+      case Copied::Kind::WriteComplete:
+        self->writeComplete(c.transid, c.hGroup, n, c.handles.data(), c.errors.data());
+        break;
+      case Copied::Kind::CancelComplete:
+        self->ClearTaskId(c.transid);
+        break;
+    }
+  });
+}
+
+HRESULT TqOPCDataCallback::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT,
+                                        DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues,
+                                        WORD* pwQualities, FILETIME* pftTimeStamps,
+                                        HRESULT* pErrors) {
+  if (onOwnThread()) {
+    dataChange(dwTransid, hGroup, dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps,
+               pErrors);
+  } else {
+    auto call = std::make_shared<Copied>(Copied::Kind::DataChange, dwTransid, hGroup);
+    call->takeItems(dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
+    forward(std::move(call));
+  }
+  return S_OK;
+}
+
+HRESULT TqOPCDataCallback::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT,
+                                          DWORD dwCount, OPCHANDLE* phClientItems,
+                                          VARIANT* pvValues, WORD* pwQualities,
+                                          FILETIME* pftTimeStamps, HRESULT* pErrors) {
+  // A read completion is delivered exactly like a data change.
+  if (onOwnThread()) {
+    ClearTaskId(dwTransid);
+    dataChange(dwTransid, hGroup, dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps,
+               pErrors);
+  } else {
+    auto call = std::make_shared<Copied>(Copied::Kind::ReadComplete, dwTransid, hGroup);
+    call->takeItems(dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
+    forward(std::move(call));
+  }
+  return S_OK;
+}
+
+HRESULT TqOPCDataCallback::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT,
+                                           DWORD dwCount, OPCHANDLE* pClienthandles,
+                                           HRESULT* pErrors) {
+  if (onOwnThread()) {
+    writeComplete(dwTransid, hGroup, dwCount, pClienthandles, pErrors);
+  } else {
+    auto call = std::make_shared<Copied>(Copied::Kind::WriteComplete, dwTransid, hGroup);
+    if (dwCount && pClienthandles && pErrors) {
+      call->handles = Copied::copy(pClienthandles, dwCount);
+      call->errors = Copied::copy(pErrors, dwCount);
+    }
+    forward(std::move(call));
+  }
+  return S_OK;
+}
+
+HRESULT TqOPCDataCallback::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
+  if (onOwnThread())
+    ClearTaskId(dwTransid);
+  else
+    forward(std::make_shared<Copied>(Copied::Kind::CancelComplete, dwTransid, hGroup));
+  return S_OK;
+}
+
+void TqOPCDataCallback::dataChange(DWORD transid, OPCHANDLE hGroup, DWORD count,
+                                   const OPCHANDLE* handles, VARIANT* values, const WORD* qualities,
+                                   const FILETIME* timeStamps, const HRESULT* errors) {
+  TqOPCGroup* group = group_;
+  if (!group || hGroup != group->ClientHandle()) return;
+  ClearTaskId(transid);
+  auto list = std::make_unique<TqOPCItemList>();
+  // A server that names items without handing out every array has sent no
+  // items.
+  if (count && handles && values && qualities && timeStamps && errors) {
+    const TqOPCItems* items = group->OPCItems();
+    list->Reserve(int(count));
+    for (DWORD i = 0; i < count; ++i) {
+      // A handle that names no live item of the group (an item destroyed
+      // since, in batch mode still on the server) is dropped.
+      TqOPCItem* item = items->FindClientHandle(handles[i]);
+      if (!item) continue;
+      list->Add(item);
+      item->quality_ = qualities[i];
+      // Taking the value over clears the element: no copy of texts or arrays.
+      item->value_ = OleVariant::attach(values[i]);
+      item->timeStamp_ = FileTimeToDateTime(timeStamps[i]);
+      item->lastError_ = errors[i];
+    }
+  }
+  PostMessage(group->Server()->GetHandle(), CM_OPCDATACHANGE, WPARAM(hGroup), std::move(list));
+}
+
+void TqOPCDataCallback::writeComplete(DWORD transid, OPCHANDLE hGroup, DWORD count,
+                                      const OPCHANDLE* handles, const HRESULT* errors) {
+  TqOPCGroup* group = group_;
+  if (!group || hGroup != group->ClientHandle()) return;
+  ClearTaskId(transid);
+  auto list = std::make_unique<TqOPCItemList>();
+  int failures = 0;
+  if (count && handles && errors) {
+    const TqOPCItems* items = group->OPCItems();
+    for (DWORD i = 0; i < count; ++i) {
+      TqOPCItem* item = items->FindClientHandle(handles[i]);
+      if (!item) continue;
+      item->lastError_ = errors[i];
+      // Any code but 0 counts, success codes such as OPC_S_CLAMP included:
+      // the value written is not the value asked for.
+      if (errors[i] != S_OK) {
+        item->quality_ = 0;
+        ++failures;
+      }
+      list->Add(item);
+    }
+  }
+  PostMessage(group->Server()->GetHandle(), failures ? CM_OPCWRITEERROR : CM_OPCWRITECOMPLETE, 0,
+              std::move(list));
+}

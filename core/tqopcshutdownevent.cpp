@@ -1,0 +1,40 @@
+#include "tqopcshutdownevent.h"
+
+#include "connectionpoints.h"
+#include "messages.h"
+#include "tqopcserver.h"
+
+ComPtr<TqOPCShutdownEvent> TqOPCShutdownEvent::Create(TqOPCServer* server) {
+  // Advised only once the first reference is held: a server that takes and
+  // drops a reference during Advise must not destroy a half-made object.
+  ComPtr<TqOPCShutdownEvent> event = opc::makeCom<TqOPCShutdownEvent>();
+  event->server_.store(server, std::memory_order_release);
+  event->adviseResult_ = E_FAIL;
+  const ComPtr<IOPCServer> opcServer = server->GetOPCServer();
+  DWORD cookie = 0;
+  event->adviseResult_ = AdviseConnectionPoint(opcServer.get(), IID_IOPCShutdown,
+                                               static_cast<IOPCShutdown*>(event.get()), cookie);
+  event->cookie_ = cookie;
+  return event;
+}
+
+HRESULT TqOPCShutdownEvent::ShutdownRequest(LPCWSTR) {
+  if (TqOPCServer* server = Server()) PostMessage(server->GetHandle(), CM_OPCSHUTDOWN, 0, 0);
+  return S_OK;
+}
+
+void TqOPCShutdownEvent::unadvise() {
+  TqOPCServer* server = Server();
+  if (adviseResult_ != S_OK || !server) return;
+  // The server as the component holds it now; none held, nothing called.
+  if (IOPCServer* opcServer = server->server_.get())
+    UnadviseConnectionPoint(opcServer, IID_IOPCShutdown, cookie_);
+}
+
+void TqOPCShutdownEvent::Detach() {
+  unadvise();
+  adviseResult_ = E_FAIL;
+  server_.store(nullptr, std::memory_order_release);
+}
+
+TqOPCShutdownEvent::~TqOPCShutdownEvent() { unadvise(); }

@@ -1,0 +1,131 @@
+#include "dialogglyphs.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace veze6::dialogs {
+
+namespace {
+
+// Drawn on a 16 by 16 grid and scaled, so both renderings share one drawing.
+template <class Paint>
+QIcon render(Paint paint) {
+  QIcon icon;
+  for (int size : {16, 32}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 16.0, size / 16.0);
+    paint(painter);
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+const QColor kFolderLine(0x9a, 0x6b, 0x12);
+
+QBrush folderBrush(qreal top, qreal bottom, QColor light, QColor dark) {
+  QLinearGradient gradient(0, top, 0, bottom);
+  gradient.setColorAt(0, light);
+  gradient.setColorAt(1, dark);
+  return gradient;
+}
+
+void paintClosedFolder(QPainter& p) {
+  QPainterPath folder;
+  folder.moveTo(1.5, 3.5);
+  folder.lineTo(6.0, 3.5);
+  folder.lineTo(7.5, 5.0);
+  folder.lineTo(14.5, 5.0);
+  folder.lineTo(14.5, 13.5);
+  folder.lineTo(1.5, 13.5);
+  folder.closeSubpath();
+  p.setPen(QPen(kFolderLine, 1.0));
+  p.setBrush(folderBrush(3.5, 13.5, QColor(0xf8, 0xdc, 0x7a), QColor(0xe0, 0xa5, 0x26)));
+  p.drawPath(folder);
+  p.setPen(QPen(QColor(0xfc, 0xec, 0xb4), 1.0));
+  p.drawLine(QPointF(2.5, 6.5), QPointF(13.5, 6.5));
+}
+
+void paintOpenFolder(QPainter& p) {
+  QPainterPath back;
+  back.moveTo(1.5, 3.5);
+  back.lineTo(6.0, 3.5);
+  back.lineTo(7.5, 5.0);
+  back.lineTo(13.5, 5.0);
+  back.lineTo(13.5, 7.5);
+  back.lineTo(1.5, 13.5);
+  back.closeSubpath();
+  p.setPen(QPen(kFolderLine, 1.0));
+  p.setBrush(QColor(0xd9, 0x9a, 0x1f));
+  p.drawPath(back);
+  QPainterPath front;
+  front.moveTo(4.0, 7.5);
+  front.lineTo(15.5, 7.5);
+  front.lineTo(12.5, 13.5);
+  front.lineTo(1.5, 13.5);
+  front.closeSubpath();
+  p.setBrush(folderBrush(7.5, 13.5, QColor(0xfb, 0xe6, 0x98), QColor(0xec, 0xb9, 0x3c)));
+  p.drawPath(front);
+}
+
+void paintFolderUp(QPainter& p) {
+  paintClosedFolder(p);
+  QPainterPath arrow;
+  arrow.moveTo(8.0, 5.5);
+  arrow.lineTo(11.5, 9.0);
+  arrow.lineTo(9.3, 9.0);
+  arrow.lineTo(9.3, 12.5);
+  arrow.lineTo(6.7, 12.5);
+  arrow.lineTo(6.7, 9.0);
+  arrow.lineTo(4.5, 9.0);
+  arrow.closeSubpath();
+  p.setPen(QPen(QColor(0x14, 0x5a, 0x14), 0.8));
+  p.setBrush(QColor(0x2e, 0x9b, 0x2e));
+  p.drawPath(arrow);
+}
+
+void paintItem(QPainter& p) {
+  QPainterPath tag;
+  tag.moveTo(1.5, 8.0);
+  tag.lineTo(5.0, 4.5);
+  tag.lineTo(14.5, 4.5);
+  tag.lineTo(14.5, 11.5);
+  tag.lineTo(5.0, 11.5);
+  tag.closeSubpath();
+  tag.addEllipse(QPointF(5.2, 8.0), 1.1, 1.1);  // the tag's hole (odd-even fill)
+  p.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 1.0));
+  p.setBrush(folderBrush(4.5, 11.5, QColor(0x7f, 0xb2, 0xeb), QColor(0x3a, 0x7c, 0xcc)));
+  p.drawPath(tag);
+  p.setPen(QPen(QColor(0xe8, 0xf1, 0xfb), 1.0));
+  p.drawLine(QPointF(8.0, 8.0), QPointF(12.5, 8.0));
+}
+
+void paintTick(QPainter& p) {
+  p.setPen(QPen(QColor(0x2e, 0x9b, 0x2e), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  const QPointF tick[] = {{3.0, 8.5}, {6.5, 12.0}, {13.0, 4.0}};
+  p.drawPolyline(tick, 3);
+}
+
+void paintCrossedCircle(QPainter& p) {
+  p.setPen(QPen(QColor(0xc6, 0x28, 0x28), 2.0, Qt::SolidLine, Qt::RoundCap));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(QPointF(8.0, 8.0), 5.5, 5.5);
+  p.drawLine(QPointF(4.2, 4.2), QPointF(11.8, 11.8));
+}
+
+}  // namespace
+
+QIcon ClosedFolderGlyph() { return render(paintClosedFolder); }
+QIcon OpenFolderGlyph() { return render(paintOpenFolder); }
+QIcon FolderUpGlyph() { return render(paintFolderUp); }
+QIcon ItemGlyph() { return render(paintItem); }
+QIcon TickGlyph() { return render(paintTick); }
+QIcon CrossedCircleGlyph() { return render(paintCrossedCircle); }
+
+}  // namespace veze6::dialogs

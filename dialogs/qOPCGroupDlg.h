@@ -1,0 +1,5 @@
+// Unit qOPCGroupDlg: the group edit dialog and its entry routine
+// OPCEditGroupDialog.
+#pragma once
+
+#include "tqopcdlgeditgroup.h"

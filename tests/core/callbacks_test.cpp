@@ -1,0 +1,310 @@
+// The hand-over of server callbacks to the component's thread: the hidden
+// window and its messages, the shutdown callback (against the simulation
+// server and against a mock server's connection point), and the
+// connection-point routines.
+#include <QThread>
+#include <thread>
+
+#include "opc_mocks.h"
+#include "simulator/simulator.h"
+#include "test_utils.h"
+
+using namespace core_test;
+namespace sim = veze6::sim;
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using ::testing::StrictMock;
+using Kind = TCaptureApplicationHandler::Kind;
+
+namespace {
+
+// ---- the hidden window ------------------------------------------------------------
+
+class MessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    group = server.OPCGroups()->Add("G");
+    item = group->OPCItems()->AddItem("Static.Int4");
+  }
+
+  /// A list of n references to the test's item.
+  std::unique_ptr<TqOPCItemList> listOf(int n) {
+    auto list = std::make_unique<TqOPCItemList>();
+    for (int i = 0; i < n; ++i) list->Add(item);
+    return list;
+  }
+
+  ScopedCaptureApplication capture;
+  TqOPCServer server;
+  TqOPCGroup* group = nullptr;
+  TqOPCItem* item = nullptr;
+};
+
+TEST_F(MessagesTest, QueryEndSession_AnsweredOneOtherMessagesZero) {
+  const HWND window = server.GetHandle();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(server.GetHandle(), window) << "one window, kept";
+  EXPECT_EQ(SendMessage(window, WM_QUERYENDSESSION, 0, 0), 1);
+  EXPECT_EQ(SendMessage(window, WM_USER + 77, 5, 6), 0);
+  TMessage message{WM_QUERYENDSESSION, 0, 0, 0};
+  server.WndProc(message);
+  EXPECT_EQ(message.Result, 1);
+}
+
+TEST_F(MessagesTest, PostedFromAnotherThread_FireOnTheComponentsThreadInPostingOrder) {
+  std::vector<std::pair<QString, int>> seen;
+  std::vector<QThread*> threads;
+  const auto record = [&](const char* what) {
+    return [&, what](QObject* sender, TqOPCItemList* list) {
+      EXPECT_EQ(sender, &server);
+      seen.emplace_back(what, list->Count());
+      threads.push_back(QThread::currentThread());
+    };
+  };
+  server.OnDatachange = record("change");
+  server.OnWriteComplete = record("complete");
+  server.OnWriteError = record("error");
+
+  constexpr int kMessages = 60;
+  std::thread poster([&] {
+    const HWND window = server.GetHandle();  // made here, living on the main thread
+    for (int i = 1; i <= kMessages; ++i) {
+      const UINT msg = i % 3 == 0   ? CM_OPCDATACHANGE
+                       : i % 3 == 1 ? CM_OPCWRITECOMPLETE
+                                    : CM_OPCWRITEERROR;
+      PostMessage(window, msg, msg == CM_OPCDATACHANGE ? WPARAM(group->ID()) : 0, listOf(i));
+    }
+  });
+  poster.join();
+  ASSERT_TRUE(pumpUntil([&] { return int(seen.size()) == kMessages; }));
+  for (int i = 1; i <= kMessages; ++i) {
+    const char* what = i % 3 == 0 ? "change" : i % 3 == 1 ? "complete" : "error";
+    EXPECT_EQ(seen[std::size_t(i - 1)], std::make_pair(QString(what), i));
+    EXPECT_EQ(threads[std::size_t(i - 1)], QThread::currentThread());
+  }
+  EXPECT_TRUE(capture->Entries().isEmpty());
+}
+
+TEST_F(MessagesTest, DataChange_ForAnUnknownGroupFiresNothing) {
+  int fired = 0;
+  server.OnDatachange = [&](QObject*, TqOPCItemList*) { ++fired; };
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID() + 1), listOf(1));
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(-1), listOf(1));
+  // A message without a list reaches no handler either.
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID()), LPARAM(0));
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID()), listOf(2));
+  ASSERT_TRUE(pumpUntil([&] { return fired == 1; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(fired, 1);
+}
+
+TEST_F(MessagesTest, RaisingHandler_GoesToTheApplicationAndLaterMessagesStillArrive) {
+  int calls = 0;
+  server.OnDatachange = [&](QObject*, TqOPCItemList*) {
+    if (++calls == 1) throw EOPCException("handler failed");
+  };
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID()), listOf(1));
+  PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID()), listOf(1));
+  ASSERT_TRUE(pumpUntil([&] { return calls == 2; }));
+  const auto entries = capture->Entries();
+  ASSERT_EQ(entries.size(), 1);
+  EXPECT_EQ(entries[0].kind, Kind::Exception);
+  EXPECT_EQ(entries[0].text, "handler failed");
+  EXPECT_EQ(entries[0].className, "EOPCException");
+  EXPECT_EQ(entries[0].sender, &server);
+}
+
+TEST_F(MessagesTest, DestroyedComponent_DropsQueuedMessagesAndHandsOutNoWindow) {
+  auto doomed = std::make_unique<TqOPCServer>();
+  TqOPCGroup* g = doomed->OPCGroups()->Add("G");
+  int fired = 0;
+  doomed->OnDatachange = [&](QObject*, TqOPCItemList*) { ++fired; };
+  auto list = std::make_unique<TqOPCItemList>();
+  list->Add(g->OPCItems()->AddItem("Static.Int4"));
+  PostMessage(doomed->GetHandle(), CM_OPCDATACHANGE, WPARAM(g->ID()), std::move(list));
+  doomed.reset();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(fired, 0);
+  EXPECT_FALSE(PostMessage(nullptr, CM_OPCSHUTDOWN, 0, 0));
+  EXPECT_FALSE(PostMessage(nullptr, CM_OPCDATACHANGE, 0, listOf(1)));
+}
+
+// ---- connection-point routines ------------------------------------------------------
+
+class ThrowingObject : public opc::ComObject<IUnknown> {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IConnectionPointContainer) throw std::runtime_error("broken server");
+    return ComObject::QueryInterface(riid, ppv);
+  }
+};
+
+TEST(ConnectionPointsTest, MissingStepsGiveEFail) {
+  DWORD cookie = 77;
+  EXPECT_HR(E_FAIL, AdviseConnectionPoint(nullptr, IID_IOPCShutdown, nullptr, cookie));
+  EXPECT_HR(E_FAIL, UnadviseConnectionPoint(nullptr, IID_IOPCShutdown, 1));
+  const auto throwing = opc::makeCom<ThrowingObject>();
+  EXPECT_HR(E_FAIL, AdviseConnectionPoint(throwing.get(), IID_IOPCShutdown, nullptr, cookie));
+  EXPECT_EQ(cookie, 77u) << "untouched";
+  const auto da10 = opc::makeCom<StrictMock<MockOPCServer>>();
+  da10->presentAsDA10();
+  EXPECT_HR(E_FAIL, AdviseConnectionPoint(static_cast<IOPCServer*>(da10.get()), IID_IOPCShutdown,
+                                          nullptr, cookie));
+  EXPECT_EQ(da10->refCount(), 1u);
+}
+
+// ---- the shutdown callback against a mock server -----------------------------------
+
+class ShutdownMockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mock = opc::makeCom<StrictMock<MockOPCServer>>();
+    point = opc::makeCom<StrictMock<MockConnectionPoint>>();
+    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
+                                                     ComPtr<IUnknown>(mock->unknown()));
+    server = std::make_unique<TqOPCServer>();
+    server->SetServer(QString::fromUtf16(kMockProgId));
+    log.attach(*server);
+  }
+
+  void TearDown() override {
+    server.reset();
+    registration.reset();
+    EXPECT_EQ(mock->refCount(), 1u);
+    EXPECT_EQ(point->refCount(), 1u);
+  }
+
+  /// The server offers a shutdown point whose Advise keeps the sink and
+  /// answers cookie 42.
+  void offerShutdownPoint() {
+    EXPECT_CALL(*mock, FindConnectionPoint(IID_IOPCShutdown, _))
+        .WillRepeatedly(SetArgInterface<1>(static_cast<IConnectionPoint*>(point.get())));
+    EXPECT_CALL(*point, Advise(_, _)).WillOnce(Invoke([this](IUnknown* sink, DWORD* cookie) {
+      sink->QueryInterface(IID_IOPCShutdown, advised.putVoid());
+      *cookie = 42;
+      return S_OK;
+    }));
+  }
+
+  ComPtr<StrictMock<MockOPCServer>> mock;
+  ComPtr<StrictMock<MockConnectionPoint>> point;
+  std::unique_ptr<ScopedTestClass> registration;
+  std::unique_ptr<TqOPCServer> server;
+  ComPtr<IOPCShutdown> advised;  // what the server keeps
+  EventLog log;
+  SleepRecorder sleeps;
+};
+
+TEST_F(ShutdownMockTest, Connect_AdvisesAndDisconnectUnadvisesTheCookie) {
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Invoke([this](DWORD) {
+    advised.reset();
+    return S_OK;
+  }));
+  server->SetActive(true);
+  ASSERT_TRUE(advised);
+  server->SetActive(false);
+  EXPECT_FALSE(advised);
+}
+
+TEST_F(ShutdownMockTest, ServerKeepingTheSink_CannotReachTheComponentLater) {
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));  // but keeps it
+  server->SetActive(true);
+  server->SetActive(false);
+  ASSERT_TRUE(advised);
+  int shutdowns = 0;
+  server->OnServerShutdown = [&](QObject*, const QString&) { ++shutdowns; };
+  EXPECT_HR_OK(advised->ShutdownRequest(u"late"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shutdowns, 0);
+  server.reset();
+  // The component is gone: nothing to reach.
+  EXPECT_HR_OK(advised->ShutdownRequest(u"later still"));
+  advised.reset();
+}
+
+TEST_F(ShutdownMockTest, ServerWithoutShutdownPoint_ConnectsAndUnadvisesNothing) {
+  // The mock's default: FindConnectionPoint answers CONNECT_E_NOCONNECTION.
+  server->SetActive(true);
+  EXPECT_TRUE(server->Active());
+  server->SetActive(false);
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "disconnect"}));
+  mock->refuse(IID_IConnectionPointContainer);
+  server->SetActive(true);
+  EXPECT_TRUE(server->Active());
+}
+
+TEST_F(ShutdownMockTest, ShutdownRequest_FiresShutdownWithEmptyReasonThenDisconnect) {
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));
+  server->SetActive(true);
+  server->OnServerShutdown = [&](QObject* sender, const QString& reason) {
+    EXPECT_EQ(sender, server.get());
+    log.entries.push_back("shutdown:" + reason);
+  };
+  EXPECT_HR_OK(advised->ShutdownRequest(u"maintenance"));
+  EXPECT_TRUE(server->Active()) << "nothing happens inside the server's call";
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown:", "disconnect"}));
+  advised.reset();
+}
+
+// ---- the shutdown callback against the simulation server ---------------------------
+
+class ShutdownSimTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { sim::registerSimulationServer(); }
+  void SetUp() override {
+    before = opc::diag::snapshot();
+    server = std::make_unique<TqOPCServer>();
+    log.attach(*server);
+    server->OnServerShutdown = [this](QObject*, const QString& reason) {
+      log.entries.push_back("shutdown:" + reason);
+      threads.push_back(QThread::currentThread());
+    };
+    server->Connect("Veze6.Simulation.1");
+    ASSERT_TRUE(server->Active());
+    control = server->GetOPCServer().as<sim::SimulationControl>();
+  }
+  void TearDown() override {
+    control.reset();
+    server.reset();
+    EXPECT_EQ(sim::liveServerCount(), 0u);
+    const auto after = opc::diag::snapshot();
+    EXPECT_EQ(after.objects, before.objects);
+  }
+
+  opc::diag::Counters before{};
+  std::unique_ptr<TqOPCServer> server;
+  ComPtr<sim::SimulationControl> control;
+  EventLog log;
+  std::vector<QThread*> threads;
+};
+
+TEST_F(ShutdownSimTest, RequestFromTheServersThread_ShutsDownOnTheComponentsThread) {
+  EXPECT_EQ(control->shutdownSinkCount(), 1u);
+  std::size_t called = 0;
+  std::thread worker([&] { called = control->requestShutdown(u"from a worker"); });
+  worker.join();
+  EXPECT_EQ(called, 1u);
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown:", "disconnect"}));
+  EXPECT_EQ(threads, std::vector<QThread*>{QThread::currentThread()});
+  EXPECT_EQ(control->shutdownSinkCount(), 0u) << "unadvised on the way out";
+}
+
+TEST_F(ShutdownSimTest, Reconnect_AdvisesOneSinkAtATime) {
+  server->SetActive(false);
+  server->SetActive(true);
+  control = server->GetOPCServer().as<sim::SimulationControl>();
+  EXPECT_EQ(control->shutdownSinkCount(), 1u);
+  EXPECT_EQ(control->requestShutdown(u""), 1u);
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), "shutdown:"), 1);
+}
+
+}  // namespace
