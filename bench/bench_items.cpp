@@ -57,13 +57,16 @@ void BM_AddBatch(benchmark::State& state) {
   Connected c;
   TqOPCItems* items = c.group->OPCItems();
   const QStringList ids = sharedIds(n);
+  const auto control = c.server.GetOPCServer().as<sim::SimulationControl>();
   for (auto _ : state) {
+    const std::size_t calls = control->callCount(sim::SimCall::AddItems);
     c.server.SetBatchMode(true);
     for (const QString& id : ids) items->AddItem(id);
     items->OPCAddAllItems();
     state.PauseTiming();
-    if (items->Items(n - 1)->ServerHandle() == TqOPCItem::kNoServerHandle)
-      state.SkipWithError("items not on the server");
+    if (items->Items(n - 1)->ServerHandle() == TqOPCItem::kNoServerHandle ||
+        control->callCount(sim::SimCall::AddItems) != calls + 1)
+      state.SkipWithError("the items did not reach the server in one call");
     items->RemoveAll();
     state.ResumeTiming();
   }

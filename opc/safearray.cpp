@@ -20,7 +20,9 @@ constexpr USHORT kUnknown = 0x0200;
 constexpr USHORT kDispatch = 0x0400;
 constexpr USHORT kVariant = 0x0800;
 
-ULONG elementSize(VARTYPE vt) {
+}  // namespace
+
+ULONG opc::variantValueSize(VARTYPE vt) {
   switch (vt) {
     case VT_I1:
     case VT_UI1:
@@ -52,6 +54,8 @@ ULONG elementSize(VARTYPE vt) {
       return 0;  // not an element type
   }
 }
+
+namespace {
 
 USHORT featuresOf(VARTYPE vt) {
   switch (vt) {
@@ -119,7 +123,7 @@ void clearElement(VARTYPE vt, void* p) {
     default:
       break;
   }
-  std::memset(p, 0, elementSize(vt));
+  std::memset(p, 0, opc::variantValueSize(vt));
 }
 
 // Copies one element into uninitialised (zeroed) storage.
@@ -150,7 +154,7 @@ HRESULT copyElement(VARTYPE vt, const void* from, void* to) {
       return VariantCopy(v, static_cast<const VARIANT*>(from));
     }
     default:
-      std::memcpy(to, from, elementSize(vt));
+      std::memcpy(to, from, opc::variantValueSize(vt));
       return S_OK;
   }
 }
@@ -158,7 +162,7 @@ HRESULT copyElement(VARTYPE vt, const void* from, void* to) {
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound) {
-  const ULONG size = elementSize(vt);
+  const ULONG size = opc::variantValueSize(vt);
   if (size == 0 || cDims == 0 || cDims > 0xFFFF || !rgsabound) return nullptr;
   std::size_t total = 1;
   for (UINT d = 0; d < cDims; ++d) {

@@ -789,32 +789,6 @@ HRESULT convertScalar(const VARIANT& src, VARTYPE vt, USHORT flags, VARIANT& out
   return hr;
 }
 
-/// Bytes of a value of the given scalar type as stored in memory.
-ULONG valueSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_BSTR:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return sizeof(void*);
-    default:
-      return 8;
-  }
-}
-
 /// A borrowed view of one array element as a VARIANT (never cleared).
 VARIANT elementView(VARTYPE vt, const void* p, ULONG size) {
   VARIANT v;
@@ -871,7 +845,7 @@ HRESULT convert(const VARIANT& src, VARTYPE vt, USHORT flags, VARIANT& out) {
     const VARTYPE base = src.vt & VT_TYPEMASK;
     if ((src.vt & VT_ARRAY) || !isElementType(base)) return DISP_E_BADVARTYPE;
     if (base == VT_VARIANT) return convert(*static_cast<const VARIANT*>(src.byref), vt, flags, out);
-    return convert(elementView(base, src.byref, valueSize(base)), vt, flags, out);
+    return convert(elementView(base, src.byref, opc::variantValueSize(base)), vt, flags, out);
   }
   if (vt & VT_BYREF) return DISP_E_BADVARTYPE;
   if (vt & VT_ARRAY) {

@@ -129,6 +129,12 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* p
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 
+namespace opc {
+/// Bytes a value of the scalar type vt takes in memory (a safe array
+/// element); 0 for a type that cannot be an element.
+ULONG variantValueSize(VARTYPE vt);
+}  // namespace opc
+
 /// Owns a VARIANT and clears it on destruction.
 class OleVariant {
  public:

@@ -379,8 +379,8 @@ TEST_F(ConfigStreamTest, ErrorsNameLineColumnAndPath) {
             "of text found");
   EXPECT_EQ(failure([&] { loadText(server, "object S: TqOPCServer\n  ClientName 'x'\n"); }),
             "line 2, column 14: ClientName: '=' expected but a text found");
-  EXPECT_EQ(failure([&] { loadText(server, "TPF0\x0bTqOPCServer"); }, &cls),
-            "line 1, column 1: 'object' expected but 'TPF0' found");
+  EXPECT_EQ(failure([&] { loadText(server, "BIN1\x0bTqOPCServer"); }, &cls),
+            "line 1, column 1: 'object' expected but 'BIN1' found");
   EXPECT_EQ(server.ClientName(), "untouched");
 }
 
