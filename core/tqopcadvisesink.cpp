@@ -1,6 +1,7 @@
 #include "tqopcadvisesink.h"
 
 #include "application.h"
+#include "itemvalues_p.h"
 #include "messages.h"
 #include "opc/OPCDA.h"
 #include "qopcconversions.h"
@@ -91,15 +92,16 @@ void TqOPCAdviseSink::ApplyStream(const char* block, std::size_t size, bool with
   const auto entries = reader_.Entries();
   list->Reserve(int(entries.size()));
   const TqOPCItems* items = group->OPCItems();
+  qopc_detail::StampConverter toDateTime;
   for (TDataStreamReader::Entry& entry : entries) {
     // A handle that names no live item of the group is dropped.
     TqOPCItem* item = items->FindClientHandle(entry.hClient);
     if (!item) continue;
-    list->Add(item);
+    list->addResolved(item, items->Serial(), int(entry.hClient));
     // DA 1.0 keeps only the quality class.
     item->quality_ = entry.wQuality & OPC_QUALITY_MASK;
-    item->value_ = OleVariant::attach(entry.value);
-    if (withTime) item->timeStamp_ = FileTimeToDateTime(entry.ftTimeStamp);
+    qopc_detail::takeValue(item->value_, entry.value);
+    if (withTime) item->timeStamp_ = toDateTime(entry.ftTimeStamp);
   }
   reader_.Clear();
   if (list->Count() > 0)

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "connectionpoints.h"
+#include "itemvalues_p.h"
 #include "messages.h"
 #include "qopcconversions.h"
 #include "tqopcgroup.h"
@@ -171,17 +172,19 @@ void TqOPCDataCallback::dataChange(DWORD transid, OPCHANDLE hGroup, DWORD count,
   // items.
   if (count && handles && values && qualities && timeStamps && errors) {
     const TqOPCItems* items = group->OPCItems();
+    const quint64 owner = items->Serial();
+    qopc_detail::StampConverter toDateTime;
     list->Reserve(int(count));
     for (DWORD i = 0; i < count; ++i) {
       // A handle that names no live item of the group (an item destroyed
       // since, in batch mode still on the server) is dropped.
       TqOPCItem* item = items->FindClientHandle(handles[i]);
       if (!item) continue;
-      list->Add(item);
+      list->addResolved(item, owner, int(handles[i]));
       item->quality_ = qualities[i];
       // Taking the value over clears the element: no copy of texts or arrays.
-      item->value_ = OleVariant::attach(values[i]);
-      item->timeStamp_ = FileTimeToDateTime(timeStamps[i]);
+      qopc_detail::takeValue(item->value_, values[i]);
+      item->timeStamp_ = toDateTime(timeStamps[i]);
       item->lastError_ = errors[i];
     }
   }

@@ -8,6 +8,8 @@
 #include "qopcconversions.h"
 #include "qopcstrings.h"
 #include "tqdefaultgroup.h"
+#include "tqopcadvisesink.h"
+#include "tqopcdatacallback.h"
 #include "tqopcgroups.h"
 #include "tqopcitem.h"
 #include "tqopcserver.h"
@@ -85,6 +87,7 @@ void TqOPCGroup::OPCAddGroup() {
   if (itemMgt_) OPCRemoveGroup();
   hServerGroup_ = kNoServerHandle;
   taskId_ = 0;
+  taskTransactionId_ = 0;
   releaseGroupInterfaces();
   itemMgt_.reset();
 
@@ -141,14 +144,6 @@ void TqOPCGroup::OPCRemoveGroup() {
   for (TCollectionItem* item : *items_) static_cast<TqOPCItem*>(item)->clearServerHandle();
   if (failure) std::rethrow_exception(failure);
 }
-
-// The data change sink (IOPCDataCallback for DA 2.0 servers, the IDataObject
-// advise sink as the fallback) is connected here once the items are on the
-// server.
-void TqOPCGroup::connectDataSink() {}
-
-// The group forgets its data sink here as it leaves the server.
-void TqOPCGroup::disconnectDataSink() {}
 
 // ---- state -------------------------------------------------------------------------
 

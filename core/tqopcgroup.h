@@ -5,13 +5,18 @@
 #pragma once
 
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "opc/OPCDA.h"
 #include "tcollectionitem.h"
 #include "tqdefaultitem.h"
 #include "tqopcitems.h"
 
+class TqOPCAdviseSink;
+class TqOPCDataCallback;
 class TqOPCGroups;
+class TqOPCItemList;
 class TqOPCServer;
 
 /// A group's state as the server reports it, in one value.
@@ -126,6 +131,54 @@ class TqOPCGroup : public TCollectionItem {
   /// Identifier of the last asynchronous call, 0 when none is pending.
   quint32 TaskId() const { return taskId_; }
   void SetTaskId(quint32 value) { taskId_ = value; }
+  /// Ends the pending asynchronous call when transactionId names it: the
+  /// identifier the server returned for it, or the transaction identifier
+  /// it was made with (DA 2.0 completions carry that one).
+  void ClearTaskId(quint32 transactionId);
+
+  /// The data sink connected while the group is on the server: the DA 2.0
+  /// data callback or the DA 1.0 advise sink (at most one; none when neither
+  /// could be connected). Owned by the group (counted), valid until the
+  /// group leaves the server.
+  TqOPCDataCallback* DataCallback() const { return dataCallback_.get(); }
+  TqOPCAdviseSink* AdviseSink() const { return adviseSink_.get(); }
+
+  // ---- reads and writes ----
+  // The list operations work on the listed items of this group (all its
+  // items, in index order, when list is null; destroyed items are skipped,
+  // an item of another group raises). Each sends the items in one server
+  // call and returns True exactly when every item succeeded; False also when
+  // the group lacks the interface the operation needs (not on the server,
+  // or refused) or the list is empty. An item without a server handle raises
+  // "item %s not exists on OPCServer" before any call; a failed whole call
+  // raises through OPCCheck. A failed item gets Quality 0 and its LastError,
+  // a successful one LastError 0.
+  /// Reads from the server's cache (fromCache) or the device (IOPCSyncIO).
+  /// Each item that succeeded gets the value, quality and time stamp read.
+  /// Posts nothing.
+  bool SyncRead(const TqOPCItemList* list, bool fromCache);
+  /// Writes each item's WriteValue (IOPCSyncIO). Value does not change:
+  /// the server reports the new value with its next change or read.
+  bool SyncWrite(const TqOPCItemList* list = nullptr);
+  /// Asks for the items' values (IOPCAsyncIO2, else from the device through
+  /// IOPCAsyncIO); they arrive later as an OnDatachange event. TaskId becomes
+  /// the server's identifier of the call.
+  bool AsyncRead(const TqOPCItemList* list = nullptr);
+  /// Writes each item's WriteValue asynchronously; with IOPCAsyncIO2 the
+  /// completion later raises OnWriteComplete or OnWriteError (a DA 1.0
+  /// server reports none). TaskId as AsyncRead.
+  bool AsyncWrite(const TqOPCItemList* list = nullptr);
+  /// Asks for every active item's value, from the cache or the device; they
+  /// arrive as an OnDatachange event. Nothing without an asynchronous
+  /// interface. TaskId becomes the server's identifier once it accepted.
+  void Refresh(bool fromCache);
+  /// Cancels the pending asynchronous call (TaskId not 0; OPCCheck on the
+  /// server's answer); TaskId is 0 afterwards in every case.
+  void CancelLastAsyncCall();
+  // The DA 1.0 interface sends its results through the advise sink's
+  // connection: a group whose data arrives through the data callback has
+  // none, and its IOPCAsyncIO calls fail (EOleSysError
+  // CONNECT_E_NOCONNECTION) without reaching the server.
 
   /// Name, or the class name when Name is blank.
   QString GetDisplayName() const override;
@@ -144,14 +197,22 @@ class TqOPCGroup : public TCollectionItem {
   void connectDataSink();
   void disconnectDataSink();
   void releaseGroupInterfaces();
+  std::vector<TqOPCItem*> listedItems(const TqOPCItemList* list) const;
+  static bool storeResults(std::span<TqOPCItem* const> items, const HRESULT* errors);
+  HRESULT asyncConnection(DWORD& connection) const;
 
   ComPtr<IOPCItemMgt> itemMgt_;
   ComPtr<IOPCGroupStateMgt> stateMgt_;
   ComPtr<IOPCSyncIO> syncIO_;
   ComPtr<IOPCAsyncIO2> asyncIO2_;
   ComPtr<IOPCAsyncIO> asyncIO_;
+  // Counted: a server that lets go of a sink early must not leave the group
+  // holding a dangling one.
+  ComPtr<TqOPCDataCallback> dataCallback_;
+  ComPtr<TqOPCAdviseSink> adviseSink_;
   OPCHANDLE hServerGroup_ = kNoServerHandle;
   quint32 taskId_ = 0;
+  quint32 taskTransactionId_ = 0;  // the transaction identifier of that call
   bool isPublic_ = false;
   bool isActive_ = false;
   bool isSubscribed_ = false;

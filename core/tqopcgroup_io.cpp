@@ -5,6 +5,7 @@
 
 #include "exceptions.h"
 #include "format.h"
+#include "itemvalues_p.h"
 #include "opc/taskmem.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
@@ -27,7 +28,8 @@ quint32 nextTransactionId() { return g_transactionCounter.fetch_add(1) + 1; }
 
 template <class T>
 opc::TaskMem<T> taskArray(std::size_t count) {
-  opc::TaskMem<T> block(static_cast<T*>(CoTaskMemAlloc(sizeof(T) * std::max<std::size_t>(count, 1))));
+  opc::TaskMem<T> block(
+      static_cast<T*>(CoTaskMemAlloc(sizeof(T) * std::max<std::size_t>(count, 1))));
   if (!block) OleError(E_OUTOFMEMORY);
   return block;
 }
@@ -161,6 +163,7 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
   OPCCheck(syncIO_->Read(fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE, count, handles.get(),
                          states.put(), errors.put()));
   int failed = 0;
+  qopc_detail::StampConverter toDateTime;
   for (DWORD i = 0; i < count; ++i) {
     TqOPCItem* item = items[i];
     // A server that reports success without its arrays has read nothing.
@@ -174,8 +177,8 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
     }
     OPCITEMSTATE& state = states[i];
     item->quality_ = state.wQuality;
-    item->value_ = OleVariant::attach(state.vDataValue);  // clears the server's copy
-    item->timeStamp_ = FileTimeToDateTime(state.ftTimeStamp);
+    qopc_detail::takeValue(item->value_, state.vDataValue);  // the server's copy is left empty
+    item->timeStamp_ = toDateTime(state.ftTimeStamp);
     item->lastError_ = S_OK;
   }
   return failed == 0;

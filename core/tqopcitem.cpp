@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "exceptions.h"
 #include "format.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
@@ -94,6 +95,23 @@ void TqOPCItem::OPCCommand(int command, bool value) {
   // The report replaces an exception of the command itself.
   TqOPCItemList::CheckOPCErrors(list, QStringLiteral("OPC Command:"), true);
   if (failure) std::rethrow_exception(failure);
+}
+
+void TqOPCItem::WriteSync(const OleVariant& value) { write(value, false); }
+
+void TqOPCItem::WriteAsync(const OleVariant& value) { write(value, true); }
+
+void TqOPCItem::write(const OleVariant& value, bool async) {
+  writeValue_ = value;
+  // The group's write does nothing at all for these; the item form must not
+  // report such a write as done.
+  if (serverHandle_ == kNoServerHandle)
+    throw EOPCException(Format(_STR_NOSERVERHANDLE(), {itemId_}));
+  if (async ? !group_->AsyncIO2() && !group_->AsyncIO() : !group_->SyncIO())
+    OleError(E_NOINTERFACE);
+  TqOPCItemList list(this);
+  const bool written = async ? group_->AsyncWrite(&list) : group_->SyncWrite(&list);
+  if (!written) list.CheckOPCErrors(_STR_WRITERROR(), true);
 }
 
 QString TqOPCItem::GetLastErrorStr() const {

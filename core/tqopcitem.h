@@ -70,8 +70,9 @@ class TqOPCItem : public TCollectionItem {
   DWORD AccessRights() const { return accessRights_; }
   /// Result of the item's last server operation (0: success).
   HRESULT LastError() const { return lastError_; }
-  /// The value the next write sends.
+  /// The value the next write sends (the group's list writes send it).
   const OleVariant& WriteValue() const { return writeValue_; }
+  void SetWriteValue(const OleVariant& value) { writeValue_ = value; }
   /// The owning group.
   TqOPCGroup* Group() const { return group_; }
   /// The handle the server knows the item by on the client side: the item's
@@ -96,6 +97,16 @@ class TqOPCItem : public TCollectionItem {
   /// raises "unknown error : <command>".
   void OPCCommand(int command, bool value = false);
 
+  /// Writes value to the server through the group (SyncWrite, or AsyncWrite
+  /// whose completion arrives later as an event), after storing it as the
+  /// WriteValue. Raises EOPCException "cannot write Items:" with the report
+  /// when the server refuses the item, "item %s not exists on OPCServer"
+  /// when the item is not on the server, and EOleSysError (E_NOINTERFACE)
+  /// when the server offers no such write; a failed whole call raises
+  /// through OPCCheck.
+  void WriteSync(const OleVariant& value);
+  void WriteAsync(const OleVariant& value);
+
   /// Empty when LastError is 0; otherwise its OPC text or, for a code without
   /// one, "unknown error : <code>".
   QString GetLastErrorStr() const;
@@ -118,6 +129,10 @@ class TqOPCItem : public TCollectionItem {
  private:
   friend class TqOPCItems;
   friend class TqOPCGroup;
+  // The data sinks store what the server reports.
+  friend class TqOPCDataCallback;
+  friend class TqOPCAdviseSink;
+  void write(const OleVariant& value, bool async);
   void clearServerHandle() { serverHandle_ = kNoServerHandle; }
 
   // Laid out for size: a group may hold 100,000 items.

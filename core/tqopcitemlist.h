@@ -1,12 +1,17 @@
 // TqOPCItemList: an ordered list of items for batch operations and events.
-// The list never owns its items; an item destroyed while listed reads as
-// null.
+// The list never owns its items; an item destroyed (or moved to another
+// group) while listed reads as null.
+//
+// A list is used on the thread of the component its items belong to. It
+// keeps plain pointers, each with the item's collection and ID, and checks
+// them only when some item of the process has left its collection since the
+// last check: a data change lists thousands of items, and weak references
+// would cost every one of them twice.
 #pragma once
 
-#include <QList>
-#include <QPointer>
 #include <QString>
 #include <span>
+#include <vector>
 
 #include "tqopcitem.h"
 
@@ -14,18 +19,29 @@ class TqOPCItems;
 
 class TqOPCItemList {
  public:
-  TqOPCItemList() = default;
+  TqOPCItemList();
   /// Every item of the collection, in index order.
   explicit TqOPCItemList(const TqOPCItems* items);
   /// That one item.
   explicit TqOPCItemList(TqOPCItem* item);
+  TqOPCItemList(const TqOPCItemList& other);
+  TqOPCItemList(TqOPCItemList&& other) noexcept;
+  TqOPCItemList& operator=(const TqOPCItemList&) = default;
+  TqOPCItemList& operator=(TqOPCItemList&&) noexcept = default;
+  ~TqOPCItemList();
 
-  int Count() const { return int(items_.size()); }
+  /// Lists alive in the process (tests prove with it that every list a
+  /// message carried was freed).
+  static std::int64_t LiveCount();
+
+  int Count() const { return int(entries_.size()); }
   /// The item at index (null when it has been destroyed); raises EListError
   /// outside 0..Count-1.
   TqOPCItem* Items(int index) const;
   void Add(TqOPCItem* item);
-  void Clear() { items_.clear(); }
+  void Clear() { entries_.clear(); }
+  /// Room for count items without growing again.
+  void Reserve(int count) { entries_.reserve(std::size_t(std::max(count, 0))); }
 
   /// The error report: when any listed item's LastError is not 0, the text
   /// title CR LF, then for each of the first 26 failing items its ItemID,
@@ -43,5 +59,25 @@ class TqOPCItemList {
   static void CheckAllActiveOnServer(std::span<TqOPCItem* const> items);
 
  private:
-  QList<QPointer<TqOPCItem>> items_;
+  // The sinks list the items they resolved through their group's table:
+  // collection and ID are known without touching each item.
+  friend class TqOPCDataCallback;
+  friend class TqOPCAdviseSink;
+  void addResolved(TqOPCItem* item, quint64 owner, int id) {
+    entries_.push_back({item, owner, id});
+  }
+
+  struct Entry {
+    TqOPCItem* item;  // null once found gone
+    quint64 owner;    // the item's collection (TqOPCItems::Serial), 0 for none
+    int id;           // the item's ID there
+  };
+  /// Nulls the entries whose item has left its collection, when any item
+  /// of the process has done so since the last check.
+  void revalidate() const;
+  /// The live items, in order (null entries left out).
+  std::vector<TqOPCItem*> live() const;
+
+  mutable std::vector<Entry> entries_;
+  mutable quint64 checkedAt_;  // TqOPCItems::DepartureCount() when last checked
 };

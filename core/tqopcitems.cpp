@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "exceptions.h"
 #include "format.h"
@@ -87,11 +89,43 @@ HRESULT withoutPerItemResult(HRESULT whole) { return whole == S_FALSE ? E_FAIL :
 
 }  // namespace
 
-TqOPCItems::TqOPCItems(TqOPCGroup* group) : TCollection(group), owner_(group) {
-  setObjectName(QStringLiteral("OPCItems"));
+namespace {
+
+// The collections alive, by serial, for item lists that check their items.
+struct Registry {
+  std::mutex mutex;
+  quint64 next = 1;
+  std::unordered_map<quint64, const TqOPCItems*> live;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
 }
 
-TqOPCItems::~TqOPCItems() { ClearInDestructor(); }
+}  // namespace
+
+TqOPCItems::TqOPCItems(TqOPCGroup* group) : TCollection(group), owner_(group) {
+  setObjectName(QStringLiteral("OPCItems"));
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  serial_ = r.next++;
+  r.live.emplace(serial_, this);
+}
+
+TqOPCItems::~TqOPCItems() {
+  ClearInDestructor();
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.live.erase(serial_);
+}
+
+const TqOPCItems* TqOPCItems::FindSerial(quint64 serial) {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  const auto it = r.live.find(serial);
+  return it == r.live.end() ? nullptr : it->second;
+}
 
 TqOPCItem* TqOPCItems::Items(int index) const {
   return static_cast<TqOPCItem*>(TCollection::Items(index));
@@ -104,10 +138,12 @@ TqOPCItem* TqOPCItems::FindClientHandle(OPCHANDLE clientHandle) const {
 }
 
 void TqOPCItems::Notify(TCollectionItem* item, bool added) {
-  if (added)
+  if (added) {
     byId_.insert(item->ID(), item);
-  else
+  } else {
     byId_.remove(item->ID());
+    departures_.fetch_add(1, std::memory_order_relaxed);
+  }
   TCollection::Notify(item, added);
 }
 
@@ -152,6 +188,10 @@ void TqOPCItems::HandleTable::remove(int id) {
 }
 
 TCollectionItem* TqOPCItems::HandleTable::find(int id) const {
+  if (!entries_.empty()) {
+    const std::size_t guess = std::size_t(unsigned(id) - unsigned(entries_.front().id));
+    if (guess < entries_.size() && entries_[guess].id == id) return entries_[guess].item;
+  }
   const auto at = lowerBound(id);
   return at != entries_.end() && at->id == id ? at->item : nullptr;
 }

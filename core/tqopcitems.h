@@ -2,6 +2,7 @@
 // operations that send many items to the server in one call.
 #pragma once
 
+#include <atomic>
 #include <span>
 #include <vector>
 
@@ -22,6 +23,15 @@ class TqOPCItems : public TCollection {
 
   /// The owning group (set at construction, never changed).
   TqOPCGroup* FOwner() const { return owner_; }
+
+  /// A number no other collection of items in the process has or had: item
+  /// lists name an item's collection by it.
+  quint64 Serial() const { return serial_; }
+  /// The collection with that serial while it exists, or null. Thread-safe.
+  static const TqOPCItems* FindSerial(quint64 serial);
+  /// Grows whenever an item leaves its collection (destroyed or moved);
+  /// lists check their items only when it has grown.
+  static quint64 DepartureCount() { return departures_.load(std::memory_order_relaxed); }
 
   /// The item at index, owned by the collection; raises EListError outside
   /// 0..Count-1.
@@ -87,6 +97,8 @@ class TqOPCItems : public TCollection {
 
  private:
   friend class TqOPCItem;
+  // Reads and writes check their lists as the batch operations do.
+  friend class TqOPCGroup;
   using ItemSpan = std::span<TqOPCItem* const>;
 
   // The batch operations on plain item pointers, for the single-item path
@@ -101,7 +113,10 @@ class TqOPCItems : public TCollection {
   // Live items by collection ID, which is also their client handle. IDs
   // only grow, so entries are appended in order and found by binary search;
   // a destroyed item leaves a hole, dropped at once from the end and
-  // compacted away once holes outnumber the live entries.
+  // compacted away once holes outnumber the live entries. While no hole has
+  // been compacted away an entry sits at its ID's distance from the first,
+  // and is found there in one step (every data change resolves each of its
+  // handles).
   class HandleTable {
    public:
     void insert(int id, TCollectionItem* item);
@@ -120,4 +135,6 @@ class TqOPCItems : public TCollection {
 
   TqOPCGroup* owner_;
   HandleTable byId_;
+  quint64 serial_;
+  static inline std::atomic<quint64> departures_{0};
 };

@@ -14,10 +14,10 @@
 #include <memory>
 #include <mutex>
 
+#include "messages.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
 #include "opc/variant.h"
-#include "messages.h"
 #include "qopctypes.h"
 #include "tcomponent.h"
 #include "tevent.h"

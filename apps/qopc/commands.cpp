@@ -24,6 +24,9 @@ const CommandInfo kCommands[] = {
     {"servers", serversCommand, "list the OPC servers of a computer by category"},
     {"browse", browseCommand, "walk a server's address space (or list it flat)"},
     {"properties", propertiesCommand, "list an item's properties and their values"},
+    {"read", readCommand, "read items once from the server's cache or the device"},
+    {"write", writeCommand, "write values to items, synchronously or asynchronously"},
+    {"watch", watchCommand, "subscribe to items and print each data change"},
 };
 
 void printUsage(QTextStream& s) {

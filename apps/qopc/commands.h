@@ -26,5 +26,9 @@ int loadCommand(const QStringList& args, Io io);
 int serversCommand(const QStringList& args, Io io);
 int browseCommand(const QStringList& args, Io io);
 int propertiesCommand(const QStringList& args, Io io);
+int readCommand(const QStringList& args, Io io);
+int writeCommand(const QStringList& args, Io io);
+/// Runs the thread's event loop until the count or the time is reached.
+int watchCommand(const QStringList& args, Io io);
 
 }  // namespace qopc

@@ -161,14 +161,16 @@ int writeCommand(const QStringList& args, Io io) {
   const int timeout = parser.value("timeout").toInt(&timeoutOk);
   if (ids.isEmpty() || !timeoutOk || timeout < 0) {
     io.err << "qopc write: "
-           << (ids.isEmpty() ? "no ITEM=VALUE given" : "the timeout must be a number of milliseconds")
+           << (ids.isEmpty() ? "no ITEM=VALUE given"
+                             : "the timeout must be a number of milliseconds")
            << "\n";
     return kUsage;
   }
   const bool async = parser.isSet("async");
 
+  // An inactive group: no data change comes between a write and its report.
   Session s;
-  if (!openSession(s, parser, ids, 1000, true, io)) return kFailed;
+  if (!openSession(s, parser, ids, 1000, false, io)) return kFailed;
   bool failed = false;
   try {
     TqOPCItemList list;
@@ -248,11 +250,10 @@ int watchCommand(const QStringList& args, Io io) {
   const int rate = parser.value("rate").toInt(&rateOk);
   const qint64 count = parser.isSet("count") ? parser.value("count").toLongLong(&countOk) : 0;
   const double seconds = parser.isSet("seconds") ? parser.value("seconds").toDouble(&secondsOk) : 0;
-  if (ids.isEmpty() || !rateOk || rate < 0 || !countOk || count < 0 || !secondsOk ||
-      seconds < 0) {
+  if (ids.isEmpty() || !rateOk || rate < 0 || !countOk || count < 0 || !secondsOk || seconds < 0) {
     io.err << "qopc watch: "
-           << (ids.isEmpty()         ? "no item ids given"
-               : !rateOk || rate < 0 ? "the update rate must be a number of milliseconds"
+           << (ids.isEmpty()           ? "no item ids given"
+               : !rateOk || rate < 0   ? "the update rate must be a number of milliseconds"
                : !countOk || count < 0 ? "the count must be a whole number"
                                        : "the time must be a number of seconds")
            << "\n";
@@ -291,8 +292,8 @@ int watchCommand(const QStringList& args, Io io) {
   };
   // The server shutting down ends the watch as well.
   s.server->OnDisconnect = [&](QObject*) { loop.quit(); };
-  if (seconds > 0) QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &loop,
-                                      &QEventLoop::quit);
+  if (seconds > 0)
+    QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &loop, &QEventLoop::quit);
   loop.exec();
   s.server->OnDatachange = nullptr;
   s.server->OnDisconnect = nullptr;

@@ -342,3 +342,105 @@ TEST(QopcProperties, ListsPropertiesWithValues) {
 }
 
 }  // namespace
+
+// ---- values: read, write, watch ---------------------------------------------------------
+
+namespace {
+
+QStringList valueLines(const Result& r) { return r.out.split('\n', Qt::SkipEmptyParts); }
+
+bool matches(const QString& pattern, const QString& line) {
+  return QRegularExpression(pattern).match(line).hasMatch();
+}
+
+TEST(QopcRead, PrintsValueQualityAndTimeOrTheError) {
+  auto r = runQopc({"read", "Static.Int4", "Static.String", "Static.ArrayOfInt4"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  QStringList lines = valueLines(r);
+  ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+  const QString stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})";
+  EXPECT_TRUE(matches(R"(^Static\.Int4 +123456  good  )" + stamp + "$", lines[0]))
+      << lines[0].toStdString();
+  EXPECT_TRUE(matches(R"(^Static\.String +Hello, OPC  good  )", lines[1]))
+      << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].contains("0;1;4;9;16;25;36;49;64;81;")) << lines[2].toStdString();
+
+  r = runQopc({"read", "--device", "Static.Int4", "No.Such.Item"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  lines = valueLines(r);
+  ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+  EXPECT_TRUE(lines[0].startsWith("Static.Int4   123456")) << lines[0].toStdString();
+  EXPECT_TRUE(matches(R"(^No\.Such\.Item +error: )", lines[1])) << lines[1].toStdString();
+
+  r = runQopc({"read", "--server", "Veze6.Simulation.DA10.1", "Static.Nested Level.String"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("nested  good")) << r.out.toStdString();
+  EXPECT_EQ(runQopc({"read"}).code, qopc::kUsage);
+}
+
+TEST(QopcWrite, WritesAndReportsEachItem) {
+  auto r = runQopc({"write", "Writable.Int4=42", "Writable.Boolean=True", "Static.Int4=1",
+                    "Writable.Int2=not a number"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  const QStringList lines = valueLines(r);
+  ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Int4 +written$)", lines[0])) << lines[0].toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Boolean +written$)", lines[1])) << lines[1].toStdString();
+  EXPECT_TRUE(matches(R"(^Static\.Int4 +error: )", lines[2])) << lines[2].toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Int2 +error: )", lines[3])) << lines[3].toStdString();
+
+  EXPECT_EQ(runQopc({"write", "Writable.Real8"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"write", "=5"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"write"}).code, qopc::kUsage);
+}
+
+TEST(QopcWrite, AsyncWaitsForTheCompletion) {
+  auto r = runQopc({"write", "--async", "Writable.Real8=2.5", "Writable.Clamped.Int4=500"});
+  EXPECT_EQ(r.code, qopc::kFailed) << "clamping is reported";
+  const QStringList lines = valueLines(r);
+  ASSERT_EQ(lines.size(), 2) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Real8 +written$)", lines[0])) << lines[0].toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Clamped\.Int4 +error: )", lines[1])) << lines[1].toStdString();
+
+  r = runQopc({"write", "--async", "--server", "Veze6.Simulation.DA10.1", "Writable.Int4=3"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(matches(R"(^Writable\.Int4 +sent$)", valueLines(r).value(0))) << r.out.toStdString();
+}
+
+TEST(QopcWatch, PrintsChangesUntilTheCount) {
+  const auto r = runQopc(
+      {"watch", "--rate", "50", "--count", "6", "--seconds", "30", "Random.Int4", "Random.Real8"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  const QStringList lines = valueLines(r);
+  ASSERT_EQ(lines.size(), 7) << r.out.toStdString();
+  EXPECT_TRUE(matches(R"(^Group qopc: update rate \d+ ms$)", lines[0])) << lines[0].toStdString();
+  QStringList values;
+  for (int i = 1; i < lines.size(); ++i) {
+    EXPECT_TRUE(matches(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  Random\.(Int4 |Real8) +\S+  good$)", lines[i]))
+        << lines[i].toStdString();
+    if (lines[i].contains("Random.Real8")) values << lines[i].section("  ", 2, 2);
+  }
+  values.removeDuplicates();
+  EXPECT_GE(values.size(), 2) << "the values change";
+}
+
+TEST(QopcWatch, DA10TimeLimitAndUsage) {
+  auto r = runQopc({"watch", "--server", "Veze6.Simulation.DA10.1", "--rate", "50", "--count", "2",
+                    "--seconds", "30", "Random.Int4"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_EQ(valueLines(r).size(), 3) << r.out.toStdString();
+
+  r = runQopc({"watch", "--seconds", "0.3", "Static.Int4"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_EQ(valueLines(r).size(), 2) << "a static item reports once";
+
+  r = runQopc({"watch", "--seconds", "5", "No.Such.Item"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("no item to watch")) << r.err.toStdString();
+  EXPECT_EQ(runQopc({"watch"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"watch", "--count", "-1", "Random.Int4"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"watch", "--rate", "fast", "Random.Int4"}).code, qopc::kUsage);
+}
+
+}  // namespace

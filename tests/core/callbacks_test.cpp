@@ -132,6 +132,20 @@ TEST_F(MessagesTest, DestroyedComponent_DropsQueuedMessagesAndHandsOutNoWindow) 
   EXPECT_FALSE(PostMessage(nullptr, CM_OPCDATACHANGE, 0, listOf(1)));
 }
 
+TEST_F(MessagesTest, ItemList_ItemsOfARemovedGroupReadAsNullWhateverTakesTheirPlace) {
+  TqOPCItemList list(group->OPCItems());
+  list.Add(item);
+  server.OPCGroups()->Remove("G");
+  // A new group and items, quite possibly where the old ones were.
+  TqOPCGroup* again = server.OPCGroups()->Add("G");
+  TqOPCItem* other = again->OPCItems()->AddItem("Static.Int4");
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Items(0), nullptr);
+  EXPECT_EQ(list.Items(1), nullptr);
+  TqOPCItemList fresh(other);
+  EXPECT_EQ(fresh.Items(0), other);
+}
+
 // ---- connection-point routines ------------------------------------------------------
 
 class ThrowingObject : public opc::ComObject<IUnknown> {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "group_fixture.h"
+#include "simulator/datastream.h"
 
 using namespace core_test;
 using ::testing::_;
@@ -162,8 +163,8 @@ TEST_F(DataPathMockTest, DataChange_WritesTheItemsAndPostsThem) {
   WORD qualities[] = {0xD8, 0x40};
   FILETIME times[] = {stamp(1), stamp(2)};
   HRESULT errors[] = {S_OK, OPC_E_BADTYPE};
-  EXPECT_HR_OK(callback()->OnDataChange(0, g->ClientHandle(), S_FALSE, S_FALSE, 2, handles,
-                                        values, qualities, times, errors));
+  EXPECT_HR_OK(callback()->OnDataChange(0, g->ClientHandle(), S_FALSE, S_FALSE, 2, handles, values,
+                                        qualities, times, errors));
   // The items are written at once; the event waits for the message loop.
   EXPECT_EQ(b->Quality(), 0xD8) << "the whole quality word";
   EXPECT_EQ(VarToStr(b->Value()), "text");
@@ -193,8 +194,8 @@ TEST_F(DataPathMockTest, DataChange_OtherGroupOrNoItems) {
                            times, errors);
   EXPECT_TRUE(a->Value().isEmpty());
   // No items, or a count without arrays: an empty list all the same.
-  callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr, nullptr,
-                           nullptr, nullptr);
+  callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr, nullptr, nullptr,
+                           nullptr);
   callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, values, nullptr, times,
                            errors);
   deliver();
@@ -229,7 +230,8 @@ TEST_F(DataPathMockTest, WriteError_WithoutHandler_ReportsThroughTheApplication)
   ASSERT_EQ(entries.size(), 1);
   EXPECT_EQ(entries[0].kind, Kind::Exception);
   EXPECT_EQ(entries[0].className, "EOPCException");
-  EXPECT_TRUE(entries[0].text.startsWith("cannot write Items:\r\nA- ")) << entries[0].text.toStdString();
+  EXPECT_TRUE(entries[0].text.startsWith("cannot write Items:\r\nA- "))
+      << entries[0].text.toStdString();
   EXPECT_EQ(entries[0].sender, server.get());
 }
 
@@ -238,8 +240,7 @@ TEST_F(DataPathMockTest, PostedLists_FreedOnEveryPath) {
   OPCHANDLE handles[] = {a->GetClientHandle()};
   HRESULT failed[] = {E_FAIL};
   const auto changeWithoutItems = [&](OPCHANDLE group) {
-    callback()->OnDataChange(0, group, S_OK, S_OK, 0, nullptr, nullptr, nullptr, nullptr,
-                             nullptr);
+    callback()->OnDataChange(0, group, S_OK, S_OK, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
   // No handlers at all.
   changeWithoutItems(g->ClientHandle());
@@ -254,8 +255,8 @@ TEST_F(DataPathMockTest, PostedLists_FreedOnEveryPath) {
   deliver();
   EXPECT_EQ(TqOPCItemList::LiveCount(), lists);
   EXPECT_EQ(capture->Texts(Kind::Exception),
-            (QList<QString>{"cannot write Items:\r\nA- Unspecified error\r\n", "in the handler",
-                            "plain"}));
+            (QList<QString>{"cannot write Items:\r\nA- unknown error : -2147467259\r\n",
+                            "in the handler", "plain"}));
   // A message still queued when the component goes: freed with it.
   changeWithoutItems(g->ClientHandle());
   EXPECT_EQ(TqOPCItemList::LiveCount(), lists + 1);
@@ -301,8 +302,8 @@ TEST_F(DataPathMockTest, CallFromAnotherThread_IsHandedToTheComponentsThread) {
     WORD qualities[] = {OPC_QUALITY_GOOD};
     FILETIME times[] = {stamp(7)};
     HRESULT errors[] = {S_OK};
-    callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, values, qualities,
-                             times, errors);
+    callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, values, qualities, times,
+                             errors);
     VariantClear(&values[0]);  // what the server does with what is left
   });
   worker.join();
@@ -312,13 +313,150 @@ TEST_F(DataPathMockTest, CallFromAnotherThread_IsHandedToTheComponentsThread) {
   EXPECT_EQ(VarToStr(a->Value()), "from a worker");
 }
 
+// ---- DA 1.0 streams ----------------------------------------------------------------------
+
+// A data stream from the simulator's writer, handed to the sink as a server
+// does; the block is freed afterwards.
+void sendStream(IAdviseSink* sink, bool withTime, DWORD transaction,
+                const std::vector<OPCHANDLE>& handles, const std::vector<OleVariant>& values,
+                const std::vector<WORD>& qualities, HRESULT status = S_OK,
+                const std::function<void(char*, std::size_t)>& bend = nullptr) {
+  std::vector<VARIANT> raw;
+  std::vector<FILETIME> times;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    raw.push_back(values[i].get());
+    times.push_back(stamp(int(10 + i)));
+  }
+  HGLOBAL block =
+      veze6::sim::buildDataStream(withTime, 0, transaction, handles.size(), handles.data(),
+                                  raw.data(), qualities.data(), times.data());
+  char* data = static_cast<char*>(GlobalLock(block));
+  std::memcpy(data + 16, &status, sizeof status);
+  if (bend) bend(data, GlobalSize(block));
+  GlobalUnlock(block);
+  FORMATETC format{CLIPFORMAT(withTime ? OPCSTMFORMATDATATIME : OPCSTMFORMATDATA), nullptr,
+                   DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = block;
+  sink->OnDataChange(&format, &medium);
+  GlobalFree(block);
+}
+
+class DA10StreamTest : public DataPathMockTest {
+ protected:
+  void SetUp() override {
+    DataPathMockTest::SetUp();
+    mock->presentAsDA10();
+    group->refuse(IID_IOPCAsyncIO2);
+    connectWithItems();
+    recordEvents();
+    sink = group->adviseSink();
+    ASSERT_TRUE(sink);
+  }
+  std::vector<OPCHANDLE> both() { return {a->GetClientHandle(), b->GetClientHandle()}; }
+  IAdviseSink* sink = nullptr;
+};
+
+TEST_F(DA10StreamTest, WithTimeStamps_QualityClassOnlyStringsAndArrays) {
+  const OleVariant array = OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))});
+  a->SetWriteValue(OleVariant(LONG(1)));
+  sendStream(sink, true, 0, both(), {OleVariant(u"text"), array}, {0xD8, 0x54});
+  EXPECT_EQ(a->Quality(), 0xC0) << "only the quality class";
+  EXPECT_EQ(b->Quality(), 0x40);
+  EXPECT_EQ(VarToStr(a->Value()), "text");
+  EXPECT_TRUE(b->Value() == array);
+  EXPECT_EQ(a->TimeStamp(), FileTimeToDateTime(stamp(10)));
+  EXPECT_EQ(b->TimeStamp(), FileTimeToDateTime(stamp(11)));
+  deliver();
+  EXPECT_EQ(events, std::vector<QString>{"change:A,B"});
+}
+
+TEST_F(DA10StreamTest, WithoutTimeStamps_ValuesAndQualitiesOnly) {
+  sendStream(sink, false, 0, both(), {OleVariant(LONG(3)), OleVariant(2.5)}, {0xC0, 0x00});
+  EXPECT_EQ(a->Value().get().lVal, 3);
+  EXPECT_EQ(b->Value().get().dblVal, 2.5);
+  EXPECT_EQ(b->Quality(), 0);
+  EXPECT_EQ(a->TimeStamp(), 0.0) << "no time stamps in this format";
+  EXPECT_EQ(a->LastError(), S_OK) << "untouched";
+  deliver();
+  EXPECT_EQ(events, std::vector<QString>{"change:A,B"});
+}
+
+TEST_F(DA10StreamTest, FailureStatusOrNoItems_PostNothingButClearTheTask) {
+  g->SetTaskId(41);
+  sendStream(sink, true, 41, both(), {OleVariant(LONG(3)), OleVariant(LONG(4))}, {0xC0, 0xC0},
+             E_FAIL);
+  EXPECT_EQ(g->TaskId(), 0u);
+  EXPECT_TRUE(a->Value().isEmpty());
+  sendStream(sink, true, 0, {}, {}, {});
+  deliver();
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DA10StreamTest, MalformedStreams_ChangeNothingAndPostNothing) {
+  g->SetTaskId(7);
+  const auto values = std::vector<OleVariant>{OleVariant(u"first"), OleVariant(LONG(4))};
+  // The second value's offset beyond the block: the first item is not
+  // applied either.
+  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t size) {
+    const DWORD beyond = DWORD(size);
+    std::memcpy(data + 20 + 20 + 4, &beyond, sizeof beyond);
+  });
+  // More items than the block holds.
+  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t) {
+    const DWORD count = 100000;
+    std::memcpy(data + 4, &count, sizeof count);
+  });
+  // A string that runs past the end.
+  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t) {
+    DWORD valueAt;
+    std::memcpy(&valueAt, data + 20 + 4, sizeof valueAt);
+    std::uint64_t payload;
+    std::memcpy(&payload, data + valueAt + 8, sizeof payload);
+    const DWORD units = 0x40000000;
+    std::memcpy(data + payload, &units, sizeof units);
+  });
+  EXPECT_TRUE(a->Value().isEmpty());
+  EXPECT_TRUE(b->Value().isEmpty());
+  EXPECT_EQ(g->TaskId(), 7u) << "nothing is taken from a stream that does not fit";
+  deliver();
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DA10StreamTest, OtherFormatsAndMediaAreIgnored) {
+  HGLOBAL block = veze6::sim::buildWriteCompleteStream(0, 0, 0, nullptr, nullptr);
+  FORMATETC format{CLIPFORMAT(OPCSTMFORMATWRITECOMPLETE), nullptr, DVASPECT_CONTENT, -1,
+                   TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  medium.tymed = TYMED_HGLOBAL;
+  medium.hGlobal = block;
+  sink->OnDataChange(&format, &medium);
+  format.cfFormat = CLIPFORMAT(OPCSTMFORMATDATATIME);
+  medium.tymed = TYMED_FILE;
+  sink->OnDataChange(&format, &medium);
+  sink->OnDataChange(nullptr, nullptr);
+  GlobalFree(block);
+  deliver();
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DA10StreamTest, GroupOffTheServer_OnlyBeeps) {
+  ComPtr<IAdviseSink> kept(sink);  // a server that keeps calling
+  server->SetActive(false);
+  sendStream(kept.get(), true, 0, both(), {OleVariant(LONG(1)), OleVariant(LONG(2))}, {0xC0, 0xC0});
+  EXPECT_EQ(capture->BeepCount(), 1);
+  EXPECT_TRUE(a->Value().isEmpty());
+  deliver();
+  EXPECT_TRUE(events.empty());
+}
+
 // ---- reads and writes ----------------------------------------------------------------------
 
 /// Answers a synchronous read: item i gets value 10 + i, quality 0xC0 and
 /// stamp(i), or errors[i].
 auto answerRead(std::vector<HRESULT> errors, std::vector<OPCDATASOURCE>* sources = nullptr) {
-  return [=](OPCDATASOURCE source, DWORD count, OPCHANDLE*, OPCITEMSTATE** states,
-             HRESULT** out) {
+  return [=](OPCDATASOURCE source, DWORD count, OPCHANDLE*, OPCITEMSTATE** states, HRESULT** out) {
     if (sources) sources->push_back(source);
     OPCITEMSTATE* s = taskArray<OPCITEMSTATE>(count);
     for (DWORD i = 0; i < count; ++i) {
@@ -421,14 +559,14 @@ TEST_F(DataPathMockTest, ItemWrites_RaiseTheReportForAFailedItem) {
   EXPECT_TRUE(text.startsWith("cannot write Items:\r\nA- ")) << text.toStdString();
 
   EXPECT_CALL(*group, Write(1, Matcher<OPCHANDLE*>(_), _, _, _, _))
-      .WillOnce(Invoke([](DWORD count, OPCHANDLE*, VARIANT*, DWORD, DWORD* cancel,
-                          HRESULT** errors) {
-        *cancel = 9;
-        *errors = taskErrors(count, {E_FAIL});
-        return S_FALSE;
-      }));
+      .WillOnce(
+          Invoke([](DWORD count, OPCHANDLE*, VARIANT*, DWORD, DWORD* cancel, HRESULT** errors) {
+            *cancel = 9;
+            *errors = taskErrors(count, {E_FAIL});
+            return S_FALSE;
+          }));
   EXPECT_EQ(thrownMessage([&] { b->WriteAsync(OleVariant(LONG(1))); }),
-            "cannot write Items:\r\nB- Unspecified error\r\n");
+            "cannot write Items:\r\nB- unknown error : -2147467259\r\n");
 }
 
 TEST_F(DataPathMockTest, ItemWrites_OffTheServerRaise) {
@@ -442,18 +580,17 @@ TEST_F(DataPathMockTest, ItemWrites_OffTheServerRaise) {
 
 TEST_F(DataPathMockTest, Asynchronous_TransactionIdsAreConsecutiveAcrossGroups) {
   connectWithItems();
-  TqOPCGroup* second = groups().Add("second");
   expectAddGroup();  // the same mock group serves both
-  second->OPCAddGroup();
+  TqOPCGroup* second = groups().Add("second");
   std::vector<DWORD> transactions;
   EXPECT_CALL(*group, Read(Matcher<DWORD>(_), _, _, _, _))
-      .WillRepeatedly(Invoke([&](DWORD count, OPCHANDLE*, DWORD transaction, DWORD* cancel,
-                                 HRESULT** errors) {
-        transactions.push_back(transaction);
-        *cancel = 500 + transaction;
-        *errors = taskErrors(count, {});
-        return S_OK;
-      }));
+      .WillRepeatedly(
+          Invoke([&](DWORD count, OPCHANDLE*, DWORD transaction, DWORD* cancel, HRESULT** errors) {
+            transactions.push_back(transaction);
+            *cancel = 500 + transaction;
+            *errors = taskErrors(count, {});
+            return S_OK;
+          }));
   EXPECT_CALL(*group, Refresh2(OPC_DS_DEVICE, _, _))
       .WillRepeatedly(Invoke([&](OPCDATASOURCE, DWORD transaction, DWORD* cancel) {
         transactions.push_back(transaction);
@@ -471,8 +608,9 @@ TEST_F(DataPathMockTest, Asynchronous_TransactionIdsAreConsecutiveAcrossGroups) 
   EXPECT_EQ(second->TaskId(), 500 + transactions[1]);
 
   // The completion carries the transaction id: the pending call is done.
-  callback()->OnReadComplete(transactions[2], g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr,
-                             nullptr, nullptr, nullptr);
+  IOPCDataCallback* sink = g->DataCallback();  // both groups share the mock's point
+  sink->OnReadComplete(transactions[2], g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
   EXPECT_EQ(g->TaskId(), 0u);
   EXPECT_EQ(second->TaskId(), 500 + transactions[1]) << "another group's call stays";
   deliver();
@@ -502,12 +640,12 @@ TEST_F(DataPathMockTest, DA10Asynchronous_UseTheAdviseConnection) {
   ASSERT_TRUE(g->AsyncIO());
   const DWORD cookie = g->AdviseSink()->Cookie();
   EXPECT_CALL(*group, Read(cookie, OPC_DS_DEVICE, 2, _, _, _))
-      .WillOnce(Invoke([](DWORD, OPCDATASOURCE, DWORD count, OPCHANDLE*, DWORD* transaction,
-                          HRESULT** errors) {
-        *transaction = 31;
-        *errors = taskErrors(count, {});
-        return S_OK;
-      }));
+      .WillOnce(Invoke(
+          [](DWORD, OPCDATASOURCE, DWORD count, OPCHANDLE*, DWORD* transaction, HRESULT** errors) {
+            *transaction = 31;
+            *errors = taskErrors(count, {});
+            return S_OK;
+          }));
   EXPECT_CALL(*group, Refresh(cookie, OPC_DS_CACHE, _))
       .WillOnce(DoAll(SetArgPointee<2>(DWORD(32)), Return(S_OK)));
   EXPECT_CALL(*group, Cancel(32)).WillOnce(Return(S_OK));

@@ -2,11 +2,12 @@
 // simulation server writes, and blocks that do not fit (hand-built and
 // mutated), which must be refused whole without reading past the block or
 // leaking what was decoded before the fault.
+#include "simulator/datastream.h"
+
 #include <cstring>
 #include <random>
 
 #include "core/datastreamreader.h"
-#include "simulator/datastream.h"
 #include "test_utils.h"
 
 using namespace core_test;
@@ -27,8 +28,8 @@ std::vector<char> buildStream(bool withTime, const std::vector<OleVariant>& valu
     raw[i] = values[i].get();
     times[i] = opc::fileTimeFromTicks(133000000000000000ULL + i);
   }
-  HGLOBAL h = veze6::sim::buildDataStream(withTime, 7, transactionId, n, handles.data(),
-                                          raw.data(), qualities.data(), times.data());
+  HGLOBAL h = veze6::sim::buildDataStream(withTime, 7, transactionId, n, handles.data(), raw.data(),
+                                          qualities.data(), times.data());
   const char* p = static_cast<const char*>(GlobalLock(h));
   std::vector<char> block(p, p + GlobalSize(h));
   GlobalUnlock(h);

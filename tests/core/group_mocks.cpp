@@ -4,8 +4,41 @@
 
 namespace core_test {
 
-MockGroup::MockGroup() = default;
-MockGroup::~MockGroup() = default;
+MockGroup::MockGroup()
+    : callbackPoint_(opc::makeCom<opc::ConnectionPoint>(
+          static_cast<IConnectionPointContainer*>(this), IID_IOPCDataCallback)) {}
+
+MockGroup::~MockGroup() { callbackPoint_->detachContainer(); }
+
+HRESULT MockGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+  if (!ppCP) return E_POINTER;
+  *ppCP = nullptr;
+  if (riid != IID_IOPCDataCallback) return CONNECT_E_NOCONNECTION;
+  ++callbackAdvises;
+  *ppCP = callbackPoint_.get();
+  (*ppCP)->AddRef();
+  return S_OK;
+}
+
+IOPCDataCallback* MockGroup::dataCallback() const {
+  const auto sinks = callbackPoint_->sinksAs<IOPCDataCallback>();
+  return sinks.empty() ? nullptr : sinks.back().get();
+}
+
+HRESULT MockGroup::DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                           DWORD* pdwConnection) {
+  dadvises.push_back({*pformatetc, advf});
+  adviseSink_ = ComPtr<IAdviseSink>(pAdvSink);
+  *pdwConnection = adviseCookie = 500 + DWORD(dadvises.size());
+  return S_OK;
+}
+
+HRESULT MockGroup::DUnadvise(DWORD dwConnection) {
+  ++dunadvises;
+  if (dwConnection != adviseCookie || !adviseSink_) return CONNECT_E_NOCONNECTION;
+  adviseSink_.reset();
+  return S_OK;
+}
 
 HRESULT MockGroup::QueryInterface(REFIID riid, void** ppv) {
   queries_.push_back(riid);

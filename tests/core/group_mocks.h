@@ -13,11 +13,14 @@
 
 #include "opc/OPCDA.h"
 #include "opc/com.h"
+#include "opc/connectionpoint.h"
 
 namespace core_test {
 
-class MockGroup
-    : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IOPCAsyncIO2, IOPCAsyncIO> {
+/// The data sinks reach the group through real (not mocked) connection-point
+/// and data-object implementations: a group offers both unless refused.
+class MockGroup : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IOPCAsyncIO2,
+                                        IOPCAsyncIO, IConnectionPointContainer, IDataObject> {
  public:
   MockGroup();
   ~MockGroup() override;
@@ -60,6 +63,22 @@ class MockGroup
   MOCK_METHOD(HRESULT, Refresh, (DWORD, OPCDATASOURCE, DWORD*), (override));
   MOCK_METHOD(HRESULT, Cancel, (DWORD), (override));
 
+  // IConnectionPointContainer: one point, for IOPCDataCallback.
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+  HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+  // IDataObject: the advise of one sink.
+  HRESULT GetData(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+  HRESULT GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+  HRESULT SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+  HRESULT DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                  DWORD* pdwConnection) override;
+  HRESULT DUnadvise(DWORD dwConnection) override;
+  HRESULT EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
 
   /// Makes QueryInterface refuse iid (E_NOINTERFACE).
@@ -69,12 +88,28 @@ class MockGroup
   /// The group as the IUnknown a server hands out for IOPCItemMgt.
   IUnknown* asItemMgt() { return static_cast<IOPCItemMgt*>(this); }
 
+  /// The data callback advised last (null when none is advised).
+  IOPCDataCallback* dataCallback() const;
+  /// The advise sink advised (null when none is).
+  IAdviseSink* adviseSink() const { return adviseSink_.get(); }
+  /// Every DAdvise, in order.
+  struct Advise {
+    FORMATETC format;
+    DWORD advf;
+  };
+  std::vector<Advise> dadvises;
+  int dunadvises = 0;
+  int callbackAdvises = 0;  ///< FindConnectionPoint calls for IOPCDataCallback
+  DWORD adviseCookie = 0;   ///< the connection DAdvise handed out last
+
  protected:
   bool interfaceEnabled(REFIID riid) const override { return !refused_.count(riid); }
 
  private:
   std::set<IID> refused_;
   std::vector<IID> queries_;
+  ComPtr<opc::ConnectionPoint> callbackPoint_;
+  ComPtr<IAdviseSink> adviseSink_;
 };
 
 /// One item definition as the client sent it.

@@ -51,8 +51,9 @@ TEST_F(GroupsMockTest, Connect_AsksForTheGroupInterfacesInOrder) {
   TqOPCGroup* g = groups().Add("g");
   expectAddGroup();
   connect();
-  EXPECT_EQ(group->queries(),
-            (std::vector<IID>{IID_IOPCGroupStateMgt, IID_IOPCSyncIO, IID_IOPCAsyncIO2}));
+  // Then the data sink's connection point.
+  EXPECT_EQ(group->queries(), (std::vector<IID>{IID_IOPCGroupStateMgt, IID_IOPCSyncIO,
+                                                IID_IOPCAsyncIO2, IID_IConnectionPointContainer}));
   EXPECT_TRUE(g->GroupStateMgt());
   EXPECT_TRUE(g->SyncIO());
   EXPECT_TRUE(g->AsyncIO2());
@@ -65,8 +66,9 @@ TEST_F(GroupsMockTest, Connect_DA10GroupGetsTheOldAsynchronousInterface) {
   TqOPCGroup* g = groups().Add("g");
   expectAddGroup();
   connect();
-  EXPECT_EQ(group->queries(), (std::vector<IID>{IID_IOPCGroupStateMgt, IID_IOPCSyncIO,
-                                                IID_IOPCAsyncIO2, IID_IOPCAsyncIO}));
+  EXPECT_EQ(group->queries(),
+            (std::vector<IID>{IID_IOPCGroupStateMgt, IID_IOPCSyncIO, IID_IOPCAsyncIO2,
+                              IID_IOPCAsyncIO, IID_IConnectionPointContainer}));
   EXPECT_FALSE(g->SyncIO());
   EXPECT_TRUE(g->AsyncIO());
 }
