@@ -4,3 +4,4 @@
 #include "guipropwrite.h"
 #include "guisetprocs.h"
 #include "tguiregcontrol.h"
+#include "findqopcitem.h"

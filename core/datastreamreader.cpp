@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "opc/datastreamlayout.h"
 #include "opc/taskmem.h"
 
 namespace {
@@ -17,63 +18,8 @@ T load(const char* at) {
   return value;
 }
 
-// Bytes one array element takes in the stream; 0 for a type no stream
-// carries.
-std::size_t slotSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-      return 8;
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;
-  }
-}
-
-bool isScalar(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return true;
-    default:
-      return false;
-  }
-}
+using opc::stream::arrayDescriptorSize;
+using opc::stream::slotSize;
 
 // Decodes values out of one block. Every read is checked against the
 // block's end; every payload a value refers to is charged to a budget of
@@ -91,7 +37,7 @@ class Decoder {
     const char* at = block_ + offset;
     const VARTYPE vt = load<VARTYPE>(at);
     const std::uint64_t field = load<std::uint64_t>(at + 8);
-    if (isScalar(vt)) {
+    if (opc::isPlainVariantType(vt)) {
       out.vt = vt;
       if (vt != VT_EMPTY && vt != VT_NULL) out.ullVal = field;
       return true;
@@ -145,7 +91,7 @@ class Decoder {
     const std::uint64_t dims = load<WORD>(at + 2);
     const std::size_t slot = slotSize(element);
     if (vt != element || dims == 0 || load<DWORD>(at + 4) != slot) return false;
-    if (!fits(offset + 8, dims * 8)) return false;
+    if (!fits(offset, arrayDescriptorSize(dims))) return false;
     std::vector<SAFEARRAYBOUND> bounds(static_cast<std::size_t>(dims));
     std::uint64_t count = 1;
     for (std::size_t d = 0; d < bounds.size(); ++d) {
@@ -155,8 +101,9 @@ class Decoder {
       count *= bounds[d].cElements;
       if (count > size_) return false;
     }
-    const std::uint64_t slots = offset + 8 + dims * 8;
-    if (!fits(slots, count * slot) || !charge(8 + dims * 8 + count * slot)) return false;
+    const std::uint64_t slots = offset + arrayDescriptorSize(dims);
+    if (!fits(slots, count * slot) || !charge(arrayDescriptorSize(dims) + count * slot))
+      return false;
     SAFEARRAY* array = SafeArrayCreate(element, UINT(dims), bounds.data());
     if (!array) return false;
     // Elements are zeroed (null strings, empty variants) until decoded, so

@@ -11,39 +11,11 @@
 
 namespace qopc_detail {
 
-/// True for the types whose value owns no memory: replacing one needs no
-/// clearing.
-inline bool ownsNothing(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BOOL:
-    case VT_ERROR:
-      return true;
-    default:
-      return false;
-  }
-}
-
 /// Clears to, then moves from into it; from is left empty, as after a copy
 /// and a clear of the source, without copying texts or arrays.
 inline void takeValue(OleVariant& to, VARIANT& from) {
   VARIANT* v = to.ptr();
-  if (!ownsNothing(v->vt)) VariantClear(v);
+  if (!opc::isPlainVariantType(v->vt)) VariantClear(v);
   *v = from;
   from.vt = VT_EMPTY;
 }

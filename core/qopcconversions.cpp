@@ -55,29 +55,7 @@ QString dateText(DATE date) {
 
 // The scalar types an array element may have for VarToAStr.
 bool isScalarElement(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-    case VT_BOOL:
-    case VT_ERROR:
-    case VT_VARIANT:
-      return true;
-    default:
-      return false;
-  }
+  return opc::isSafeArrayElementType(vt) && vt != VT_UNKNOWN && vt != VT_DISPATCH;
 }
 
 SAFEARRAY* arrayOf(const VARIANT& v) {

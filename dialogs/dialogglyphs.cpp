@@ -11,17 +11,49 @@ namespace {
 
 // Drawn on a 16 by 16 grid and scaled, so both renderings share one drawing.
 template <class Paint>
+QPixmap paintAt(Paint paint, int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.scale(size / 16.0, size / 16.0);
+  paint(painter);
+  painter.end();
+  return pixmap;
+}
+
+template <class Paint>
 QIcon render(Paint paint) {
   QIcon icon;
+  for (int size : {16, 32}) icon.addPixmap(paintAt(paint, size));
+  return icon;
+}
+
+// A one-colour copy of pixmap: its shape in colour.
+QPixmap silhouette(const QPixmap& pixmap, const QColor& colour) {
+  QPixmap shape = pixmap;
+  QPainter painter(&shape);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  painter.fillRect(shape.rect(), colour);
+  return shape;
+}
+
+// As render, plus a greyed, etched rendering for the disabled state: a
+// white shadow one pixel down and right under a grey shape, so a disabled
+// button reads the same under every style.
+template <class Paint>
+QIcon renderWithDisabled(Paint paint) {
+  QIcon icon = render(paint);
   for (int size : {16, 32}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    paint(painter);
+    const QPixmap normal = paintAt(paint, size);
+    QPixmap disabled(size, size);
+    disabled.fill(Qt::transparent);
+    QPainter painter(&disabled);
+    const int offset = size / 16;
+    painter.drawPixmap(offset, offset, silhouette(normal, Qt::white));
+    painter.drawPixmap(0, 0, silhouette(normal, QColor(0x80, 0x80, 0x80)));
     painter.end();
-    icon.addPixmap(pixmap);
+    icon.addPixmap(disabled, QIcon::Disabled);
   }
   return icon;
 }
@@ -125,7 +157,7 @@ QIcon ClosedFolderGlyph() { return render(paintClosedFolder); }
 QIcon OpenFolderGlyph() { return render(paintOpenFolder); }
 QIcon FolderUpGlyph() { return render(paintFolderUp); }
 QIcon ItemGlyph() { return render(paintItem); }
-QIcon TickGlyph() { return render(paintTick); }
-QIcon CrossedCircleGlyph() { return render(paintCrossedCircle); }
+QIcon TickGlyph() { return renderWithDisabled(paintTick); }
+QIcon CrossedCircleGlyph() { return renderWithDisabled(paintCrossedCircle); }
 
 }  // namespace veze6::dialogs

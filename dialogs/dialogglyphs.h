@@ -2,7 +2,8 @@
 // the same under every style and platform theme: a closed and an open
 // folder, a folder with an upward arrow, the symbol of an item, a tick and a
 // crossed-out circle. Each icon holds 16 and 32 pixel renderings; the
-// disabled state is derived by the style.
+// disabled state is derived by the style, except for the tick and the
+// crossed-out circle of the speed buttons, which carry their own greyed one.
 #pragma once
 
 #include <QIcon>
@@ -17,9 +18,10 @@ QIcon OpenFolderGlyph();
 QIcon FolderUpGlyph();
 /// A data point's tag: a leaf of an address space.
 QIcon ItemGlyph();
-/// A tick mark: confirm.
+/// A tick mark: confirm. With its own disabled rendering.
 QIcon TickGlyph();
-/// A crossed-out circle: close without taking anything.
+/// A crossed-out circle: close without taking anything. With its own
+/// disabled rendering.
 QIcon CrossedCircleGlyph();
 
 }  // namespace veze6::dialogs

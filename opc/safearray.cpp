@@ -55,6 +55,8 @@ ULONG opc::variantValueSize(VARTYPE vt) {
   }
 }
 
+bool opc::isSafeArrayElementType(VARTYPE vt) { return variantValueSize(vt) != 0; }
+
 namespace {
 
 USHORT featuresOf(VARTYPE vt) {

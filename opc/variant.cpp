@@ -15,38 +15,10 @@
 namespace {
 
 bool isScalarType(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-    case VT_BOOL:
-    case VT_ERROR:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return true;
-    default:
-      return false;
-  }
+  return opc::isPlainVariantType(vt) || vt == VT_BSTR || vt == VT_UNKNOWN || vt == VT_DISPATCH;
 }
 
-// Types a safe array may hold (and so follow VT_ARRAY in a variant).
-bool isElementType(VARTYPE vt) {
-  return (isScalarType(vt) && vt != VT_EMPTY && vt != VT_NULL) || vt == VT_VARIANT;
-}
+bool isElementType(VARTYPE vt) { return opc::isSafeArrayElementType(vt); }
 
 bool isValidVariantType(VARTYPE vt) {
   if (vt & VT_ARRAY) return !(vt & VT_BYREF) && isElementType(vt & VT_TYPEMASK);

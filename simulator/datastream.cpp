@@ -3,46 +3,22 @@
 #include <cstring>
 #include <limits>
 
+#include "opc/datastreamlayout.h"
 #include "opc/taskmem.h"
 
 namespace veze6::sim {
 
 namespace {
 
-constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t(7); }
-
-/// Bytes of one element slot of an array of `vt` in the stream.
-std::size_t slotSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 8;  // 64-bit numbers, dates, currency, string offsets
-  }
-}
+using opc::stream::align8;
+using opc::stream::arrayDescriptorSize;
+using opc::stream::slotSize;
+using opc::stream::stringPayloadSize;
 
 std::size_t elementCount(const SAFEARRAY& a) {
   std::size_t n = 1;
   for (USHORT d = 0; d < a.cDims; ++d) n *= a.rgsabound[d].cElements;
   return n;
-}
-
-std::size_t stringPayloadSize(std::size_t units) {
-  return align8(sizeof(DWORD) + (units + 1) * sizeof(OLECHAR));
 }
 
 const void* elementAt(const SAFEARRAY& a, std::size_t i) {
@@ -53,7 +29,7 @@ std::size_t payloadSize(const VARIANT& v);
 
 std::size_t arrayPayloadSize(const SAFEARRAY& a) {
   const std::size_t n = elementCount(a);
-  std::size_t size = align8(8 + 8 * std::size_t(a.cDims) + n * slotSize(a.vt));
+  std::size_t size = align8(arrayDescriptorSize(a.cDims) + n * slotSize(a.vt));
   if (a.vt == VT_BSTR) {
     for (std::size_t i = 0; i < n; ++i) {
       const BSTR s = *static_cast<const BSTR*>(elementAt(a, i));
@@ -128,7 +104,7 @@ class Writer {
       put(at + 8 + 8 * d, DWORD(a.rgsabound[d].cElements));
       put(at + 12 + 8 * d, LONG(a.rgsabound[d].lLbound));
     }
-    const std::size_t slots = at + 8 + 8 * std::size_t(a.cDims);
+    const std::size_t slots = at + arrayDescriptorSize(a.cDims);
     std::size_t next = align8(slots + n * slot);
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t to = slots + i * slot;

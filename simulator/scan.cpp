@@ -10,9 +10,7 @@ namespace veze6::sim::detail {
 
 namespace {
 
-bool ownsMemory(VARTYPE vt) {
-  return (vt & (VT_ARRAY | VT_BYREF)) || vt == VT_BSTR || vt == VT_UNKNOWN || vt == VT_DISPATCH;
-}
+bool ownsMemory(VARTYPE vt) { return !opc::isPlainVariantType(vt); }
 
 HRESULT conversionError(HRESULT hr) { return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE; }
 
