@@ -5,3 +5,6 @@
 #include "guisetprocs.h"
 #include "tguiregcontrol.h"
 #include "findqopcitem.h"
+#include "tqguiitem.h"
+#include "tqguiitems.h"
+#include "tqopcgui.h"

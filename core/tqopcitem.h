@@ -7,6 +7,7 @@
 // the item it was given for or, once that item is destroyed, to nothing.
 #pragma once
 
+#include <QList>
 #include <QVariant>
 
 #include "opc/OPCtypes.h"
@@ -15,6 +16,7 @@
 
 class TqOPCGroup;
 class TqOPCItems;
+class TqGUIItem;
 
 class TqOPCItem : public TCollectionItem {
   Q_OBJECT
@@ -75,6 +77,12 @@ class TqOPCItem : public TCollectionItem {
   void SetWriteValue(const OleVariant& value) { writeValue_ = value; }
   /// The owning group.
   TqOPCGroup* Group() const { return group_; }
+  /// The bindings that show this item, in the order they linked; created
+  /// empty with the item and freed with it, never owning the bindings. The
+  /// binding component fills and empties it. A binding refers to its item
+  /// through a QPointer, so a destroyed item leaves no binding pointing at it.
+  QList<TqGUIItem*>& GUIList() { return guiList_; }
+  const QList<TqGUIItem*>& GUIList() const { return guiList_; }
   /// The handle the server knows the item by on the client side: the item's
   /// collection ID (see the top of this file).
   OPCHANDLE GetClientHandle() const { return OPCHANDLE(ID()); }
@@ -149,4 +157,5 @@ class TqOPCItem : public TCollectionItem {
   TqOPCGroup* group_;
   OleVariant value_;
   OleVariant writeValue_;
+  QList<TqGUIItem*> guiList_;
 };

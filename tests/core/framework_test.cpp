@@ -35,6 +35,7 @@ TEST(TEventTest, MemberHandlersCompareByObjectAndMember) {
 
 TEST(TEventTest, CallableHandlersCompareByWhatTheyWereMadeAs) {
   int hits = 0;
+  g_functionHits = 0;
   auto lambda = [&hits](QObject*) { ++hits; };
   TNotifyEvent e1 = lambda;
   TNotifyEvent copy = e1;

@@ -1,0 +1,69 @@
+// qopc-demo: a window whose widgets show items of the built-in simulation
+// server through the binding component.
+//
+//   qopc-demo                    shows the window
+//   qopc-demo --screenshot FILE  waits until values have arrived, saves the
+//                                window as a PNG picture and exits
+#include <QApplication>
+#include <QCheckBox>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "core/exceptions.h"
+#include "demoform.h"
+#include "dialogs/tguiapplicationhandler.h"
+#include "simulator/simulator.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("qopc-demo"));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Widgets bound to items of the veze6 simulation server."));
+  parser.addHelpOption();
+  const QCommandLineOption shot(QStringLiteral("screenshot"),
+                                QStringLiteral("Save the window to <file> (PNG) once values have "
+                                               "arrived, then exit."),
+                                QStringLiteral("file"));
+  parser.addOption(shot);
+  parser.process(app);
+  const QString shotFile = parser.value(shot);
+
+  veze6::sim::registerSimulationServer();
+  if (shotFile.isEmpty()) InstallGuiApplicationHandler();
+
+  std::unique_ptr<TDemoForm> form;
+  try {
+    form = std::make_unique<TDemoForm>();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qopc-demo: %s\n", e.what());
+    return 1;
+  }
+  form->show();
+  if (shotFile.isEmpty()) return app.exec();
+
+  // Check on every turn of the event loop's timer until the values are there.
+  QDeadlineTimer deadline(std::chrono::seconds(10));
+  QDeadlineTimer giveUp(std::chrono::seconds(30));
+  QTimer poll;
+  int result = 1;
+  // A few changes in the log and a ticked box make a better picture; past
+  // the deadline any complete set of values will do.
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const bool ticked = form->cbSquare->isChecked() || form->cbRandom->isChecked();
+    if ((form->ValuesArrived(6) && ticked) || (deadline.hasExpired() && form->ValuesArrived())) {
+      result = form->grab().save(shotFile, "PNG") ? 0 : 1;
+      if (result != 0) std::fprintf(stderr, "qopc-demo: cannot write %s\n", qPrintable(shotFile));
+      app.quit();
+    } else if (giveUp.hasExpired()) {
+      std::fprintf(stderr, "qopc-demo: no values arrived\n");
+      app.quit();
+    }
+  });
+  poll.start(50);
+  app.exec();
+  return result;
+}
