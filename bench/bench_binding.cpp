@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "benchserver.h"
 #include "binding/qOPCGUI.h"
 #include "core/qOPC.h"
 #include "opc/classregistry.h"
@@ -42,36 +43,22 @@ constexpr DWORD kRateMs = 10;
 constexpr CLSID kBenchServer{
     0x5B1C2E7A, 0x3D4F, 0x4A61, {0x8E, 0x27, 0x6C, 0x90, 0xB3, 0x14, 0x5D, 0xA2}};
 
-std::u16string itemId(int i) { return u"Bench.Item" + opc::utf8ToUtf16(std::to_string(i)); }
+using bench::itemId;
 
 /// A server of kItems random analog items on a manual clock.
 QString benchServerName() {
-  static const QString name = [] {
-    opc::ClassEntry entry;
-    entry.clsid = kBenchServer;
-    entry.userType = u"veze6 benchmark: bound items";
-    entry.create = [](REFIID riid, void** ppv) {
-      sim::SimulationOptions options;
-      options.defaultItems = false;
-      options.baseScanRateMs = kRateMs;
-      options.manualScan = true;
-      options.clock = std::make_shared<sim::ManualClock>();
-      options.extendAddressSpace = [](sim::AddressSpace& space) {
-        const FILETIME now = opc::fileTimeNow();
-        for (int i = 0; i < kItems; ++i) {
-          sim::SimItem* item = space.addItem(itemId(i), VT_R8, OPC_READABLE, OleVariant(0.0), now);
-          item->euRange = sim::EngineeringRange{0.0, 100.0};
-          item->generator = sim::makeGenerator(sim::Signal::Random, *item);
-        }
-      };
-      ComPtr<IOPCServer> server = sim::createSimulationServer(options);
-      return server->QueryInterface(riid, ppv);
-    };
-    opc::ClassRegistry::instance().registerClass(std::move(entry));
-    opc::TaskString clsid;
-    StringFromCLSID(kBenchServer, clsid.put());
-    return WideToText(clsid.get());
-  }();
+  static const QString name =
+      bench::registerServer(kBenchServer, u"veze6 benchmark: bound items", [] {
+        sim::SimulationOptions options;
+        options.defaultItems = false;
+        options.baseScanRateMs = kRateMs;
+        options.manualScan = true;
+        options.clock = std::make_shared<sim::ManualClock>();
+        options.extendAddressSpace = [](sim::AddressSpace& space) {
+          bench::addRandomItems(space, kItems);
+        };
+        return options;
+      });
   return name;
 }
 

@@ -7,9 +7,8 @@
 
 #include <QCoreApplication>
 
+#include "benchserver.h"
 #include "core/qOPC.h"
-#include "opc/classregistry.h"
-#include "simulator/simulator.h"
 
 namespace {
 
@@ -20,11 +19,8 @@ constexpr int kItems = 100000;
 constexpr CLSID kFlatServer{
     0x7B1C2E40, 0x5D3A, 0x4F60, {0x9A, 0x11, 0x2C, 0x44, 0x8E, 0x01, 0xB7, 0x5F}};
 
-void registerFlatServer() {
-  opc::ClassEntry entry;
-  entry.clsid = kFlatServer;
-  entry.userType = u"veze6 benchmark: flat address space";
-  entry.create = [](REFIID riid, void** ppv) {
+QString registerFlatServer() {
+  return bench::registerServer(kFlatServer, u"veze6 benchmark: flat address space", [] {
     veze6::sim::SimulationOptions options;
     options.defaultItems = false;
     options.flatAddressSpace = true;
@@ -36,19 +32,14 @@ void registerFlatServer() {
         space.addItem(id, VT_I4, OPC_READABLE, zero);
       }
     };
-    ComPtr<IOPCServer> server = veze6::sim::createSimulationServer(options);
-    return server->QueryInterface(riid, ppv);
-  };
-  opc::ClassRegistry::instance().registerClass(std::move(entry));
+    return options;
+  });
 }
 
 TqOPCServer& connectedServer() {
   static TqOPCServer* server = [] {
-    registerFlatServer();
     auto* s = new TqOPCServer();  // lives for the whole benchmark run
-    opc::TaskString clsid;
-    StringFromCLSID(kFlatServer, clsid.put());
-    s->SetServer(WideToText(clsid.get()));
+    s->SetServer(registerFlatServer());
     s->SetActive(true);
     return s;
   }();

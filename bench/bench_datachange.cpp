@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "benchserver.h"
 #include "core/qOPC.h"
 #include "core/tqopcdatacallback.h"
 #include "opc/classregistry.h"
@@ -60,7 +61,7 @@ class ScanProbe final : public sim::ValueGenerator {
   }
 };
 
-std::u16string itemId(int i) { return u"Bench.Item" + opc::utf8ToUtf16(std::to_string(i)); }
+using bench::itemId;
 
 // What the next server created holds and how it scans.
 std::atomic<int> g_items{0};
@@ -70,35 +71,21 @@ constexpr CLSID kBenchServer{
     0x3E0A7C21, 0x6B2D, 0x4C8E, {0x91, 0x5A, 0x0D, 0x7E, 0x44, 0x2B, 0xC3, 0x18}};
 
 QString benchServerName() {
-  static const QString name = [] {
-    opc::ClassEntry entry;
-    entry.clsid = kBenchServer;
-    entry.userType = u"veze6 benchmark: random analog items";
-    entry.create = [](REFIID riid, void** ppv) {
-      sim::SimulationOptions options;
-      options.defaultItems = false;
-      options.baseScanRateMs = kBaseRateMs;
-      options.manualScan = g_manual.load();
-      if (options.manualScan) options.clock = std::make_shared<sim::ManualClock>();
-      const int n = g_items.load();
-      options.extendAddressSpace = [n](sim::AddressSpace& space) {
-        const FILETIME now = opc::fileTimeNow();
-        space.addItem(u"Bench.Probe", VT_R8, OPC_READABLE, OleVariant(0.0), now)->generator =
-            std::make_unique<ScanProbe>();
-        for (int i = 0; i < n; ++i) {
-          sim::SimItem* item = space.addItem(itemId(i), VT_R8, OPC_READABLE, OleVariant(0.0), now);
-          item->euRange = sim::EngineeringRange{0.0, 100.0};
-          item->generator = sim::makeGenerator(sim::Signal::Random, *item);
-        }
-      };
-      ComPtr<IOPCServer> server = sim::createSimulationServer(options);
-      return server->QueryInterface(riid, ppv);
-    };
-    opc::ClassRegistry::instance().registerClass(std::move(entry));
-    opc::TaskString clsid;
-    StringFromCLSID(kBenchServer, clsid.put());
-    return WideToText(clsid.get());
-  }();
+  static const QString name =
+      bench::registerServer(kBenchServer, u"veze6 benchmark: random analog items", [] {
+        sim::SimulationOptions options;
+        options.defaultItems = false;
+        options.baseScanRateMs = kBaseRateMs;
+        options.manualScan = g_manual.load();
+        if (options.manualScan) options.clock = std::make_shared<sim::ManualClock>();
+        const int n = g_items.load();
+        options.extendAddressSpace = [n](sim::AddressSpace& space) {
+          space.addItem(u"Bench.Probe", VT_R8, OPC_READABLE, OleVariant(0.0), opc::fileTimeNow())
+              ->generator = std::make_unique<ScanProbe>();
+          bench::addRandomItems(space, n);
+        };
+        return options;
+      });
   return name;
 }
 

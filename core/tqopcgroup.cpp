@@ -231,5 +231,9 @@ QString TqOPCGroup::GetDisplayName() const {
 
 bool TqOPCGroup::IsPropertyStored(const QMetaProperty& property) const {
   if (qstrcmp(property.name(), "Name") == 0) return true;
+  // A group made while loading starts with the component's default dead
+  // band, so a zero of its own must be written when that default is not.
+  if (qstrcmp(property.name(), "DeadBand") == 0 && deadBand_ == 0.0f)
+    return server_->OPCGroupDefault()->DeadBand != 0.0f;
   return TCollectionItem::IsPropertyStored(property);
 }

@@ -255,7 +255,7 @@ void AddressSpace::populateDefault(FILETIME timeStamp) {
     id += leaf.name;
     if (SimItem* item = addItem(id, leaf.type, rights, leaf.value, timeStamp)) {
       item->euRange = range;
-      if (range) item->euUnits = u"%";  // every standard range is a percentage
+      if (range) item->euUnits.assign(1, u'%');  // every standard range is a percentage
     }
   };
   const EngineeringRange percent{0.0, 100.0};

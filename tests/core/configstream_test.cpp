@@ -140,17 +140,22 @@ TEST_F(ConfigStreamTest, StoredRules) {
 
 // Empty values whose omission would read back differently are written.
 TEST_F(ConfigStreamTest, EmptyValuesThatWouldNotReadBackAreWritten) {
+  server.OPCGroupDefault()->DeadBand = 2.5f;
   TqOPCGroup* group = server.OPCGroups()->Add("g");
   group->SetName("");
+  group->SetDeadBand(0.0f);
   group->DefaultItem()->AccessPath = "default path";
   group->OPCItems()->AddItem("x")->SetAccessPath("");
   const QByteArray text = saved(server);
   EXPECT_TRUE(text.contains("      Name = ''\r\n")) << text.constData();
+  EXPECT_TRUE(text.contains("      DeadBand = 0\r\n")) << text.constData();
   EXPECT_TRUE(text.contains("          AccessPath = ''\r\n")) << text.constData();
 
   TqOPCServer copy;
+  copy.OPCGroupDefault()->DeadBand = 2.5f;  // what the groups it makes start with
   loadText(copy, text);
   EXPECT_EQ(copy.OPCGroups()->Items(0)->Name(), "");
+  EXPECT_EQ(copy.OPCGroups()->Items(0)->DeadBand(), 0.0f);
   EXPECT_EQ(copy.OPCGroups()->Items(0)->OPCItems()->Items(0)->AccessPath(), "");
 }
 
