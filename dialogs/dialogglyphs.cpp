@@ -151,6 +151,41 @@ void paintCrossedCircle(QPainter& p) {
   p.drawLine(QPointF(4.2, 4.2), QPointF(11.8, 11.8));
 }
 
+void paintComputer(QPainter& p) {
+  p.setPen(QPen(QColor(0x3c, 0x3c, 0x46), 1.0));
+  p.setBrush(QColor(0xd8, 0xd8, 0xdc));
+  p.drawRoundedRect(QRectF(1.5, 2.5, 13.0, 9.0), 1.0, 1.0);
+  p.setBrush(folderBrush(3.5, 9.5, QColor(0x7f, 0xb2, 0xeb), QColor(0x2a, 0x5c, 0xaa)));
+  p.drawRect(QRectF(3.5, 4.5, 9.0, 5.0));
+  p.setBrush(QColor(0xa0, 0xa0, 0xa8));
+  p.drawRect(QRectF(6.5, 11.5, 3.0, 1.5));
+  p.drawRect(QRectF(3.5, 13.0, 9.0, 1.5));
+}
+
+// A plug from the left; plugged, it reaches into the socket on the right.
+void paintPlug(QPainter& p, qreal reach) {
+  p.setPen(QPen(QColor(0x3c, 0x3c, 0x46), 1.0));
+  p.setBrush(QColor(0x9a, 0x9a, 0xa4));
+  p.drawRect(QRectF(10.5, 3.5, 4.0, 9.0));  // the socket
+  p.setPen(QPen(QColor(0x3c, 0x3c, 0x46), 1.6, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(QPointF(0.5, 8.0), QPointF(2.5, 8.0));  // the cable
+  p.setPen(QPen(QColor(0x14, 0x3c, 0x14), 1.0));
+  p.setBrush(QColor(0x2e, 0x9b, 0x2e));
+  p.drawRect(QRectF(2.5 + reach, 5.5, 4.0, 5.0));  // the plug's body
+  p.setPen(QPen(QColor(0xc8, 0x96, 0x1e), 1.2));
+  p.drawLine(QPointF(6.5 + reach, 6.8), QPointF(8.5 + reach, 6.8));  // the pins
+  p.drawLine(QPointF(6.5 + reach, 9.2), QPointF(8.5 + reach, 9.2));
+}
+
+void paintConnect(QPainter& p) { paintPlug(p, 2.0); }
+
+void paintDisconnect(QPainter& p) {
+  paintPlug(p, -1.0);
+  p.setPen(QPen(QColor(0xc6, 0x28, 0x28), 1.4, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(QPointF(8.5, 1.5), QPointF(9.5, 4.0));  // sparks of the broken link
+  p.drawLine(QPointF(8.5, 14.5), QPointF(9.5, 12.0));
+}
+
 }  // namespace
 
 QIcon ClosedFolderGlyph() { return render(paintClosedFolder); }
@@ -159,5 +194,8 @@ QIcon FolderUpGlyph() { return render(paintFolderUp); }
 QIcon ItemGlyph() { return render(paintItem); }
 QIcon TickGlyph() { return renderWithDisabled(paintTick); }
 QIcon CrossedCircleGlyph() { return renderWithDisabled(paintCrossedCircle); }
+QIcon ComputerGlyph() { return render(paintComputer); }
+QIcon ConnectGlyph() { return render(paintConnect); }
+QIcon DisconnectGlyph() { return render(paintDisconnect); }
 
 }  // namespace veze6::dialogs

@@ -1,0 +1,5 @@
+// Unit qOPCPropEdit: the OPC Inspector window and its entry routine
+// OPCExplorer.
+#pragma once
+
+#include "tqopcdlgexplorer.h"

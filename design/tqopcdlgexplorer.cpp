@@ -1,0 +1,669 @@
+#include "tqopcdlgexplorer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <functional>
+#include <memory>
+
+#include "application.h"
+#include "dialogglyphs.h"
+#include "dialogsupport_p.h"
+#include "exceptions.h"
+#include "format.h"
+#include "qOPCBrowseDlg.h"
+#include "qOPCErrors.h"
+#include "qOPCGroupDlg.h"
+#include "qOPCServerDlg.h"
+#include "qopcconversions.h"
+#include "qopcstrings.h"
+#include "tqopcitem.h"
+#include "tqopcserverbrowser.h"
+
+using veze6::dialogs::Named;
+using veze6::dialogs::RunEvent;
+
+namespace {
+
+// An editable combo box that says when its list is about to drop down, so
+// the list can be filled first.
+class DropDownComboBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> onDropDown;
+
+  void showPopup() override {
+    if (onDropDown) onDropDown();
+    QComboBox::showPopup();
+  }
+};
+
+// A row of the item list. It follows its item through a guarded pointer, so
+// a row whose item was destroyed elsewhere shows nothing stale and reaches
+// nothing.
+class ItemRow : public QTreeWidgetItem {
+ public:
+  explicit ItemRow(TqOPCItem* item) : item_(item) {}
+  TqOPCItem* item() const { return item_; }
+
+ private:
+  QPointer<TqOPCItem> item_;
+};
+
+// The busy cursor for as long as it lives.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// The user's number format, without digit grouping, as the group dialog
+// shows a dead band.
+QLocale userNumbers() {
+  QLocale locale;
+  locale.setNumberOptions(QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+// A time of the server's status as text; 0 (no time) reads as the start of
+// the calendar, as the platform shows it.
+QString dateTimeText(TDateTime value) { return VarToAStr(OleVariant::fromDate(value)); }
+
+QLabel* captionLabel(const QString& text, const char* name, QWidget* parent, bool bold = false) {
+  QLabel* label = Named(new QLabel(text, parent), name);
+  if (bold) {
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+  }
+  return label;
+}
+
+QLabel* valueLabel(const char* name, QWidget* parent) {
+  QLabel* label = Named(new QLabel(parent), name);
+  label->setProperty(TqOPCDlgExplorer::TagProperty, 1);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0x80));  // navy
+  label->setPalette(palette);
+  return label;
+}
+
+QToolButton* speedButton(const char* name, const QIcon& icon, const QString& hint,
+                         QWidget* parent) {
+  QToolButton* button = Named(new QToolButton(parent), name);
+  button->setAutoRaise(true);  // flat until the pointer is over it
+  button->setIcon(icon);
+  button->setIconSize(QSize(16, 16));
+  button->setFixedSize(25, 25);
+  button->setToolTip(hint);
+  button->setFocusPolicy(Qt::NoFocus);  // a speed button never takes the focus
+  return button;
+}
+
+QAction* menuEntry(QMenu* menu, const QString& text, const char* name) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(QLatin1String(name));
+  return action;
+}
+
+}  // namespace
+
+TqOPCDlgExplorer::TqOPCDlgExplorer(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("qOPCDlgExplorer"));
+  setWindowTitle(tr("OPC Inspector"));
+  // A sizeable window with only a close button.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(true);
+  resize(696, 446);
+
+  // The main menu.
+  MainMenu1 = Named(new QMenuBar(this), "MainMenu1");
+  File1 = Named(MainMenu1->addMenu(tr("File")), "File1");
+  Exit1 = menuEntry(File1, tr("Exit"), "Exit1");
+  Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+
+  // The top panel: the server and the three speed buttons.
+  auto* topPanel = Named(new QFrame(this), "Panel1");
+  topPanel->setFixedHeight(41);
+  ServerCombo = Named(new DropDownComboBox(topPanel), "ServerCombo");
+  ServerCombo->setEditable(true);
+  ServerCombo->setInsertPolicy(QComboBox::NoInsert);  // the list holds what was found
+  ServerCombo->setFixedWidth(393);
+  ServerCombo->setToolTip(tr("Select OPC Server"));
+  bRemoteSelect = speedButton("bRemoteSelect", veze6::dialogs::ComputerGlyph(),
+                              tr("select OPC Server with OPCENUM.EXE"), topPanel);
+  bConnect =
+      speedButton("bConnect", veze6::dialogs::ConnectGlyph(), tr("Connect to server"), topPanel);
+  BDisconnect = speedButton("BDisconnect", veze6::dialogs::DisconnectGlyph(),
+                            tr("Disconnect from server"), topPanel);
+  auto* top = new QHBoxLayout(topPanel);
+  top->setContentsMargins(8, 0, 8, 0);
+  top->setSpacing(4);
+  top->addWidget(ServerCombo);
+  top->addWidget(bRemoteSelect);
+  top->addWidget(bConnect);
+  top->addWidget(BDisconnect);
+  top->addStretch(1);
+
+  // The middle: groups on the left, the selected group's items on the right.
+  auto* splitter = Named(new QSplitter(Qt::Horizontal, this), "Splitter1");
+  splitter->setHandleWidth(5);
+  splitter->setChildrenCollapsible(false);
+  TreeView1 = Named(new QTreeWidget(splitter), "TreeView1");
+  TreeView1->setHeaderHidden(true);
+  TreeView1->setColumnCount(1);
+  TreeView1->setRootIsDecorated(false);
+  TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  TreeView1->setIconSize(QSize(16, 16));
+  TreeView1->setToolTip(tr("click right mousekey to edit groups"));
+  TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  ItemView = Named(new QTreeWidget(splitter), "ItemView");
+  ItemView->setColumnCount(3);
+  ItemView->setHeaderLabels({tr("ItemId"), tr("Accesspath"), tr("Active")});
+  ItemView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  ItemView->header()->setStretchLastSection(false);
+  ItemView->setRootIsDecorated(false);
+  ItemView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ItemView->setSelectionMode(QAbstractItemView::SingleSelection);
+  ItemView->setToolTip(tr("click right mousekey to edit Items"));
+  ItemView->setContextMenuPolicy(Qt::CustomContextMenu);
+  splitter->setStretchFactor(0, 0);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({121, 696 - 121 - 5});
+
+  GroupPopup = Named(new QMenu(this), "GroupPopup");
+  AddGroup1 = menuEntry(GroupPopup, tr("Add Group..."), "AddGroup1");
+  RemoveGroup1 = menuEntry(GroupPopup, tr("Remove Group"), "RemoveGroup1");
+  RemoveallGroups1 = menuEntry(GroupPopup, tr("Remove all Groups"), "RemoveallGroups1");
+  Properties1 = menuEntry(GroupPopup, tr("Properties..."), "Properties1");
+  ItemPopup = Named(new QMenu(this), "ItemPopup");
+  A1 = menuEntry(ItemPopup, tr("Add Item.."), "A1");
+  RemoveItem1 = menuEntry(ItemPopup, tr("Remove Item"), "RemoveItem1");
+  RemoveallItems1 = menuEntry(ItemPopup, tr("Remove all Items"), "RemoveallItems1");
+  Active1 = menuEntry(ItemPopup, tr("Active"), "Active1");
+  Active1->setCheckable(true);
+
+  // The group state strip.
+  auto* groupPanel = Named(new QFrame(this), "Panel2");
+  groupPanel->setFixedHeight(56);
+  groupPanel->setFrameShape(QFrame::StyledPanel);
+  auto* groupGrid = new QGridLayout(groupPanel);
+  groupGrid->setContentsMargins(8, 4, 8, 4);
+  groupGrid->setHorizontalSpacing(24);
+  groupGrid->addWidget(captionLabel(tr("Groupstate"), "Label1", groupPanel, true), 0, 0);
+  groupGrid->addWidget(captionLabel(tr("Updaterate"), "Label2", groupPanel), 0, 1);
+  groupGrid->addWidget(captionLabel(tr("Deadband"), "Label3", groupPanel), 0, 2);
+  groupGrid->addWidget(captionLabel(tr("Active"), "Label4", groupPanel), 0, 3);
+  LName = valueLabel("LName", groupPanel);
+  LUpdate = valueLabel("LUpdate", groupPanel);
+  LDeadBand = valueLabel("LDeadBand", groupPanel);
+  LActive = valueLabel("LActive", groupPanel);
+  groupGrid->addWidget(LName, 1, 0);
+  groupGrid->addWidget(LUpdate, 1, 1);
+  groupGrid->addWidget(LDeadBand, 1, 2);
+  groupGrid->addWidget(LActive, 1, 3);
+  groupGrid->setColumnStretch(0, 2);
+  groupGrid->setColumnStretch(1, 1);
+  groupGrid->setColumnStretch(2, 1);
+  groupGrid->setColumnStretch(3, 2);
+
+  // The server state panel.
+  auto* serverPanel = Named(new QFrame(this), "Panel3");
+  serverPanel->setFixedHeight(78);
+  serverPanel->setFrameShape(QFrame::StyledPanel);
+  auto* serverGrid = new QGridLayout(serverPanel);
+  serverGrid->setContentsMargins(8, 4, 8, 2);
+  serverGrid->setVerticalSpacing(1);
+  serverGrid->setHorizontalSpacing(12);
+  LServer = valueLabel("LServer", serverPanel);
+  LState = valueLabel("LState", serverPanel);
+  LStartTime = valueLabel("LStartTime", serverPanel);
+  LUpdateTime = valueLabel("LUpdateTime", serverPanel);
+  LInfo = valueLabel("LInfo", serverPanel);
+  LInfo->setWordWrap(true);
+  LInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lErrorinfo = Named(new QLabel(serverPanel), "lErrorinfo");
+  QPalette red = lErrorinfo->palette();
+  red.setColor(QPalette::WindowText, Qt::red);
+  lErrorinfo->setPalette(red);
+  serverGrid->addWidget(captionLabel(tr("Severstate"), "Label5", serverPanel, true), 0, 0);
+  serverGrid->addWidget(LServer, 0, 1, 1, 4);
+  serverGrid->addWidget(captionLabel(tr("State"), "Label6", serverPanel), 1, 0);
+  serverGrid->addWidget(LState, 1, 1);
+  serverGrid->addWidget(captionLabel(tr("Start Time"), "Label7", serverPanel), 1, 2);
+  serverGrid->addWidget(LStartTime, 1, 3);
+  serverGrid->addWidget(captionLabel(tr("Last Update"), "Label8", serverPanel), 2, 2);
+  serverGrid->addWidget(LUpdateTime, 2, 3);
+  serverGrid->addWidget(LInfo, 1, 4, 2, 1);
+  serverGrid->addWidget(lErrorinfo, 3, 0, 1, 5);
+  serverGrid->setColumnStretch(1, 1);
+  serverGrid->setColumnStretch(3, 1);
+  serverGrid->setColumnStretch(4, 2);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->setMenuBar(MainMenu1);
+  layout->addWidget(topPanel);
+  layout->addWidget(splitter, 1);
+  layout->addWidget(groupPanel);
+  layout->addWidget(serverPanel);
+
+  Timer1 = Named(new QTimer(this), "Timer1");
+  Timer1->setInterval(1000);
+
+  // Every handler runs through RunEvent: the event loop never sees a fault.
+  const auto on = [this](auto handler) {
+    return [this, handler] { RunEvent(this, [this, handler] { (this->*handler)(); }); };
+  };
+  connect(Exit1, &QAction::triggered, this, on(&TqOPCDlgExplorer::Exit1Click));
+  connect(bConnect, &QToolButton::clicked, this, on(&TqOPCDlgExplorer::Connect));
+  connect(BDisconnect, &QToolButton::clicked, this, on(&TqOPCDlgExplorer::BDisconnectClick));
+  connect(bRemoteSelect, &QToolButton::clicked, this, on(&TqOPCDlgExplorer::bRemoteSelectClick));
+  static_cast<DropDownComboBox*>(ServerCombo)->onDropDown =
+      on(&TqOPCDlgExplorer::ServerComboDropDown);
+  connect(Timer1, &QTimer::timeout, this, on(&TqOPCDlgExplorer::Timer1Timer));
+  connect(TreeView1, &QTreeWidget::itemSelectionChanged, this,
+          on(&TqOPCDlgExplorer::TreeView1Change));
+  connect(AddGroup1, &QAction::triggered, this, on(&TqOPCDlgExplorer::AddGroup1Click));
+  connect(RemoveGroup1, &QAction::triggered, this, on(&TqOPCDlgExplorer::RemoveGroup1Click));
+  connect(RemoveallGroups1, &QAction::triggered, this,
+          on(&TqOPCDlgExplorer::RemoveallGroups1Click));
+  connect(Properties1, &QAction::triggered, this, on(&TqOPCDlgExplorer::Properties1Click));
+  connect(ItemPopup, &QMenu::aboutToShow, this, on(&TqOPCDlgExplorer::ItemPopupPopup));
+  connect(A1, &QAction::triggered, this, on(&TqOPCDlgExplorer::A1Click));
+  connect(RemoveItem1, &QAction::triggered, this, on(&TqOPCDlgExplorer::RemoveItem1Click));
+  connect(RemoveallItems1, &QAction::triggered, this, on(&TqOPCDlgExplorer::RemoveallItems1Click));
+  // Triggering a checkable entry flips its mark first; the handler wants
+  // the mark as the menu showed it.
+  connect(Active1, &QAction::triggered, this, [this](bool checked) {
+    Active1->setChecked(!checked);
+    RunEvent(this, [this] { Active1Click(); });
+  });
+  connect(TreeView1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { GroupPopup->popup(TreeView1->viewport()->mapToGlobal(at)); });
+  connect(ItemView, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { ItemPopup->popup(ItemView->viewport()->mapToGlobal(at)); });
+
+  Timer1->start();
+}
+
+TqOPCDlgExplorer::~TqOPCDlgExplorer() = default;
+
+QString TqOPCDlgExplorer::ServerComboText() const { return ServerCombo->currentText(); }
+
+TqOPCItem* TqOPCDlgExplorer::RowItem(const QTreeWidgetItem* row) {
+  const auto* itemRow = dynamic_cast<const ItemRow*>(row);
+  return itemRow ? itemRow->item() : nullptr;
+}
+
+void TqOPCDlgExplorer::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) RunEvent(this, [this] { FormShow(); });
+}
+
+void TqOPCDlgExplorer::FormShow() {
+  if (Server) {
+    Server->OnError = TOnOPCErrorEvent(this, &TqOPCDlgExplorer::OPCServerError);
+    Server->OnServerShutdown =
+        TOnOPCServerShutdownEvent(this, &TqOPCDlgExplorer::OPCServerServerShutdown);
+  }
+  ClearInfoLabel();
+  lErrorinfo->clear();
+  ServerCombo->setEditText(Server ? Server->ServerName() : QString());
+  clearRows();
+  TreeView1->clear();
+  if (!Server) return;
+  TqOPCGroups* groups = Server->OPCGroups();
+  for (int i = 0; i < groups->Count(); ++i) addGroupNode(groups->Items(i)->Name());
+}
+
+void TqOPCDlgExplorer::ClearInfoLabel() {
+  for (QLabel* label : findChildren<QLabel*>())
+    if (label->property(TagProperty).toInt() == 1) label->clear();
+  LServer->setText(tr("not connected"));
+}
+
+void TqOPCDlgExplorer::Connect() {
+  if (ServerCombo->currentText().trimmed().isEmpty()) {
+    ShowMessage(tr("first select OPC Server"));
+    return;
+  }
+  if (!Server) return;
+  lErrorinfo->clear();
+  Server->SetServer(ServerCombo->currentText());
+  Server->SetActive(true);
+  Timer1->start();
+}
+
+void TqOPCDlgExplorer::BDisconnectClick() {
+  if (Server) Server->SetActive(false);
+}
+
+void TqOPCDlgExplorer::bRemoteSelectClick() {
+  if (!Server) return;
+  QString computer = Server->ComputerName();
+  QString serverName;
+  QString clsId;
+  if (qopcBrowseServer(computer, serverName, clsId)) ServerCombo->setEditText(clsId);
+  if (Server) Server->SetComputername(computer);
+}
+
+void TqOPCDlgExplorer::ServerComboDropDown() {
+  QStringList entries;
+  for (int i = 0; i < ServerCombo->count(); ++i) entries << ServerCombo->itemText(i);
+  if (!entries.join(QLatin1Char('\n')).trimmed().isEmpty()) return;
+  QStringList servers;
+  {
+    BusyCursor busy;
+    GetOPCServers(servers);
+  }
+  // Filling the list would make its first entry the text: the typed text
+  // stays.
+  const QString text = ServerCombo->currentText();
+  ServerCombo->clear();
+  ServerCombo->addItems(servers);
+  ServerCombo->setCurrentIndex(-1);
+  ServerCombo->setEditText(text);
+}
+
+void TqOPCDlgExplorer::Timer1Timer() {
+  Timer1->stop();
+  if (!Server || !Server->Active()) {
+    ClearInfoLabel();
+    return;
+  }
+  try {
+    ShowGroupState();
+    const tServerStateRec state = Server->GetState();
+    LServer->setText(Server->ServerName());
+    LState->setText(ServerStateToStr(state.ServerState));
+    LInfo->setText(state.VendorInfo);
+    LStartTime->setText(dateTimeText(state.StartTime));
+    LUpdateTime->setText(dateTimeText(state.LastUpdateTime));
+    Timer1->start();
+  } catch (const std::exception&) {
+    // A server that cannot tell its state is given up: the component is
+    // disconnected, silently (a fault it reported is in lErrorinfo already).
+    Timer1->stop();
+    try {
+      if (Server) Server->SetActive(false);
+    } catch (const std::exception&) {
+    }
+    ClearInfoLabel();
+  }
+}
+
+void TqOPCDlgExplorer::ShowGroupState() {
+  TqOPCGroup* group = Server && Server->Active() ? GetSelectedGroup() : nullptr;
+  if (!group) {
+    ClearInfoLabel();
+    return;
+  }
+  tGroupStateRec state;
+  group->GetState(state);
+  LName->setText(state.Name);
+  LUpdate->setText(QString::number(state.UpdateRate));
+  LDeadBand->setText(userNumbers().toString(double(state.PercentDeadband), 'f', 2));
+  LActive->setText(state.Active ? tr("active") : tr("not active"));
+}
+
+TqOPCGroup* TqOPCDlgExplorer::GetSelectedGroup() const {
+  QTreeWidgetItem* node = selectedNode();
+  if (!node || !Server) return nullptr;
+  return Server->OPCGroups()->GetOPCGroup(node->text(0));
+}
+
+void TqOPCDlgExplorer::OPCServerError(QObject*, const QString& Errorstring, bool&) {
+  lErrorinfo->setText(Errorstring);
+}
+
+void TqOPCDlgExplorer::OPCServerServerShutdown(QObject*, const QString&) {
+  Timer1->stop();
+  ClearInfoLabel();
+  lErrorinfo->setText(tr("Disconnect from Server"));
+}
+
+void TqOPCDlgExplorer::TreeView1Change() {
+  clearRows();
+  TqOPCGroup* group = GetSelectedGroup();
+  if (!group) return;
+  TqOPCItems* items = group->OPCItems();
+  for (int i = 0; i < items->Count(); ++i) addRow(items->Items(i));
+}
+
+void TqOPCDlgExplorer::AddGroup1Click() {
+  if (!Server) return;
+  TqDefaultGroup* defaults = Server->OPCGroupDefault();
+  tGroupStateRec state;
+  state.UpdateRate = defaults->UpdateRate;
+  state.Active = defaults->IsActive;
+  state.LCID = defaults->LocaleId;
+  state.PercentDeadband = defaults->DeadBand;
+  state.TimeBias = defaults->TimeBias;
+  if (!OPCEditGroupDialog(state) || !Server) return;
+  // The values entered stay the defaults of later groups as well.
+  defaults->UpdateRate = state.UpdateRate;
+  defaults->IsActive = state.Active;
+  defaults->LocaleId = state.LCID;
+  defaults->DeadBand = state.PercentDeadband;
+  defaults->TimeBias = state.TimeBias;
+  TqOPCGroups* groups = Server->OPCGroups();
+  const bool nameInUse = groups->Exists(state.Name) >= 0;
+  try {
+    groups->Add(state.Name);
+  } catch (const std::exception&) {
+    // A group the server refused stays in the component, local: it is shown
+    // like any other group, and the failure passed on.
+    if (!nameInUse && groups->Exists(state.Name) >= 0) {
+      QTreeWidgetItem* node = addGroupNode(state.Name);
+      TreeView1->setCurrentItem(node);
+    }
+    throw;
+  }
+  QTreeWidgetItem* node = addGroupNode(state.Name);
+  TreeView1->setCurrentItem(node);
+  TreeView1->setFocus();
+}
+
+void TqOPCDlgExplorer::RemoveGroup1Click() {
+  QTreeWidgetItem* node = selectedNode();
+  if (!node || !Server) return;
+  Server->OPCGroups()->Remove(node->text(0));
+  clearRows();
+  delete node;
+}
+
+void TqOPCDlgExplorer::RemoveallGroups1Click() {
+  if (!Server) return;
+  Server->OPCGroups()->RemoveAll();
+  clearRows();
+  TreeView1->clear();
+}
+
+void TqOPCDlgExplorer::Properties1Click() {
+  QTreeWidgetItem* node = selectedNode();
+  if (!node) {
+    ShowMessage(tr("First select Group"));
+    return;
+  }
+  TqOPCGroup* group = GetSelectedGroup();
+  if (!group) {
+    ShowMessage(tr("ERROR"));
+    return;
+  }
+  tGroupStateRec state;
+  state.Name = group->Name();
+  state.UpdateRate = group->UpdateRate();
+  state.Active = group->IsActive();
+  state.LCID = group->LocaleId();
+  state.PercentDeadband = group->DeadBand();
+  state.TimeBias = group->TimeBias();
+  QPointer<TqOPCGroup> edited(group);
+  if (!OPCEditGroupDialog(state) || !edited) return;
+  // Two groups of one name could no longer be told apart by their nodes:
+  // a name another group has is refused before anything changes.
+  const int holder = Server ? Server->OPCGroups()->Exists(state.Name) : -1;
+  if (holder >= 0 && Server->OPCGroups()->Items(holder) != edited)
+    throw EOPCException(Format(_STR_GROUPEXITS(), {state.Name}));
+  edited->SetName(state.Name);
+  node->setText(0, state.Name);
+  edited->SetUpdateRate(state.UpdateRate);
+  edited->SetIsActive(state.Active);
+  edited->SetLocaleId(state.LCID);
+  edited->SetDeadBand(state.PercentDeadband);
+  edited->SetTimeBias(state.TimeBias);
+}
+
+void TqOPCDlgExplorer::ItemPopupPopup() {
+  const bool groupSelected = GetSelectedGroup() != nullptr;
+  for (QAction* entry : ItemPopup->actions()) entry->setEnabled(groupSelected);
+  if (!groupSelected) return;
+  if (TqOPCItem* item = RowItem(selectedRow())) Active1->setChecked(item->IsActive());
+}
+
+void TqOPCDlgExplorer::A1Click() {
+  if (!Server) return;
+  QStringList list;
+  if (OPCBrowseDialog(Server->Browser(), list, false)) AddNewItems(GetSelectedGroup(), list);
+}
+
+void TqOPCDlgExplorer::AddNewItems(TqOPCGroup* Group, const QStringList& Strings) {
+  if (!Group) return;
+  QPointer<TqOPCGroup> group(Group);
+  for (const QString& itemId : Strings) {
+    if (!group) return;
+    group->DefaultItem()->IsActive = true;
+    TqOPCItems* items = group->OPCItems();
+    const int before = items->Count();
+    TqOPCItem* item = nullptr;
+    try {
+      item = items->AddItem(itemId);
+    } catch (const std::exception&) {
+      // An item the server refused stays in its group: it gets its row like
+      // the others, and the failure is passed on.
+      if (group && items->Count() > before && group == GetSelectedGroup())
+        addRow(items->Items(items->Count() - 1));
+      throw;
+    }
+    if (group == GetSelectedGroup()) addRow(item);
+  }
+}
+
+void TqOPCDlgExplorer::RemoveItem1Click() {
+  QTreeWidgetItem* row = selectedRow();
+  if (!row) return;
+  TqOPCItem* item = RowItem(row);
+  // The item is gone even when taking it off the server failed: its row
+  // goes with it before the failure is passed on.
+  std::unique_ptr<QTreeWidgetItem> rowGone(row);
+  if (item) item->Free();
+}
+
+void TqOPCDlgExplorer::RemoveallItems1Click() {
+  TqOPCGroup* group = GetSelectedGroup();
+  if (!group) return;
+  struct ClearRows {
+    TqOPCDlgExplorer* form;
+    ~ClearRows() { form->clearRows(); }
+  } clear{this};
+  group->OPCItems()->RemoveAll();
+}
+
+void TqOPCDlgExplorer::Active1Click() {
+  QTreeWidgetItem* row = selectedRow();
+  TqOPCItem* item = RowItem(row);
+  if (!item) return;
+  // The item stores the new flag before it tells the server, so the row
+  // shows it even when the server refused.
+  struct Redraw {
+    QTreeWidgetItem* row;
+    ~Redraw() { showRow(row); }
+  } redraw{row};
+  item->SetIsActive(!Active1->isChecked());
+}
+
+void TqOPCDlgExplorer::Exit1Click() { close(); }
+
+QTreeWidgetItem* TqOPCDlgExplorer::selectedNode() const {
+  const QList<QTreeWidgetItem*> selected = TreeView1->selectedItems();
+  return selected.isEmpty() ? nullptr : selected.first();
+}
+
+QTreeWidgetItem* TqOPCDlgExplorer::selectedRow() const {
+  const QList<QTreeWidgetItem*> selected = ItemView->selectedItems();
+  return selected.isEmpty() ? nullptr : selected.first();
+}
+
+QTreeWidgetItem* TqOPCDlgExplorer::addRow(TqOPCItem* item) {
+  auto* row = new ItemRow(item);
+  showRow(row);
+  ItemView->addTopLevelItem(row);
+  return row;
+}
+
+void TqOPCDlgExplorer::showRow(QTreeWidgetItem* row) {
+  TqOPCItem* item = RowItem(row);
+  if (!item) {
+    for (int column = 0; column < 3; ++column) row->setText(column, QString());
+    return;
+  }
+  row->setText(0, item->ItemID());
+  row->setText(1, item->AccessPath());
+  row->setText(2, item->IsActive() ? QStringLiteral("X") : QStringLiteral(" "));
+}
+
+void TqOPCDlgExplorer::clearRows() { ItemView->clear(); }
+
+QTreeWidgetItem* TqOPCDlgExplorer::addGroupNode(const QString& name) {
+  auto* node = new QTreeWidgetItem(TreeView1, {name});
+  node->setIcon(0, veze6::dialogs::ClosedFolderGlyph());
+  return node;
+}
+
+void OPCExplorer(TqOPCServer* Server) {
+  if (!Server) return;
+  QPointer<TqOPCServer> server(Server);
+  const TOnOPCErrorEvent onError = Server->OnError;
+  const TOnOPCConnectEvent onConnect = Server->OnConnect;
+  const TOnOPCConnectEvent onDisconnect = Server->OnDisconnect;
+  const TOnOPCServerShutdownEvent onServerShutdown = Server->OnServerShutdown;
+  // The handlers are given back however the window ends, also when storing
+  // the name fails.
+  struct GiveBack {
+    QPointer<TqOPCServer>& server;
+    const TOnOPCErrorEvent& onError;
+    const TOnOPCConnectEvent& onConnect;
+    const TOnOPCConnectEvent& onDisconnect;
+    const TOnOPCServerShutdownEvent& onServerShutdown;
+    ~GiveBack() {
+      if (!server) return;
+      server->OnError = onError;
+      server->OnConnect = onConnect;
+      server->OnDisconnect = onDisconnect;
+      server->OnServerShutdown = onServerShutdown;
+    }
+  } giveBack{server, onError, onConnect, onDisconnect, onServerShutdown};
+  TqOPCDlgExplorer form;
+  form.Server = Server;
+  form.exec();
+  if (server) server->SetServer(form.ServerComboText());
+}
