@@ -1,8 +1,54 @@
 #include "qtapartment.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 #include <QTimer>
+#include <deque>
+#include <mutex>
+
+namespace {
+
+// Posted tasks wait in a queue of the receiving object, guarded by a mutex
+// of their own; each posted event runs the oldest task. The task is handed
+// over under that mutex and destroyed where it ran, so the hand-over does not
+// depend on how the event loop synchronises internally (which the thread
+// sanitizer cannot see into).
+class TaskReceiver final : public QObject {
+ public:
+  void post(opc::Apartment::Task task) {
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    QCoreApplication::postEvent(this, new QEvent(runType()));
+  }
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() != runType()) return QObject::event(e);
+    opc::Apartment::Task task;
+    {
+      std::lock_guard lock(mutex_);
+      if (tasks_.empty()) return true;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+    return true;
+  }
+
+ private:
+  static QEvent::Type runType() {
+    static const QEvent::Type registered = QEvent::Type(QEvent::registerEventType());
+    return registered;
+  }
+
+  std::mutex mutex_;
+  std::deque<opc::Apartment::Task> tasks_;
+};
+
+}  // namespace
 
 void QtApartment::ContextDeleter::operator()(QObject* context) const {
   if (context->thread() == QThread::currentThread())
@@ -11,13 +57,13 @@ void QtApartment::ContextDeleter::operator()(QObject* context) const {
     context->deleteLater();
 }
 
-QtApartment::QtApartment() : context_(std::make_unique<QObject>().release()) {}
+QtApartment::QtApartment() : context_(std::make_unique<TaskReceiver>().release()) {}
 
 QtApartment::~QtApartment() = default;
 
 void QtApartment::post(Task task) {
   if (!context_) return;
-  QMetaObject::invokeMethod(context_.get(), std::move(task), Qt::QueuedConnection);
+  static_cast<TaskReceiver*>(context_.get())->post(std::move(task));
 }
 
 bool QtApartment::isCurrentThread() const {

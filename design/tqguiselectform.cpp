@@ -18,6 +18,7 @@
 #include "dialogs/tqguiitemdlg.h"
 #include "tqcomponenthost.h"
 
+using veze6::dialogs::KeepSelectionVisible;
 using veze6::dialogs::Named;
 using veze6::dialogs::RunEvent;
 
@@ -58,14 +59,7 @@ TqGUISelectForm::TqGUISelectForm(QWidget* parent) : QDialog(parent) {
   ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
   ListView->setToolTip(tr("Make doubleclick to assign") + QLatin1Char('\n') +
                        tr("Make right mouseclick to reset"));
-  // The selection stays visible without the focus: the inactive highlight
-  // is the active one.
-  QPalette palette = ListView->palette();
-  palette.setColor(QPalette::Inactive, QPalette::Highlight,
-                   palette.color(QPalette::Active, QPalette::Highlight));
-  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                   palette.color(QPalette::Active, QPalette::HighlightedText));
-  ListView->setPalette(palette);
+  KeepSelectionVisible(ListView);
   QHeaderView* header = ListView->header();
   header->setSectionsMovable(false);
   header->setStretchLastSection(false);

@@ -34,6 +34,7 @@
 #include "tqopcitem.h"
 #include "tqopcserverbrowser.h"
 
+using veze6::dialogs::KeepSelectionVisible;
 using veze6::dialogs::Named;
 using veze6::dialogs::RunEvent;
 
@@ -172,6 +173,7 @@ TqOPCDlgExplorer::TqOPCDlgExplorer(QWidget* parent) : QDialog(parent) {
   TreeView1->setRootIsDecorated(false);
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  KeepSelectionVisible(TreeView1);
   TreeView1->setIconSize(QSize(16, 16));
   TreeView1->setToolTip(tr("click right mousekey to edit groups"));
   TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);

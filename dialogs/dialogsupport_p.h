@@ -1,11 +1,14 @@
 // Not part of the library's API.
 //
-// What the dialogs share: how they run their event handlers, and how their
-// controls get the names the forms give them.
+// What the dialogs share: how they run their event handlers, how their
+// controls get the names the forms give them, and how their lists keep the
+// selection in sight.
 #pragma once
 
 #include <QLatin1String>
 #include <QObject>
+#include <QPalette>
+#include <QWidget>
 #include <exception>
 #include <utility>
 
@@ -30,6 +33,17 @@ template <class Control>
 Control* Named(Control* control, const char* name) {
   control->setObjectName(QLatin1String(name));
   return control;
+}
+
+/// The selection of a list or tree stays visible without the focus: its
+/// inactive highlight is the active one.
+inline void KeepSelectionVisible(QWidget* view) {
+  QPalette palette = view->palette();
+  palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                   palette.color(QPalette::Active, QPalette::Highlight));
+  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   palette.color(QPalette::Active, QPalette::HighlightedText));
+  view->setPalette(palette);
 }
 
 }  // namespace veze6::dialogs

@@ -22,21 +22,11 @@
 #include "tqopcitem.h"
 #include "tqopcitems.h"
 
+using veze6::dialogs::KeepSelectionVisible;
 using veze6::dialogs::Named;
 using veze6::dialogs::RunEvent;
 
 namespace {
-
-// The selection stays visible without the focus: the inactive highlight is
-// the active one.
-void keepSelectionVisible(QWidget* view) {
-  QPalette palette = view->palette();
-  palette.setColor(QPalette::Inactive, QPalette::Highlight,
-                   palette.color(QPalette::Active, QPalette::Highlight));
-  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                   palette.color(QPalette::Active, QPalette::HighlightedText));
-  view->setPalette(palette);
-}
 
 QToolButton* speedButton(QWidget* parent, const char* name, const QIcon& glyph) {
   auto* button = Named(new QToolButton(parent), name);
@@ -98,7 +88,7 @@ TqGUIItemDlg::TqGUIItemDlg(QWidget* parent)
   TreeView1->setIconSize(QSize(16, 16));
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-  keepSelectionVisible(TreeView1);
+  KeepSelectionVisible(TreeView1);
   auto* top = new QTreeWidgetItem(TreeView1, QStringList{tr("OPC Groups")});
   top->setIcon(0, imageList1_[ClosedFolderImage]);
   top->setData(0, ImageIndexRole, ClosedFolderImage);
@@ -113,7 +103,7 @@ TqGUIItemDlg::TqGUIItemDlg(QWidget* parent)
   ItemView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ItemView->setSelectionMode(QAbstractItemView::SingleSelection);
   ItemView->setSelectionBehavior(QAbstractItemView::SelectRows);
-  keepSelectionVisible(ItemView);
+  KeepSelectionVisible(ItemView);
   QHeaderView* header = ItemView->header();
   header->setStretchLastSection(false);
   header->setSectionsMovable(false);

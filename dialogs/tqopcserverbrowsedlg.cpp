@@ -14,6 +14,7 @@
 #include "application.h"
 #include "dialogsupport_p.h"
 
+using veze6::dialogs::KeepSelectionVisible;
 using veze6::dialogs::Named;
 using veze6::dialogs::RunEvent;
 
@@ -70,14 +71,7 @@ TqopcServerBrowseDlg::TqopcServerBrowseDlg(QWidget* parent) : QDialog(parent) {
   TreeView1->setIndentation(19);
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-  // The selection stays visible without the focus: the inactive highlight
-  // is the active one.
-  QPalette treePalette = TreeView1->palette();
-  treePalette.setColor(QPalette::Inactive, QPalette::Highlight,
-                       treePalette.color(QPalette::Active, QPalette::Highlight));
-  treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                       treePalette.color(QPalette::Active, QPalette::HighlightedText));
-  TreeView1->setPalette(treePalette);
+  KeepSelectionVisible(TreeView1);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

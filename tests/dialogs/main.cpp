@@ -1,6 +1,7 @@
-// Test runner of the dialogs: a widget application on the offscreen
-// platform. Registration files are looked for in empty temporary folders, so
-// the servers a search finds are the ones the tests register.
+// Test runner of the dialogs and the design-time windows: a widget
+// application on the offscreen platform. Registration files are looked for
+// in empty temporary folders, so the servers a search finds are the ones the
+// tests register.
 #include <gtest/gtest.h>
 
 #include <QApplication>
