@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 #include "binding/tqopcgui.h"
@@ -56,49 +57,86 @@ class TqComponentHost : public QWidget {
   bool designing_ = false;
 };
 
-/// Holds a TqOPCServer; its connection settings are the host's properties,
-/// so that a designed form stores them.
+/// Holds a TqOPCServer; its configuration and its connection settings are
+/// the host's properties, so that a designed form stores them.
+///
+/// Property setters follow uic's naming (set + the property's name): the
+/// code uic generates from a designed form calls them directly.
 class TqOPCServerHost : public TqComponentHost {
   Q_OBJECT
-  Q_PROPERTY(QString ServerName READ ServerName WRITE SetServerName)
-  Q_PROPERTY(QString ComputerName READ ComputerName WRITE SetComputerName)
-  Q_PROPERTY(QString ClientName READ ClientName WRITE SetClientName)
-  Q_PROPERTY(bool BatchMode READ BatchMode WRITE SetBatchMode)
-  Q_PROPERTY(int ConnectDelay READ ConnectDelay WRITE SetConnectDelay)
+  // Declared first: Designer writes a form's properties, and uic sets them,
+  // in declaration order, so the simple properties below are applied after
+  // the configuration text and win over the values it carries.
+  Q_PROPERTY(QString Configuration READ Configuration WRITE setConfiguration)
+  Q_PROPERTY(QString ServerName READ ServerName WRITE setServerName)
+  Q_PROPERTY(QString ComputerName READ ComputerName WRITE setComputerName)
+  Q_PROPERTY(QString ClientName READ ClientName WRITE setClientName)
+  Q_PROPERTY(bool BatchMode READ BatchMode WRITE setBatchMode)
+  Q_PROPERTY(int ConnectDelay READ ConnectDelay WRITE setConnectDelay)
 
  public:
   explicit TqOPCServerHost(QWidget* parent = nullptr);
   /// The held server component, or null once it was destroyed.
   TqOPCServer* Server() const;
 
+  /// The component's whole configuration (groups, items, the group defaults
+  /// and the connection settings) as the configuration stream writes it,
+  /// lines ending in LF. In
+  /// the designer a text read as Active = True that was not connected reads
+  /// back as Active = True. A configuration that cannot be saved is reported
+  /// through the application facade and reads as empty.
+  QString Configuration() const;
+  /// Loads text into the component as the configuration stream reads it.
+  /// Empty text, and text equal to what Configuration reads (lines ending in
+  /// LF or CR LF), change nothing.
+  /// Never raises: malformed text (nothing changes), a read error (what was
+  /// read before stays, not connected) and a failed connect are reported
+  /// through the application facade. At run time Active = True connects; in
+  /// the designer it is kept as the designed value without connecting.
+  void setConfiguration(const QString& text);
+
   QString ServerName() const;
-  void SetServerName(const QString& value);
+  void setServerName(const QString& value);
   QString ComputerName() const;
-  void SetComputerName(const QString& value);
+  void setComputerName(const QString& value);
   QString ClientName() const;
-  void SetClientName(const QString& value);
+  void setClientName(const QString& value);
   bool BatchMode() const;
-  void SetBatchMode(bool value);
+  void setBatchMode(bool value);
   int ConnectDelay() const;
-  void SetConnectDelay(int value);
+  void setConnectDelay(int value);
+
+ private:
+  // In the designer: the configuration said Active = True, which is kept for
+  // the saved form but not connected there.
+  bool designedActive_ = false;
 };
 
 /// Holds a TqopcServerBrowser.
 class TqopcServerBrowserHost : public TqComponentHost {
   Q_OBJECT
-  Q_PROPERTY(QString ComputerName READ ComputerName WRITE SetComputerName)
+  Q_PROPERTY(QString ComputerName READ ComputerName WRITE setComputerName)
 
  public:
   explicit TqopcServerBrowserHost(QWidget* parent = nullptr);
   TqopcServerBrowser* Browser() const;
   QString ComputerName() const;
-  void SetComputerName(const QString& value);
+  void setComputerName(const QString& value);
 };
 
 /// Holds a TqOPCGUI. Its server is the form's last server component, taken
 /// as the binding component's constructor takes it.
+///
+/// The bindings are the host's property Bindings, one entry per binding:
+/// "control|property|group|item", where a '|' or '\' inside a name is
+/// written "\|" or "\\". Controls are found by name among the form's
+/// controls, which uic may create after it set the property, so names are
+/// resolved on the host's first event-loop turn after the bindings were set
+/// (ResolveBindings does it at once). At run time that turn also links the
+/// binding component to its server, hooking it, when nothing else did.
 class TqOPCGUIHost : public TqComponentHost {
   Q_OBJECT
+  Q_PROPERTY(QStringList Bindings READ Bindings WRITE setBindings)
 
  public:
   explicit TqOPCGUIHost(QWidget* parent = nullptr);
@@ -108,6 +146,37 @@ class TqOPCGUIHost : public TqComponentHost {
   /// found this way when the designer opens the control selection).
   void PickServer();
 
+  /// The component's bindings in collection order, then the entries not yet
+  /// resolved. A binding whose control has no name (or is gone) cannot be
+  /// named in a form and is left out.
+  QStringList Bindings() const;
+  /// Replaces the bindings with entries: the current ones are deleted, the
+  /// entries wait for the next event-loop turn (ResolveBindings). Entries
+  /// equal to what Bindings reads change nothing. A malformed entry is
+  /// reported through the application facade and dropped.
+  void setBindings(const QStringList& entries);
+  /// Makes a binding of every waiting entry whose control is on the form
+  /// (the first control of that name in creation order); entries whose
+  /// control is missing are reported and keep waiting (and are still read
+  /// back). At run time then links the binding component to the form's
+  /// server unless it is hooked already.
+  void ResolveBindings();
+  /// Whether entries wait for their controls.
+  bool HasPendingBindings() const { return !pending_.isEmpty(); }
+
+  /// One entry of Bindings for the four names.
+  static QString EncodeBinding(const QString& control, const QString& property,
+                               const QString& group, const QString& item);
+  /// The four names of entry; false for an entry without exactly four
+  /// fields or with a '\' that escapes nothing.
+  static bool DecodeBinding(const QString& entry, QStringList& fields);
+
  protected:
   void Designing() override { PickServer(); }
+
+ private:
+  void scheduleResolve();
+
+  QList<QStringList> pending_;  // decoded entries waiting for their controls
+  bool resolveScheduled_ = false;
 };

@@ -1,8 +1,10 @@
 #include "opcdesignerplugin.h"
 
 #include <QDesignerFormEditorInterface>
+#include <QDesignerFormWindowCursorInterface>
 #include <QDesignerFormWindowInterface>
 #include <QExtensionManager>
+#include <QMetaProperty>
 #include <QPainter>
 #include <QPixmap>
 #include <exception>
@@ -30,11 +32,12 @@ QWidget* designedForm(QWidget* parent) {
 
 // ---- one component ----
 
-TqOPCComponentInterface::TqOPCComponentInterface(const QString& hostClass,
+TqOPCComponentInterface::TqOPCComponentInterface(const QMetaObject& host,
                                                  const QString& defaultName, const QString& toolTip,
                                                  Factory factory, QObject* parent)
     : QObject(parent),
-      hostClass_(hostClass),
+      hostMeta_(&host),
+      hostClass_(QLatin1String(host.className())),
       defaultName_(defaultName),
       toolTip_(toolTip),
       factory_(std::move(factory)) {}
@@ -58,8 +61,32 @@ QIcon TqOPCComponentInterface::icon() const {
 }
 
 QString TqOPCComponentInterface::domXml() const {
-  return QStringLiteral("<ui language=\"c++\">\n <widget class=\"%1\" name=\"%2\"/>\n</ui>\n")
-      .arg(hostClass_, defaultName_);
+  // The server's configuration is edited as several lines and, like every
+  // name the hosts store, is not for translation: uic then sets it right
+  // after creating the host instead of again at each language change.
+  QString textProperties;
+  const QMetaObject* meta = hostMeta_;
+  for (int i = meta ? meta->propertyOffset() : 0; meta && i < meta->propertyCount(); ++i) {
+    const QMetaProperty property = meta->property(i);
+    if (property.metaType().id() != QMetaType::QString) continue;
+    const bool lines = QLatin1String(property.name()) == QLatin1String("Configuration");
+    textProperties +=
+        QStringLiteral("    <stringpropertyspecification name=\"%1\" notr=\"true\" type=\"%2\"/>\n")
+            .arg(QLatin1String(property.name()),
+                 lines ? QStringLiteral("multiline") : QStringLiteral("singleline"));
+  }
+  return QStringLiteral(
+             "<ui language=\"c++\">\n"
+             " <widget class=\"%1\" name=\"%2\"/>\n"
+             " <customwidgets>\n"
+             "  <customwidget>\n"
+             "   <class>%1</class>\n"
+             "   <propertyspecifications>\n%3"
+             "   </propertyspecifications>\n"
+             "  </customwidget>\n"
+             " </customwidgets>\n"
+             "</ui>\n")
+      .arg(hostClass_, defaultName_, textProperties);
 }
 
 QWidget* TqOPCComponentInterface::createWidget(QWidget* parent) {
@@ -88,14 +115,14 @@ void TqOPCComponentInterface::initialize(QDesignerFormEditorInterface* core) {
 
 TqOPCDesignerWidgets::TqOPCDesignerWidgets(QObject* parent) : QObject(parent) {
   widgets_ << new TqOPCComponentInterface(
-      QStringLiteral("TqOPCServerHost"), QStringLiteral("OPCServer1"), tr("OPC server component"),
+      TqOPCServerHost::staticMetaObject, QStringLiteral("OPCServer1"), tr("OPC server component"),
       [](QWidget* p) { return new TqOPCServerHost(p); }, this);
   widgets_ << new TqOPCComponentInterface(
-      QStringLiteral("TqopcServerBrowserHost"), QStringLiteral("qopcServerBrowser1"),
+      TqopcServerBrowserHost::staticMetaObject, QStringLiteral("qopcServerBrowser1"),
       tr("OPC server enumeration component"),
       [](QWidget* p) { return new TqopcServerBrowserHost(p); }, this);
   widgets_ << new TqOPCComponentInterface(
-      QStringLiteral("TqOPCGUIHost"), QStringLiteral("OPCGUI1"), tr("OPC binding component"),
+      TqOPCGUIHost::staticMetaObject, QStringLiteral("OPCGUI1"), tr("OPC binding component"),
       [](QWidget* p) { return new TqOPCGUIHost(p); }, this);
 }
 
@@ -129,9 +156,21 @@ void TqOPCTaskMenu::execute() {
     Application().HandleException(host, e);
     return;
   }
-  // Whatever the user did in the window, the form is saved again.
+  // Whatever the user did in the window, the form is saved again, with the
+  // groups and items or the bindings the window edited.
+  storeProperty(host, qobject_cast<TqOPCServerHost*>(host) ? "Configuration" : "Bindings");
   if (QDesignerFormWindowInterface* window = QDesignerFormWindowInterface::findFormWindow(host))
     window->setDirty(true);
+}
+
+void TqOPCTaskMenu::storeProperty(QWidget* host, const char* name) {
+  QDesignerFormWindowInterface* window = QDesignerFormWindowInterface::findFormWindow(host);
+  if (!window || !window->cursor()) return;
+  // Designer saves only properties it counts as changed, and its property
+  // sheet shows what it last set. Setting the value the host holds now
+  // through the cursor does both (the host takes an equal value as no
+  // change) and puts the step on the form's undo stack.
+  window->cursor()->setWidgetProperty(host, QLatin1String(name), host->property(name));
 }
 
 TqOPCTaskMenuFactory::TqOPCTaskMenuFactory(QExtensionManager* parent) : QExtensionFactory(parent) {}

@@ -23,9 +23,9 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
 
  public:
   using Factory = std::function<TqComponentHost*(QWidget*)>;
-  /// hostClass is the C++ class uic creates, defaultName the name a new one
-  /// gets on a form.
-  TqOPCComponentInterface(const QString& hostClass, const QString& defaultName,
+  /// host is the C++ class uic creates, defaultName the name a new one gets
+  /// on a form.
+  TqOPCComponentInterface(const QMetaObject& host, const QString& defaultName,
                           const QString& toolTip, Factory factory, QObject* parent = nullptr);
 
   QString name() const override { return hostClass_; }
@@ -35,6 +35,8 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
   QString includeFile() const override { return QStringLiteral("design/tqcomponenthost.h"); }
   QIcon icon() const override;
   bool isContainer() const override { return false; }
+  /// The host on a new form, and its text properties not for translation
+  /// (Configuration edited as several lines).
   QString domXml() const override;
   /// A host in the designer state, its component owned by the designed form.
   QWidget* createWidget(QWidget* parent) override;
@@ -44,6 +46,7 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
   void initialize(QDesignerFormEditorInterface* core) override;
 
  private:
+  const QMetaObject* hostMeta_;
   QString hostClass_;
   QString defaultName_;
   QString toolTip_;
@@ -67,7 +70,10 @@ class TqOPCDesignerWidgets : public QObject, public QDesignerCustomWidgetCollect
 
 /// The verb of a component's host: "OPC Inspector..." for the server
 /// component, "OPC to GUI..." for the binding component; none for others.
-/// After the window closes the form window is marked modified.
+/// After the window closes the form window is marked modified and the
+/// property the window changed (the server host's Configuration, the binding
+/// host's Bindings) is set again through the form window's cursor, so that
+/// Designer counts it as changed, saves it and shows it.
 class TqOPCTaskMenu : public QObject, public QDesignerTaskMenuExtension {
   Q_OBJECT
   Q_INTERFACES(QDesignerTaskMenuExtension)
@@ -83,6 +89,8 @@ class TqOPCTaskMenu : public QObject, public QDesignerTaskMenuExtension {
 
  private:
   void execute();
+  /// Sets host's property name to its own value through Designer.
+  static void storeProperty(QWidget* host, const char* name);
 
   QPointer<TqComponentHost> host_;
   QAction* verb_;
