@@ -91,14 +91,16 @@ QString TqOPCComponentInterface::domXml() const {
 
 QWidget* TqOPCComponentInterface::createWidget(QWidget* parent) {
   TqComponentHost* host = factory_(parent);
-  host->SetDesigning(designedForm(parent));
+  if (inDesigner_) host->SetDesigning(designedForm(parent));
   return host;
 }
 
 void TqOPCComponentInterface::initialize(QDesignerFormEditorInterface* core) {
   if (initialized_) return;
   initialized_ = true;
-  if (!core || !core->extensionManager()) return;
+  if (!core) return;
+  inDesigner_ = true;
+  if (!core->extensionManager()) return;
   QExtensionManager* manager = core->extensionManager();
   // One factory serves all three components.
   if (!manager->findChild<TqOPCTaskMenuFactory*>()) {

@@ -38,7 +38,9 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
   /// The host on a new form, and its text properties not for translation
   /// (Configuration edited as several lines).
   QString domXml() const override;
-  /// A host in the designer state, its component owned by the designed form.
+  /// Inside the designer (initialized with its core), a host in the designer
+  /// state, its component owned by the designed form. A loader that builds
+  /// forms at run time without a designer core gets a run-time host.
   QWidget* createWidget(QWidget* parent) override;
   bool isInitialized() const override { return initialized_; }
   /// Registers the task-menu verbs with core's extension manager (once for
@@ -52,6 +54,7 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
   QString toolTip_;
   Factory factory_;
   bool initialized_ = false;
+  bool inDesigner_ = false;  // initialized with a designer core
 };
 
 /// The plugin's entry object: the three components of the group "OPC".

@@ -122,6 +122,22 @@ TEST_F(DesignerPluginTest, Hosts_AtRunTimeHiddenAndNoControlOfTheForm) {
   EXPECT_EQ(TqGUISelectForm::FormControls(&form), QList<QWidget*>{edit});
 }
 
+// A form loaded at run time through the plugin (a loader without a designer
+// core) gets working components, not designed ones.
+TEST(DesignerPluginLoader, WithoutADesignerCoreHostsAreRunTimeHosts) {
+  TqOPCDesignerWidgets fresh;
+  QWidget form;
+  for (QDesignerCustomWidgetInterface* widget : fresh.customWidgets()) {
+    if (widget->name() != "TqOPCServerHost") continue;
+    auto* host = qobject_cast<TqOPCServerHost*>(widget->createWidget(&form));
+    ASSERT_TRUE(host);
+    EXPECT_FALSE(host->IsDesigning());
+    EXPECT_FALSE(host->Server()->IsDesigning());
+    return;
+  }
+  ADD_FAILURE() << "no server component";
+}
+
 TEST_F(DesignerPluginTest, Verbs_ExactlyOneEachWithItsText) {
   QDesignerTaskMenuExtension* serverMenu = taskMenu(place("TqOPCServerHost", "OPCServer1"));
   QDesignerTaskMenuExtension* guiMenu = taskMenu(place("TqOPCGUIHost", "OPCGUI1"));
