@@ -1,12 +1,33 @@
 #include "tqopcgui.h"
 
 #include <QVarLengthArray>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include "core/tqopcgroup.h"
 #include "core/tqopcitems.h"
 #include "guipropwrite.h"
 
+namespace {
+
+// Every live binding component, so that one going away from the middle of a
+// server's handler chain can hand its place to the component above it.
+// Components on other threads never share a server, but they do share this
+// list.
+std::mutex g_componentsMutex;
+std::vector<TqOPCGUI*>& components() {
+  static std::vector<TqOPCGUI*> list;
+  return list;
+}
+
+}  // namespace
+
 TqOPCGUI::TqOPCGUI(QObject* owner) : TComponent(owner), items_(std::make_unique<TqGUIItems>(this)) {
+  {
+    std::lock_guard lock(g_componentsMutex);
+    components().push_back(this);
+  }
   auto* form = qobject_cast<QWidget*>(owner);
   if (!form || !form->isWindow()) return;
   TqOPCServer* last = nullptr;
@@ -18,8 +39,27 @@ TqOPCGUI::TqOPCGUI(QObject* owner) : TComponent(owner), items_(std::make_unique<
 
 TqOPCGUI::~TqOPCGUI() {
   Destroying();
-  for (const Hook& h : std::vector<Hook>(hooks_)) unhook(h.server);
+  for (const Hook& h : std::vector<Hook>(hooks_)) {
+    if (h.server->OnDatachange == ownHandler())
+      unhook(h.server);
+    else
+      spliceOut(h.server, h.saved);
+  }
+  {
+    std::lock_guard lock(g_componentsMutex);
+    std::erase(components(), this);
+  }
   items_.reset();
+}
+
+void TqOPCGUI::spliceOut(const TqOPCServer* server, const TOnOPCDataChangeEvent& saved) {
+  const TOnOPCDataChangeEvent own = ownHandler();
+  std::lock_guard lock(g_componentsMutex);
+  for (TqOPCGUI* other : components()) {
+    if (other == this) continue;
+    for (Hook& h : other->hooks_)
+      if (h.server == server && h.saved == own) h.saved = saved;
+  }
 }
 
 TOnOPCDataChangeEvent TqOPCGUI::ownHandler() {

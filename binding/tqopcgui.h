@@ -107,6 +107,9 @@ class TqOPCGUI : public TComponent {
   void hook(TqOPCServer* server);
   /// Gives server back what we found there when ours is installed there.
   void unhook(TqOPCServer* server);
+  /// Going away while a component hooked after us still calls us: that
+  /// component calls what we found instead.
+  void spliceOut(const TqOPCServer* server, const TOnOPCDataChangeEvent& saved);
   struct Hook;
   Hook* findHook(const QObject* server);
   /// Every binding of control is told that it is gone.

@@ -268,6 +268,20 @@ TEST_F(TqOPCGUITest, TwoComponents_LettingGoOfTheInnerOneKeepsTheChain) {
   EXPECT_TRUE(server->OnDatachange == app);
 }
 
+TEST_F(TqOPCGUITest, TwoComponents_DestroyingTheInnerOneKeepsTheAppHandlerCalled) {
+  countWithAppHandler();
+  const TOnOPCDataChangeEvent app = server->OnDatachange;
+  auto* gui2 = new TqOPCGUI(form.get());
+  gui->SetOPCServer(server);   // server -> gui -> app
+  gui2->SetOPCServer(server);  // server -> gui2 -> gui -> app
+  delete gui;                  // from the middle of the chain
+  gui = nullptr;
+  change(u"Writable.Int4", OleVariant(LONG(201)));
+  EXPECT_EQ(deliveries, 1) << "gui2 now calls the application's handler";
+  delete gui2;
+  EXPECT_TRUE(server->OnDatachange == app);
+}
+
 // ---- adding, finding, deleting ----
 
 TEST_F(TqOPCGUITest, AddItem_DefaultNamesAndImmediateValues) {
