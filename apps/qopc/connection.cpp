@@ -45,4 +45,14 @@ bool connectServer(TqOPCServer& server, Io io) {
   return server.Active();
 }
 
+int idColumnWidth(const QStringList& ids) {
+  int width = 0;
+  for (const QString& id : ids) width = std::max(width, int(std::min<qsizetype>(id.size(), 40)));
+  return width;
+}
+
+QString itemErrorText(const TqOPCItem* item) {
+  return QStringLiteral("error: ") + item->GetLastErrorStr().replace("\r\n", " ");
+}
+
 }  // namespace qopc

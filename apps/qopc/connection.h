@@ -27,4 +27,10 @@ std::unique_ptr<TqOPCServer> makeServer(const QCommandLineParser& parser);
 /// Connects; on failure prints "qopc: ..." with the reason and returns false.
 bool connectServer(TqOPCServer& server, Io io);
 
+/// The width of the item id column: the longest id, at most 40 characters.
+int idColumnWidth(const QStringList& ids);
+
+/// "error: " and the item's last error text on one line.
+QString itemErrorText(const TqOPCItem* item);
+
 }  // namespace qopc

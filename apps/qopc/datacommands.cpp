@@ -28,16 +28,6 @@ QString timeText(TDateTime time) {
   return DateTimeToQDateTime(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
-int idWidth(const QStringList& ids) {
-  int width = 0;
-  for (const QString& id : ids) width = std::max(width, int(std::min<qsizetype>(id.size(), 40)));
-  return width;
-}
-
-QString errorText(const TqOPCItem* item) {
-  return QStringLiteral("error: ") + item->GetLastErrorStr().replace("\r\n", " ");
-}
-
 // A connected component with one group holding the items, added in one
 // batch. Items the server refuses keep their error; the rest are on it.
 struct Session {
@@ -116,13 +106,13 @@ int readCommand(const QStringList& args, Io io) {
       return kFailed;
     }
     if (list.Count() > 0) s.group->SyncRead(&list, !parser.isSet("device"));
-    const int width = idWidth(ids);
+    const int width = idColumnWidth(ids);
     for (int i = 0; i < s.items.Count(); ++i) {
       const TqOPCItem* item = s.items.Items(i);
       io.out << item->ItemID().leftJustified(width) << "  ";
       if (item->LastError() != S_OK) {
         failed = true;
-        io.out << errorText(item) << "\n";
+        io.out << itemErrorText(item) << "\n";
         continue;
       }
       io.out << item->ValueStr() << "  " << qualityText(item->Quality()) << "  "
@@ -211,13 +201,13 @@ int writeCommand(const QStringList& args, Io io) {
         }
       }
     }
-    const int width = idWidth(ids);
+    const int width = idColumnWidth(ids);
     for (int i = 0; i < s.items.Count(); ++i) {
       const TqOPCItem* item = s.items.Items(i);
       io.out << item->ItemID().leftJustified(width) << "  ";
       if (item->LastError() != S_OK) {
         failed = true;
-        io.out << errorText(item) << "\n";
+        io.out << itemErrorText(item) << "\n";
       } else if (!completed) {
         failed = true;
         io.out << "no completion within " << timeout << " ms\n";
@@ -263,12 +253,12 @@ int watchCommand(const QStringList& args, Io io) {
   Session s;
   if (!openSession(s, parser, ids, rate, true, io)) return kFailed;
   bool failed = false;
-  const int width = idWidth(ids);
+  const int width = idColumnWidth(ids);
   for (int i = 0; i < s.items.Count(); ++i) {
     const TqOPCItem* item = s.items.Items(i);
     if (item->LastError() == S_OK) continue;
     failed = true;
-    io.err << item->ItemID().leftJustified(width) << "  " << errorText(item) << "\n";
+    io.err << item->ItemID().leftJustified(width) << "  " << itemErrorText(item) << "\n";
   }
   if (onServer(s).Count() == 0) {
     io.err << "qopc watch: no item to watch\n";

@@ -72,14 +72,13 @@ int itemsCommand(const QStringList& args, Io io) {
       items->OPCAddItems(list, true);
 
     io.out << "Group " << group->Name() << ": update rate " << group->UpdateRate() << " ms\n";
-    int width = 0;
-    for (const QString& id : ids) width = std::max(width, int(std::min<qsizetype>(id.size(), 40)));
+    const int width = idColumnWidth(ids);
     for (int i = 0; i < list.Count(); ++i) {
       const TqOPCItem* item = list.Items(i);
       io.out << item->ItemID().leftJustified(width) << "  ";
       if (item->LastError() != S_OK) {
         failed = true;
-        io.out << "error: " << item->GetLastErrorStr().replace("\r\n", " ") << "\n";
+        io.out << itemErrorText(item) << "\n";
         continue;
       }
       const QString state = validate ? QStringLiteral("valid")
