@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "test_utils.h"
+#include "ua/crypto/securitypolicy.h"
 
 namespace veze6::ua::crypto {
 namespace {
@@ -97,6 +100,35 @@ TEST_F(CertificateStoreTest, OwnCertificateIsMadeOnceAndKeptPrivate) {
   const CertificateAndKey other = again.ownCertificate("urn:veze6:test:other", "o", "h", 10, 1024);
   EXPECT_EQ(other.certificate.applicationUri(), "urn:veze6:test:other");
   EXPECT_TRUE(PrivateKey::fromFile(store.ownFolder() / "private.pem").matches(other.certificate));
+}
+
+// The channel checks certificates and protects messages on its I/O thread
+// while other clients do the same: nothing may be shared unguarded.
+TEST_F(CertificateStoreTest, ConcurrentChecksAndMessages) {
+  store.trust(serverIdentity().certificate);
+  const SecurityPolicy policy = SecurityPolicy::basic256Sha256();
+  const ChannelKeys keys = policy.deriveChannelKeys(policy.createNonce(), policy.createNonce());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10; ++i) {
+        if (store.verify(serverIdentity().certificate) != status::Good) ++failures;
+        if (store.verify(clientIdentity().certificate) != status::BadCertificateUntrusted)
+          ++failures;
+        Bytes data(64, static_cast<std::uint8_t>(i));
+        const Bytes plain = data;
+        policy.symmetricEncrypt(keys.client, data);
+        policy.symmetricDecrypt(keys.client, data);
+        if (data != plain ||
+            !policy.symmetricVerify(keys.client, data, policy.symmetricSign(keys.client, data)))
+          ++failures;
+        const Bytes secret = policy.asymmetricEncrypt(serverIdentity().certificate, plain);
+        if (policy.asymmetricDecrypt(serverIdentity().key, secret) != plain) ++failures;
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
 }
 
 TEST(CertificateStore, DefaultRootFollowsXdg) {
