@@ -80,11 +80,14 @@ std::vector<OleVariant> arrayElements(const OleVariant& v) {
   if (!psa) return out;
   if (SafeArrayGetDim(psa) != 1) raiseCannotConvert(v.vt(), QStringLiteral("String"));
   LONG lo = 0;
-  LONG hi = -1;
-  SafeArrayGetLBound(psa, 1, &lo);
-  SafeArrayGetUBound(psa, 1, &hi);
+  std::size_t count = 0;
+  HRESULT bounds = SafeArrayGetLBound(psa, 1, &lo);
+  if (SUCCEEDED(bounds)) bounds = opc::safeArrayElementCount(psa, &count);
+  if (FAILED(bounds)) OleError(bounds);
   const VARTYPE elementType = v.vt() & VT_TYPEMASK;
-  for (LONG index = lo; index <= hi; ++index) {
+  // By count: a LONG index running to the upper bound could overflow.
+  for (std::size_t k = 0; k < count; ++k) {
+    LONG index = LONG(std::int64_t(lo) + std::int64_t(k));
     VARIANT element;
     VariantInit(&element);
     HRESULT hr;

@@ -142,14 +142,19 @@ QString VarToAStr(const OleVariant& value) {
     if (value.isEmpty()) return {};
     if (!value.isArray()) return VarToStr(value);
     SAFEARRAY* array = arrayOf(value.get());
-    LONG high = -1;
-    const HRESULT hr = SafeArrayGetUBound(array, 1, &high);
+    LONG low = 0;
+    std::size_t count = 0;
+    HRESULT hr = SafeArrayGetLBound(array, 1, &low);
+    if (SUCCEEDED(hr)) hr = opc::safeArrayElementCount(array, &count);
     if (FAILED(hr)) OleError(hr);
+    // Indices from 0 to the upper bound, counted in 64 bits: the upper bound
+    // may be the largest LONG, or just below the smallest for an empty array.
+    const std::int64_t high = std::int64_t(low) + std::int64_t(count) - 1;
     QString text;
-    for (LONG i = 0; i <= high; ++i) {
+    for (std::int64_t i = 0; i <= high; ++i) {
       // Elements are read with one index, which fails for more dimensions.
       if (SafeArrayGetDim(array) != 1) OleError(DISP_E_BADINDEX);
-      text += VarToStr(arrayElement(array, i));
+      text += VarToStr(arrayElement(array, LONG(i)));
       text += u';';
     }
     return text;
@@ -236,12 +241,17 @@ QVariant VariantToQVariant(const VARIANT& value) {
   if (vt & VT_ARRAY) {
     QVariantList list;
     SAFEARRAY* array = arrayOf(value);
-    LONG low = 0, high = -1;
+    LONG low = 0;
+    std::size_t count = 0;
     if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &low)) ||
-        FAILED(SafeArrayGetUBound(array, 1, &high)))
+        FAILED(opc::safeArrayElementCount(array, &count)))
       return {};
     try {
-      for (LONG i = low; i <= high; ++i) list.append(VariantToQVariant(arrayElement(array, i)));
+      // By count: a LONG index running to the upper bound could overflow.
+      for (std::size_t k = 0; k < count; ++k) {
+        const LONG index = LONG(std::int64_t(low) + std::int64_t(k));
+        list.append(VariantToQVariant(arrayElement(array, index)));
+      }
     } catch (const Exception&) {
       return {};
     }

@@ -94,8 +94,9 @@ void TqOPCAdviseSink::ApplyStream(const char* block, std::size_t size, bool with
   const TqOPCItems* items = group->OPCItems();
   qopc_detail::StampConverter toDateTime;
   for (TDataStreamReader::Entry& entry : entries) {
-    // A handle that names no live item of the group is dropped.
-    TqOPCItem* item = items->FindClientHandle(entry.hClient);
+    // A handle that names no live item of the group is dropped, and so is
+    // an item whose value did not decode: it keeps its last value.
+    TqOPCItem* item = entry.decoded ? items->FindClientHandle(entry.hClient) : nullptr;
     if (!item) continue;
     list->addResolved(item, items->Serial(), int(entry.hClient));
     // DA 1.0 keeps only the quality class.

@@ -74,22 +74,49 @@ USHORT featuresOf(VARTYPE vt) {
   }
 }
 
-// The descriptor followed by its bounds, in one allocation.
+// The descriptor followed by its bounds, in one allocation. The descriptor
+// is public and can be bent by whoever holds it; `capacity` remembers how
+// many elements the storage really holds, `dims` how many bounds follow.
 struct alignas(std::max_align_t) ArrayBlock {
   SAFEARRAY sa;
+  std::size_t capacity;
+  USHORT dims;
 };
 
-std::size_t elementCount(const SAFEARRAY* psa) {
+std::size_t capacityOf(const SAFEARRAY* psa) {
+  return reinterpret_cast<const ArrayBlock*>(psa)->capacity;
+}
+
+// The elements the bounds describe, when they fit the storage and every
+// upper bound is a LONG; false otherwise.
+bool fittingCount(const SAFEARRAY* psa, std::size_t& count) {
+  count = 0;
+  if (psa->cDims != reinterpret_cast<const ArrayBlock*>(psa)->dims) return false;
+  bool empty = false;
+  for (USHORT d = 0; d < psa->cDims; ++d) {
+    const SAFEARRAYBOUND& b = psa->rgsabound[d];
+    if (std::int64_t(b.lLbound) + std::int64_t(b.cElements) - 1 > std::numeric_limits<LONG>::max())
+      return false;
+    empty = empty || b.cElements == 0;
+  }
+  if (empty) return true;  // any dimension of 0: no element at all
+  const std::size_t capacity = capacityOf(psa);
   std::size_t n = 1;
-  for (USHORT d = 0; d < psa->cDims; ++d) n *= psa->rgsabound[d].cElements;
-  return n;
+  for (USHORT d = 0; d < psa->cDims; ++d) {
+    // Kept within the capacity at every step, so the product cannot wrap.
+    if (n > capacity / psa->rgsabound[d].cElements) return false;
+    n *= psa->rgsabound[d].cElements;
+  }
+  count = n;
+  return true;
 }
 
 void* elementAt(const SAFEARRAY* psa, std::size_t index) {
   return static_cast<char*>(psa->pvData) + index * psa->cbElements;
 }
 
-// Linear position of an element, or false when an index is out of bounds.
+// Linear position of an element, or false when an index is out of bounds
+// (the bounds are known to fit the storage).
 bool offsetOf(const SAFEARRAY* psa, const LONG* rgIndices, std::size_t& offset) {
   offset = 0;
   std::size_t stride = 1;
@@ -169,6 +196,10 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabou
   std::size_t total = 1;
   for (UINT d = 0; d < cDims; ++d) {
     const std::size_t n = rgsabound[d].cElements;
+    // Every index of a dimension, its upper bound included, is a LONG.
+    if (n &&
+        std::int64_t(rgsabound[d].lLbound) + std::int64_t(n) - 1 > std::numeric_limits<LONG>::max())
+      return nullptr;
     if (n && total > std::numeric_limits<std::size_t>::max() / size / n) return nullptr;
     total *= n;
   }
@@ -189,6 +220,8 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabou
   psa->vt = vt;
   psa->pvData = data;
   psa->rgsabound = reinterpret_cast<SAFEARRAYBOUND*>(static_cast<char*>(raw) + sizeof(ArrayBlock));
+  block->capacity = total;
+  block->dims = psa->cDims;
   std::memcpy(psa->rgsabound, rgsabound, cDims * sizeof(SAFEARRAYBOUND));
   opc::diag::safeArrayCreated();
   return psa;
@@ -202,7 +235,8 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
   if (!psa) return S_OK;
   if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
-  const std::size_t n = elementCount(psa);
+  // The storage's own count: the bounds may have been bent meanwhile.
+  const std::size_t n = capacityOf(psa);
   if (psa->fFeatures & (kBstr | kUnknown | kDispatch | kVariant)) {
     for (std::size_t i = 0; i < n; ++i) clearElement(psa->vt, elementAt(psa, i));
   }
@@ -218,9 +252,10 @@ HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (!ppsaOut) return E_INVALIDARG;
   *ppsaOut = nullptr;
   if (!psa) return S_OK;
+  std::size_t n = 0;
+  if (!fittingCount(psa, n)) return E_INVALIDARG;
   SAFEARRAY* copy = SafeArrayCreate(psa->vt, psa->cDims, psa->rgsabound);
   if (!copy) return E_OUTOFMEMORY;
-  const std::size_t n = elementCount(psa);
   for (std::size_t i = 0; i < n; ++i) {
     const HRESULT hr = copyElement(psa->vt, elementAt(psa, i), elementAt(copy, i));
     if (FAILED(hr)) {
@@ -245,6 +280,8 @@ HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt) {
 HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
   if (!psa || !plLbound) return E_INVALIDARG;
   if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
+  std::size_t count = 0;
+  if (!fittingCount(psa, count)) return E_INVALIDARG;
   *plLbound = psa->rgsabound[nDim - 1].lLbound;
   return S_OK;
 }
@@ -252,15 +289,20 @@ HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
 HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
   if (!psa || !plUbound) return E_INVALIDARG;
   if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
+  std::size_t count = 0;
+  if (!fittingCount(psa, count)) return E_INVALIDARG;
   const SAFEARRAYBOUND& b = psa->rgsabound[nDim - 1];
-  // An empty dimension has its upper bound just below the lower one.
+  // An empty dimension has its upper bound just below the lower one (which
+  // wraps for an empty dimension starting at the LONG minimum: count
+  // elements with opc::safeArrayElementCount instead).
   *plUbound = static_cast<LONG>(std::int64_t(b.lLbound) + std::int64_t(b.cElements) - 1);
   return S_OK;
 }
 
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv) {
   if (!psa || !rgIndices || !pv) return E_INVALIDARG;
-  std::size_t offset;
+  std::size_t offset = 0;
+  if (!fittingCount(psa, offset)) return E_INVALIDARG;
   if (!offsetOf(psa, rgIndices, offset)) return DISP_E_BADINDEX;
   // A VARIANT destination is a valid variant that VariantCopy clears first;
   // any other destination is plain output whose old contents are not released.
@@ -274,7 +316,8 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv) {
 
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* pv) {
   if (!psa || !rgIndices) return E_INVALIDARG;
-  std::size_t offset;
+  std::size_t offset = 0;
+  if (!fittingCount(psa, offset)) return E_INVALIDARG;
   if (!offsetOf(psa, rgIndices, offset)) return DISP_E_BADINDEX;
   void* slot = elementAt(psa, offset);
   switch (psa->vt) {
@@ -307,6 +350,11 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* p
       std::memcpy(slot, pv, psa->cbElements);
       return S_OK;
   }
+}
+
+HRESULT opc::safeArrayElementCount(const SAFEARRAY* psa, std::size_t* count) {
+  if (!psa || !count) return E_INVALIDARG;
+  return fittingCount(psa, *count) ? S_OK : (*count = 0, E_INVALIDARG);
 }
 
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {

@@ -778,10 +778,10 @@ HRESULT convertArray(const SAFEARRAY* psa, VARTYPE elemVt, USHORT flags, VARIANT
     out.parray = nullptr;
     return S_OK;
   }
+  std::size_t count = 0;
+  if (HRESULT hr = opc::safeArrayElementCount(psa, &count); FAILED(hr)) return hr;
   SAFEARRAY* result = SafeArrayCreate(elemVt, psa->cDims, psa->rgsabound);
   if (!result) return E_OUTOFMEMORY;
-  std::size_t count = 1;
-  for (USHORT dim = 0; dim < psa->cDims; ++dim) count *= psa->rgsabound[dim].cElements;
   for (std::size_t k = 0; k < count; ++k) {
     const void* from = static_cast<const char*>(psa->pvData) + k * psa->cbElements;
     void* to = static_cast<char*>(result->pvData) + k * result->cbElements;
@@ -1033,13 +1033,15 @@ bool sameValue(const VARIANT& a, const VARIANT& b);
 bool sameArray(const SAFEARRAY* a, const SAFEARRAY* b) {
   if (!a || !b) return a == b;
   if (a->vt != b->vt || a->cDims != b->cDims) return false;
-  std::size_t count = 1;
+  std::size_t count = 0;
+  if (FAILED(opc::safeArrayElementCount(a, &count)) ||
+      FAILED(opc::safeArrayElementCount(b, &count)))
+    return false;
   for (USHORT d = 0; d < a->cDims; ++d) {
     if (a->rgsabound[d].cElements != b->rgsabound[d].cElements ||
         a->rgsabound[d].lLbound != b->rgsabound[d].lLbound) {
       return false;
     }
-    count *= a->rgsabound[d].cElements;
   }
   for (std::size_t k = 0; k < count; ++k) {
     const void* pa = static_cast<const char*>(a->pvData) + k * a->cbElements;

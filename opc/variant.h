@@ -149,6 +149,12 @@ constexpr bool isPlainVariantType(VARTYPE vt) noexcept {
 
 /// True for the types a safe array may hold (and so follow VT_ARRAY).
 bool isSafeArrayElementType(VARTYPE vt);
+
+/// The number of elements the bounds of psa describe. E_INVALIDARG when
+/// they describe more than its storage holds or an upper bound beyond the
+/// LONG range (a descriptor bent by whoever handed it over). Walk arrays by
+/// this count, never from the lower to the upper bound of a LONG index.
+HRESULT safeArrayElementCount(const SAFEARRAY* psa, std::size_t* count);
 }  // namespace opc
 
 /// Owns a VARIANT and clears it on destruction.

@@ -9,28 +9,10 @@
 //     is good, else S_FALSE).
 //   dwItemCount item headers packed from offset 20: OPCITEMHEADER1 (20 bytes,
 //     with the time stamp) or OPCITEMHEADER2 (12 bytes, without).
-//   The values, from the first 8-byte boundary after the headers, in item
-//     order; each item's dwValueOffset names its 16-byte VARIANT.
-//
-// Values whose VARIANT would hold a pointer (VT_BSTR, VT_ARRAY | ...) carry
-// their contents in the block instead: the payload follows its VARIANT
-// directly (at the VARIANT's offset + 16), and the VARIANT's 8-byte value
-// field holds the payload's offset from the start of the block as an
-// unsigned 64-bit integer (0 for a null string or array). Such a VARIANT is
-// a description, not a live value: never clear or copy it as it stands.
-// Every payload starts on an 8-byte boundary and is padded to one.
-//
-//   String payload: DWORD n, the number of UTF-16 code units; the n code
-//     units; one zero code unit.
-//   Array payload: WORD vt (the element type), WORD cDims, DWORD cbElements
-//     (bytes per element slot in the stream), then cDims pairs of DWORD
-//     cElements and LONG lLbound (first dimension first), then the element
-//     slots in the array's memory order, then (from the next 8-byte
-//     boundary) the payloads the slots refer to. Slots of numbers, booleans,
-//     dates and currency hold the element as in memory (1, 2, 4 or 8
-//     bytes); a VT_BSTR slot is 8 bytes holding its string payload's offset
-//     (0: null); a VT_VARIANT slot is a 16-byte VARIANT encoded like a value
-//     (its own string or array payload among the array's payloads).
+//   The values packed one after the other right after the headers, in item
+//     order; each item's dwValueOffset names its VARIANT. A string or array
+//     value carries its payload right after its VARIANT, in the layout of
+//     opc/datastream.h (shared with the client's reader).
 //
 // Write results ("OPCSTMFORMATWRITECOMPLETE"): OPCGROUPHEADERWRITE (16 bytes:
 // dwItemCount, hClientGroup, dwTransactionID, hrStatus = S_OK when every
@@ -55,8 +37,5 @@ HGLOBAL buildDataStream(bool withTime, OPCHANDLE clientGroup, DWORD transactionI
 /// Builds a write-result stream in a new global block (the caller's).
 HGLOBAL buildWriteCompleteStream(OPCHANDLE clientGroup, DWORD transactionId, std::size_t count,
                                  const OPCHANDLE* clientHandles, const HRESULT* errors);
-
-/// The bytes a value takes in a data stream: its VARIANT and its payload.
-std::size_t streamValueSize(const VARIANT& value);
 
 }  // namespace veze6::sim

@@ -124,7 +124,8 @@ class PeriodicGenerator final : public ValueGenerator {
     SAFEARRAY* a = value.parray;
     if (!a) return false;
     bool changed = false;
-    const std::size_t n = a->rgsabound[0].cElements;
+    std::size_t n = 0;
+    if (FAILED(opc::safeArrayElementCount(a, &n))) return false;
     for (std::size_t i = 0; i < n; ++i) {
       changed |= storeElement(a->vt, static_cast<char*>(a->pvData) + i * a->cbElements, x);
     }
@@ -166,7 +167,8 @@ class RandomGenerator final : public ValueGenerator {
     SAFEARRAY* a = value.parray;
     if (!a) return false;
     bool changed = false;
-    const std::size_t n = a->rgsabound[0].cElements;
+    std::size_t n = 0;
+    if (FAILED(opc::safeArrayElementCount(a, &n))) return false;
     for (std::size_t i = 0; i < n; ++i) {
       changed |= storeElement(a->vt, static_cast<char*>(a->pvData) + i * a->cbElements, sample());
     }

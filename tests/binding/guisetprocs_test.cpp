@@ -61,6 +61,27 @@ TEST(MemoLinesSetProc, ArrayAppendsEveryElement) {
   EXPECT_EQ(memo.toPlainText(), "kept");
 }
 
+TEST(MemoLinesSetProc, ArraysAtTheEndsOfTheRange) {
+  QPlainTextEdit memo;
+  for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX - 1)}) {
+    memo.clear();
+    MemoLinesSetProc(&memo,
+                     OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))}, lower));
+    EXPECT_EQ(lines(memo), (QStringList{"1", "2"})) << lower;
+  }
+  for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX)}) {
+    memo.setPlainText(QStringLiteral("kept"));
+    MemoLinesSetProc(&memo, OleVariant::array(VT_I4, {}, lower));
+    EXPECT_EQ(memo.toPlainText(), "kept") << lower;
+  }
+  // A descriptor claiming more elements than its storage holds is refused.
+  auto bent = OleVariant::array(VT_I4, {OleVariant(LONG(1))});
+  bent.ptr()->parray->rgsabound[0].cElements = 0x80000000u;
+  memo.setPlainText(QStringLiteral("kept"));
+  EXPECT_ANY_THROW(MemoLinesSetProc(&memo, bent));
+  EXPECT_EQ(memo.toPlainText(), "kept");
+}
+
 TEST(ListBoxSetProc, AppendsTheTextOfEveryValue) {
   QListWidget list;
   list.addItem(QStringLiteral("start"));

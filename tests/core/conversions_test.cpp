@@ -97,6 +97,25 @@ TEST(VarToAStrTest, UnreadableArraysGiveEmptyText) {
       "");
 }
 
+TEST(ArrayConversionsTest, BoundsAtTheEndsOfTheRange) {
+  for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX - 1)}) {
+    const auto a = OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))}, lower);
+    EXPECT_EQ(VariantToQVariant(a.get()), QVariant(QVariantList{1, 2})) << lower;
+    EXPECT_EQ(VarToAStr(a), "") << lower;  // not 0-based
+  }
+  // Empty, the upper bound one below the lower one.
+  for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX)}) {
+    const auto empty = OleVariant::array(VT_I4, {}, lower);
+    EXPECT_EQ(VariantToQVariant(empty.get()), QVariant(QVariantList{})) << lower;
+    EXPECT_EQ(VarToAStr(empty), "") << lower;
+  }
+  // A descriptor claiming far more elements than its storage holds.
+  auto bent = OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))});
+  bent.ptr()->parray->rgsabound[0].cElements = 0x80000000u;
+  EXPECT_EQ(VarToAStr(bent), "");
+  EXPECT_FALSE(VariantToQVariant(bent.get()).isValid());
+}
+
 TEST(FileTimeToDateTimeTest, ConvertsUtcToLocalKeepingMilliseconds) {
   const QDateTime utc(QDate(2023, 7, 1), QTime(12, 0, 0, 123), Qt::UTC);
   const FILETIME ft = opc::fileTimeFromTicks(std::uint64_t(utc.toMSecsSinceEpoch()) * 10000 +

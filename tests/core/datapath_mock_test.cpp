@@ -394,34 +394,35 @@ TEST_F(DA10StreamTest, FailureStatusOrNoItems_PostNothingButClearTheTask) {
   EXPECT_TRUE(events.empty());
 }
 
-TEST_F(DA10StreamTest, MalformedStreams_ChangeNothingAndPostNothing) {
+TEST_F(DA10StreamTest, ValuesThatDoNotFit_CostOnlyTheirItem) {
   g->SetTaskId(7);
-  const auto values = std::vector<OleVariant>{OleVariant(u"first"), OleVariant(LONG(4))};
-  // The second value's offset beyond the block: the first item is not
-  // applied either.
-  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t size) {
-    const DWORD beyond = DWORD(size);
-    std::memcpy(data + 20 + 20 + 4, &beyond, sizeof beyond);
-  });
-  // More items than the block holds.
-  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t) {
-    const DWORD count = 100000;
-    std::memcpy(data + 4, &count, sizeof count);
-  });
-  // A string that runs past the end.
-  sendStream(sink, true, 7, both(), values, {0xC0, 0xC0}, S_OK, [](char* data, std::size_t) {
-    DWORD valueAt;
-    std::memcpy(&valueAt, data + 20 + 4, sizeof valueAt);
-    std::uint64_t payload;
-    std::memcpy(&payload, data + valueAt + 8, sizeof payload);
-    const DWORD units = 0x40000000;
-    std::memcpy(data + payload, &units, sizeof units);
-  });
+  // More items than the block holds: the whole block is ignored.
+  sendStream(sink, true, 7, both(), {OleVariant(u"first"), OleVariant(LONG(4))}, {0xC0, 0xC0}, S_OK,
+             [](char* data, std::size_t) {
+               const DWORD count = 100000;
+               std::memcpy(data + 4, &count, sizeof count);
+             });
+  EXPECT_EQ(g->TaskId(), 7u) << "nothing is taken from a block whose headers do not fit";
+  // A string that runs past the end: only its item is dropped.
+  sendStream(sink, true, 0, both(), {OleVariant(u"first"), OleVariant(LONG(4))}, {0xC0, 0xC0}, S_OK,
+             [](char* data, std::size_t) {
+               DWORD valueAt;
+               std::memcpy(&valueAt, data + 20 + 4, sizeof valueAt);
+               const DWORD bytes = 0x40000000;
+               std::memcpy(data + valueAt + sizeof(VARIANT), &bytes, sizeof bytes);
+             });
   EXPECT_TRUE(a->Value().isEmpty());
-  EXPECT_TRUE(b->Value().isEmpty());
-  EXPECT_EQ(g->TaskId(), 7u) << "nothing is taken from a stream that does not fit";
+  EXPECT_EQ(b->Value().get().lVal, 4);
+  // The second value's offset beyond the block: the first item still arrives.
+  sendStream(sink, true, 0, both(), {OleVariant(u"first"), OleVariant(LONG(5))}, {0xC0, 0xC0}, S_OK,
+             [](char* data, std::size_t size) {
+               const DWORD beyond = DWORD(size);
+               std::memcpy(data + 20 + 20 + 4, &beyond, sizeof beyond);
+             });
+  EXPECT_EQ(VarToStr(a->Value()), "first");
+  EXPECT_EQ(b->Value().get().lVal, 4) << "keeps its last value";
   deliver();
-  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(events, (std::vector<QString>{"change:B", "change:A"}));
 }
 
 TEST_F(DA10StreamTest, OtherFormatsAndMediaAreIgnored) {

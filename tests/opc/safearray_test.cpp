@@ -71,6 +71,61 @@ TEST_F(SafeArrays, BoundsAreChecked) {
   SafeArrayDestroy(empty);
 }
 
+TEST_F(SafeArrays, BoundsAtTheEndsOfTheRange) {
+  struct Case {
+    LONG lower;
+    ULONG count;
+    bool made;  // false: the upper bound would not be a LONG
+  };
+  constexpr LONG kMin = INT32_MIN, kMax = INT32_MAX;
+  for (const Case c :
+       {Case{kMin, 2, true}, Case{kMax - 1, 2, true}, Case{kMin, 0, true}, Case{kMax, 0, true},
+        Case{kMax, 1, true}, Case{kMax, 2, false}, Case{kMax - 1, 3, false}}) {
+    SCOPED_TRACE(testing::Message() << c.lower << " x " << c.count);
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, c.lower, c.count);
+    ASSERT_EQ(psa != nullptr, c.made);
+    if (!psa) continue;
+    for (ULONG k = 0; k < c.count; ++k) {
+      const LONG i = LONG(std::int64_t(c.lower) + k);
+      EXPECT_EQ(SafeArrayPutElement(psa, &i, Bstr(u"x").get()), S_OK);
+    }
+    for (const std::int64_t outside :
+         {std::int64_t(c.lower) - 1, std::int64_t(c.lower) + c.count}) {
+      if (outside < kMin || outside > kMax) continue;
+      const LONG i = LONG(outside);
+      BSTR b = nullptr;
+      EXPECT_EQ(SafeArrayGetElement(psa, &i, &b), DISP_E_BADINDEX) << outside;
+    }
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+  }
+}
+
+TEST_F(SafeArrays, BoundsBeyondTheStorageAreRefused) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  const LONG one = 1;
+  ASSERT_EQ(SafeArrayPutElement(psa, &one, Bstr(u"x").get()), S_OK);
+  // A descriptor bent by hand to claim more than the array holds.
+  for (const SAFEARRAYBOUND bent :
+       {SAFEARRAYBOUND{0x80000000u, 0}, SAFEARRAYBOUND{3, 0}, SAFEARRAYBOUND{2, INT32_MAX}}) {
+    psa->rgsabound[0] = bent;
+    LONG bound = 0;
+    const LONG i = 1;
+    BSTR b = nullptr;
+    SAFEARRAY* copy = nullptr;
+    EXPECT_EQ(SafeArrayGetUBound(psa, 1, &bound), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayGetLBound(psa, 1, &bound), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayGetElement(psa, &i, &b), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayPutElement(psa, &i, b), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayCopy(psa, &copy), E_INVALIDARG);
+    EXPECT_EQ(copy, nullptr);
+  }
+  // Destroying frees what the array really holds, whatever it claims.
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}
+
 TEST_F(SafeArrays, SeveralDimensions) {
   const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};  // 1..2 by 0..2
   SAFEARRAY* psa = SafeArrayCreate(VT_I2, 2, bounds);

@@ -299,28 +299,26 @@ TEST(DataStreamLayout, PayloadsFollowTheirVariantsAndRoundTrip) {
     EXPECT_EQ(c.transactionId, 8u);
     EXPECT_EQ(c.group, 9u);
 
-    // The layout itself: values from the first 8-byte boundary after the
-    // headers; a string's payload right after its VARIANT, named by offset.
+    // The layout itself: values packed right after the headers; a string's
+    // payload (byte count, text, terminator) right after its VARIANT, whose
+    // pointer field means nothing in a stream.
     const auto* p = static_cast<const BYTE*>(GlobalLock(block));
-    OPCITEMHEADER1 first{}, second{};
+    OPCITEMHEADER1 first{}, second{}, third{};
     std::memcpy(&first, p + 20, sizeof first);
     std::memcpy(&second, p + 40, sizeof second);
-    EXPECT_EQ(first.dwValueOffset, 144u);  // 20 + 6 * 20 = 140, rounded up
-    EXPECT_EQ(second.dwValueOffset, 160u);
+    std::memcpy(&third, p + 60, sizeof third);
+    EXPECT_EQ(first.dwValueOffset, 140u);  // 20 + 6 * 20
+    EXPECT_EQ(second.dwValueOffset, 156u);
     VARIANT text;
     std::memcpy(&text, p + second.dwValueOffset, sizeof text);
     EXPECT_EQ(text.vt, VT_BSTR);
-    EXPECT_EQ(text.ullVal, 176u);
+    EXPECT_EQ(text.ullVal, 0u);
     DWORD length = 0;
-    std::memcpy(&length, p + 176, 4);
-    EXPECT_EQ(length, 4u);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(p + 180), 4), u"text");
-    OPCITEMHEADER1 third{};
-    std::memcpy(&third, p + 60, sizeof third);
-    EXPECT_EQ(third.dwValueOffset, 176u + 16u) << "4 + 10 bytes of text, padded to 16";
-    VARIANT none;
-    std::memcpy(&none, p + third.dwValueOffset, sizeof none);
-    EXPECT_EQ(none.ullVal, 0u) << "a null string has no payload";
+    std::memcpy(&length, p + 172, 4);
+    EXPECT_EQ(length, 8u) << "bytes, not characters";
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(p + 176), 5),
+              std::u16string(u"text\0", 5));
+    EXPECT_EQ(third.dwValueOffset, 186u);
     GlobalUnlock(block);
     GlobalFree(block);
 

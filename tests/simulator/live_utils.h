@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "opc/apartment.h"
+#include "opc/datastream.h"
 #include "opc/filetime.h"
 #include "test_utils.h"
 
@@ -126,196 +127,56 @@ class CallbackSink final : public opc::ComObject<IOPCDataCallback> {
   }
 };
 
-/// Reads a DA 1.0 stream with every offset and size checked against the
-/// block; `error` names the first violation.
-class StreamReader {
- public:
-  StreamReader(const BYTE* base, std::size_t size) : base_(base), size_(size) {}
-
-  std::string error;
-  std::size_t highest = 0;  ///< the end of the furthest region read
-
-  bool need(std::size_t at, std::size_t n, const char* what) {
-    if (at > size_ || n > size_ - at) {
-      if (error.empty()) error = std::string(what) + " outside the block";
-      return false;
-    }
-    highest = std::max(highest, at + n);
-    return true;
-  }
-  template <class T>
-  bool get(std::size_t at, T& out, const char* what) {
-    if (!need(at, sizeof(T), what)) return false;
-    std::memcpy(&out, base_ + at, sizeof(T));
-    return true;
-  }
-
-  bool string(std::uint64_t at, std::u16string& out) {
-    DWORD n = 0;
-    if (!get(std::size_t(at), n, "string length")) return false;
-    if (!need(std::size_t(at) + 4, (std::size_t(n) + 1) * 2, "string text")) return false;
-    out.resize(n);
-    std::memcpy(out.data(), base_ + at + 4, std::size_t(n) * 2);
-    char16_t end = 1;
-    std::memcpy(&end, base_ + at + 4 + std::size_t(n) * 2, 2);
-    if (end != 0 && error.empty()) error = "string without terminator";
-    return end == 0;
-  }
-
-  static std::size_t slotSize(VARTYPE vt) {
-    switch (vt) {
-      case VT_I1:
-      case VT_UI1:
-        return 1;
-      case VT_I2:
-      case VT_UI2:
-      case VT_BOOL:
-        return 2;
-      case VT_I4:
-      case VT_UI4:
-      case VT_R4:
-      case VT_ERROR:
-        return 4;
-      case VT_VARIANT:
-        return 16;
-      default:
-        return 8;
-    }
-  }
-
-  bool array(std::uint64_t at, VARTYPE elemVt, SAFEARRAY** out) {
-    WORD vt = 0, dims = 0;
-    DWORD slot = 0;
-    if (!get(std::size_t(at), vt, "array type") || !get(std::size_t(at) + 2, dims, "array dims") ||
-        !get(std::size_t(at) + 4, slot, "array slot size")) {
-      return false;
-    }
-    if (vt != elemVt || dims == 0 || dims > 8 || slot != slotSize(vt)) {
-      if (error.empty()) error = "array header does not match its VARIANT";
-      return false;
-    }
-    std::vector<SAFEARRAYBOUND> bounds(dims);
-    std::size_t count = 1;
-    for (WORD d = 0; d < dims; ++d) {
-      if (!get(std::size_t(at) + 8 + 8 * d, bounds[d].cElements, "array bound") ||
-          !get(std::size_t(at) + 12 + 8 * d, bounds[d].lLbound, "array bound")) {
-        return false;
-      }
-      count *= bounds[d].cElements;
-    }
-    const std::size_t slots = std::size_t(at) + 8 + 8 * std::size_t(dims);
-    if (count > size_ || !need(slots, count * slot, "array elements")) return false;
-    SAFEARRAY* a = SafeArrayCreate(vt, dims, bounds.data());
-    if (!a) return false;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t s = slots + i * slot;
-      void* to = static_cast<char*>(a->pvData) + i * a->cbElements;
-      if (vt == VT_BSTR) {
-        std::uint64_t off = 0;
-        std::u16string text;
-        if (!get(s, off, "string offset") || (off && !string(off, text))) {
-          SafeArrayDestroy(a);
-          return false;
-        }
-        *static_cast<BSTR*>(to) = off ? SysAllocStringLen(text.data(), UINT(text.size())) : nullptr;
-      } else if (vt == VT_VARIANT) {
-        OleVariant element;
-        if (!value(s, element, false)) {
-          SafeArrayDestroy(a);
-          return false;
-        }
-        *static_cast<VARIANT*>(to) = element.detach();
-      } else {
-        std::memcpy(to, base_ + s, slot);
-      }
-    }
-    *out = a;
-    return true;
-  }
-
-  /// The VARIANT at `at` with its payload; a top-level value's payload must
-  /// follow it directly.
-  bool value(std::size_t at, OleVariant& out, bool topLevel) {
-    VARIANT v;
-    if (!get(at, v, "value")) return false;
-    if (v.vt == VT_BSTR || (v.vt & VT_ARRAY)) {
-      const std::uint64_t payload = v.ullVal;
-      if (payload && topLevel && payload != at + sizeof(VARIANT)) {
-        if (error.empty()) error = "payload does not follow its VARIANT";
-        return false;
-      }
-      if (v.vt == VT_BSTR) {
-        std::u16string text;
-        if (payload && !string(payload, text)) return false;
-        out = payload ? OleVariant(std::u16string_view(text)) : OleVariant();
-        if (!payload) out.ptr()->vt = VT_BSTR;
-        return true;
-      }
-      SAFEARRAY* a = nullptr;
-      if (payload && !array(payload, v.vt & VT_TYPEMASK, &a)) return false;
-      VARIANT r;
-      VariantInit(&r);
-      r.vt = v.vt;
-      r.parray = a;
-      out = OleVariant::attach(r);
-      return true;
-    }
-    if (v.vt & VT_BYREF) {
-      if (error.empty()) error = "a reference in a stream";
-      return false;
-    }
-    out = OleVariant(v);  // a scalar: nothing to follow
-    return true;
-  }
-
- private:
-  const BYTE* base_;
-  std::size_t size_;
-};
-
-/// Decodes a data stream into `call` (kind Data).
+/// Decodes a data stream into `call` (kind Data) with the client's own value
+/// decoder, checking that the server packed it exactly: values one after the
+/// other right after the headers, each payload right after its VARIANT, and
+/// nothing past the last one.
 inline void decodeDataStream(const BYTE* p, std::size_t size, bool withTime, SinkCall& call) {
-  StreamReader r(p, size);
   OPCGROUPHEADER h{};
-  if (!r.get(0, h, "group header")) {
-    call.streamError = r.error;
+  if (size < sizeof h) {
+    call.streamError = "group header outside the block";
     return;
   }
+  std::memcpy(&h, p, sizeof h);
   call.transactionId = h.dwTransactionID;
   call.group = h.hClientGroup;
   call.masterQuality = h.hrStatus;
   if (h.dwSize != size) call.streamError = "dwSize is not the block's size";
   const std::size_t headerSize = withTime ? sizeof(OPCITEMHEADER1) : sizeof(OPCITEMHEADER2);
-  if (h.dwItemCount > size / headerSize) {
+  if (h.dwItemCount > (size - sizeof h) / headerSize) {
     call.streamError = "item count beyond the block";
     return;
   }
+  opc::stream::Decoder decoder(p, size);
+  std::uint64_t next = sizeof h + std::size_t(h.dwItemCount) * headerSize;
   for (DWORD i = 0; i < h.dwItemCount; ++i) {
     ItemUpdate u;
     OPCITEMHEADER1 ih{};
-    if (!r.need(sizeof(OPCGROUPHEADER) + i * headerSize, headerSize, "item header")) break;
-    std::memcpy(&ih, p + sizeof(OPCGROUPHEADER) + i * headerSize, headerSize);
+    std::memcpy(&ih, p + sizeof h + i * headerSize, headerSize);
     u.client = ih.hClient;
     u.quality = ih.wQuality;
     if (withTime) u.timeStamp = ih.ftTimeStampItem;
-    if (!r.value(ih.dwValueOffset, u.value, true)) break;
+    if (ih.dwValueOffset != next) {
+      if (call.streamError.empty()) call.streamError = "value does not follow the one before";
+      break;
+    }
+    if (!decoder.value(ih.dwValueOffset, *u.value.ptr(), &next)) {
+      if (call.streamError.empty()) call.streamError = "value outside the block";
+      break;
+    }
     call.items.push_back(std::move(u));
   }
-  if (call.streamError.empty()) call.streamError = r.error;
-  // Payloads are padded to 8 bytes; nothing else may follow the last one.
-  if (call.streamError.empty() && ((r.highest + 7) & ~std::size_t(7)) != size) {
-    call.streamError = "bytes past the last value";
-  }
+  if (call.streamError.empty() && next != size) call.streamError = "bytes past the last value";
 }
 
 /// Decodes a write-result stream into `call` (kind WriteResults).
 inline void decodeWriteStream(const BYTE* p, std::size_t size, SinkCall& call) {
-  StreamReader r(p, size);
   OPCGROUPHEADERWRITE h{};
-  if (!r.get(0, h, "group header")) {
-    call.streamError = r.error;
+  if (size < sizeof h) {
+    call.streamError = "group header outside the block";
     return;
   }
+  std::memcpy(&h, p, sizeof h);
   call.transactionId = h.dwTransactionID;
   call.group = h.hClientGroup;
   call.masterError = h.hrStatus;
@@ -325,7 +186,7 @@ inline void decodeWriteStream(const BYTE* p, std::size_t size, SinkCall& call) {
   }
   for (DWORD i = 0; i < h.dwItemCount; ++i) {
     OPCITEMHEADERWRITE ih{};
-    r.get(sizeof h + i * sizeof ih, ih, "item header");
+    std::memcpy(&ih, p + sizeof h + i * sizeof ih, sizeof ih);
     ItemUpdate u;
     u.client = ih.hClient;
     u.error = ih.dwError;
