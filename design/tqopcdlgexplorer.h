@@ -108,6 +108,15 @@ class TqOPCDlgExplorer : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Construction, in the order the window's children are made.
+  void buildMenu();
+  QWidget* buildServerBar();
+  QWidget* buildViews();
+  void buildPopups();
+  QWidget* buildGroupPanel();
+  QWidget* buildServerPanel();
+  void connectHandlers();
+
   QTreeWidgetItem* selectedNode() const;
   QTreeWidgetItem* selectedRow() const;
   QTreeWidgetItem* addRow(TqOPCItem* item);

@@ -1,39 +1,12 @@
 #include "connectionpoint.h"
 
-#include <algorithm>
-
-#include "enumerator_p.h"
+#include "enumerator.h"
 
 namespace opc {
 
-namespace {
-
-struct CopyConnection {
-  bool operator()(const CONNECTDATA& c, CONNECTDATA* out) const {
-    *out = c;
-    if (out->pUnk) out->pUnk->AddRef();
-    return true;
-  }
-};
-struct DropConnection {
-  void operator()(CONNECTDATA* c) const {
-    if (c->pUnk) c->pUnk->Release();
-    c->pUnk = nullptr;
-  }
-};
-
-// The list an IEnumConnections walks: the sinks are held by the enumerator so
-// that they stay valid after an Unadvise.
-struct HeldConnections {
-  std::vector<ComPtr<IUnknown>> refs;
-  std::vector<CONNECTDATA> data;
-};
-
-}  // namespace
-
 ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID iid,
-                                 std::size_t maxSinks)
-    : container_(container), iid_(iid), maxSinks_(maxSinks) {}
+                                 std::size_t maxSinks, std::function<void()> onAdvise)
+    : container_(container), iid_(iid), onAdvise_(std::move(onAdvise)), sinks_(maxSinks) {}
 
 HRESULT ConnectionPoint::GetConnectionInterface(IID* pIID) {
   if (!pIID) return E_POINTER;
@@ -56,77 +29,50 @@ HRESULT ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
   if (!pUnkSink) return E_POINTER;
   {
     std::lock_guard lock(mutex_);
-    if (maxSinks_ && connections_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
+    // Nobody would ever call or release a sink given to an orphaned point.
+    if (detached_) return E_UNEXPECTED;
   }
-  // The sink is asked outside the lock: its QueryInterface may call back.
+  if (sinks_.full()) return CONNECT_E_ADVISELIMIT;
+  // Asked outside every lock: the sink's QueryInterface may call back.
   ComPtr<IUnknown> sink;
   if (FAILED(pUnkSink->QueryInterface(iid_, sink.putVoid())) || !sink) {
     return CONNECT_E_CANNOTCONNECT;
   }
-  std::lock_guard lock(mutex_);
-  if (maxSinks_ && connections_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
-  const DWORD cookie = nextCookie_++;
-  connections_.push_back(Connection{cookie, std::move(sink)});
-  *pdwCookie = cookie;
-  return S_OK;
+  auto connection = std::make_shared<Connection>();
+  connection->sink = std::move(sink);
+  const HRESULT hr = sinks_.add(std::move(connection), pdwCookie);
+  if (SUCCEEDED(hr) && onAdvise_) onAdvise_();
+  return hr;
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD dwCookie) {
-  ComPtr<IUnknown> released;  // dropped after the lock, the sink may call back
-  {
-    std::lock_guard lock(mutex_);
-    auto it = std::find_if(connections_.begin(), connections_.end(),
-                           [&](const Connection& c) { return c.cookie == dwCookie; });
-    if (dwCookie == 0 || it == connections_.end()) return CONNECT_E_NOCONNECTION;
-    released = std::move(it->sink);
-    connections_.erase(it);
-  }
-  return S_OK;
+  return sinks_.remove(dwCookie) ? S_OK : CONNECT_E_NOCONNECTION;
 }
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
   if (!ppEnum) return E_POINTER;
-  auto held = std::make_shared<HeldConnections>();
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& c : connections_) {
-      held->refs.push_back(c.sink);
-      held->data.push_back(CONNECTDATA{c.sink.get(), c.cookie});
-    }
+  auto held = std::make_shared<HeldList<CONNECTDATA>>();
+  for (const auto& c : sinks_.snapshot()) {
+    held->refs.push_back(c->sink);
+    held->data.push_back(CONNECTDATA{c->sink.get(), c->cookie});
   }
-  // The data vector shares the lifetime of the references that keep its
-  // pointers valid.
-  std::shared_ptr<const std::vector<CONNECTDATA>> items(held, &held->data);
-  using E = detail::ListEnumerator<IEnumConnections, CONNECTDATA, CONNECTDATA, CopyConnection,
-                                   DropConnection>;
-  *ppEnum = makeCom<E>(std::move(items)).detach();
+  using Copy = CountedFieldCopy<CONNECTDATA, &CONNECTDATA::pUnk>;
+  *ppEnum = makeEnumerator<IEnumConnections, Copy>(std::move(held)).detach();
   return S_OK;
 }
 
-std::vector<ComPtr<IUnknown>> ConnectionPoint::sinks() const {
-  std::lock_guard lock(mutex_);
-  std::vector<ComPtr<IUnknown>> out;
-  out.reserve(connections_.size());
-  for (const auto& c : connections_) out.push_back(c.sink);
-  return out;
-}
-
-std::size_t ConnectionPoint::sinkCount() const {
-  std::lock_guard lock(mutex_);
-  return connections_.size();
-}
-
-void ConnectionPoint::clear() {
-  std::vector<Connection> dropped;
+void ConnectionPoint::detach() {
   {
     std::lock_guard lock(mutex_);
-    dropped.swap(connections_);
+    container_ = nullptr;
+    detached_ = true;
   }
+  sinks_.clear();
 }
 
-void ConnectionPoint::detachContainer() {
-  std::lock_guard lock(mutex_);
-  container_ = nullptr;
+ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
+    std::vector<ComPtr<IConnectionPoint>> points) {
+  return makeEnumerator<IEnumConnectionPoints, InterfaceCopy<IConnectionPoint>>(std::move(points));
 }
 
 }  // namespace opc

@@ -1,55 +1,65 @@
-// A ready-made connection point for server objects of this process.
+// The connection point of server objects: sinks advised by cookie and called
+// on the apartment that advised them (sinklist.h).
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "objidl.h"
+#include "sinklist.h"
 
 namespace opc {
 
-/// One connection point: sinks advised by cookie (1, 2, ... never reused).
-/// The container is not counted; its owner calls detachContainer() before the
-/// container goes away. Thread-safe.
+/// One connection point over a SinkList. The container is not counted; its
+/// owner calls detach() before the container goes away, after which the
+/// point refuses new sinks and has dropped the old ones. Thread-safe.
 class ConnectionPoint final : public ComObject<IConnectionPoint> {
  public:
-  ConnectionPoint(IConnectionPointContainer* container, REFIID iid, std::size_t maxSinks = 0);
+  /// `maxSinks` 0: no limit. `onAdvise` runs (unlocked) after every
+  /// successful Advise.
+  ConnectionPoint(IConnectionPointContainer* container, REFIID iid, std::size_t maxSinks = 0,
+                  std::function<void()> onAdvise = nullptr);
 
   HRESULT GetConnectionInterface(IID* pIID) override;
+  /// E_UNEXPECTED once detached.
   HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
   /// Queries the sink for the point's interface (CONNECT_E_CANNOTCONNECT when
-  /// refused) and keeps that reference; CONNECT_E_ADVISELIMIT past maxSinks.
+  /// refused) and keeps that reference; CONNECT_E_ADVISELIMIT past maxSinks,
+  /// E_UNEXPECTED once detached.
   HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
   /// CONNECT_E_NOCONNECTION for an unknown cookie.
   HRESULT Unadvise(DWORD dwCookie) override;
   HRESULT EnumConnections(IEnumConnections** ppEnum) override;
 
   const IID& interfaceId() const { return iid_; }
-  /// The advised sinks at this moment, each counted; call them after the
-  /// snapshot is taken so a sink may unadvise during the call.
-  std::vector<ComPtr<IUnknown>> sinks() const;
+  SinkList& sinks() { return sinks_; }
+  const SinkList& sinks() const { return sinks_; }
+
+  /// Calls `call` with each sink as `I` by the apartment rule; returns how
+  /// many sinks there were. `call` is copied for each posted call.
   template <class I>
-  std::vector<ComPtr<I>> sinksAs() const {
-    std::vector<ComPtr<I>> out;
-    for (auto& s : sinks()) out.push_back(ComPtr<I>(static_cast<I*>(s.get())));
-    return out;
+  std::size_t deliverToAll(const std::function<void(I*)>& call) const {
+    const auto connections = sinks_.snapshot();
+    for (const auto& c : connections) {
+      deliver(c, [call](IUnknown* sink) { call(static_cast<I*>(sink)); });
+    }
+    return connections.size();
   }
-  std::size_t sinkCount() const;
-  /// Drops every sink (a server shutting down).
-  void clear();
-  void detachContainer();
+
+  void detach();
 
  private:
-  struct Connection {
-    DWORD cookie;
-    ComPtr<IUnknown> sink;  // holds the point's interface, as queried
-  };
   mutable std::mutex mutex_;
-  IConnectionPointContainer* container_;
-  IID iid_;
-  std::size_t maxSinks_;
-  DWORD nextCookie_ = 1;
-  std::vector<Connection> connections_;
+  IConnectionPointContainer* container_;  // guarded by mutex_
+  bool detached_ = false;                 // guarded by mutex_
+  const IID iid_;
+  const std::function<void()> onAdvise_;
+  SinkList sinks_;
 };
+
+/// IEnumConnectionPoints over a fixed set of points.
+ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
+    std::vector<ComPtr<IConnectionPoint>> points);
 
 }  // namespace opc

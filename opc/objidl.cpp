@@ -7,7 +7,7 @@
 #include <mutex>
 #include <new>
 
-#include "enumerator_p.h"
+#include "enumerator.h"
 #include "taskmem.h"
 
 // ---- Global memory blocks ---------------------------------------------------
@@ -127,58 +127,30 @@ namespace opc {
 
 namespace {
 
-struct CopyString {
-  bool operator()(const std::u16string& s, LPOLESTR* out) const {
+struct StringCopy {
+  using Elem = LPOLESTR;
+  static bool copy(const std::u16string& s, Elem* out) {
     *out = taskStringDup(s);
     return *out != nullptr;
   }
-};
-struct DropString {
-  void operator()(LPOLESTR* p) const {
+  static void drop(Elem* p) {
     CoTaskMemFree(*p);
     *p = nullptr;
   }
 };
-struct CopyGuid {
-  bool operator()(const GUID& g, GUID* out) const {
-    *out = g;
-    return true;
-  }
-};
-struct DropNothing {
-  void operator()(void*) const {}
-};
-struct CopyUnknown {
-  bool operator()(const ComPtr<IUnknown>& p, IUnknown** out) const { return p.copyTo(out) == S_OK; }
-};
-struct DropUnknown {
-  void operator()(IUnknown** p) const {
-    if (*p) (*p)->Release();
-    *p = nullptr;
-  }
-};
-
-template <class Enum, class Item>
-auto makeList(std::vector<Item> items) {
-  return makeCom<Enum>(std::make_shared<const std::vector<Item>>(std::move(items)));
-}
 
 }  // namespace
 
 ComPtr<IEnumString> makeEnumString(std::vector<std::u16string> items) {
-  using E = detail::ListEnumerator<IEnumString, LPOLESTR, std::u16string, CopyString, DropString>;
-  return makeList<E>(std::move(items));
+  return makeEnumerator<IEnumString, StringCopy>(std::move(items));
 }
 
 ComPtr<IEnumGUID> makeEnumGUID(std::vector<GUID> items) {
-  using E = detail::ListEnumerator<IEnumGUID, GUID, GUID, CopyGuid, DropNothing>;
-  return makeList<E>(std::move(items));
+  return makeEnumerator<IEnumGUID, ValueCopy<GUID>>(std::move(items));
 }
 
 ComPtr<IEnumUnknown> makeEnumUnknown(std::vector<ComPtr<IUnknown>> items) {
-  using E =
-      detail::ListEnumerator<IEnumUnknown, IUnknown*, ComPtr<IUnknown>, CopyUnknown, DropUnknown>;
-  return makeList<E>(std::move(items));
+  return makeEnumerator<IEnumUnknown, InterfaceCopy<IUnknown>>(std::move(items));
 }
 
 }  // namespace opc

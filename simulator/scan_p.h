@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "addressspace.h"
-#include "sinks_p.h"
+#include "opc/sinklist.h"
 
 namespace veze6::sim::detail {
 
@@ -61,7 +61,7 @@ struct Outgoing {
     WriteStream,     ///< IAdviseSink::OnDataChange with a write-result stream
   };
   Call call;
-  std::shared_ptr<Connection> to;
+  std::shared_ptr<opc::Connection> to;
   std::shared_ptr<ItemBatch> batch;
 };
 

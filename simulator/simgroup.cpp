@@ -5,10 +5,11 @@
 #include <mutex>
 
 #include "generators.h"
+#include "opc/connectionpoint.h"
+#include "opc/enumerator.h"
 #include "opc/taskmem.h"
 #include "scan_p.h"
 #include "servercore_p.h"
-#include "sinks_p.h"
 
 namespace veze6::sim {
 
@@ -81,80 +82,34 @@ struct ItemAttributes {
   OleVariant euInfo;
 };
 
-void clearAttributes(OPCITEMATTRIBUTES* a, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    CoTaskMemFree(a[i].szAccessPath);
-    CoTaskMemFree(a[i].szItemID);
-    CoTaskMemFree(a[i].pBlob);
-    VariantClear(&a[i].vEUInfo);
-  }
-}
-
-/// IEnumOPCItemAttributes over a snapshot of the group's items.
-class ItemAttributesEnum final : public opc::ComObject<IEnumOPCItemAttributes> {
- public:
-  using List = std::shared_ptr<const std::vector<ItemAttributes>>;
-  explicit ItemAttributesEnum(List items, std::size_t pos = 0)
-      : items_(std::move(items)), pos_(pos) {}
-
-  HRESULT Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) override {
-    if (!ppItemArray || !pceltFetched) return E_INVALIDARG;
-    *ppItemArray = nullptr;
-    *pceltFetched = 0;
-    std::lock_guard lock(mutex_);
-    const std::size_t n = std::min<std::size_t>(celt, items_->size() - pos_);
-    if (n == 0) return S_FALSE;
-    opc::TaskMem<OPCITEMATTRIBUTES> out(allocArray<OPCITEMATTRIBUTES>(DWORD(n)));
-    if (!out) return E_OUTOFMEMORY;
-    for (std::size_t i = 0; i < n; ++i) {
-      const ItemAttributes& src = (*items_)[pos_ + i];
-      OPCITEMATTRIBUTES& a = out.get()[i];
-      a = OPCITEMATTRIBUTES{};
-      VariantInit(&a.vEUInfo);
-      a.szAccessPath = opc::taskStringDup(src.accessPath);
-      a.szItemID = opc::taskStringDup(src.itemId);
-      if (!a.szAccessPath || !a.szItemID || FAILED(VariantCopy(&a.vEUInfo, &src.euInfo.get()))) {
-        clearAttributes(out.get(), i + 1);
-        return E_OUTOFMEMORY;
-      }
-      a.bActive = src.active;
-      a.hClient = src.clientHandle;
-      a.hServer = src.serverHandle;
-      a.dwAccessRights = src.accessRights;
-      a.vtRequestedDataType = src.requestedType;
-      a.vtCanonicalDataType = src.canonicalType;
-      a.dwEUType = src.euType;
+/// Hands out an item's attributes in task memory.
+struct ItemAttributesCopy {
+  using Elem = OPCITEMATTRIBUTES;
+  static bool copy(const ItemAttributes& src, Elem* a) {
+    *a = OPCITEMATTRIBUTES{};
+    VariantInit(&a->vEUInfo);
+    a->szAccessPath = opc::taskStringDup(src.accessPath);
+    a->szItemID = opc::taskStringDup(src.itemId);
+    if (!a->szAccessPath || !a->szItemID || FAILED(VariantCopy(&a->vEUInfo, &src.euInfo.get()))) {
+      drop(a);
+      return false;
     }
-    pos_ += n;
-    *pceltFetched = ULONG(n);
-    *ppItemArray = out.release();
-    return n == celt ? S_OK : S_FALSE;
+    a->bActive = src.active;
+    a->hClient = src.clientHandle;
+    a->hServer = src.serverHandle;
+    a->dwAccessRights = src.accessRights;
+    a->vtRequestedDataType = src.requestedType;
+    a->vtCanonicalDataType = src.canonicalType;
+    a->dwEUType = src.euType;
+    return true;
   }
-
-  HRESULT Skip(ULONG celt) override {
-    std::lock_guard lock(mutex_);
-    const std::size_t left = items_->size() - pos_;
-    pos_ += std::min<std::size_t>(celt, left);
-    return celt <= left ? S_OK : S_FALSE;
+  static void drop(Elem* a) {
+    CoTaskMemFree(a->szAccessPath);
+    CoTaskMemFree(a->szItemID);
+    CoTaskMemFree(a->pBlob);
+    VariantClear(&a->vEUInfo);
+    *a = OPCITEMATTRIBUTES{};
   }
-
-  HRESULT Reset() override {
-    std::lock_guard lock(mutex_);
-    pos_ = 0;
-    return S_OK;
-  }
-
-  HRESULT Clone(IEnumOPCItemAttributes** ppEnum) override {
-    if (!ppEnum) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
-    *ppEnum = opc::makeCom<ItemAttributesEnum>(items_, pos_).detach();
-    return S_OK;
-  }
-
- private:
-  const List items_;
-  std::mutex mutex_;
-  std::size_t pos_;
 };
 
 bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
@@ -172,10 +127,10 @@ SimGroup::SimGroup(std::shared_ptr<detail::ServerCore> core, const detail::Group
       timeBias_(settings.timeBias),
       percentDeadband_(settings.percentDeadband),
       lcid_(settings.lcid),
-      callbackPoint_(opc::makeCom<detail::SinkPoint>(
+      callbackPoint_(opc::makeCom<opc::ConnectionPoint>(
           static_cast<IConnectionPointContainer*>(this), IID_IOPCDataCallback, 1,
           [signal = core_->scanSignal()] { signal->wake(); })),
-      advises_(std::make_unique<detail::SinkList>()) {
+      advises_(std::make_unique<opc::SinkList>()) {
   core_->liveGroups.fetch_add(1);
 }
 
@@ -390,8 +345,10 @@ HRESULT SimGroup::CreateEnumerator(REFIID riid, IUnknown** ppUnk) {
     }
   }
   const bool empty = list->empty();
-  ComPtr<IEnumOPCItemAttributes> e = opc::makeCom<ItemAttributesEnum>(std::move(list));
-  *ppUnk = e.detach();
+  *ppUnk =
+      opc::makeCom<opc::Enumerator<IEnumOPCItemAttributes, ItemAttributes, ItemAttributesCopy>>(
+          std::move(list))
+          .detach();
   // An empty group still hands out an (empty) enumerator.
   return empty ? S_FALSE : S_OK;
 }
@@ -504,7 +461,7 @@ std::optional<std::uint64_t> SimGroup::nextDueLocked() const {
   return nextScan_;
 }
 
-std::shared_ptr<detail::Connection> SimGroup::adviseOf(bool writeResults) const {
+std::shared_ptr<opc::Connection> SimGroup::adviseOf(bool writeResults) const {
   for (auto& c : advises_->snapshot()) {
     if ((c->format == OPCSTMFORMATWRITECOMPLETE) == writeResults) return c;
   }
@@ -911,9 +868,8 @@ HRESULT SimGroup::Cancel(DWORD dwTransactionID) {
 HRESULT SimGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   if (ppEnum) *ppEnum = nullptr;
   if (!ppEnum) return E_POINTER;
-  std::vector<ComPtr<IConnectionPoint>> points;
-  points.emplace_back(callbackPoint_.get());
-  *ppEnum = detail::makeEnumConnectionPoints(std::move(points)).detach();
+  *ppEnum =
+      opc::makeEnumConnectionPoints({ComPtr<IConnectionPoint>(callbackPoint_.get())}).detach();
   return S_OK;
 }
 
@@ -948,7 +904,7 @@ HRESULT SimGroup::DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSi
     return DV_E_FORMATETC;
   }
   if (!(pformatetc->tymed & TYMED_HGLOBAL)) return DV_E_TYMED;
-  auto connection = std::make_shared<detail::Connection>();
+  auto connection = std::make_shared<opc::Connection>();
   connection->sink = ComPtr<IUnknown>(pAdvSink);
   connection->format = format;
   connection->advf = advf;
@@ -969,7 +925,7 @@ HRESULT SimGroup::DUnadvise(DWORD dwConnection) {
 HRESULT SimGroup::EnumDAdvise(IEnumSTATDATA** ppenumAdvise) {
   if (ppenumAdvise) *ppenumAdvise = nullptr;
   if (!ppenumAdvise) return E_INVALIDARG;
-  *ppenumAdvise = detail::makeEnumStatData(*advises_).detach();
+  *ppenumAdvise = opc::makeEnumStatData(*advises_).detach();
   return S_OK;
 }
 

@@ -12,13 +12,16 @@
 #include "opc/OPCDA.h"
 #include "simulationcontrol.h"
 
+namespace opc {
+class SinkList;
+struct Connection;
+class ConnectionPoint;
+}  // namespace opc
+
 namespace veze6::sim {
 
 namespace detail {
 class ServerCore;
-class SinkList;
-struct Connection;
-class SinkPoint;
 struct AsyncRequest;
 struct GroupSettings;
 struct ItemBatch;
@@ -184,7 +187,7 @@ class SimGroup final
   /// Queues a refresh of the active items; E_FAIL when the group or all its
   /// items are inactive.
   HRESULT queueRefresh(detail::AsyncRequest&& request, DWORD* id);
-  std::shared_ptr<detail::Connection> adviseOf(bool writeResults) const;
+  std::shared_ptr<opc::Connection> adviseOf(bool writeResults) const;
 
   std::shared_ptr<detail::ServerCore> core_;  ///< let go only in the destructor
   const OPCHANDLE serverHandle_;
@@ -205,8 +208,8 @@ class SimGroup final
   std::uint64_t seenAdvises_ = 0;
   std::vector<detail::AsyncRequest> pending_;  ///< oldest first
   // ---- own locks ----
-  const ComPtr<detail::SinkPoint> callbackPoint_;    ///< IOPCDataCallback, one sink
-  const std::unique_ptr<detail::SinkList> advises_;  ///< IDataObject advises
+  const ComPtr<opc::ConnectionPoint> callbackPoint_;  ///< IOPCDataCallback, one sink
+  const std::unique_ptr<opc::SinkList> advises_;      ///< IDataObject advises
 };
 
 }  // namespace veze6::sim

@@ -7,7 +7,6 @@
 #include "servercore_p.h"
 #include "simgroup.h"
 #include "simulationcontrol_p.h"
-#include "sinks_p.h"
 
 namespace veze6::sim {
 
@@ -24,56 +23,13 @@ HRESULT errorStringOut(HRESULT code, LPWSTR* ppString) {
   return *ppString ? S_OK : E_OUTOFMEMORY;
 }
 
-/// IEnumConnectionPoints over the server's fixed set of points.
-class ConnectionPointsEnum final : public opc::ComObject<IEnumConnectionPoints> {
- public:
-  using List = std::shared_ptr<const std::vector<ComPtr<IConnectionPoint>>>;
-  explicit ConnectionPointsEnum(List points, std::size_t pos = 0)
-      : points_(std::move(points)), pos_(pos) {}
-
-  HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) override {
-    if (pcFetched) *pcFetched = 0;
-    if (!ppCP) return E_POINTER;
-    if (cConnections > 1 && !pcFetched) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
-    ULONG n = 0;
-    while (n < cConnections && pos_ < points_->size()) {
-      (*points_)[pos_++].copyTo(&ppCP[n++]);
-    }
-    if (pcFetched) *pcFetched = n;
-    return n == cConnections ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG cConnections) override {
-    std::lock_guard lock(mutex_);
-    const std::size_t left = points_->size() - pos_;
-    pos_ += std::min<std::size_t>(cConnections, left);
-    return cConnections <= left ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    std::lock_guard lock(mutex_);
-    pos_ = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumConnectionPoints** ppEnum) override {
-    if (!ppEnum) return E_POINTER;
-    std::lock_guard lock(mutex_);
-    *ppEnum = opc::makeCom<ConnectionPointsEnum>(points_, pos_).detach();
-    return S_OK;
-  }
-
- private:
-  const List points_;
-  std::mutex mutex_;
-  std::size_t pos_;
-};
-
 }  // namespace
 
 SimulationServer::SimulationServer(const SimulationOptions& options)
     : core_(std::make_shared<detail::ServerCore>(options)),
       flatAddressSpace_(options.flatAddressSpace) {
-  shutdownPoint_ = opc::makeCom<detail::SinkPoint>(static_cast<IConnectionPointContainer*>(this),
-                                                   IID_IOPCShutdown, 0);
+  shutdownPoint_ = opc::makeCom<opc::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this),
+                                                      IID_IOPCShutdown);
   detail::serverCreated();
 }
 
@@ -267,9 +223,8 @@ HRESULT SimulationServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   if (ppEnum) *ppEnum = nullptr;
   if (auto injected = core_->enter(SimCall::EnumConnectionPoints)) return *injected;
   if (!ppEnum) return E_POINTER;
-  auto points = std::make_shared<std::vector<ComPtr<IConnectionPoint>>>();
-  points->emplace_back(shutdownPoint_.get());
-  *ppEnum = opc::makeCom<ConnectionPointsEnum>(std::move(points)).detach();
+  *ppEnum =
+      opc::makeEnumConnectionPoints({ComPtr<IConnectionPoint>(shutdownPoint_.get())}).detach();
   return S_OK;
 }
 
@@ -286,14 +241,9 @@ HRESULT SimulationServer::FindConnectionPoint(REFIID riid, IConnectionPoint** pp
 // ---- SimulationControl ------------------------------------------------------------------
 
 std::size_t SimulationServer::requestShutdown(std::u16string_view reason) {
-  const auto sinks = shutdownPoint_->sinks().snapshot();
   const auto text = std::make_shared<const std::u16string>(reason);
-  for (const auto& sink : sinks) {
-    detail::deliver(sink, [text](IUnknown* s) {
-      static_cast<IOPCShutdown*>(s)->ShutdownRequest(text->c_str());
-    });
-  }
-  return sinks.size();
+  return shutdownPoint_->deliverToAll<IOPCShutdown>(
+      [text](IOPCShutdown* sink) { sink->ShutdownRequest(text->c_str()); });
 }
 
 std::size_t SimulationServer::shutdownSinkCount() const { return shutdownPoint_->sinks().size(); }

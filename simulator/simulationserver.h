@@ -20,7 +20,6 @@ namespace veze6::sim {
 
 namespace detail {
 class ServerCore;
-class SinkPoint;
 }  // namespace detail
 
 /// How a server is made.
@@ -143,7 +142,7 @@ class SimulationServer final
 
  private:
   std::shared_ptr<detail::ServerCore> core_;
-  ComPtr<detail::SinkPoint> shutdownPoint_;  ///< sinks are called in their own apartments
+  ComPtr<opc::ConnectionPoint> shutdownPoint_;  ///< sinks are called in their own apartments
   // Browsing (simbrowser.cpp), guarded by the core's lock.
   bool flatAddressSpace_;
   const Branch* browsePosition_ = nullptr;  ///< null: the root

@@ -10,49 +10,20 @@
 //                                      is shown, saves the window and exits
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDeadlineTimer>
-#include <QLabel>
-#include <QTimer>
-#include <QTreeWidget>
 #include <cstdio>
+#include <memory>
 
 #include "core/qOPC.h"
 #include "design/qOPCPropEdit.h"
 #include "dialogs/tguiapplicationhandler.h"
+#include "screenshotharness.h"
 #include "simulator/simulator.h"
 
 namespace {
 
-const QString kSimulation = QStringLiteral("Veze6.Simulation.1");
-
 void report(const char* what, const std::exception& e) {
   const auto* ex = dynamic_cast<const Exception*>(&e);
   std::fprintf(stderr, "qopc-inspector: %s: %s\n", what, ex ? qPrintable(ex->Message()) : e.what());
-}
-
-// For the picture: a loaded configuration as it is (connected, to the
-// simulation server when it names none), otherwise the simulation server
-// with a group of a few items.
-void connectForPicture(TqOPCServer& server) {
-  if (server.OPCGroups()->Count() > 0) {
-    if (server.ServerName().trimmed().isEmpty()) server.SetServer(kSimulation);
-    server.SetActive(true);
-    return;
-  }
-  server.Connect(kSimulation);
-  server.OPCGroupDefault()->UpdateRate = 500;
-  server.OPCGroupDefault()->DeadBand = 0.5f;
-  TqOPCGroup* line = server.OPCGroups()->Add(QStringLiteral("Line1"));
-  for (const char* id : {"Sine.Real8", "Ramp.Int4", "Random.Int4", "Static.String"})
-    line->OPCItems()->AddItem(QLatin1String(id));
-  line->OPCItems()->FindOPCItem(QStringLiteral("Static.String"))->SetIsActive(false);
-  server.OPCGroupDefault()->IsActive = false;
-  server.OPCGroups()->Add(QStringLiteral("Line2"));
-}
-
-QString labelText(const QWidget& window, const char* name) {
-  const auto* label = window.findChild<QLabel*>(QLatin1String(name));
-  return label ? label->text() : QString();
 }
 
 }  // namespace
@@ -94,44 +65,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    if (!shotFile.isEmpty()) connectForPicture(server);
+    if (!shotFile.isEmpty()) ScreenshotHarness::connect(server);
   } catch (const std::exception& e) {
     report("cannot connect", e);
     return 1;
   }
 
-  int result = 0;
-  QTimer poll;
-  QDeadlineTimer giveUp(std::chrono::seconds(30));
+  std::unique_ptr<ScreenshotHarness> harness;
   if (!shotFile.isEmpty()) {
-    // From inside the window's modal loop: select the first group once, and
-    // take the picture when the status and the group state are shown.
-    result = 1;
-    bool selected = false;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      auto* window = qobject_cast<TqOPCDlgExplorer*>(QApplication::activeModalWidget());
-      if (!window) return;
-      auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("TreeView1"));
-      if (!selected && tree && tree->topLevelItemCount() > 0) {
-        tree->setCurrentItem(tree->topLevelItem(0));
-        selected = true;
-      }
-      const bool shown = !labelText(*window, "LState").isEmpty() &&
-                         !labelText(*window, "LName").isEmpty() &&
-                         !labelText(*window, "LUpdateTime").isEmpty();
-      if (shown) {
-        result = window->grab().save(shotFile, "PNG") ? 0 : 1;
-        if (result != 0)
-          std::fprintf(stderr, "qopc-inspector: cannot write %s\n", qPrintable(shotFile));
-      } else if (!giveUp.hasExpired()) {
-        return;
-      } else {
-        std::fprintf(stderr, "qopc-inspector: the status was never shown\n");
-      }
-      poll.stop();
-      window->close();
-    });
-    poll.start(50);
+    harness = std::make_unique<ScreenshotHarness>(shotFile);
+    harness->start();
   }
 
   OPCExplorer(&server);
@@ -144,5 +87,5 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  return result;
+  return harness ? harness->result() : 0;
 }

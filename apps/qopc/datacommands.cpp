@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QMetaEnum>
 #include <QTimer>
+#include <functional>
 
 #include "connection.h"
 
@@ -78,10 +79,62 @@ OleVariant valueFor(const TqOPCItem* item, const QString& text) {
   return SUCCEEDED(hr) ? converted : given;
 }
 
-}  // namespace
+// What a command says of an item the server took; `failed` counts it as a
+// failure of the command.
+struct Outcome {
+  QString text;
+  bool failed = false;
+};
 
-int readCommand(const QStringList& args, Io io) {
-  QCommandLineParser parser;
+// The one line per item every command prints: the id, then the item's error
+// or, for an item without one, what `outcome` says (nothing at all when it is
+// null). True when any item failed.
+bool printOutcomes(QTextStream& to, const TqOPCItemList& items, int width,
+                   const std::function<Outcome(const TqOPCItem*)>& outcome) {
+  bool failed = false;
+  for (int i = 0; i < items.Count(); ++i) {
+    const TqOPCItem* item = items.Items(i);
+    Outcome o;
+    if (item->LastError() != S_OK) {
+      o = {itemErrorText(item), true};
+    } else if (outcome) {
+      o = outcome(item);
+    } else {
+      continue;
+    }
+    failed |= o.failed;
+    to << item->ItemID().leftJustified(width) << "  " << o.text << "\n";
+  }
+  return failed;
+}
+
+// Runs the perform and print steps of a command on its open session: the
+// exit code, with a fault of the component reported. `steps` returns an exit
+// code of its own when it could not perform, else kOk with `failed` set.
+int runSteps(Session& s, const char* command, Io io, const std::function<int(bool&)>& steps) {
+  bool failed = false;
+  try {
+    if (int rc = steps(failed); rc != kOk) return rc;
+  } catch (const Exception& e) {
+    io.err << "qopc " << command << ": " << e.Message() << "\n";
+    return kFailed;
+  }
+  s.server->SetActive(false);
+  return failed ? kFailed : kOk;
+}
+
+// ---- read --------------------------------------------------------------------
+
+struct ReadRequest {
+  QStringList ids;
+  bool fromDevice = false;
+};
+
+// Returned by the parse steps when the command goes on.
+constexpr int kGoOn = -1;
+
+// kGoOn with the request filled, or the exit code (help, a refusal).
+int parseRead(const QStringList& args, Io io, QCommandLineParser& parser, ReadRequest& r) {
   parser.setApplicationDescription(
       "Connects, adds the items and reads them once from the server's cache (or the device),\n"
       "printing each item's value, quality and time stamp, or its error.\n"
@@ -90,44 +143,43 @@ int readCommand(const QStringList& args, Io io) {
   parser.addOption({"device", "Read from the device instead of the server's cache."});
   parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
   if (int rc = parseArguments(parser, "read", args, io); rc >= 0) return rc;
-  const QStringList ids = parser.positionalArguments();
-  if (ids.isEmpty()) {
+  r.ids = parser.positionalArguments();
+  r.fromDevice = parser.isSet("device");
+  if (r.ids.isEmpty()) {
     io.err << "qopc read: no item ids given\n";
     return kUsage;
   }
-
-  Session s;
-  if (!openSession(s, parser, ids, 1000, true, io)) return kFailed;
-  bool failed = false;
-  try {
-    const TqOPCItemList list = onServer(s);
-    if (list.Count() > 0 && !s.group->SyncIO()) {
-      io.err << "qopc read: the server offers no synchronous reads\n";
-      return kFailed;
-    }
-    if (list.Count() > 0) s.group->SyncRead(&list, !parser.isSet("device"));
-    const int width = idColumnWidth(ids);
-    for (int i = 0; i < s.items.Count(); ++i) {
-      const TqOPCItem* item = s.items.Items(i);
-      io.out << item->ItemID().leftJustified(width) << "  ";
-      if (item->LastError() != S_OK) {
-        failed = true;
-        io.out << itemErrorText(item) << "\n";
-        continue;
-      }
-      io.out << item->ValueStr() << "  " << qualityText(item->Quality()) << "  "
-             << timeText(item->TimeStamp()) << "\n";
-    }
-  } catch (const Exception& e) {
-    io.err << "qopc read: " << e.Message() << "\n";
-    return kFailed;
-  }
-  s.server->SetActive(false);
-  return failed ? kFailed : kOk;
+  return kGoOn;
 }
 
-int writeCommand(const QStringList& args, Io io) {
-  QCommandLineParser parser;
+// Reads the items that reached the server; raises as the component does.
+int performRead(Session& s, const ReadRequest& r, Io io) {
+  const TqOPCItemList list = onServer(s);
+  if (list.Count() == 0) return kOk;
+  if (!s.group->SyncIO()) {
+    io.err << "qopc read: the server offers no synchronous reads\n";
+    return kFailed;
+  }
+  s.group->SyncRead(&list, !r.fromDevice);
+  return kOk;
+}
+
+bool printRead(const Session& s, const ReadRequest& r, Io io) {
+  return printOutcomes(io.out, s.items, idColumnWidth(r.ids), [](const TqOPCItem* item) {
+    return Outcome{item->ValueStr() + "  " + qualityText(item->Quality()) + "  " +
+                   timeText(item->TimeStamp())};
+  });
+}
+
+// ---- write -------------------------------------------------------------------
+
+struct WriteRequest {
+  QStringList ids, texts;
+  int timeout = 0;
+  bool async = false;
+};
+
+int parseWrite(const QStringList& args, Io io, QCommandLineParser& parser, WriteRequest& r) {
   parser.setApplicationDescription(
       "Connects, adds the items and writes the values in one call, printing each item's\n"
       "outcome. A value is converted to the item's canonical type when it reads as one.\n"
@@ -137,94 +189,90 @@ int writeCommand(const QStringList& args, Io io) {
   parser.addOption({"timeout", "How long to wait for an asynchronous completion.", "MS", "10000"});
   parser.addPositionalArgument("assignment", "An item id and the value to write.", "ITEM=VALUE...");
   if (int rc = parseArguments(parser, "write", args, io); rc >= 0) return rc;
-  QStringList ids, texts;
   for (const QString& a : parser.positionalArguments()) {
     const qsizetype eq = a.indexOf(u'=');
     if (eq <= 0) {
       io.err << "qopc write: '" << a << "' is not ITEM=VALUE\n";
       return kUsage;
     }
-    ids << a.left(eq);
-    texts << a.mid(eq + 1);
+    r.ids << a.left(eq);
+    r.texts << a.mid(eq + 1);
   }
   bool timeoutOk = false;
-  const int timeout = parser.value("timeout").toInt(&timeoutOk);
-  if (ids.isEmpty() || !timeoutOk || timeout < 0) {
+  r.timeout = parser.value("timeout").toInt(&timeoutOk);
+  if (r.ids.isEmpty() || !timeoutOk || r.timeout < 0) {
     io.err << "qopc write: "
-           << (ids.isEmpty() ? "no ITEM=VALUE given"
-                             : "the timeout must be a number of milliseconds")
+           << (r.ids.isEmpty() ? "no ITEM=VALUE given"
+                               : "the timeout must be a number of milliseconds")
            << "\n";
     return kUsage;
   }
-  const bool async = parser.isSet("async");
-
-  // An inactive group: no data change comes between a write and its report.
-  Session s;
-  if (!openSession(s, parser, ids, 1000, false, io)) return kFailed;
-  bool failed = false;
-  try {
-    TqOPCItemList list;
-    for (int i = 0; i < s.items.Count(); ++i) {
-      TqOPCItem* item = s.items.Items(i);
-      if (item->ServerHandle() == TqOPCItem::kNoServerHandle) continue;
-      item->SetWriteValue(valueFor(item, texts[i]));
-      list.Add(item);
-    }
-    bool completed = true;
-    if (list.Count() > 0) {
-      if (!async) {
-        if (!s.group->SyncIO()) {
-          io.err << "qopc write: the server offers no synchronous writes\n";
-          return kFailed;
-        }
-        s.group->SyncWrite(&list);
-      } else if (!s.group->AsyncIO2() && !s.group->AsyncIO()) {
-        io.err << "qopc write: the server offers no asynchronous writes\n";
-        return kFailed;
-      } else {
-        s.group->AsyncWrite(&list);
-        // Only a DA 2.0 server reports the completion, and only for items it
-        // accepted.
-        bool accepted = false;
-        for (int i = 0; i < list.Count(); ++i) accepted |= list.Items(i)->LastError() == S_OK;
-        completed = !s.group->AsyncIO2() || !accepted;
-        if (!completed) {
-          QEventLoop loop;
-          const auto done = [&](QObject*, TqOPCItemList*) {
-            completed = true;
-            loop.quit();
-          };
-          s.server->OnWriteComplete = done;
-          s.server->OnWriteError = done;
-          QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-          loop.exec();
-        }
-      }
-    }
-    const int width = idColumnWidth(ids);
-    for (int i = 0; i < s.items.Count(); ++i) {
-      const TqOPCItem* item = s.items.Items(i);
-      io.out << item->ItemID().leftJustified(width) << "  ";
-      if (item->LastError() != S_OK) {
-        failed = true;
-        io.out << itemErrorText(item) << "\n";
-      } else if (!completed) {
-        failed = true;
-        io.out << "no completion within " << timeout << " ms\n";
-      } else {
-        io.out << (async && !s.group->AsyncIO2() ? "sent" : "written") << "\n";
-      }
-    }
-  } catch (const Exception& e) {
-    io.err << "qopc write: " << e.Message() << "\n";
-    return kFailed;
-  }
-  s.server->SetActive(false);
-  return failed ? kFailed : kOk;
+  r.async = parser.isSet("async");
+  return kGoOn;
 }
 
-int watchCommand(const QStringList& args, Io io) {
-  QCommandLineParser parser;
+// Writes the items that reached the server; `completed` false when an
+// asynchronous completion did not come in time. Raises as the component does.
+int performWrite(Session& s, const WriteRequest& r, Io io, bool& completed) {
+  completed = true;
+  TqOPCItemList list;
+  for (int i = 0; i < s.items.Count(); ++i) {
+    TqOPCItem* item = s.items.Items(i);
+    if (item->ServerHandle() == TqOPCItem::kNoServerHandle) continue;
+    item->SetWriteValue(valueFor(item, r.texts[i]));
+    list.Add(item);
+  }
+  if (list.Count() == 0) return kOk;
+  if (!r.async) {
+    if (!s.group->SyncIO()) {
+      io.err << "qopc write: the server offers no synchronous writes\n";
+      return kFailed;
+    }
+    s.group->SyncWrite(&list);
+    return kOk;
+  }
+  if (!s.group->AsyncIO2() && !s.group->AsyncIO()) {
+    io.err << "qopc write: the server offers no asynchronous writes\n";
+    return kFailed;
+  }
+  s.group->AsyncWrite(&list);
+  // Only a DA 2.0 server reports the completion, and only for items it
+  // accepted.
+  bool accepted = false;
+  for (int i = 0; i < list.Count(); ++i) accepted |= list.Items(i)->LastError() == S_OK;
+  completed = !s.group->AsyncIO2() || !accepted;
+  if (completed) return kOk;
+  QEventLoop loop;
+  const auto done = [&](QObject*, TqOPCItemList*) {
+    completed = true;
+    loop.quit();
+  };
+  s.server->OnWriteComplete = done;
+  s.server->OnWriteError = done;
+  QTimer::singleShot(r.timeout, &loop, &QEventLoop::quit);
+  loop.exec();
+  return kOk;
+}
+
+bool printWrite(const Session& s, const WriteRequest& r, bool completed, Io io) {
+  const bool sentOnly = r.async && !s.group->AsyncIO2();
+  return printOutcomes(io.out, s.items, idColumnWidth(r.ids), [&](const TqOPCItem*) {
+    if (!completed)
+      return Outcome{QStringLiteral("no completion within %1 ms").arg(r.timeout), true};
+    return Outcome{sentOnly ? QStringLiteral("sent") : QStringLiteral("written")};
+  });
+}
+
+// ---- watch -------------------------------------------------------------------
+
+struct WatchRequest {
+  QStringList ids;
+  int rate = 0;
+  qint64 count = 0;    ///< 0: no limit
+  double seconds = 0;  ///< 0: no limit
+};
+
+int parseWatch(const QStringList& args, Io io, QCommandLineParser& parser, WatchRequest& r) {
   parser.setApplicationDescription(
       "Connects, subscribes to the items at the update rate and prints every data change\n"
       "(time stamp, item, value, quality) until the count of changes or the time is reached,\n"
@@ -235,42 +283,32 @@ int watchCommand(const QStringList& args, Io io) {
   parser.addOption({"seconds", "Stop after this many seconds.", "S"});
   parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
   if (int rc = parseArguments(parser, "watch", args, io); rc >= 0) return rc;
-  const QStringList ids = parser.positionalArguments();
+  r.ids = parser.positionalArguments();
   bool rateOk = false, countOk = true, secondsOk = true;
-  const int rate = parser.value("rate").toInt(&rateOk);
-  const qint64 count = parser.isSet("count") ? parser.value("count").toLongLong(&countOk) : 0;
-  const double seconds = parser.isSet("seconds") ? parser.value("seconds").toDouble(&secondsOk) : 0;
-  if (ids.isEmpty() || !rateOk || rate < 0 || !countOk || count < 0 || !secondsOk || seconds < 0) {
+  r.rate = parser.value("rate").toInt(&rateOk);
+  r.count = parser.isSet("count") ? parser.value("count").toLongLong(&countOk) : 0;
+  r.seconds = parser.isSet("seconds") ? parser.value("seconds").toDouble(&secondsOk) : 0;
+  if (r.ids.isEmpty() || !rateOk || r.rate < 0 || !countOk || r.count < 0 || !secondsOk ||
+      r.seconds < 0) {
     io.err << "qopc watch: "
-           << (ids.isEmpty()           ? "no item ids given"
-               : !rateOk || rate < 0   ? "the update rate must be a number of milliseconds"
-               : !countOk || count < 0 ? "the count must be a whole number"
-                                       : "the time must be a number of seconds")
+           << (r.ids.isEmpty()           ? "no item ids given"
+               : !rateOk || r.rate < 0   ? "the update rate must be a number of milliseconds"
+               : !countOk || r.count < 0 ? "the count must be a whole number"
+                                         : "the time must be a number of seconds")
            << "\n";
     return kUsage;
   }
+  return kGoOn;
+}
 
-  Session s;
-  if (!openSession(s, parser, ids, rate, true, io)) return kFailed;
-  bool failed = false;
-  const int width = idColumnWidth(ids);
-  for (int i = 0; i < s.items.Count(); ++i) {
-    const TqOPCItem* item = s.items.Items(i);
-    if (item->LastError() == S_OK) continue;
-    failed = true;
-    io.err << item->ItemID().leftJustified(width) << "  " << itemErrorText(item) << "\n";
-  }
-  if (onServer(s).Count() == 0) {
-    io.err << "qopc watch: no item to watch\n";
-    return kFailed;
-  }
-  io.out << "Group " << s.group->Name() << ": update rate " << s.group->UpdateRate() << " ms\n";
-  io.out.flush();
-
+// Prints the changes as they come until the count or the time is reached
+// or the server goes away.
+void performWatch(Session& s, const WatchRequest& r, Io io) {
+  const int width = idColumnWidth(r.ids);
   QEventLoop loop;
   qint64 printed = 0;
   s.server->OnDatachange = [&](QObject*, TqOPCItemList* list) {
-    for (int i = 0; i < list->Count() && (count == 0 || printed < count); ++i) {
+    for (int i = 0; i < list->Count() && (r.count == 0 || printed < r.count); ++i) {
       const TqOPCItem* item = list->Items(i);
       if (!item) continue;
       io.out << timeText(item->TimeStamp()) << "  " << item->ItemID().leftJustified(width) << "  "
@@ -278,15 +316,63 @@ int watchCommand(const QStringList& args, Io io) {
       ++printed;
     }
     io.out.flush();
-    if (count > 0 && printed >= count) loop.quit();
+    if (r.count > 0 && printed >= r.count) loop.quit();
   };
   // The server shutting down ends the watch as well.
   s.server->OnDisconnect = [&](QObject*) { loop.quit(); };
-  if (seconds > 0)
-    QTimer::singleShot(std::chrono::milliseconds(qint64(seconds * 1000)), &loop, &QEventLoop::quit);
+  if (r.seconds > 0)
+    QTimer::singleShot(std::chrono::milliseconds(qint64(r.seconds * 1000)), &loop,
+                       &QEventLoop::quit);
   loop.exec();
   s.server->OnDatachange = nullptr;
   s.server->OnDisconnect = nullptr;
+}
+
+}  // namespace
+
+int readCommand(const QStringList& args, Io io) {
+  QCommandLineParser parser;
+  ReadRequest r;
+  if (int rc = parseRead(args, io, parser, r); rc != kGoOn) return rc;
+  Session s;
+  if (!openSession(s, parser, r.ids, 1000, true, io)) return kFailed;
+  return runSteps(s, "read", io, [&](bool& failed) -> int {
+    if (int rc = performRead(s, r, io); rc != kOk) return rc;
+    failed = printRead(s, r, io);
+    return kOk;
+  });
+}
+
+int writeCommand(const QStringList& args, Io io) {
+  QCommandLineParser parser;
+  WriteRequest r;
+  if (int rc = parseWrite(args, io, parser, r); rc != kGoOn) return rc;
+  // An inactive group: no data change comes between a write and its report.
+  Session s;
+  if (!openSession(s, parser, r.ids, 1000, false, io)) return kFailed;
+  return runSteps(s, "write", io, [&](bool& failed) -> int {
+    bool completed = true;
+    if (int rc = performWrite(s, r, io, completed); rc != kOk) return rc;
+    failed = printWrite(s, r, completed, io);
+    return kOk;
+  });
+}
+
+int watchCommand(const QStringList& args, Io io) {
+  QCommandLineParser parser;
+  WatchRequest r;
+  if (int rc = parseWatch(args, io, parser, r); rc != kGoOn) return rc;
+  Session s;
+  if (!openSession(s, parser, r.ids, r.rate, true, io)) return kFailed;
+  // Only the items the server refused are listed before the changes.
+  const bool failed = printOutcomes(io.err, s.items, idColumnWidth(r.ids), nullptr);
+  if (onServer(s).Count() == 0) {
+    io.err << "qopc watch: no item to watch\n";
+    return kFailed;
+  }
+  io.out << "Group " << s.group->Name() << ": update rate " << s.group->UpdateRate() << " ms\n";
+  io.out.flush();
+  performWatch(s, r, io);
   s.server->SetActive(false);
   return failed ? kFailed : kOk;
 }

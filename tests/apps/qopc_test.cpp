@@ -376,6 +376,7 @@ TEST(QopcRead, PrintsValueQualityAndTimeOrTheError) {
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("nested  good")) << r.out.toStdString();
   EXPECT_EQ(runQopc({"read"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"read", "--help"}).code, qopc::kOk);
 }
 
 TEST(QopcWrite, WritesAndReportsEachItem) {

@@ -8,7 +8,7 @@ MockGroup::MockGroup()
     : callbackPoint_(opc::makeCom<opc::ConnectionPoint>(
           static_cast<IConnectionPointContainer*>(this), IID_IOPCDataCallback)) {}
 
-MockGroup::~MockGroup() { callbackPoint_->detachContainer(); }
+MockGroup::~MockGroup() { callbackPoint_->detach(); }
 
 HRESULT MockGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   if (!ppCP) return E_POINTER;
@@ -21,8 +21,8 @@ HRESULT MockGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
 }
 
 IOPCDataCallback* MockGroup::dataCallback() const {
-  const auto sinks = callbackPoint_->sinksAs<IOPCDataCallback>();
-  return sinks.empty() ? nullptr : sinks.back().get();
+  const auto sinks = callbackPoint_->sinks().snapshot();
+  return sinks.empty() ? nullptr : sinks.back()->as<IOPCDataCallback>();
 }
 
 HRESULT MockGroup::DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,

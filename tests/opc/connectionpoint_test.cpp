@@ -1,3 +1,6 @@
+#include <chrono>
+#include <thread>
+
 #include "test_utils.h"
 
 namespace opc::test {
@@ -7,7 +10,7 @@ namespace {
 class Container final : public ComObject<IConnectionPointContainer> {
  public:
   Container() : point_(makeCom<ConnectionPoint>(this, IID_IOPCShutdown, 2)) {}
-  ~Container() override { point_->detachContainer(); }
+  ~Container() override { point_->detach(); }
   HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
   HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override {
     if (!ppCP) return E_POINTER;
@@ -37,9 +40,9 @@ TEST_F(ConnectionPoints, AdviseHandsOutIncreasingCookiesNeverReused) {
   EXPECT_EQ(a->refCount(), 1u);
   ASSERT_EQ(cp.Advise(a->unknown(), &c3), S_OK);
   EXPECT_EQ(c3, 3u);
-  EXPECT_EQ(cp.sinkCount(), 2u);
-  cp.clear();
-  EXPECT_EQ(cp.sinkCount(), 0u);
+  EXPECT_EQ(cp.sinks().size(), 2u);
+  cp.sinks().clear();
+  EXPECT_EQ(cp.sinks().size(), 0u);
   EXPECT_EQ(a->refCount(), 1u);
   EXPECT_EQ(b->refCount(), 1u);
 }
@@ -69,6 +72,13 @@ TEST_F(ConnectionPoints, RefusalsAndLimits) {
   EXPECT_EQ(cp.Unadvise(c1), S_OK);
   EXPECT_EQ(cp.Unadvise(c1), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(cp.Unadvise(c2), S_OK);
+
+  // A detached point lets its sinks go and takes no new ones.
+  EXPECT_EQ(cp.Advise(s1->unknown(), &c1), S_OK);
+  cp.detach();
+  EXPECT_EQ(s1->refCount(), 1u);
+  EXPECT_EQ(cp.Advise(s2->unknown(), &c2), E_UNEXPECTED);
+  EXPECT_EQ(s2->refCount(), 1u);
 }
 
 TEST_F(ConnectionPoints, InterfaceAndContainer) {
@@ -90,18 +100,61 @@ TEST_F(ConnectionPoints, InterfaceAndContainer) {
   EXPECT_EQ(gone, nullptr);
 }
 
-TEST_F(ConnectionPoints, SnapshotsSurviveUnadviseDuringTheCall) {
+/// Runs `body` on a thread of its own and waits for it.
+template <class F>
+void onOtherThread(F body) {
+  std::thread t(body);
+  t.join();
+}
+
+/// Pumps `apt` until `done` holds, for at most ten seconds.
+template <class F>
+bool pumpUntil(ManualApartment& apt, F done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    apt.runPending();
+    std::this_thread::yield();
+  }
+  return done();
+}
+
+TEST_F(ConnectionPoints, CallsReachTheAdvisingApartment) {
   ComPtr<Container> container = makeCom<Container>();
   ConnectionPoint& cp = container->point();
+  auto apt = std::make_shared<ManualApartment>();
+  Apartment::setCurrent(apt);
   ComPtr<ShutdownSink> a = makeCom<ShutdownSink>();
-  DWORD cookie;
+  DWORD cookie = 0;
   ASSERT_EQ(cp.Advise(a->unknown(), &cookie), S_OK);
-  for (auto& sink : cp.sinksAs<IOPCShutdown>()) {
-    EXPECT_EQ(cp.Unadvise(cookie), S_OK);  // the snapshot keeps the sink alive
-    EXPECT_EQ(sink->ShutdownRequest(u"maintenance"), S_OK);
-  }
-  EXPECT_EQ(a->reasons, std::vector<std::u16string>{u"maintenance"});
+  Apartment::setCurrent(nullptr);
+
+  // Made on the advising thread: called at once.
+  std::vector<std::thread::id> threads;
+  const auto call = [&](IOPCShutdown* sink) {
+    threads.push_back(std::this_thread::get_id());
+    sink->ShutdownRequest(u"now");
+  };
+  EXPECT_EQ(cp.deliverToAll<IOPCShutdown>(call), 1u);
+  EXPECT_EQ(a->reasons.size(), 1u);
+  // Made elsewhere: queued for the advising thread, with the text copied.
+  onOtherThread([&] {
+    auto text = std::make_shared<std::u16string>(u"later");
+    cp.deliverToAll<IOPCShutdown>(
+        [text](IOPCShutdown* sink) { sink->ShutdownRequest(text->c_str()); });
+  });
+  EXPECT_EQ(a->reasons.size(), 1u);
+  ASSERT_TRUE(pumpUntil(*apt, [&] { return a->reasons.size() == 2; }));
+  EXPECT_EQ(a->reasons[1], u"later");
+  EXPECT_EQ(threads, std::vector<std::thread::id>{std::this_thread::get_id()});
+
+  // A call still queued when the sink is unadvised does nothing, and the
+  // sink is let go at once.
+  onOtherThread([&] { cp.deliverToAll<IOPCShutdown>(call); });
+  EXPECT_EQ(cp.Unadvise(cookie), S_OK);
   EXPECT_EQ(a->refCount(), 1u);
+  EXPECT_EQ(apt->runPending(), 1u);
+  EXPECT_EQ(a->reasons.size(), 2u);
+  EXPECT_EQ(threads.size(), 1u);
 }
 
 TEST_F(ConnectionPoints, EnumConnectionsListsCookiesWithReferences) {
@@ -113,7 +166,7 @@ TEST_F(ConnectionPoints, EnumConnectionsListsCookiesWithReferences) {
   cp.Advise(b->unknown(), &cb);
   ComPtr<IEnumConnections> e;
   ASSERT_EQ(cp.EnumConnections(e.put()), S_OK);
-  cp.clear();  // the enumerator still holds both
+  cp.sinks().clear();  // the enumerator still holds both
   CONNECTDATA data[3]{};
   ULONG fetched = 0;
   EXPECT_EQ(e->Next(3, data, &fetched), S_FALSE);

@@ -1,6 +1,5 @@
-// Internal to the simulator, not API: the client sinks a server object or a
-// group has been given (connection points, data-object advises), and the one
-// way calls reach them.
+// The client sinks a server object holds (connection points, data-object
+// advises), and the one way calls reach them.
 //
 // Apartment rule: a sink is called on the thread that advised it. Each
 // connection remembers the apartment that was current when the client
@@ -17,10 +16,10 @@
 #include <mutex>
 #include <vector>
 
-#include "opc/apartment.h"
-#include "opc/objidl.h"
+#include "apartment.h"
+#include "objidl.h"
 
-namespace veze6::sim::detail {
+namespace opc {
 
 /// One advised sink.
 struct Connection {
@@ -29,7 +28,7 @@ struct Connection {
   /// held as IUnknown; cast back with `as<I>()`.
   ComPtr<IUnknown> sink;
   /// The apartment current when the client advised; null: call directly.
-  std::shared_ptr<opc::Apartment> apartment;
+  std::shared_ptr<Apartment> apartment;
   /// The stream format and flags of a data-object advise (0 for
   /// connection points).
   CLIPFORMAT format = 0;
@@ -46,8 +45,8 @@ struct Connection {
 /// must own everything it refers to (it may run later, on another thread).
 void deliver(const std::shared_ptr<Connection>& to, std::function<void(IUnknown*)> call);
 
-/// The sinks of one connection point or data object. Thread-safe; never
-/// calls a sink.
+/// The sinks of one connection point or data object, with cookies 1, 2, ...
+/// never reused. Thread-safe; never calls a sink.
 class SinkList {
  public:
   explicit SinkList(std::size_t maxSinks = 0) : maxSinks_(maxSinks) {}
@@ -71,6 +70,7 @@ class SinkList {
   /// The first connection (one-sink points), or null.
   std::shared_ptr<Connection> first() const;
   std::size_t size() const;
+  bool full() const;
   /// Grows with every sink added: a scan notices new clients by it.
   std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
 
@@ -82,39 +82,7 @@ class SinkList {
   std::atomic<std::uint64_t> generation_{0};
 };
 
-/// A connection point over a SinkList, for the server's shutdown point and a
-/// group's data callback point. The container is not counted; its owner
-/// calls detach() before it goes away, after which the point refuses new
-/// sinks and has dropped the old ones.
-class SinkPoint final : public opc::ComObject<IConnectionPoint> {
- public:
-  /// `onAdvise` runs (unlocked) after every successful Advise.
-  SinkPoint(IConnectionPointContainer* container, REFIID iid, std::size_t maxSinks,
-            std::function<void()> onAdvise = nullptr);
-
-  HRESULT GetConnectionInterface(IID* pIID) override;
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
-  HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
-  HRESULT Unadvise(DWORD dwCookie) override;
-  HRESULT EnumConnections(IEnumConnections** ppEnum) override;
-
-  const IID& interfaceId() const { return iid_; }
-  SinkList& sinks() { return sinks_; }
-  const SinkList& sinks() const { return sinks_; }
-  void detach();
-
- private:
-  mutable std::mutex mutex_;
-  IConnectionPointContainer* container_;  // guarded by mutex_
-  const IID iid_;
-  const std::function<void()> onAdvise_;
-  SinkList sinks_;
-};
-
-/// IEnumConnectionPoints over a fixed set of points.
-ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
-    std::vector<ComPtr<IConnectionPoint>> points);
 /// IEnumSTATDATA over a data object's advises as they are now.
 ComPtr<IEnumSTATDATA> makeEnumStatData(const SinkList& advises);
 
-}  // namespace veze6::sim::detail
+}  // namespace opc
