@@ -633,6 +633,37 @@ TEST_F(DataPathMockTest, CancelLastAsyncCall_ClearsAndCancelsOnlyWhatIsPending) 
   EXPECT_EQ(g->TaskId(), 0u) << "cleared also when the cancel failed";
 }
 
+TEST_F(DataPathMockTest, CompletionInsideTheCall_LeavesNothingToCancel) {
+  connectWithItems();
+  // A server on the caller's thread that completes each call before it
+  // returns the call's identifier.
+  const auto complete = [&](DWORD transaction) {
+    callback()->OnReadComplete(transaction, g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr,
+                               nullptr, nullptr, nullptr);
+  };
+  EXPECT_CALL(*group, Read(Matcher<DWORD>(_), _, _, _, _))
+      .WillOnce(
+          Invoke([&](DWORD count, OPCHANDLE*, DWORD transaction, DWORD* cancel, HRESULT** errors) {
+            complete(transaction);
+            *cancel = 900;
+            *errors = taskErrors(count, {});
+            return S_OK;
+          }));
+  EXPECT_CALL(*group, Refresh2(OPC_DS_CACHE, _, _))
+      .WillOnce(Invoke([&](OPCDATASOURCE, DWORD transaction, DWORD* cancel) {
+        complete(transaction);
+        *cancel = 901;
+        return S_OK;
+      }));
+  EXPECT_TRUE(g->AsyncRead(nullptr));
+  EXPECT_EQ(g->TaskId(), 0u);
+  g->CancelLastAsyncCall();  // StrictMock: a Cancel2 call would fail the test
+  g->Refresh(true);
+  EXPECT_EQ(g->TaskId(), 0u);
+  g->CancelLastAsyncCall();
+  deliver();
+}
+
 TEST_F(DataPathMockTest, DA10Asynchronous_UseTheAdviseConnection) {
   group->refuse(IID_IOPCAsyncIO2);
   group->refuse(IID_IConnectionPointContainer);
