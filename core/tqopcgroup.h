@@ -51,9 +51,11 @@ class TqOPCGroup : public TCollectionItem {
   /// component puts the new group on the server at once. Use the
   /// collection's Add.
   explicit TqOPCGroup(TqOPCGroups* groups);
-  /// Only releases: a group still on the server is taken off it with its
-  /// failures handed to the application's exception handler. Destroy groups
-  /// through the collection (Remove, Delete, Clear) or Free().
+  /// A group still on the server (deleted outright, not through the
+  /// collection) is taken off it first, its failures handed to the
+  /// application's exception handler. Destroying through the collection
+  /// (Remove, Delete, Clear) or Free() takes it off the same way and raises
+  /// the failures after the group is gone.
   ~TqOPCGroup() override;
 
   QString Name() const { return name_; }
@@ -192,6 +194,10 @@ class TqOPCGroup : public TCollectionItem {
  protected:
   /// Takes the group off the server before it is destroyed.
   void BeforeDestruction() override;
+  /// A group moves only to another component's groups, and only while it is
+  /// not on the server; it then belongs to that component. Other moves raise
+  /// EOPCException and change nothing.
+  void ChangingCollection(TCollection* target) override;
 
  private:
   // Data sink of the group (connected once its items are on the server,
