@@ -235,6 +235,32 @@ TEST_F(DataPathMockTest, WriteError_WithoutHandler_ReportsThroughTheApplication)
   EXPECT_EQ(entries[0].sender, server.get());
 }
 
+TEST_F(DataPathMockTest, WriteError_ReportsTheServersResultWhateverChangesCameBetween) {
+  connectWithItems();
+  OPCHANDLE handles[] = {a->GetClientHandle()};
+  const auto refusedThenChanged = [&] {
+    HRESULT refused[] = {OPC_E_RANGE};
+    callback()->OnWriteComplete(0, g->ClientHandle(), S_FALSE, 1, handles, refused);
+    VARIANT value;
+    VariantInit(&value);
+    WORD quality = OPC_QUALITY_GOOD;
+    FILETIME time = stamp(1);
+    HRESULT ok = S_OK;
+    callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, &value, &quality, &time,
+                             &ok);
+    deliver();
+  };
+  refusedThenChanged();
+  const auto reports = capture->Texts(Kind::Exception);
+  ASSERT_EQ(reports.size(), 1);
+  EXPECT_TRUE(reports[0].startsWith("cannot write Items:\r\nA- ")) << reports[0].toStdString();
+  EXPECT_EQ(a->LastError(), S_OK) << "the later change's result once the event is over";
+  HRESULT seen = S_OK;
+  server->OnWriteError = [&](QObject*, TqOPCItemList* list) { seen = list->Items(0)->LastError(); };
+  refusedThenChanged();
+  EXPECT_EQ(seen, OPC_E_RANGE);
+}
+
 TEST_F(DataPathMockTest, PostedLists_FreedOnEveryPath) {
   connectWithItems();
   OPCHANDLE handles[] = {a->GetClientHandle()};
