@@ -169,6 +169,16 @@ void TApplication::Beep() { Handler()->Beep(); }
 
 TApplication& Application() { return TApplication::Instance(); }
 
+void HandleCurrentException(QObject* sender) noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    Application().HandleException(sender, e);
+  } catch (...) {
+    Application().HandleException(sender, Exception(QStringLiteral("unknown error")));
+  }
+}
+
 void ShowMessage(const QString& text) { Application().ShowMessage(text); }
 
 int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons) {

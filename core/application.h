@@ -129,6 +129,10 @@ class TApplication {
 
 /// The application object (TApplication::Instance()).
 TApplication& Application();
+/// Inside a catch block: hands the exception being handled to the
+/// application's exception handler (one that is no std::exception as
+/// "unknown error"). For destructors and other places nothing may leave.
+void HandleCurrentException(QObject* sender) noexcept;
 void ShowMessage(const QString& text);
 int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons);
 void Beep();

@@ -15,11 +15,17 @@ namespace {
 
 TCollectionItem::TCollectionItem(TCollection* collection) { SetCollection(collection); }
 
-TCollectionItem::~TCollectionItem() { SetCollection(nullptr); }
+// Leaves without asking the item: a dying item cannot refuse.
+TCollectionItem::~TCollectionItem() {
+  if (collection_) collection_->removeItem(this);
+}
 
 void TCollectionItem::SetCollection(TCollection* collection) {
   if (collection == collection_) return;
-  if (collection_) collection_->removeItem(this);
+  if (collection_) {
+    ChangingCollection(collection);
+    collection_->removeItem(this);
+  }
   if (collection) collection->insertItem(this);
 }
 
@@ -112,10 +118,8 @@ void TCollection::Clear() {
 void TCollection::ClearInDestructor() noexcept {
   try {
     Clear();
-  } catch (const std::exception& e) {
-    Application().HandleException(nullptr, e);
   } catch (...) {
-    Application().HandleException(nullptr, Exception(QStringLiteral("unknown error")));
+    HandleCurrentException(nullptr);
   }
 }
 

@@ -18,7 +18,7 @@ class TCollectionItem : public TPersistent {
   /// The collection holding the item, or null.
   TCollection* Collection() const { return collection_; }
   /// Moves the item into another collection (or out of any with null); it
-  /// gets a new ID there.
+  /// gets a new ID there. An item class may refuse (ChangingCollection).
   void SetCollection(TCollection* collection);
   /// The number the collection gave the item when it joined: 0, 1, 2...
   /// never reused within that collection. -1 outside a collection.
@@ -43,6 +43,10 @@ class TCollectionItem : public TPersistent {
   QString GetNamePath() const override;
 
  protected:
+  /// Runs before the item leaves its collection for target (another
+  /// collection, or none) while it lives on; may raise to refuse the move,
+  /// which then does not happen.
+  virtual void ChangingCollection(TCollection* target) { (void)target; }
   /// Tells the collection that this item (or, with allItems, every item)
   /// changed; nothing happens while the collection is being updated.
   void Changed(bool allItems);

@@ -200,6 +200,7 @@ void TqOPCDataCallback::writeComplete(DWORD transid, OPCHANDLE hGroup, DWORD cou
   int failures = 0;
   if (count && handles && errors) {
     const TqOPCItems* items = group->OPCItems();
+    const quint64 owner = items->Serial();
     for (DWORD i = 0; i < count; ++i) {
       TqOPCItem* item = items->FindClientHandle(handles[i]);
       if (!item) continue;
@@ -210,7 +211,9 @@ void TqOPCDataCallback::writeComplete(DWORD transid, OPCHANDLE hGroup, DWORD cou
         item->quality_ = 0;
         ++failures;
       }
-      list->Add(item);
+      // The list carries the code too: a data change handled before the
+      // message may overwrite the item's.
+      list->addResult(item, owner, int(handles[i]), errors[i]);
     }
   }
   PostMessage(group->Server()->GetHandle(), failures ? CM_OPCWRITEERROR : CM_OPCWRITECOMPLETE, 0,

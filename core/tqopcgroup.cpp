@@ -19,16 +19,6 @@ namespace {
 // Servers get True as all bits set.
 BOOL toBool(bool value) { return value ? BOOL(-1) : BOOL(0); }
 
-void reportFromDestructor(std::exception_ptr failure) noexcept {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    Application().HandleException(nullptr, e);
-  } catch (...) {
-    Application().HandleException(nullptr, Exception(QStringLiteral("unknown error")));
-  }
-}
-
 }  // namespace
 
 TqOPCGroup::TqOPCGroup(TqOPCGroups* groups) : TCollectionItem(groups), server_(groups->FOwner()) {
@@ -61,7 +51,7 @@ TqOPCGroup::~TqOPCGroup() {
     try {
       OPCRemoveGroup();
     } catch (...) {
-      reportFromDestructor(std::current_exception());
+      HandleCurrentException(nullptr);
     }
   }
   items_.reset();
@@ -69,6 +59,15 @@ TqOPCGroup::~TqOPCGroup() {
 }
 
 void TqOPCGroup::BeforeDestruction() { OPCRemoveGroup(); }
+
+void TqOPCGroup::ChangingCollection(TCollection* target) {
+  auto* groups = qobject_cast<TqOPCGroups*>(target);
+  if (!groups)
+    throw EOPCException(QStringLiteral("group %1 belongs to a server component").arg(name_));
+  // Its server group and its client handle there belong to the old component.
+  if (itemMgt_) throw EOPCException(_STR_NOTPOSSIBLE());
+  server_ = groups->FOwner();
+}
 
 // ---- life on the server -----------------------------------------------------------
 

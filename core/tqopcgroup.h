@@ -51,9 +51,11 @@ class TqOPCGroup : public TCollectionItem {
   /// component puts the new group on the server at once. Use the
   /// collection's Add.
   explicit TqOPCGroup(TqOPCGroups* groups);
-  /// Only releases: a group still on the server is taken off it with its
-  /// failures handed to the application's exception handler. Destroy groups
-  /// through the collection (Remove, Delete, Clear) or Free().
+  /// A group still on the server (deleted outright, not through the
+  /// collection) is taken off it first, its failures handed to the
+  /// application's exception handler. Destroying through the collection
+  /// (Remove, Delete, Clear) or Free() takes it off the same way and raises
+  /// the failures after the group is gone.
   ~TqOPCGroup() override;
 
   QString Name() const { return name_; }
@@ -162,7 +164,8 @@ class TqOPCGroup : public TCollectionItem {
   bool SyncWrite(const TqOPCItemList* list = nullptr);
   /// Asks for the items' values (IOPCAsyncIO2, else from the device through
   /// IOPCAsyncIO); they arrive later as an OnDatachange event. TaskId becomes
-  /// the server's identifier of the call.
+  /// the server's identifier of the call, or stays 0 when its completion
+  /// already arrived inside the call.
   bool AsyncRead(const TqOPCItemList* list = nullptr);
   /// Writes each item's WriteValue asynchronously; with IOPCAsyncIO2 the
   /// completion later raises OnWriteComplete or OnWriteError (a DA 1.0
@@ -170,7 +173,8 @@ class TqOPCGroup : public TCollectionItem {
   bool AsyncWrite(const TqOPCItemList* list = nullptr);
   /// Asks for every active item's value, from the cache or the device; they
   /// arrive as an OnDatachange event. Nothing without an asynchronous
-  /// interface. TaskId becomes the server's identifier once it accepted.
+  /// interface. TaskId becomes the server's identifier once it accepted
+  /// (0 when the completion already arrived inside the call).
   void Refresh(bool fromCache);
   /// Cancels the pending asynchronous call (TaskId not 0; OPCCheck on the
   /// server's answer); TaskId is 0 afterwards in every case.
@@ -190,6 +194,10 @@ class TqOPCGroup : public TCollectionItem {
  protected:
   /// Takes the group off the server before it is destroyed.
   void BeforeDestruction() override;
+  /// A group moves only to another component's groups, and only while it is
+  /// not on the server; it then belongs to that component. Other moves raise
+  /// EOPCException and change nothing.
+  void ChangingCollection(TCollection* target) override;
 
  private:
   // Data sink of the group (connected once its items are on the server,
@@ -200,6 +208,9 @@ class TqOPCGroup : public TCollectionItem {
   std::vector<TqOPCItem*> listedItems(const TqOPCItemList* list) const;
   static bool storeResults(std::span<TqOPCItem* const> items, const HRESULT* errors);
   HRESULT asyncConnection(DWORD& connection) const;
+  // Records a call the server accepted as the pending one, unless its
+  // completion came back while the call was being made.
+  void recordPending(quint32 id, quint32 transaction, const std::vector<quint32>& endedInCall);
 
   ComPtr<IOPCItemMgt> itemMgt_;
   ComPtr<IOPCGroupStateMgt> stateMgt_;
@@ -213,6 +224,9 @@ class TqOPCGroup : public TCollectionItem {
   OPCHANDLE hServerGroup_ = kNoServerHandle;
   quint32 taskId_ = 0;
   quint32 taskTransactionId_ = 0;  // the transaction identifier of that call
+  // While an asynchronous call is being made: the identifiers of the
+  // completions seen meanwhile (a server may answer inside the call).
+  std::vector<quint32>* endedInCall_ = nullptr;
   bool isPublic_ = false;
   bool isActive_ = false;
   bool isSubscribed_ = false;

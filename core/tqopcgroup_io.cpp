@@ -1,6 +1,7 @@
 // TqOPCGroup: reads and writes (synchronous and asynchronous), refresh,
 // cancellation, and the group's data sinks.
 #include <QScopeGuard>
+#include <algorithm>
 #include <atomic>
 
 #include "exceptions.h"
@@ -25,6 +26,27 @@ namespace {
 std::atomic<quint32> g_transactionCounter{0};
 
 quint32 nextTransactionId() { return g_transactionCounter.fetch_add(1) + 1; }
+
+// Collects the identifiers of the completions a group sees while one of its
+// asynchronous calls is being made; a server in the caller's thread may
+// complete the call before it returns its identifier. Nested calls hand
+// what they saw to the outer one.
+class EndedInCall {
+ public:
+  explicit EndedInCall(std::vector<quint32>*& slot) : slot_(slot), outer_(slot) { slot_ = &ended_; }
+  EndedInCall(const EndedInCall&) = delete;
+  EndedInCall& operator=(const EndedInCall&) = delete;
+  ~EndedInCall() {
+    slot_ = outer_;
+    if (outer_) outer_->insert(outer_->end(), ended_.begin(), ended_.end());
+  }
+  const std::vector<quint32>& ids() const { return ended_; }
+
+ private:
+  std::vector<quint32>*& slot_;
+  std::vector<quint32>* outer_;
+  std::vector<quint32> ended_;
+};
 
 template <class T>
 opc::TaskMem<T> taskArray(std::size_t count) {
@@ -129,6 +151,7 @@ void TqOPCGroup::disconnectDataSink() {
 }
 
 void TqOPCGroup::ClearTaskId(quint32 transactionId) {
+  if (endedInCall_) endedInCall_->push_back(transactionId);
   if (taskId_ == 0) return;
   // The server's identifier, or the transaction identifier the call was
   // made with: DA 2.0 completions carry the latter.
@@ -136,6 +159,15 @@ void TqOPCGroup::ClearTaskId(quint32 transactionId) {
     taskId_ = 0;
     taskTransactionId_ = 0;
   }
+}
+
+void TqOPCGroup::recordPending(quint32 id, quint32 transaction,
+                               const std::vector<quint32>& endedInCall) {
+  const bool ended =
+      std::find(endedInCall.begin(), endedInCall.end(), id) != endedInCall.end() ||
+      std::find(endedInCall.begin(), endedInCall.end(), transaction) != endedInCall.end();
+  taskId_ = ended ? 0 : id;
+  taskTransactionId_ = ended ? 0 : transaction;
 }
 
 // ---- reads and writes ------------------------------------------------------------------
@@ -236,12 +268,12 @@ bool TqOPCGroup::AsyncRead(const TqOPCItemList* list) {
   taskId_ = 0;
   DWORD id = 0;
   opc::TaskOut<HRESULT> errors;
+  const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
     OPCCheck(asyncIO2_->Read(count, handles.get(), transaction, &id, errors.put()));
   else
     OPCCheck(asyncIO_->Read(connection, OPC_DS_DEVICE, count, handles.get(), &id, errors.put()));
-  taskId_ = id;
-  taskTransactionId_ = transaction;
+  recordPending(id, transaction, ended.ids());
   return storeResults(items, errors.get());
 }
 
@@ -259,12 +291,12 @@ bool TqOPCGroup::AsyncWrite(const TqOPCItemList* list) {
   taskId_ = 0;
   DWORD id = 0;
   opc::TaskOut<HRESULT> errors;
+  const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
     OPCCheck(asyncIO2_->Write(count, handles.get(), values.get(), transaction, &id, errors.put()));
   else
     OPCCheck(asyncIO_->Write(connection, count, handles.get(), values.get(), &id, errors.put()));
-  taskId_ = id;
-  taskTransactionId_ = transaction;
+  recordPending(id, transaction, ended.ids());
   return storeResults(items, errors.get());
 }
 
@@ -275,14 +307,14 @@ void TqOPCGroup::Refresh(bool fromCache) {
   const quint32 transaction = nextTransactionId();
   const OPCDATASOURCE source = fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE;
   DWORD id = 0;
+  const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
     OPCCheck(asyncIO2_->Refresh2(source, transaction, &id));
   else
     OPCCheck(asyncIO_->Refresh(connection, source, &id));
   // Stored only once the server accepted the call: a refused refresh
   // leaves the pending call as it was.
-  taskId_ = id;
-  taskTransactionId_ = transaction;
+  recordPending(id, transaction, ended.ids());
 }
 
 void TqOPCGroup::CancelLastAsyncCall() {

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "application.h"
 #include "exceptions.h"
 #include "format.h"
 #include "qOPCErrors.h"
@@ -20,11 +21,25 @@ TqOPCItem::TqOPCItem(TqOPCItems* items) : TCollectionItem(items), group_(items->
   accessPath_ = defaults->AccessPath;
 }
 
-TqOPCItem::~TqOPCItem() = default;
+TqOPCItem::~TqOPCItem() {
+  if (serverHandle_ == kNoServerHandle) return;
+  try {
+    BeforeDestruction();
+  } catch (...) {
+    HandleCurrentException(nullptr);
+  }
+}
 
 void TqOPCItem::BeforeDestruction() {
   lastError_ = S_OK;  // a stale error is not reported
   OPCCommand(cmdRemove);
+}
+
+void TqOPCItem::ChangingCollection(TCollection* target) {
+  auto* items = qobject_cast<TqOPCItems*>(target);
+  if (!items) throw EOPCException(QStringLiteral("item %1 belongs to a group").arg(itemId_));
+  if (serverHandle_ != kNoServerHandle) throw EOPCException(_STR_NOTPOSSIBLE());
+  group_ = items->FOwner();
 }
 
 const OleVariant& TqOPCItem::EUInfo() const {

@@ -42,10 +42,12 @@ class TqOPCItem : public TCollectionItem {
   /// requested type, access path). Nothing is sent to the server. Use the
   /// collection's AddItem.
   explicit TqOPCItem(TqOPCItems* items);
-  /// Only releases; the server is not called. Destroy items through the
-  /// collection (Delete, Clear, RemoveAll) or Free(), which first remove an
-  /// item that is on the server (unless in batch mode) and raise the
-  /// "OPC Command:" report after the item is gone.
+  /// An item still on the server (deleted outright, not through the
+  /// collection) is removed from it first, unless in batch mode, as a group
+  /// is; a failure goes to the application's exception handler. Destroying
+  /// through the collection (Delete, Clear, RemoveAll) or Free() removes it
+  /// the same way and raises the "OPC Command:" report after the item is
+  /// gone.
   ~TqOPCItem() override;
 
   QString ItemID() const { return itemId_; }
@@ -133,10 +135,16 @@ class TqOPCItem : public TCollectionItem {
  protected:
   /// Clears LastError, then removes the item from the server (OPCCommand).
   void BeforeDestruction() override;
+  /// An item moves only to another group's items, and only while it is not
+  /// on the server (its handles belong to its group there); it then belongs
+  /// to that group. Other moves raise EOPCException and change nothing.
+  void ChangingCollection(TCollection* target) override;
 
  private:
   friend class TqOPCItems;
   friend class TqOPCGroup;
+  // A write completion's list shows the results it carries in its items.
+  friend class TqOPCItemList;
   // The data sinks store what the server reports.
   friend class TqOPCDataCallback;
   friend class TqOPCAdviseSink;

@@ -1,5 +1,6 @@
 #include "tqopcitemlist.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "application.h"
@@ -18,12 +19,16 @@ TqOPCItemList::TqOPCItemList() : checkedAt_(TqOPCItems::DepartureCount()) {
 }
 
 TqOPCItemList::TqOPCItemList(const TqOPCItemList& other)
-    : entries_(other.entries_), checkedAt_(other.checkedAt_) {
+    : entries_(other.entries_),
+      checkedAt_(other.checkedAt_),
+      carriesResults_(other.carriesResults_) {
   g_liveLists.fetch_add(1, std::memory_order_relaxed);
 }
 
 TqOPCItemList::TqOPCItemList(TqOPCItemList&& other) noexcept
-    : entries_(std::move(other.entries_)), checkedAt_(other.checkedAt_) {
+    : entries_(std::move(other.entries_)),
+      checkedAt_(other.checkedAt_),
+      carriesResults_(other.carriesResults_) {
   g_liveLists.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -38,20 +43,90 @@ TqOPCItemList::TqOPCItemList(const TqOPCItems* items) : TqOPCItemList() {
 
 TqOPCItemList::TqOPCItemList(TqOPCItem* item) : TqOPCItemList() { Add(item); }
 
-TqOPCItem* TqOPCItemList::Items(int index) const {
-  if (index < 0 || index >= Count())
+void TqOPCItemList::checkIndex(int index, int count) const {
+  if (index < 0 || index >= count)
     throw EListError(QStringLiteral("List index out of bounds (%1)").arg(index));
+}
+
+TqOPCItem* TqOPCItemList::Items(int index) const {
+  checkIndex(index, Count());
   if (TqOPCItems::DepartureCount() != checkedAt_) revalidate();
   return entries_[std::size_t(index)].item;
 }
 
-void TqOPCItemList::Add(TqOPCItem* item) {
-  if (!item) {
-    entries_.push_back({nullptr, 0, -1});
-    return;
-  }
+TqOPCItemList::Entry TqOPCItemList::entryFor(TqOPCItem* item) {
+  if (!item) return {nullptr, 0, -1, S_OK};
   const auto* owner = static_cast<const TqOPCItems*>(item->Collection());
-  entries_.push_back({item, owner ? owner->Serial() : 0, item->ID()});
+  return {item, owner ? owner->Serial() : 0, item->ID(), S_OK};
+}
+
+void TqOPCItemList::PutItem(int index, TqOPCItem* item) {
+  checkIndex(index, Count());
+  entries_[std::size_t(index)] = entryFor(item);
+}
+
+int TqOPCItemList::Add(TqOPCItem* item) {
+  entries_.push_back(entryFor(item));
+  return Count() - 1;
+}
+
+void TqOPCItemList::Insert(int index, TqOPCItem* item) {
+  checkIndex(index, Count() + 1);
+  entries_.insert(entries_.begin() + index, entryFor(item));
+}
+
+void TqOPCItemList::Delete(int index) {
+  checkIndex(index, Count());
+  entries_.erase(entries_.begin() + index);
+}
+
+int TqOPCItemList::IndexOf(const TqOPCItem* item) const {
+  // Destroyed items read as null first: a new item in a destroyed one's
+  // memory is not found in its place.
+  if (TqOPCItems::DepartureCount() != checkedAt_) revalidate();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].item == item) return int(i);
+  return -1;
+}
+
+int TqOPCItemList::Remove(const TqOPCItem* item) {
+  const int index = IndexOf(item);
+  if (index >= 0) Delete(index);
+  return index;
+}
+
+TqOPCItem* TqOPCItemList::Extract(TqOPCItem* item) {
+  const int index = IndexOf(item);
+  if (index < 0) return nullptr;
+  Delete(index);
+  return item;
+}
+
+void TqOPCItemList::Pack() {
+  revalidate();
+  std::erase_if(entries_, [](const Entry& e) { return !e.item; });
+}
+
+TqOPCItemList::CarriedResults::CarriedResults(const TqOPCItemList& list) {
+  if (!list.carriesResults_) return;
+  shown_ = list;
+  previous_.resize(std::size_t(shown_.Count()));
+  for (int i = 0; i < shown_.Count(); ++i) {
+    TqOPCItem* item = shown_.Items(i);
+    if (!item) continue;
+    previous_[std::size_t(i)] = item->lastError_;
+    item->lastError_ = shown_.entries_[std::size_t(i)].result;
+  }
+}
+
+TqOPCItemList::CarriedResults::~CarriedResults() {
+  // The handler may have destroyed items meanwhile: they read as null here.
+  // Backwards, so an item listed twice ends with what it had before.
+  for (int i = shown_.Count() - 1; i >= 0; --i) {
+    TqOPCItem* item = shown_.Items(i);
+    if (item && item->lastError_ == shown_.entries_[std::size_t(i)].result)
+      item->lastError_ = previous_[std::size_t(i)];
+  }
 }
 
 void TqOPCItemList::revalidate() const {

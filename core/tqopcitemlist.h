@@ -38,10 +38,33 @@ class TqOPCItemList {
   /// The item at index (null when it has been destroyed); raises EListError
   /// outside 0..Count-1.
   TqOPCItem* Items(int index) const;
-  void Add(TqOPCItem* item);
+  /// Replaces the item at index; raises EListError outside 0..Count-1.
+  void PutItem(int index, TqOPCItem* item);
+  /// Appends item; returns its index.
+  int Add(TqOPCItem* item);
+  /// Puts item at index (0..Count), moving the later ones up; raises
+  /// EListError otherwise.
+  void Insert(int index, TqOPCItem* item);
+  /// Takes the entry at index out; raises EListError outside 0..Count-1.
+  void Delete(int index);
+  /// The index of the first entry holding item (null: the first destroyed
+  /// one), or -1.
+  int IndexOf(const TqOPCItem* item) const;
+  /// Takes the first entry holding item out; its former index, or -1.
+  int Remove(const TqOPCItem* item);
+  /// Takes the first entry holding item out; item, or null when not listed.
+  TqOPCItem* Extract(TqOPCItem* item);
+  /// Takes out the entries of items destroyed since they were listed.
+  void Pack();
   void Clear() { entries_.clear(); }
   /// Room for count items without growing again.
   void Reserve(int count) { entries_.reserve(std::size_t(std::max(count, 0))); }
+
+  /// While it exists, each item a write completion listed shows the result
+  /// the server gave it for that write as its LastError, whatever data
+  /// changes came in between; afterwards an item still showing it gets its
+  /// previous LastError back. Nothing for lists that carry no results.
+  class CarriedResults;
 
   /// The error report: when any listed item's LastError is not 0, the text
   /// title CR LF, then for each of the first 26 failing items its ItemID,
@@ -64,14 +87,22 @@ class TqOPCItemList {
   friend class TqOPCDataCallback;
   friend class TqOPCAdviseSink;
   void addResolved(TqOPCItem* item, quint64 owner, int id) {
-    entries_.push_back({item, owner, id});
+    entries_.push_back({item, owner, id, S_OK});
+  }
+  // A write completion's item with the server's result for it.
+  void addResult(TqOPCItem* item, quint64 owner, int id, HRESULT result) {
+    entries_.push_back({item, owner, id, result});
+    carriesResults_ = true;
   }
 
   struct Entry {
     TqOPCItem* item;  // null once found gone
     quint64 owner;    // the item's collection (TqOPCItems::Serial), 0 for none
     int id;           // the item's ID there
+    HRESULT result;   // what a write completion reported for it
   };
+  static Entry entryFor(TqOPCItem* item);
+  void checkIndex(int index, int count) const;
   /// Nulls the entries whose item has left its collection, when any item
   /// of the process has done so since the last check.
   void revalidate() const;
@@ -80,4 +111,17 @@ class TqOPCItemList {
 
   mutable std::vector<Entry> entries_;
   mutable quint64 checkedAt_;  // TqOPCItems::DepartureCount() when last checked
+  bool carriesResults_ = false;
+};
+
+class TqOPCItemList::CarriedResults {
+ public:
+  explicit CarriedResults(const TqOPCItemList& list);
+  ~CarriedResults();
+  CarriedResults(const CarriedResults&) = delete;
+  CarriedResults& operator=(const CarriedResults&) = delete;
+
+ private:
+  TqOPCItemList shown_;
+  std::vector<HRESULT> previous_;
 };

@@ -317,17 +317,24 @@ void TqOPCServer::CMOPCDatachange(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
   if (!list || !OnDatachange || message.WParam > WPARAM(INT_MAX)) return;
   if (!groups_->FindItemID(int(message.WParam))) return;  // a group gone since
+  list->Pack();  // items destroyed since the change are not handed out
   OnDatachange(this, list);
 }
 
 void TqOPCServer::CMOPCWriteComplete(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
-  if (list && OnWriteComplete) OnWriteComplete(this, list);
+  if (!list || !OnWriteComplete) return;
+  list->Pack();
+  const TqOPCItemList::CarriedResults results(*list);
+  OnWriteComplete(this, list);
 }
 
 void TqOPCServer::CMOPCWriteError(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
   if (!list) return;
+  list->Pack();
+  // The items show the server's answer to the write, not a later change's.
+  const TqOPCItemList::CarriedResults results(*list);
   if (OnWriteError)
     OnWriteError(this, list);
   else

@@ -239,6 +239,8 @@ class TqOPCServer : public TComponent {
   // Message handlers. A list-carrying message with no list fires no event.
   /// OnServerShutdown with an empty reason, then the disconnect sequence.
   void CMOPCShutDown(TMessage& message);
+  // The lists handed to the events hold only items still alive; during the
+  // write events each item's LastError is the server's result for the write.
   /// OnDatachange when a group has the ID in WParam; otherwise dropped.
   void CMOPCDatachange(TMessage& message);
   void CMOPCWriteComplete(TMessage& message);

@@ -146,6 +146,56 @@ TEST_F(MessagesTest, ItemList_ItemsOfARemovedGroupReadAsNullWhateverTakesTheirPl
   EXPECT_EQ(fresh.Items(0), other);
 }
 
+TEST_F(MessagesTest, Events_ListOnlyItemsStillAlive) {
+  int nulls = 0;
+  std::vector<int> counts;
+  const auto record = [&](QObject*, TqOPCItemList* list) {
+    counts.push_back(list->Count());
+    for (int i = 0; i < list->Count(); ++i) nulls += list->Items(i) == nullptr;
+  };
+  server.OnDatachange = record;
+  server.OnWriteComplete = record;
+  server.OnWriteError = record;
+  std::vector<TqOPCItem*> doomed;
+  for (UINT msg : {CM_OPCDATACHANGE, CM_OPCWRITECOMPLETE, CM_OPCWRITEERROR}) {
+    doomed.push_back(group->OPCItems()->AddItem("Doomed"));
+    auto list = listOf(1);
+    list->Insert(0, doomed.back());
+    PostMessage(server.GetHandle(), msg, msg == CM_OPCDATACHANGE ? WPARAM(group->ID()) : 0,
+                std::move(list));
+  }
+  for (TqOPCItem* d : doomed) d->Free();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counts, (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(nulls, 0);
+}
+
+TEST_F(MessagesTest, ItemList_EditedAsApplicationsBuildBatches) {
+  TqOPCItem* b = group->OPCItems()->AddItem("B");
+  TqOPCItem* c = group->OPCItems()->AddItem("C");
+  TqOPCItemList list;
+  EXPECT_EQ(list.Add(item), 0);
+  list.Insert(0, b);
+  list.Insert(2, c);  // b item c
+  EXPECT_THROW(list.Insert(4, c), EListError);
+  EXPECT_EQ(list.IndexOf(c), 2);
+  EXPECT_EQ(list.Remove(b), 0);  // item c
+  EXPECT_EQ(list.Remove(b), -1);
+  list.PutItem(0, b);  // b c
+  EXPECT_THROW(list.PutItem(2, b), EListError);
+  EXPECT_EQ(list.Extract(c), c);  // b
+  EXPECT_EQ(list.Extract(c), nullptr);
+  list.Add(item);
+  list.Delete(0);  // item
+  EXPECT_THROW(list.Delete(1), EListError);
+  list.Add(b);  // item b
+  b->Free();
+  EXPECT_EQ(list.IndexOf(nullptr), 1);
+  list.Pack();
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.Items(0), item);
+}
+
 // ---- connection-point routines ------------------------------------------------------
 
 class ThrowingObject : public opc::ComObject<IUnknown> {

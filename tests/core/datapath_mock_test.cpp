@@ -235,6 +235,32 @@ TEST_F(DataPathMockTest, WriteError_WithoutHandler_ReportsThroughTheApplication)
   EXPECT_EQ(entries[0].sender, server.get());
 }
 
+TEST_F(DataPathMockTest, WriteError_ReportsTheServersResultWhateverChangesCameBetween) {
+  connectWithItems();
+  OPCHANDLE handles[] = {a->GetClientHandle()};
+  const auto refusedThenChanged = [&] {
+    HRESULT refused[] = {OPC_E_RANGE};
+    callback()->OnWriteComplete(0, g->ClientHandle(), S_FALSE, 1, handles, refused);
+    VARIANT value;
+    VariantInit(&value);
+    WORD quality = OPC_QUALITY_GOOD;
+    FILETIME time = stamp(1);
+    HRESULT ok = S_OK;
+    callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, &value, &quality, &time,
+                             &ok);
+    deliver();
+  };
+  refusedThenChanged();
+  const auto reports = capture->Texts(Kind::Exception);
+  ASSERT_EQ(reports.size(), 1);
+  EXPECT_TRUE(reports[0].startsWith("cannot write Items:\r\nA- ")) << reports[0].toStdString();
+  EXPECT_EQ(a->LastError(), S_OK) << "the later change's result once the event is over";
+  HRESULT seen = S_OK;
+  server->OnWriteError = [&](QObject*, TqOPCItemList* list) { seen = list->Items(0)->LastError(); };
+  refusedThenChanged();
+  EXPECT_EQ(seen, OPC_E_RANGE);
+}
+
 TEST_F(DataPathMockTest, PostedLists_FreedOnEveryPath) {
   connectWithItems();
   OPCHANDLE handles[] = {a->GetClientHandle()};
@@ -632,6 +658,37 @@ TEST_F(DataPathMockTest, CancelLastAsyncCall_ClearsAndCancelsOnlyWhatIsPending) 
   EXPECT_CALL(*group, Cancel2(77)).WillOnce(Return(E_FAIL));
   EXPECT_EQ(thrownMessage([&] { g->CancelLastAsyncCall(); }), "Unspecified error");
   EXPECT_EQ(g->TaskId(), 0u) << "cleared also when the cancel failed";
+}
+
+TEST_F(DataPathMockTest, CompletionInsideTheCall_LeavesNothingToCancel) {
+  connectWithItems();
+  // A server on the caller's thread that completes each call before it
+  // returns the call's identifier.
+  const auto complete = [&](DWORD transaction) {
+    callback()->OnReadComplete(transaction, g->ClientHandle(), S_OK, S_OK, 0, nullptr, nullptr,
+                               nullptr, nullptr, nullptr);
+  };
+  EXPECT_CALL(*group, Read(Matcher<DWORD>(_), _, _, _, _))
+      .WillOnce(
+          Invoke([&](DWORD count, OPCHANDLE*, DWORD transaction, DWORD* cancel, HRESULT** errors) {
+            complete(transaction);
+            *cancel = 900;
+            *errors = taskErrors(count, {});
+            return S_OK;
+          }));
+  EXPECT_CALL(*group, Refresh2(OPC_DS_CACHE, _, _))
+      .WillOnce(Invoke([&](OPCDATASOURCE, DWORD transaction, DWORD* cancel) {
+        complete(transaction);
+        *cancel = 901;
+        return S_OK;
+      }));
+  EXPECT_TRUE(g->AsyncRead(nullptr));
+  EXPECT_EQ(g->TaskId(), 0u);
+  g->CancelLastAsyncCall();  // StrictMock: a Cancel2 call would fail the test
+  g->Refresh(true);
+  EXPECT_EQ(g->TaskId(), 0u);
+  g->CancelLastAsyncCall();
+  deliver();
 }
 
 TEST_F(DataPathMockTest, DA10Asynchronous_UseTheAdviseConnection) {

@@ -226,6 +226,18 @@ TEST_P(DataPathSimTest, AsyncWrite_CompletesOnlyOnDA20) {
   EXPECT_EQ(serverValue(u"Writable.Int4").get().lVal, 4);
 }
 
+TEST_P(DataPathSimTest, AsyncWrite_RefusalInANewGroupIsReported) {
+  if (da10()) GTEST_SKIP() << "DA 1.0 reports no write completions";
+  server->OnWriteError = nullptr;
+  TqOPCGroup* g = groupWith("g", {"Writable.Limited.Int2"});
+  EXPECT_NO_THROW(g->OPCItems()->Items(0)->WriteAsync(OleVariant(LONG(1000))));
+  scan(0ms);  // the group's first data change comes with the completion
+  const auto reports = capture->Texts(TCaptureApplicationHandler::Kind::Exception);
+  ASSERT_EQ(reports.size(), 1);
+  EXPECT_TRUE(reports[0].startsWith("cannot write Items:\r\nWritable.Limited.Int2- "))
+      << reports[0].toStdString();
+}
+
 TEST_P(DataPathSimTest, DestroyedItemInBatchMode_LateChangesAreDropped) {
   TqOPCGroup* g = groupWith("g", {"Random.Real8", "Random.Int4"});
   scan();

@@ -117,6 +117,11 @@ TEST_F(GroupsMockTest, Add_WhileConnected_PutsTheGroupOnTheServerUnderItsName) {
   ASSERT_EQ(sentGroups.size(), 1u);
   EXPECT_EQ(sentGroups[0].name, u"Mixer");
   EXPECT_TRUE(g->IsOnServer());
+  // Its server group belongs to this component.
+  TqOPCServer other;
+  EXPECT_EQ(thrownMessage([&] { g->SetCollection(other.OPCGroups()); }),
+            "not possible if connected to OPC Server");
+  EXPECT_EQ(g->Server(), server.get());
 }
 
 TEST_F(GroupsMockTest, Add_InTheDesigner_ReachesTheServerUnderItsFinalName) {

@@ -22,6 +22,26 @@ TEST_F(GroupsTest, Add_NamesAndRejectsDuplicatesAndBlanks) {
   EXPECT_EQ(server.GetGroupCount(), 2);
 }
 
+TEST_F(GroupsTest, MovedItemsAndGroups_BelongWhereTheyMovedTo) {
+  TqOPCGroup* from = groups.Add("from");
+  TqOPCGroup* to = groups.Add("to");
+  TqOPCItem* item = from->OPCItems()->AddItem("X");
+  item->SetCollection(to->OPCItems());
+  EXPECT_EQ(item->Group(), to);
+  groups.Remove("from");
+  item->SetIsActive(false);  // reaches its new group, not the freed one
+  EXPECT_EQ(thrownMessage([&] { item->SetCollection(nullptr); }), "item X belongs to a group");
+  EXPECT_EQ(item->Collection(), to->OPCItems());
+
+  TqOPCServer second;
+  to->SetCollection(second.OPCGroups());
+  EXPECT_EQ(to->Server(), &second);
+  EXPECT_EQ(item->Group()->Server(), &second);
+  EXPECT_EQ(thrownMessage([&] { to->SetCollection(nullptr); }),
+            "group to belongs to a server component");
+  EXPECT_EQ(server.GetGroupCount(), 0);
+}
+
 TEST_F(GroupsTest, DefaultNamesFollowTheIndex) {
   EXPECT_EQ(groups.AddDefault()->Name(), "TqOPCGroup0");
   groups.AddDefault();

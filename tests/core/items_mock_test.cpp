@@ -187,6 +187,11 @@ TEST_F(ItemsMockTest, SetItemIDAndAccessPath_FrozenWhileOnTheServer) {
             "not possible if connected to OPC Server");
   EXPECT_EQ(item->ItemID(), "Static.Int4");
   EXPECT_EQ(item->AccessPath(), "");
+  // Its handles mean nothing to another group.
+  TqOPCGroup* other = groups().AddDefault();  // local
+  EXPECT_EQ(thrownMessage([&] { item->SetCollection(other->OPCItems()); }),
+            "not possible if connected to OPC Server");
+  EXPECT_EQ(item->Group(), g);
   server->Disconnect();
   item->SetItemID("other");
   EXPECT_EQ(item->ItemID(), "other");
@@ -229,6 +234,26 @@ TEST_F(ItemsMockTest, Destroy_OnTheServer_RemovesFirstAndReportsAfterTheItemIsGo
             "OPC Command:\r\nb- The value of the handle is invalid.\r\n");
   EXPECT_EQ(items->Count(), 0) << "destroyed before the report is raised";
   EXPECT_EQ(items->FindClientHandle(bHandle), nullptr);
+}
+
+TEST_F(ItemsMockTest, DeletedOutright_LeavesTheServerAndReportsThroughTheApplication) {
+  TqOPCGroup* g = groupOnServer();
+  const auto made = itemsOnServer(g, {"a", "b", "c"});
+  ScopedCaptureApplication capture;
+  EXPECT_CALL(*group, RemoveItems)
+      .WillOnce(Invoke(answerRemoveItems(&calls)))
+      .WillOnce(Invoke(answerRemoveItems(&calls, {OPC_E_INVALIDHANDLE})))
+      .RetiresOnSaturation();
+  delete made[0];
+  EXPECT_EQ(calls.handles.back(), std::vector<OPCHANDLE>{100});
+  delete made[1];  // the report cannot leave a destructor
+  EXPECT_EQ(calls.handles.back(), std::vector<OPCHANDLE>{101});
+  EXPECT_EQ(capture->Texts(TCaptureApplicationHandler::Kind::Exception),
+            QList<QString>{"OPC Command:\r\nb- The value of the handle is invalid.\r\n"});
+  server->SetBatchMode(true);
+  delete made[2];  // batch mode: stays on the server
+  EXPECT_EQ(calls.handles.size(), 2u);
+  EXPECT_EQ(g->OPCItems()->Count(), 0);
 }
 
 TEST_F(ItemsMockTest, OPCRemoveItems_ClearsEveryHandle_WithoutArraysTheWholeResultCounts) {
