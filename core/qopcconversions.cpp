@@ -184,7 +184,9 @@ int localOffsetSeconds(qint64 utcMs) {
 }  // namespace
 
 TDateTime FileTimeToDateTime(const FILETIME& fileTime) {
-  if (fileTime.dwLowDateTime == 0 || fileTime.dwHighDateTime == 0) return 0;
+  // Only the all-zero stamp means "no time": either half alone is zero in
+  // valid stamps.
+  if (fileTime.dwLowDateTime == 0 && fileTime.dwHighDateTime == 0) return 0;
   // Beyond this the system cannot express the stamp as a calendar time.
   const std::uint64_t ticks = opc::fileTimeTicks(fileTime);
   if (ticks >= 0x8000000000000000ULL) return 0;

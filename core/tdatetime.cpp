@@ -20,7 +20,7 @@ QDateTime DateTimeToQDateTime(TDateTime value) {
   qint64 ms = std::llround(std::fabs(value - days) * double(kMsPerDay));
   if (ms >= kMsPerDay) {  // rounding reached the next midnight
     ms -= kMsPerDay;
-    days += value >= 0 ? 1 : -1;
+    days += 1;  // the next day lies forward for dates before the epoch too
   }
   const QDate date = kEpoch.addDays(qint64(days));
   if (!date.isValid() || date.year() < 1 || date.year() > 9999) return {};

@@ -136,13 +136,44 @@ struct Section {
   std::vector<std::string> keys;  // seen, lower case
 };
 
+/// Keeps the first few warnings of one file and counts the rest, so that a
+/// file of nothing but faults cannot flood the warning handler.
+class FileWarnings {
+ public:
+  FileWarnings(std::vector<std::string>& out, std::string file)
+      : out_(out), file_(std::move(file)) {}
+  ~FileWarnings() {
+    if (dropped_ == 0) return;
+    out_.push_back(file_ + ": " + std::to_string(dropped_) + " more warning" +
+                   (dropped_ == 1 ? "" : "s") + " not shown");
+  }
+  FileWarnings(const FileWarnings&) = delete;
+  FileWarnings& operator=(const FileWarnings&) = delete;
+
+  void push_back(std::string warning) {
+    if (shown_ < kMaxWarningsPerRegistrationFile) {
+      out_.push_back(std::move(warning));
+      ++shown_;
+    } else {
+      ++dropped_;
+    }
+  }
+
+ private:
+  std::vector<std::string>& out_;
+  std::string file_;
+  std::size_t shown_ = 0;
+  std::size_t dropped_ = 0;
+};
+
 }  // namespace
 
 std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
                                                    const std::filesystem::path& file,
-                                                   std::vector<std::string>& warnings) {
+                                                   std::vector<std::string>& allWarnings) {
   std::vector<RegisteredClass> out;
   const std::string name = file.string();
+  FileWarnings warnings(allWarnings, name);
   const auto at = [&](std::size_t line) { return name + ":" + std::to_string(line); };
 
   if (text.find('\0') != std::string_view::npos) {

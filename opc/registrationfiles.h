@@ -47,6 +47,8 @@
 namespace opc {
 
 inline constexpr std::size_t kMaxRegistrationFileSize = 1024 * 1024;
+/// Warnings reported for one file; the rest are only counted.
+inline constexpr std::size_t kMaxWarningsPerRegistrationFile = 10;
 
 /// Receives warnings of the platform layer: registration entries and files
 /// skipped, server modules that fail to load.
@@ -74,7 +76,8 @@ struct RegisteredClass {
 std::vector<std::filesystem::path> registrationFolders();
 
 /// Parses the text of one registration file. `file` names it in warnings and
-/// anchors relative module paths. Skipped sections leave a warning each.
+/// anchors relative module paths. Skipped sections leave a warning each, up
+/// to kMaxWarningsPerRegistrationFile; one more then gives the count left out.
 std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
                                                    const std::filesystem::path& file,
                                                    std::vector<std::string>& warnings);

@@ -128,6 +128,14 @@ struct ParsedNumber {
   double d = 0;
 };
 
+// Exponents and digit counts beyond this say the same as this: far outside
+// any double's range. Clamping to it keeps their sum from overflowing.
+constexpr long long kExponentLimit = 1LL << 40;
+
+long long clampedCount(std::size_t n) {
+  return static_cast<long long>(std::min<std::size_t>(n, std::size_t(kExponentLimit)));
+}
+
 // Whether a decimal text whose double overflowed is huge rather than tiny.
 bool hugeMagnitude(std::string_view body) {
   const std::size_t epos = body.find_first_of("eE");
@@ -138,17 +146,19 @@ bool hugeMagnitude(std::string_view body) {
     const bool negative = !e.empty() && e.front() == '-';
     if (!e.empty() && (e.front() == '-' || e.front() == '+')) e.remove_prefix(1);
     const auto r = std::from_chars(e.data(), e.data() + e.size(), exponent);
-    if (r.ec == std::errc::result_out_of_range) exponent = std::numeric_limits<int>::max();
+    if (r.ec == std::errc::result_out_of_range || exponent > kExponentLimit) {
+      exponent = kExponentLimit;
+    }
     if (negative) exponent = -exponent;
   }
   const std::size_t dot = mantissa.find('.');
   std::string_view whole = mantissa.substr(0, dot);
   while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
-  if (!whole.empty()) return exponent + static_cast<long long>(whole.size()) > 0;
+  if (!whole.empty()) return exponent + clampedCount(whole.size()) > 0;
   const std::string_view frac =
       dot == std::string_view::npos ? std::string_view() : mantissa.substr(dot + 1);
   const std::size_t zeros = std::min(frac.find_first_not_of('0'), frac.size());
-  return exponent - static_cast<long long>(zeros) > 0;
+  return exponent - clampedCount(zeros) > 0;
 }
 
 std::optional<ParsedNumber> parseNumber(std::string_view s) {
@@ -280,6 +290,7 @@ std::optional<std::u16string> dateText(double d) {
     ++day;
   }
   const year_month_day ymd(kDateEpoch + days(day));
+  if (int(ymd.year()) > 9999) return std::nullopt;  // rounded past the last instant
   char buf[40];
   int n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", int(ymd.year()),
                         unsigned(ymd.month()), unsigned(ymd.day()), int(ms / 3600000),
@@ -350,7 +361,11 @@ std::optional<double> parseDate(std::string_view s) {
     if (!t) return std::nullopt;
     ms = *t;
   }
-  const std::int64_t dayNumber = (sys_days(ymd) - kDateEpoch).count();
+  std::int64_t dayNumber = (sys_days(ymd) - kDateEpoch).count();
+  if (ms >= kMsPerDay) {  // the time rounded up to the next midnight
+    ms -= kMsPerDay;
+    ++dayNumber;
+  }
   const double fraction = double(ms) / double(kMsPerDay);
   // Before the epoch the time of day still counts forward from the day's start.
   return dayNumber >= 0 ? double(dayNumber) + fraction : double(dayNumber) - fraction;
@@ -612,6 +627,7 @@ HRESULT toDate(const Value& v, double& out) {
   if (v.kind == Value::Text) {
     const auto d = parseDate(toAscii(v.text));
     if (!d) return DISP_E_TYPEMISMATCH;
+    if (!dateInRange(*d)) return DISP_E_OVERFLOW;  // rounded past 9999-12-31
     out = *d;
     return S_OK;
   }
@@ -826,7 +842,9 @@ HRESULT convert(const VARIANT& src, VARTYPE vt, USHORT flags, VARIANT& out) {
         elemVt == VT_DISPATCH) {
       return DISP_E_BADVARTYPE;
     }
-    if (!(src.vt & VT_ARRAY)) return src.vt == VT_EMPTY ? S_OK : DISP_E_TYPEMISMATCH;
+    // Nothing, an empty value included, becomes an array: a success would hand
+    // the caller no array to read.
+    if (!(src.vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
     if (!isElementType(src.vt & VT_TYPEMASK)) return DISP_E_BADVARTYPE;
     return convertArray(src.parray, elemVt, flags, out);
   }

@@ -381,14 +381,16 @@ TEST(QopcRead, PrintsValueQualityAndTimeOrTheError) {
 
 TEST(QopcWrite, WritesAndReportsEachItem) {
   auto r = runQopc({"write", "Writable.Int4=42", "Writable.Boolean=True", "Static.Int4=1",
-                    "Writable.Int2=not a number"});
+                    "Writable.Int2=not a number", "Writable.Real8=1e9223372036854775807"});
   EXPECT_EQ(r.code, qopc::kFailed);
   const QStringList lines = valueLines(r);
-  ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+  ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
   EXPECT_TRUE(matches(R"(^Writable\.Int4 +written$)", lines[0])) << lines[0].toStdString();
   EXPECT_TRUE(matches(R"(^Writable\.Boolean +written$)", lines[1])) << lines[1].toStdString();
   EXPECT_TRUE(matches(R"(^Static\.Int4 +error: )", lines[2])) << lines[2].toStdString();
   EXPECT_TRUE(matches(R"(^Writable\.Int2 +error: )", lines[3])) << lines[3].toStdString();
+  // Too large for any real: refused, never written as 0.
+  EXPECT_TRUE(matches(R"(^Writable\.Real8 +error: )", lines[4])) << lines[4].toStdString();
 
   EXPECT_EQ(runQopc({"write", "Writable.Real8"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"write", "=5"}).code, qopc::kUsage);

@@ -151,10 +151,15 @@ TEST(FileTimeToDateTimeTest, AgreesWithTheCalendarAcrossDaylightSavingChanges) {
   tzset();
 }
 
-TEST(FileTimeToDateTimeTest, ZeroHalvesAndOutOfRangeGiveZero) {
+TEST(FileTimeToDateTimeTest, OnlyTheAllZeroStampAndOutOfRangeGiveZero) {
   EXPECT_EQ(FileTimeToDateTime(FILETIME{0, 0}), 0.0);
-  EXPECT_EQ(FileTimeToDateTime(FILETIME{0, 0x01D9AC00}), 0.0);
-  EXPECT_EQ(FileTimeToDateTime(FILETIME{0x12345678, 0}), 0.0);
+  // A zero half alone is a valid stamp: 2023-07-26 14:46:45.824 UTC, then
+  // 30 seconds into 1601.
+  const FILETIME lowZero{0, 0x01D9BFD0};
+  const QDateTime utc = QDateTime::fromMSecsSinceEpoch(
+      qint64((opc::fileTimeTicks(lowZero) - opc::kFileTimeUnixEpoch) / 10000), Qt::UTC);
+  EXPECT_EQ(DateTimeToQDateTime(FileTimeToDateTime(lowZero)), utc.toLocalTime());
+  EXPECT_NE(FileTimeToDateTime(FILETIME{0x12345678, 0}), 0.0);
   EXPECT_EQ(FileTimeToDateTime(FILETIME{0xFFFFFFFF, 0xFFFFFFFF}), 0.0);
   EXPECT_EQ(FileTimeToDateTime(FILETIME{1, 0x7FFFFFFF}), 0.0) << "beyond year 9999";
 }
@@ -210,6 +215,10 @@ TEST(VariantToQVariantTest, MapsTypes) {
 TEST(TDateTimeTest, RoundTripsAndNegativeDays) {
   EXPECT_EQ(DateTimeToQDateTime(0), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
   EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
+  // A time of day that rounds to midnight moves to the next day, before the
+  // epoch too.
+  EXPECT_EQ(DateTimeToQDateTime(-1.9999999999), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+  EXPECT_EQ(DateTimeToQDateTime(1.9999999999), QDateTime(QDate(1900, 1, 1), QTime(0, 0)));
   EXPECT_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25);
   EXPECT_EQ(EncodeDateTime(1900, 1, 1, 12), 2.5);
   const QDateTime t(QDate(2031, 5, 6), QTime(7, 8, 9, 999));

@@ -129,6 +129,17 @@ TEST(RegistrationFormat, HostileContentNeverBreaksTheReader) {
   parse(noise, warnings);
   for (const auto& w : warnings) EXPECT_LT(w.size(), 300u);  // excerpts stay short
 
+  // A file of faults reports a few and counts the rest, whatever its length.
+  std::string faults;
+  for (std::size_t i = 0; i < kMaxRegistrationFileSize / 2; ++i) faults += "x\n";
+  warnings.clear();
+  parse(faults, warnings);
+  ASSERT_EQ(warnings.size(), kMaxWarningsPerRegistrationFile + 1);
+  EXPECT_EQ(warnings.back(),
+            "/etc/xdg/veze6/servers.d/test.conf: " +
+                std::to_string(faults.size() / 2 - kMaxWarningsPerRegistrationFile) +
+                " more warnings not shown");
+
   warnings.clear();
   const std::string longValue(100000, 'x');
   const auto classes =

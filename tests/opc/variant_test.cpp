@@ -1,5 +1,9 @@
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "test_utils.h"
@@ -113,6 +117,37 @@ TEST_F(Variants, OverflowIsReported) {
   EXPECT_EQ(convert(OleVariant(u"1e-400"), VT_R8).get().dblVal, 0.0);
 }
 
+TEST_F(Variants, ExponentsBeyondAnyRangeAreHugeOrTiny) {
+  // Exponents at and past the 64-bit limit: the magnitude is still decided
+  // by the exponent's sign, not by a wrapped sum.
+  for (const char16_t* s :
+       {u"1e9223372036854775807", u"9e9223372036854775807\t", u"+18e+9223372036854775807",
+        u"2568216276E9223372036854775807", u"04.9e009223372036854775807",
+        u"\n6931348623157e9223372036854775807\r\n", u"-9e9223372036854775807",
+        u"0.5e9223372036854775807", u"-.000001e9223372036854775807",
+        u"1e99999999999999999999999"}) {
+    for (VARTYPE vt : {VT_R8, VT_R4, VT_I4, VT_I8, VT_UI8, VT_CY, VT_BOOL}) {
+      convert(OleVariant(s), vt, DISP_E_OVERFLOW);
+    }
+  }
+  for (const char16_t* s :
+       {u"0.001e-9223372036854775807", u"9e-9223372036854775807", u"-9e-9223372036854775807",
+        u"1e-9223372036854775808", u"123456.7e-99999999999999999999999"}) {
+    EXPECT_EQ(convert(OleVariant(s), VT_R8).get().dblVal, 0.0) << utf16ToUtf8(s);
+    EXPECT_EQ(convert(OleVariant(s), VT_R4).get().fltVal, 0.0f) << utf16ToUtf8(s);
+    EXPECT_EQ(convert(OleVariant(s), VT_I4).get().lVal, 0) << utf16ToUtf8(s);
+    EXPECT_EQ(convert(OleVariant(s), VT_UI8).get().ullVal, 0u) << utf16ToUtf8(s);
+    EXPECT_EQ(convert(OleVariant(s), VT_CY).get().cyVal.int64, 0) << utf16ToUtf8(s);
+    EXPECT_EQ(convert(OleVariant(s), VT_BOOL).get().boolVal, VARIANT_FALSE) << utf16ToUtf8(s);
+  }
+  for (const char16_t* s : {u"9e9223372036854775807x", u"9e+-9223372036854775807",
+                            u"e9223372036854775807", u"9e 9223372036854775807", u"9e"}) {
+    for (VARTYPE vt : {VT_R8, VT_R4, VT_I4, VT_CY, VT_DATE}) {
+      convert(OleVariant(s), vt, DISP_E_TYPEMISMATCH);
+    }
+  }
+}
+
 TEST_F(Variants, RealsRoundHalfToEven) {
   const std::pair<double, LONG> cases[] = {{0.5, 0},    {1.5, 2},   {2.5, 2},   {3.5, 4},
                                            {-0.5, 0},   {-2.5, -2}, {-3.5, -4}, {2.4999, 2},
@@ -218,6 +253,9 @@ TEST_F(Variants, EmptyAndNull) {
   }
   EXPECT_EQ(convert(null, VT_NULL).vt(), VT_NULL);
   EXPECT_EQ(convert(null, VT_EMPTY).vt(), VT_EMPTY);
+  // No array comes from a value that is not one.
+  convert(empty, VT_ARRAY | VT_I4, DISP_E_TYPEMISMATCH);
+  convert(null, VT_ARRAY | VT_VARIANT, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(convert(OleVariant(LONG(5)), VT_EMPTY).vt(), VT_EMPTY);
 }
 
@@ -236,6 +274,13 @@ TEST_F(Variants, DatesAsIsoText) {
   EXPECT_NEAR(convert(OleVariant(u"2023-03-15T12:00:00.123"), VT_DATE).get().date,
               45000.5 + 0.123 / 86400, 1e-9);
   EXPECT_NEAR(convert(OleVariant(u"06:30"), VT_DATE).get().date, 6.5 / 24, 1e-12);
+  // A time that rounds up to midnight is the next day's start, also before
+  // the epoch; past the last day it is out of range, as text no less.
+  EXPECT_EQ(convert(OleVariant(u"1899-12-29 23:59:59.9999"), VT_DATE).get().date, 0.0);
+  EXPECT_EQ(convert(OleVariant(u"1899-12-28 23:59:59.9999"), VT_DATE).get().date, -1.0);
+  EXPECT_EQ(convert(OleVariant(u"1900-01-01 23:59:59.9999"), VT_DATE).get().date, 3.0);
+  convert(OleVariant(u"9999-12-31 23:59:59.9996"), VT_DATE, DISP_E_OVERFLOW);
+  convert(OleVariant::fromDate(std::nextafter(2958466.0, 0.0)), VT_BSTR, DISP_E_OVERFLOW);
   for (const char16_t* s :
        {u"2023-02-29", u"2023-13-01", u"2023-03-15 24:00:00", u"2023-03-15 12:60:00", u"15.03.2023",
         u"2023-3-15", u"45000", u"2023-03-15 12:00:00Z", u""}) {
@@ -382,6 +427,58 @@ TEST_F(Variants, ByReferenceSourcesAreRead) {
   ASSERT_EQ(VariantChangeType(&out, &ref, 0, VT_BSTR), S_OK);
   EXPECT_EQ(std::u16string(out.bstrVal), u"17");
   VariantClear(&out);
+}
+
+// The text conversion's fuzz corpus, one input a file, each byte one
+// character: every input converts to every scalar type with a defined result,
+// and the results agree with one another.
+TEST_F(Variants, TextCorpusConvertsToEveryScalarType) {
+  const VARTYPE targets[] = {VT_EMPTY, VT_NULL, VT_I1,   VT_I2,    VT_I4,  VT_INT, VT_I8,
+                             VT_UI1,   VT_UI2,  VT_UI4,  VT_UINT,  VT_UI8, VT_R4,  VT_R8,
+                             VT_CY,    VT_DATE, VT_BOOL, VT_ERROR, VT_BSTR};
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(VEZE6_VARIANTTEXT_CORPUS)) {
+    files.push_back(entry.path());
+  }
+  ASSERT_GE(files.size(), 10u) << "corpus missing at " << VEZE6_VARIANTTEXT_CORPUS;
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    std::u16string input;
+    for (unsigned char c : bytes) input.push_back(c);
+    const OleVariant source(input);
+    std::map<VARTYPE, HRESULT> result;
+    std::map<VARTYPE, OleVariant> value;
+    for (VARTYPE vt : targets) {
+      HRESULT hr = E_FAIL;
+      value[vt] = source.changedTo(vt, &hr);
+      result[vt] = hr;
+      EXPECT_TRUE(hr == S_OK || hr == DISP_E_OVERFLOW || hr == DISP_E_TYPEMISMATCH)
+          << "vt " << vt << ": " << std::hex << hr;
+      if (hr == S_OK) {
+        EXPECT_EQ(value[vt].vt(), vt);
+      }
+    }
+    // One number reading serves every numeric type: huge is huge for all of
+    // them, and what reads as near zero is zero for integers and currency.
+    if (result[VT_R8] != S_OK) {
+      for (VARTYPE vt : {VT_I4, VT_I8, VT_UI8, VT_CY}) EXPECT_EQ(result[vt], result[VT_R8]);
+    } else {
+      const double d = value[VT_R8].get().dblVal;
+      EXPECT_TRUE(std::isfinite(d));
+      EXPECT_TRUE(std::fabs(d) >= 0.5 || value[VT_I4].get().lVal == 0) << d;
+      EXPECT_TRUE(std::fabs(d) >= 0.00005 || value[VT_CY].get().cyVal.int64 == 0) << d;
+      EXPECT_TRUE(std::fabs(d) >= 9e14 || result[VT_CY] == S_OK) << d;
+      EXPECT_TRUE(std::fabs(d) <= 1e15 || result[VT_CY] == DISP_E_OVERFLOW) << d;
+    }
+    // A date read from text can be written back as text.
+    if (result[VT_DATE] == S_OK) {
+      HRESULT hr = E_FAIL;
+      value[VT_DATE].changedTo(VT_BSTR, &hr);
+      EXPECT_EQ(hr, S_OK);
+    }
+  }
 }
 
 }  // namespace
