@@ -34,7 +34,9 @@ THiddenWindow::THiddenWindow(TWndMethod method) : method_(std::move(method)) {
 THiddenWindow::~THiddenWindow() = default;
 
 void THiddenWindow::Dispatch(TMessage& message) {
-  if (method_) method_(message);
+  // A copy: a handler may destroy the component and with it this window.
+  const TWndMethod method = method_;
+  if (method) method(message);
 }
 
 bool THiddenWindow::event(QEvent* event) {

@@ -24,7 +24,8 @@ using LRESULT = std::intptr_t;
 inline constexpr UINT WM_QUERYENDSESSION = 0x0011;
 inline constexpr UINT WM_USER = 0x0400;
 
-/// A server shutdown request (wParam 0, lParam 0).
+/// A server shutdown request (wParam the component's connection it concerns,
+/// 0 for whichever is current; lParam 0).
 inline constexpr UINT CM_OPCSHUTDOWN = WM_USER + 1;
 /// Items of a group changed (wParam the group's ID, lParam a TqOPCItemList).
 inline constexpr UINT CM_OPCDATACHANGE = WM_USER + 2;

@@ -6,7 +6,8 @@
 // a callable (lambda, function object, plain function) - identity is the
 // handler as it was made: copies of one event are equal, two events made from
 // the same lambda separately are not, plain functions compare by address.
-// A member handler on a QObject is skipped once that object is destroyed.
+// A member handler on a QObject is skipped once that object is destroyed,
+// and the event then reads as unassigned.
 #pragma once
 
 #include <QObject>
@@ -40,14 +41,11 @@ class TEvent {
     key_.cls = &typeid(Base);
     Base* target = obj;
     if constexpr (std::is_base_of_v<QObject, Obj>) {
-      QPointer<QObject> guard(obj);
-      handler_ = std::make_shared<Handler>([guard, target, method](Args... args) {
-        if (guard) (target->*method)(std::forward<Args>(args)...);
-      });
-    } else {
-      handler_ = std::make_shared<Handler>(
-          [target, method](Args... args) { (target->*method)(std::forward<Args>(args)...); });
+      guard_ = obj;
+      guarded_ = true;
     }
+    handler_ = std::make_shared<Handler>(
+        [target, method](Args... args) { (target->*method)(std::forward<Args>(args)...); });
   }
 
   /// A plain function; identity is its address.
@@ -67,13 +65,18 @@ class TEvent {
     key_.object = handler_.get();
   }
 
-  /// True when a handler is assigned.
-  bool Assigned() const { return handler_ != nullptr; }
+  /// True when a handler is assigned and, for a member of a QObject, that
+  /// object still exists.
+  bool Assigned() const { return handler_ && (!guarded_ || guard_); }
   explicit operator bool() const { return Assigned(); }
 
   /// Calls the handler; does nothing when unassigned.
   void operator()(Args... args) const {
-    if (handler_) (*handler_)(std::forward<Args>(args)...);
+    if (!Assigned()) return;
+    // Held for the call: a handler that clears or replaces its own event (a
+    // one-shot OnConnect) or destroys the event's owner runs to its end.
+    const std::shared_ptr<const Handler> handler = handler_;
+    (*handler)(std::forward<Args>(args)...);
   }
 
   /// The object a member handler belongs to, or null.
@@ -98,6 +101,8 @@ class TEvent {
 
   Key key_;
   std::shared_ptr<const Handler> handler_;
+  QPointer<QObject> guard_;  // the target of a member handler on a QObject
+  bool guarded_ = false;
 };
 
 /// An event that only names its sender.

@@ -1,6 +1,7 @@
 #include "tqopcgroups.h"
 
 #include <QScopedValueRollback>
+#include <exception>
 
 #include "format.h"
 #include "qOPCErrors.h"
@@ -73,7 +74,17 @@ void TqOPCGroups::CreateAllOPCGroups() {
 }
 
 void TqOPCGroups::RemoveAllOPCGroups() {
-  for (int i = 0; i < Count(); ++i) Items(i)->OPCRemoveGroup();
+  // One group failing does not keep the others on the server; the first
+  // failure is raised once all have left.
+  std::exception_ptr failure;
+  for (int i = 0; i < Count(); ++i) {
+    try {
+      Items(i)->OPCRemoveGroup();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TqOPCGroups::Update(TCollectionItem* item) { TCollection::Update(item); }

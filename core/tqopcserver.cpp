@@ -1,6 +1,8 @@
 #include "tqopcserver.h"
 
+#include <QPointer>
 #include <climits>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -65,6 +67,9 @@ TqOPCServer::~TqOPCServer() {
   OnDisconnect = nullptr;  // no disconnect event while destroying
   try {
     SetActive(false);
+    // Still held while loading (SetActive only stores then): a server
+    // keeping the shutdown callback must not reach a destroyed component.
+    if (server_ || shutdownEvent_) RemoveServerInterface();
   } catch (const std::exception& e) {
     // Nobody can catch it from a destructor; the application shows it.
     Application().HandleException(nullptr, e);
@@ -148,8 +153,9 @@ void TqOPCServer::connectSequence() {
     return;
   }
 
-  // 6.
+  // 6. A new connection: shutdown requests queued for an earlier one are stale.
   active_ = true;
+  if (++connection_ == 0) connection_ = 1;
   // 7.
   bindBrowser();
   // 8.
@@ -163,16 +169,25 @@ void TqOPCServer::connectSequence() {
   // 11.
   createGroupsOnServer();
   // 12.
-  if (OnConnect) OnConnect(this);
-  // 13.
-  active_ = true;
+  if (OnConnect) {
+    const QPointer<TqOPCServer> alive(this);
+    OnConnect(this);
+    if (!alive) return;  // the handler destroyed the component
+  }
+  // 13. Connected unless the handler disconnected.
+  active_ = server_ != nullptr;
 }
 
 void TqOPCServer::disconnectSequence() {
   active_ = false;
   RemoveServerInterface();
-  if (OnDisconnect) OnDisconnect(this);
-  active_ = false;
+  if (OnDisconnect) {
+    const QPointer<TqOPCServer> alive(this);
+    OnDisconnect(this);
+    if (!alive) return;  // the handler destroyed the component
+  }
+  // Disconnected unless the handler connected again.
+  active_ = server_ != nullptr;
 }
 
 void TqOPCServer::bindBrowser() { browser_->SetOPCServer(this); }
@@ -187,8 +202,8 @@ void TqOPCServer::adviseShutdownCallback() { shutdownEvent_ = TqOPCShutdownEvent
 // client let go must not reach this component later.
 void TqOPCServer::releaseShutdownCallback() {
   if (!shutdownEvent_) return;
-  shutdownEvent_->Detach();
-  shutdownEvent_.reset();
+  const ComPtr<TqOPCShutdownEvent> event = std::move(shutdownEvent_);
+  event->Detach();
 }
 
 void TqOPCServer::createGroupsOnServer() { groups_->CreateAllOPCGroups(); }
@@ -199,12 +214,24 @@ void TqOPCServer::removeGroupsFromServer() {
 }
 
 void TqOPCServer::RemoveServerInterface() {
-  releaseShutdownCallback();
+  // Every step runs whatever an earlier one raised, so that the component
+  // never reads disconnected while still holding the server; the first
+  // failure is raised at the end.
+  std::exception_ptr failure;
+  const auto step = [&failure](auto&& run) {
+    try {
+      run();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  step([this] { releaseShutdownCallback(); });
   common_.reset();
   itemProperties_.reset();
-  removeGroupsFromServer();
-  unbindBrowser();
+  step([this] { removeGroupsFromServer(); });
+  step([this] { unbindBrowser(); });
   server_.reset();
+  if (failure) std::rethrow_exception(failure);
 }
 
 bool TqOPCServer::CheckServer() {
@@ -257,7 +284,11 @@ void TqOPCServer::Fault(const QString& errorString) {
   bool raiseException = true;
   if (OnError) {
     raiseException = true;
+    const QPointer<TqOPCServer> alive(this);
     OnError(this, errorString, raiseException);
+    // A handler that destroyed the component leaves the caller nothing to
+    // go on with: the operation ends by the exception.
+    if (!alive) raiseException = true;
   }
   if (raiseException) throw EOPCException(errorString);
 }
@@ -284,6 +315,8 @@ HWND TqOPCServer::GetHandle() {
 
 void TqOPCServer::WndProc(TMessage& message) {
   if (message.Msg == WM_QUERYENDSESSION) message.Result = 1;
+  // A handler may destroy the component (closing the form that owns it).
+  const QPointer<TqOPCServer> alive(this);
   try {
     switch (message.Msg) {
       case CM_OPCSHUTDOWN:
@@ -302,14 +335,21 @@ void TqOPCServer::WndProc(TMessage& message) {
         break;
     }
   } catch (const std::exception& e) {
-    Application().HandleException(this, e);
+    Application().HandleException(alive.data(), e);
   } catch (...) {
-    Application().HandleException(this, Exception(QStringLiteral("unknown error")));
+    Application().HandleException(alive.data(), Exception(QStringLiteral("unknown error")));
   }
 }
 
-void TqOPCServer::CMOPCShutDown(TMessage&) {
-  if (OnServerShutdown) OnServerShutdown(this, QString());
+void TqOPCServer::CMOPCShutDown(TMessage& message) {
+  // A request tagged with a connection other than the one held now was meant
+  // for a connection since given up; it must not end this one.
+  if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
+  if (OnServerShutdown) {
+    const QPointer<TqOPCServer> alive(this);
+    OnServerShutdown(this, QString());
+    if (!alive) return;
+  }
   SetActive(false);
 }
 

@@ -238,6 +238,8 @@ class TqOPCServer : public TComponent {
 
   // Message handlers. A list-carrying message with no list fires no event.
   /// OnServerShutdown with an empty reason, then the disconnect sequence.
+  /// A request tagged (WParam) with a connection other than the one held
+  /// now is dropped; WParam 0 means the current one.
   void CMOPCShutDown(TMessage& message);
   // The lists handed to the events hold only items still alive; during the
   // write events each item's LastError is the server's result for the write.
@@ -262,6 +264,9 @@ class TqOPCServer : public TComponent {
   std::unique_ptr<TqOPCGroups> groups_;
   std::unique_ptr<TqDefaultGroup> groupDefault_;
   bool active_ = false;
+  // Counts connections (never 0), so a shutdown request queued for one does
+  // not end a later one.
+  WPARAM connection_ = 0;
   QString clientName_;
   qint32 connectDelay_ = 300;
 

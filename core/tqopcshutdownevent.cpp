@@ -1,7 +1,6 @@
 #include "tqopcshutdownevent.h"
 
 #include "connectionpoints.h"
-#include "messages.h"
 #include "tqopcserver.h"
 
 ComPtr<TqOPCShutdownEvent> TqOPCShutdownEvent::Create(TqOPCServer* server) {
@@ -9,6 +8,7 @@ ComPtr<TqOPCShutdownEvent> TqOPCShutdownEvent::Create(TqOPCServer* server) {
   // drops a reference during Advise must not destroy a half-made object.
   ComPtr<TqOPCShutdownEvent> event = opc::makeCom<TqOPCShutdownEvent>();
   event->server_.store(server, std::memory_order_release);
+  event->connection_ = server->connection_;
   event->adviseResult_ = E_FAIL;
   const ComPtr<IOPCServer> opcServer = server->GetOPCServer();
   DWORD cookie = 0;
@@ -18,9 +18,23 @@ ComPtr<TqOPCShutdownEvent> TqOPCShutdownEvent::Create(TqOPCServer* server) {
   return event;
 }
 
+TqOPCShutdownEvent::TqOPCShutdownEvent() : apartment_(opc::Apartment::current()) {}
+
 HRESULT TqOPCShutdownEvent::ShutdownRequest(LPCWSTR) {
-  if (TqOPCServer* server = Server()) PostMessage(server->GetHandle(), CM_OPCSHUTDOWN, 0, 0);
+  if (onOwnThread()) {
+    notify();
+  } else {
+    // The component may be busy or going away on its own thread; the
+    // request waits there, and finds it detached if it has gone.
+    ComPtr<TqOPCShutdownEvent> self(this);
+    apartment_->post([self] { self->notify(); });
+  }
   return S_OK;
+}
+
+void TqOPCShutdownEvent::notify() {
+  if (TqOPCServer* server = Server())
+    PostMessage(server->GetHandle(), CM_OPCSHUTDOWN, connection_, 0);
 }
 
 void TqOPCShutdownEvent::unadvise() {

@@ -3,6 +3,7 @@
 // server and against a mock server's connection point), and the
 // connection-point routines.
 #include <QThread>
+#include <atomic>
 #include <thread>
 
 #include "opc_mocks.h"
@@ -243,14 +244,21 @@ class ShutdownMockTest : public ::testing::Test {
 
   /// The server offers a shutdown point whose Advise keeps the sink and
   /// answers cookie 42.
-  void offerShutdownPoint() {
+  void offerShutdownPoint(int advises = 1) {
     EXPECT_CALL(*mock, FindConnectionPoint(IID_IOPCShutdown, _))
         .WillRepeatedly(SetArgInterface<1>(static_cast<IConnectionPoint*>(point.get())));
-    EXPECT_CALL(*point, Advise(_, _)).WillOnce(Invoke([this](IUnknown* sink, DWORD* cookie) {
-      sink->QueryInterface(IID_IOPCShutdown, advised.putVoid());
-      *cookie = 42;
-      return S_OK;
-    }));
+    EXPECT_CALL(*point, Advise(_, _))
+        .Times(advises)
+        .WillRepeatedly(Invoke([this](IUnknown* sink, DWORD* cookie) {
+          sink->QueryInterface(IID_IOPCShutdown, advised.putVoid());
+          *cookie = 42;
+          return S_OK;
+        }));
+  }
+
+  /// Runs what the event loop holds now and what that posts in turn.
+  static void settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   }
 
   ComPtr<StrictMock<MockOPCServer>> mock;
@@ -291,6 +299,17 @@ TEST_F(ShutdownMockTest, ServerKeepingTheSink_CannotReachTheComponentLater) {
   advised.reset();
 }
 
+TEST_F(ShutdownMockTest, DestroyedWhileLoading_LetsGoOfTheCallbackToo) {
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));  // but keeps it
+  server->SetActive(true);
+  server->SetLoading(true);  // SetActive(False) then only stores the flag
+  server.reset();
+  EXPECT_HR_OK(advised->ShutdownRequest(u""));
+  settle();
+  advised.reset();
+}
+
 TEST_F(ShutdownMockTest, ServerWithoutShutdownPoint_ConnectsAndUnadvisesNothing) {
   // The mock's default: FindConnectionPoint answers CONNECT_E_NOCONNECTION.
   server->SetActive(true);
@@ -314,6 +333,80 @@ TEST_F(ShutdownMockTest, ShutdownRequest_FiresShutdownWithEmptyReasonThenDisconn
   EXPECT_TRUE(server->Active()) << "nothing happens inside the server's call";
   ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
   EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown:", "disconnect"}));
+  advised.reset();
+}
+
+TEST_F(ShutdownMockTest, QueuedShutdown_NeverEndsAConnectionMadeAfterIt) {
+  offerShutdownPoint(2);
+  EXPECT_CALL(*point, Unadvise(42)).Times(2).WillRepeatedly(Return(S_OK));
+  server->SetActive(true);
+  server->OnServerShutdown = [&](QObject*, const QString&) { log.entries.push_back("shutdown"); };
+  EXPECT_HR_OK(advised->ShutdownRequest(u""));  // queued for this connection
+  server->SetActive(false);
+  server->SetActive(true);
+  settle();
+  EXPECT_TRUE(server->Active());
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "disconnect", "connect"}));
+  // The new connection's own request still ends it.
+  EXPECT_HR_OK(advised->ShutdownRequest(u""));
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_EQ(log.entries.back(), "disconnect");
+  advised.reset();
+}
+
+TEST_F(ShutdownMockTest, RequestFromAnotherThread_IsHandedToTheComponentsApartment) {
+  auto apartment = std::make_shared<opc::ManualApartment>();
+  const auto previous = opc::Apartment::current();
+  opc::Apartment::setCurrent(apartment);
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));
+  server->SetActive(true);  // the callback belongs to this thread's apartment
+  opc::Apartment::setCurrent(previous);
+  std::thread([sink = advised] { EXPECT_HR_OK(sink->ShutdownRequest(u"")); }).join();
+  settle();
+  EXPECT_TRUE(server->Active()) << "reached the component from the server's thread";
+  EXPECT_EQ(apartment->runPending(), 1u);
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  advised.reset();
+}
+
+TEST_F(ShutdownMockTest, RequestsFromAnotherThreadWhileTheComponentGoes_ReachNothingDead) {
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));
+  server->SetActive(true);
+  std::atomic<int> calls{0};
+  std::atomic<bool> stop{false};
+  std::thread worker([&, sink = advised] {
+    for (int i = 0; i < 20000 && !stop.load(); ++i) {
+      sink->ShutdownRequest(u"");
+      ++calls;
+    }
+  });
+  // The first requests arrive while it is connected, the rest while it is
+  // being destroyed and after.
+  pumpUntil([&] { return calls.load() > 50; });
+  server.reset();
+  stop = true;
+  worker.join();
+  settle();
+  advised.reset();
+}
+
+TEST_F(ShutdownMockTest, ShutdownHandlerDestroyingTheComponent_NothingTouchesItAfterwards) {
+  ScopedCaptureApplication capture;
+  offerShutdownPoint();
+  EXPECT_CALL(*point, Unadvise(42)).WillOnce(Return(S_OK));
+  server->SetActive(true);
+  server->OnServerShutdown = [this](QObject*, const QString&) {
+    server.reset();  // as a form owning it would be closed and freed
+    throw EOPCException("closed");
+  };
+  EXPECT_HR_OK(advised->ShutdownRequest(u""));
+  ASSERT_TRUE(pumpUntil([&] { return !server; }));
+  const auto entries = capture->Entries();
+  ASSERT_EQ(entries.size(), 1);
+  EXPECT_EQ(entries[0].text, "closed");
+  EXPECT_EQ(entries[0].sender, nullptr) << "a destroyed component is no sender";
   advised.reset();
 }
 

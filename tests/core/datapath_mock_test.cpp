@@ -261,6 +261,23 @@ TEST_F(DataPathMockTest, WriteError_ReportsTheServersResultWhateverChangesCameBe
   EXPECT_EQ(seen, OPC_E_RANGE);
 }
 
+TEST_F(DataPathMockTest, WriteError_HandlerOfADestroyedObject_LeavesItToTheReport) {
+  struct Receiver : QObject {
+    void onWriteError(QObject*, TqOPCItemList*) { ADD_FAILURE() << "called after destruction"; }
+  };
+  connectWithItems();
+  auto receiver = std::make_unique<Receiver>();
+  server->OnWriteError = TOnOPCDataChangeEvent(receiver.get(), &Receiver::onWriteError);
+  receiver.reset();
+  OPCHANDLE handles[] = {a->GetClientHandle()};
+  HRESULT codes[] = {OPC_E_BADRIGHTS};
+  callback()->OnWriteComplete(0, g->ClientHandle(), S_FALSE, 1, handles, codes);
+  deliver();
+  const auto texts = capture->Texts(Kind::Exception);
+  ASSERT_EQ(texts.size(), 1) << "the failed write was lost";
+  EXPECT_TRUE(texts[0].startsWith("cannot write Items:\r\nA- ")) << texts[0].toStdString();
+}
+
 TEST_F(DataPathMockTest, PostedLists_FreedOnEveryPath) {
   connectWithItems();
   OPCHANDLE handles[] = {a->GetClientHandle()};

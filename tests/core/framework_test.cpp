@@ -63,12 +63,40 @@ TEST(TEventTest, UnassignedDoesNothingAndReferenceArgumentsComeBack) {
   EXPECT_FALSE(onError.Assigned());
 }
 
-TEST(TEventTest, HandlerOfDestroyedQObjectIsSkipped) {
+TEST(TEventTest, HandlerOfDestroyedQObjectIsSkippedAndReadsUnassigned) {
   auto r = std::make_unique<Receiver>();
   const TNotifyEvent e(r.get(), &Receiver::onNotify);
-  r.reset();
   EXPECT_TRUE(e.Assigned());
+  r.reset();
+  // Callers fall back to their own handling when nobody is left to call.
+  EXPECT_FALSE(e.Assigned());
+  EXPECT_TRUE(e == nullptr);
   e(nullptr);  // must not touch the dead receiver
+}
+
+bool g_sentinelFreed = false;
+struct Sentinel {
+  ~Sentinel() { g_sentinelFreed = true; }
+};
+
+TEST(TEventTest, HandlerClearingOrReplacingItsOwnEvent_RunsToItsEnd) {
+  for (const bool replace : {false, true}) {
+    g_sentinelFreed = false;
+    TNotifyEvent event;
+    auto sentinel = std::make_shared<Sentinel>();
+    event = [sentinel, replace, &event](QObject*) {
+      if (replace)
+        event = [](QObject*) {};
+      else
+        event = nullptr;
+      // The handler's captures are still there while it runs.
+      EXPECT_FALSE(g_sentinelFreed) << "the running handler was freed, replace " << replace;
+    };
+    sentinel.reset();
+    event(nullptr);
+    EXPECT_TRUE(g_sentinelFreed) << "released once the call is over";
+    EXPECT_EQ(event.Assigned(), replace);
+  }
 }
 
 // ---- TCollection ----------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The server component's connect and disconnect sequences, its fault path and
 // server access, checked call by call against a mock server.
 #include <QMetaProperty>
+#include <utility>
 
 #include "group_mocks.h"
 #include "opc_mocks.h"
@@ -93,6 +94,75 @@ TEST_F(ServerMockTest, Disconnect_ReleasesServerAndFiresOnDisconnect) {
 TEST_F(ServerMockTest, Disconnect_WhenDisconnected_FiresNothing) {
   server->Disconnect();
   EXPECT_TRUE(log.entries.empty());
+}
+
+TEST_F(ServerMockTest, HandlersChangingTheConnection_ActiveTellsWhatTheyLeft) {
+  // Version2 answers True exactly while the mock server is held.
+  server->OnConnect = [this](QObject*) { server->SetActive(false); };
+  server->SetActive(true);
+  EXPECT_FALSE(server->Active()) << "OnConnect disconnected";
+  EXPECT_FALSE(server->Version2());
+  EXPECT_EQ(mock->refCount(), baseRefs);
+
+  server->OnConnect = nullptr;
+  connect();
+  bool reconnect = true;
+  server->OnDisconnect = [&](QObject*) {
+    if (std::exchange(reconnect, false)) server->SetActive(true);
+  };
+  server->SetActive(false);
+  EXPECT_TRUE(server->Active()) << "OnDisconnect connected again";
+  EXPECT_TRUE(server->Version2());
+}
+
+TEST_F(ServerMockTest, Disconnect_GroupFailingToLeave_EveryGroupLeavesAndTheServerIsLetGo) {
+  TqOPCGroup* first = server->OPCGroups()->Add("g1");
+  first->OPCItems()->AddItem("A");
+  TqOPCGroup* second = server->OPCGroups()->Add("g2");
+  auto group = opc::makeCom<::testing::NiceMock<MockGroup>>();
+  EXPECT_CALL(*mock, AddGroup)
+      .Times(2)
+      .WillRepeatedly(::testing::Invoke(answerAddGroup(group.get(), 1, 1000)));
+  EXPECT_CALL(*group, AddItems).WillOnce(::testing::Invoke(answerAddItems(nullptr)));
+  EXPECT_CALL(*group, RemoveItems).WillOnce([](DWORD, OPCHANDLE*, HRESULT**) -> HRESULT {
+    throw std::runtime_error("server gone");
+  });
+  EXPECT_CALL(*mock, RemoveGroup(1, FALSE)).Times(2).WillRepeatedly(Return(S_OK));
+  connect();
+  EXPECT_THROW(server->SetActive(false), std::runtime_error);
+  EXPECT_FALSE(server->Active());
+  EXPECT_FALSE(server->Version2()) << "Active False with the server still held";
+  EXPECT_FALSE(first->IsOnServer());
+  EXPECT_FALSE(second->IsOnServer());
+  EXPECT_EQ(mock->refCount(), baseRefs);
+  EXPECT_EQ(group->refCount(), 1u);
+}
+
+TEST_F(ServerMockTest, HandlerDestroyingTheComponent_NothingTouchesItAfterwards) {
+  const auto fresh = [this] {
+    server = std::make_unique<TqOPCServer>();
+    server->SetServer(QString::fromUtf16(kMockProgId));
+  };
+  server->OnConnect = [this](QObject*) { server.reset(); };
+  server->SetActive(true);
+  EXPECT_FALSE(server);
+
+  fresh();
+  connect();
+  server->OnDisconnect = [this](QObject*) { server.reset(); };
+  server->SetActive(false);
+  EXPECT_FALSE(server);
+  EXPECT_EQ(mock->refCount(), baseRefs);
+
+  // A suppressed fault has nothing to return to: the operation ends raising.
+  fresh();
+  server->OnError = [this](QObject*, const QString&, bool& raise) {
+    raise = false;
+    server.reset();
+  };
+  TqOPCServer* doomed = server.get();
+  EXPECT_EQ(thrownMessage([&] { doomed->GetOPCServer(); }), "not connected to server");
+  EXPECT_FALSE(server);
 }
 
 TEST_F(ServerMockTest, Connect_MethodReconnectsWithNewNames) {
