@@ -9,6 +9,7 @@
 #include <QExtensionManager>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUndoStack>
@@ -19,6 +20,7 @@
 #include "design/qOPCGUIDlg.h"
 #include "design/qOPCPropEdit.h"
 #include "design/tqcomponenthost.h"
+#include "dialogs/qOPCServerDlg.h"
 #include "realdesigner.h"
 #include "simulator/simulator.h"
 #include "tests/dialogs/dialog_test_utils.h"
@@ -330,6 +332,18 @@ TEST_F(DesignerPluginTest, Verbs_TheirWindowsChangesAreStoredAndTheFormModified)
   const QString saved = window->contents();
   EXPECT_TRUE(saved.contains("\n  Active = False")) << saved.toStdString();
   EXPECT_FALSE(saved.contains("\n  Active = True"));
+
+  // "Choose Server..." sets the name from the server browse dialog, undoably.
+  ModalDriver<TqopcServerBrowseDlg> browse([](TqopcServerBrowseDlg& dialog) {
+    control<QLineEdit>(dialog, "eServerName")->setText("Veze6.Simulation.DA10.1");
+    QTest::mouseClick(control<QPushButton>(dialog, "bOk"), Qt::LeftButton);
+  });
+  taskMenu(serverHost)->taskActions()[1]->trigger();
+  EXPECT_TRUE(browse.ran());
+  EXPECT_EQ(serverHost->ServerName(), "Veze6.Simulation.DA10.1");
+  EXPECT_TRUE(window->contents().contains("<string>Veze6.Simulation.DA10.1</string>"));
+  window->commandHistory()->undo();
+  EXPECT_EQ(serverHost->ServerName(), "Veze6.Simulation.1");
   EXPECT_TRUE(app->Entries().isEmpty()) << app->Entries().size();
 }
 
