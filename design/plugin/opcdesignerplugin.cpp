@@ -240,7 +240,7 @@ void TqOPCTaskMenu::execute() {
       return;
     }
   } catch (const std::exception& e) {
-    // The window refused to open: nothing changed, the form stays clean.
+    // The window refused to open: nothing changed, nothing is stored.
     Application().HandleException(host, e);
     return;
   }

@@ -22,8 +22,10 @@ QDesignerFormEditorInterface* DesignerCore() {
   static QDesignerFormEditorInterface* core = [] {
     qRegisterStaticPluginFunction(QStaticPlugin(qt_plugin_instance, qt_plugin_query_metadata_v2));
     QDesignerComponents::initializeResources();
-    // Owned by the application object, as in Designer itself.
-    QDesignerFormEditorInterface* editor = QDesignerComponents::createFormEditor(qApp);
+    // Never destroyed: the application object would take it down only in
+    // part at exit (Designer's own objects keep one another), so it stays
+    // whole and reachable for the process.
+    QDesignerFormEditorInterface* editor = QDesignerComponents::createFormEditor(nullptr);
     QDesignerComponents::initializePlugins(editor);
     editor->setWidgetBox(QDesignerComponents::createWidgetBox(editor, nullptr));
     editor->setPropertyEditor(QDesignerComponents::createPropertyEditor(editor, nullptr));
