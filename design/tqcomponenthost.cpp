@@ -75,14 +75,6 @@ void TqComponentHost::SetRemoved(bool removed) {
   if (component_->parent() != owner) component_->setParent(owner);
 }
 
-bool TqComponentHost::IsDesignerForm(const QWidget* widget) {
-  if (!widget) return false;
-  const QList<TqComponentHost*> hosts = widget->findChildren<TqComponentHost*>();
-  for (const TqComponentHost* host : hosts)
-    if (host->IsDesigning() && host->Form() == widget) return true;
-  return false;
-}
-
 bool TqComponentHost::IsHostForm(const QWidget* widget) {
   if (!widget) return false;
   const QList<TqComponentHost*> hosts = widget->findChildren<TqComponentHost*>();

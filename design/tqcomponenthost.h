@@ -57,8 +57,6 @@ class TqComponentHost : public QWidget {
   void SetRemoved(bool removed);
   bool IsRemoved() const { return removed_; }
 
-  /// Whether widget is a form a host was put into the designer for.
-  static bool IsDesignerForm(const QWidget* widget);
   /// Whether widget is the form of a host it holds (a run-time form that
   /// need not be a window, or a designed form).
   static bool IsHostForm(const QWidget* widget);

@@ -118,7 +118,7 @@ TEST_F(DesignerPluginTest, Hosts_OnAFormWindowTheComponentsBelongToTheDesignedFo
   EXPECT_FALSE(serverHost->isHidden());
   EXPECT_EQ(serverHost->size(), QSize(32, 32));
   EXPECT_EQ(guiHost->GUI()->OPCServer(), server) << "the form's server, placed before it";
-  EXPECT_TRUE(TqComponentHost::IsDesignerForm(form()));
+  EXPECT_TRUE(TqComponentHost::IsHostForm(form()));
 
   // Designer's preview builds the form outside form windows: run time.
   QWidget preview;
