@@ -9,6 +9,7 @@
 
 #include "core/exceptions.h"
 #include "core/qopcconversions.h"
+#include "core/tdatetime.h"
 #include "guivariant_p.h"
 
 using namespace veze6::gui;
@@ -143,6 +144,17 @@ void writeFlags(QObject* control, const QMetaProperty& prop, const OleVariant& v
   writeProperty(control, prop, enumVariant(prop, bits));
 }
 
+// A date, time or both: the value as a date (a text in ISO 8601, a number
+// of days since 1899-12-30), read as local time.
+QDateTime varToDateTime(const OleVariant& value) {
+  HRESULT hr = S_OK;
+  const OleVariant date = value.changedTo(VT_DATE, &hr);
+  QDateTime result;
+  if (SUCCEEDED(hr) && date.vt() == VT_DATE) result = DateTimeToQDateTime(date.get().date);
+  if (!result.isValid()) raiseCannotConvert(value.vt(), QStringLiteral("Date"));
+  return result;
+}
+
 }  // namespace
 
 QMetaProperty FindGUIProperty(const QObject* Control, const QString& PropName) {
@@ -201,6 +213,13 @@ void SetGUIPropValue(QObject* Control, const QMetaProperty& PropInfo, const OleV
 
     case QMetaType::QVariant:
       return writeProperty(Control, PropInfo, VariantToQVariant(Value));
+
+    case QMetaType::QDateTime:
+      return writeProperty(Control, PropInfo, QVariant(varToDateTime(Value)));
+    case QMetaType::QDate:
+      return writeProperty(Control, PropInfo, QVariant(varToDateTime(Value).date()));
+    case QMetaType::QTime:
+      return writeProperty(Control, PropInfo, QVariant(varToDateTime(Value).time()));
 
     case QMetaType::Long:
       return writeOrdinal<long>(Control, PropInfo, Value);

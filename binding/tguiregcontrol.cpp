@@ -1,12 +1,20 @@
 #include "tguiregcontrol.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDoubleSpinBox>
+#include <QLCDNumber>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTextEdit>
 
 #include "guisetprocs.h"
 
@@ -32,6 +40,16 @@ TGUIRegControlList::TGUIRegControlList() {
   Append(&QCheckBox::staticMetaObject, QStringLiteral("checked"), CheckBoxSetProc);
   Append(&QRadioButton::staticMetaObject, QStringLiteral("checked"), RadioButtonSetProc);
   Append(&QListWidget::staticMetaObject, QStringLiteral("items"), ListBoxSetProc);
+  // The other common input and display widgets, each by the property that
+  // holds its value (Qt's user property, except the text edit's plain text).
+  Append(&QSpinBox::staticMetaObject, QStringLiteral("value"), nullptr);
+  Append(&QDoubleSpinBox::staticMetaObject, QStringLiteral("value"), nullptr);
+  Append(&QSlider::staticMetaObject, QStringLiteral("value"), nullptr);
+  Append(&QProgressBar::staticMetaObject, QStringLiteral("value"), nullptr);
+  Append(&QLCDNumber::staticMetaObject, QStringLiteral("value"), nullptr);
+  Append(&QComboBox::staticMetaObject, QStringLiteral("currenttext"), nullptr);
+  Append(&QTextEdit::staticMetaObject, QStringLiteral("plaintext"), nullptr);
+  Append(&QDateTimeEdit::staticMetaObject, QStringLiteral("datetime"), nullptr);
 }
 
 TGUIRegControlList& TGUIRegControlList::Instance() {

@@ -41,7 +41,9 @@ class TGUIRegControlList {
  private:
   /// Registers the built-in controls, in this order: QLineEdit "text",
   /// QLabel "text", QPlainTextEdit "lines", QPushButton "text", QCheckBox
-  /// "checked", QRadioButton "checked", QListWidget "items".
+  /// "checked", QRadioButton "checked", QListWidget "items"; then QSpinBox,
+  /// QDoubleSpinBox, QSlider, QProgressBar and QLCDNumber "value", QComboBox
+  /// "currenttext", QTextEdit "plaintext" and QDateTimeEdit "datetime".
   TGUIRegControlList();
   friend void RegisterGUIControl(const QMetaObject*, const QString&, TGUISetProc);
   friend const TGUIRegControlList& RegisteredControls();

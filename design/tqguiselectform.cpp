@@ -29,8 +29,9 @@ void collectControls(const QObject* parent, QList<QWidget*>& controls) {
     auto* widget = qobject_cast<QWidget*>(child);
     // A dialog or popup parented to the form is a window of its own.
     if (!widget || widget->isWindow()) continue;
-    // A component's host is no control of the form.
-    if (qobject_cast<TqComponentHost*>(widget)) continue;
+    // A component's host is no control of the form, and a form embedded in
+    // it (a designed panel with components of its own) keeps its controls.
+    if (qobject_cast<TqComponentHost*>(widget) || TqComponentHost::IsHostForm(widget)) continue;
     const QString name = widget->objectName();
     if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_"))) controls << widget;
     collectControls(widget, controls);  // pages of a tab widget sit in Qt's own stack
@@ -222,8 +223,9 @@ void qGUISelectControls(TqOPCGUI* GUI) {
   if (!GUI) return;
   if (!GUI->OPCServer()) throw Exception(TqGUISelectForm::tr("first assign property opcserver"));
   const auto* owner = qobject_cast<const QWidget*>(GUI->parent());
-  // In the designer the form is the designed form's main container.
-  if (!owner || !(owner->isWindow() || TqComponentHost::IsDesignerForm(owner)))
+  // In the designer the form is the designed form's main container; a
+  // designed panel is a form wherever it is used.
+  if (!owner || !(owner->isWindow() || TqComponentHost::IsHostForm(owner)))
     throw Exception(TqGUISelectForm::tr("only possible on Forms"));
   TqGUISelectForm form;
   form.SetGUIComponent(GUI);

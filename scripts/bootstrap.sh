@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need.
 # Safe to run repeatedly: package lists are fetched only when something is missing.
+# --screenshots adds the optional packages for the pictures of Qt Designer.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,12 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
 )
+# Optional: what scripts/designer-shots.sh needs to take the pictures of Qt
+# Designer (an X server without a screen, its tools); neither the build nor
+# the tests need them.
+if [[ "${1:-}" == "--screenshots" ]]; then
+  packages+=(xvfb xauth x11-utils xdotool designer-qt6)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,32 +3,21 @@
 #include <QDesignerFormEditorInterface>
 #include <QDesignerFormWindowCursorInterface>
 #include <QDesignerFormWindowInterface>
+#include <QDesignerLayoutDecorationExtension>
 #include <QExtensionManager>
+#include <QLayout>
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPixmap>
+#include <QUndoStack>
 #include <exception>
 
 #include "core/application.h"
 #include "design/qOPCGUIDlg.h"
 #include "design/qOPCPropEdit.h"
 #include "design/tqcomponenthost.h"
+#include "dialogs/qOPCServerDlg.h"
 #include "dialogs/tguiapplicationhandler.h"
-
-namespace {
-
-// The designed form a new host belongs to: the form window's main
-// container, or, while a form is being loaded (not yet in its window), the
-// top of the parent chain.
-QWidget* designedForm(QWidget* parent) {
-  if (!parent) return nullptr;
-  if (QDesignerFormWindowInterface* window = QDesignerFormWindowInterface::findFormWindow(parent)) {
-    if (QWidget* form = window->mainContainer()) return form;
-  }
-  return parent->window();
-}
-
-}  // namespace
 
 // ---- one component ----
 
@@ -91,7 +80,15 @@ QString TqOPCComponentInterface::domXml() const {
 
 QWidget* TqOPCComponentInterface::createWidget(QWidget* parent) {
   TqComponentHost* host = factory_(parent);
-  if (inDesigner_) host->SetDesigning(designedForm(parent));
+  QDesignerFormWindowInterface* window =
+      inDesigner_ && parent ? QDesignerFormWindowInterface::findFormWindow(parent) : nullptr;
+  // Designer's preview builds the form outside any form window: it runs as
+  // the application will.
+  if (!window) return host;
+  TqFormWindowWatcher::Watch(window);
+  // While a form loads its main container is not known yet; the watcher
+  // hands it to the hosts once it is.
+  host->SetDesigning(window->mainContainer());
   return host;
 }
 
@@ -128,13 +125,102 @@ TqOPCDesignerWidgets::TqOPCDesignerWidgets(QObject* parent) : QObject(parent) {
       [](QWidget* p) { return new TqOPCGUIHost(p); }, this);
 }
 
+// ---- the form windows ----
+
+namespace {
+
+template <class Host>
+QList<Host*> hostsIn(QWidget* widget) {
+  QList<Host*> hosts;
+  if (!widget) return hosts;
+  if (auto* host = qobject_cast<Host*>(widget)) hosts << host;
+  hosts << widget->findChildren<Host*>();
+  return hosts;
+}
+
+}  // namespace
+
+void TqFormWindowWatcher::Watch(QDesignerFormWindowInterface* window) {
+  if (window && !window->findChild<TqFormWindowWatcher*>(QString(), Qt::FindDirectChildrenOnly))
+    new TqFormWindowWatcher(window);
+}
+
+TqFormWindowWatcher::TqFormWindowWatcher(QDesignerFormWindowInterface* window)
+    : QObject(window), window_(window) {
+  connect(window, &QDesignerFormWindowInterface::mainContainerChanged, this,
+          &TqFormWindowWatcher::mainContainerChanged);
+  connect(window, &QDesignerFormWindowInterface::widgetRemoved, this,
+          &TqFormWindowWatcher::widgetRemoved);
+  connect(window, &QDesignerFormWindowInterface::widgetManaged, this,
+          &TqFormWindowWatcher::widgetManaged);
+  // Every command (a layout among them), its undo and redo.
+  if (QUndoStack* history = window->commandHistory())
+    connect(history, &QUndoStack::indexChanged, this, &TqFormWindowWatcher::KeepHostsOutOfLayouts);
+}
+
+void TqFormWindowWatcher::mainContainerChanged(QWidget* form) {
+  // The components join the form in the order of their hosts on it, as a
+  // compiled form creates them: that order decides the form's last server.
+  const QList<TqComponentHost*> hosts = hostsIn<TqComponentHost>(form);
+  for (TqComponentHost* host : hosts)
+    if (host->Component() && !host->IsRemoved()) host->Component()->setParent(host);
+  for (TqComponentHost* host : hosts)
+    if (host->Component() && !host->IsRemoved()) host->Component()->setParent(form);
+  for (TqComponentHost* host : hosts)
+    if (host->IsDesigning() && !host->IsRemoved()) host->SetDesigning(form);
+  KeepHostsOutOfLayouts();
+}
+
+void TqFormWindowWatcher::widgetRemoved(QWidget* widget) {
+  for (TqComponentHost* host : hostsIn<TqComponentHost>(widget)) host->SetRemoved(true);
+  for (TqOPCGUIHost* host : hostsIn<TqOPCGUIHost>(window_->mainContainer()))
+    host->FormWidgetRemoved(widget);
+}
+
+void TqFormWindowWatcher::widgetManaged(QWidget* widget) {
+  for (TqComponentHost* host : hostsIn<TqComponentHost>(widget))
+    if (host->IsRemoved()) host->SetRemoved(false);
+  for (TqOPCGUIHost* host : hostsIn<TqOPCGUIHost>(window_->mainContainer()))
+    host->FormWidgetRestored(widget);
+}
+
+void TqFormWindowWatcher::KeepHostsOutOfLayouts() {
+  QWidget* form = window_->mainContainer();
+  for (TqComponentHost* host : hostsIn<TqComponentHost>(form)) {
+    QWidget* container = host->parentWidget();
+    QLayout* layout = container ? container->layout() : nullptr;
+    if (!layout || layout->indexOf(host) < 0) continue;
+    // Through the layout's decoration, as Designer takes a widget out of a
+    // layout itself, so that what it saves stays consistent.
+    const QRect place = host->geometry();
+    auto* decoration = qt_extension<QDesignerLayoutDecorationExtension*>(
+        window_->core()->extensionManager(), container);
+    if (decoration)
+      decoration->removeWidget(host);
+    else
+      layout->removeWidget(host);
+    host->setGeometry(QRect(place.topLeft(), host->sizeHint()));
+    host->raise();
+    host->show();
+  }
+}
+
 // ---- the verbs ----
 
 TqOPCTaskMenu::TqOPCTaskMenu(TqComponentHost* host, QObject* parent)
     : QObject(parent), host_(host), verb_(new QAction(this)) {
-  if (qobject_cast<TqOPCServerHost*>(host)) verb_->setText(tr("OPC Inspector..."));
+  if (qobject_cast<TqOPCServerHost*>(host)) {
+    verb_->setText(tr("OPC Inspector..."));
+    chooseServer_ = new QAction(tr("Choose Server..."), this);
+    connect(chooseServer_, &QAction::triggered, this, &TqOPCTaskMenu::chooseServer);
+  }
   if (qobject_cast<TqOPCGUIHost*>(host)) verb_->setText(tr("OPC to GUI..."));
   connect(verb_, &QAction::triggered, this, &TqOPCTaskMenu::execute);
+}
+
+QList<QAction*> TqOPCTaskMenu::taskActions() const {
+  if (chooseServer_) return {verb_, chooseServer_};
+  return {verb_};
 }
 
 bool TqOPCTaskMenu::HasVerb(const TqComponentHost* host) {
@@ -146,7 +232,7 @@ void TqOPCTaskMenu::execute() {
   if (!host) return;
   try {
     if (auto* serverHost = qobject_cast<TqOPCServerHost*>(host)) {
-      OPCExplorer(serverHost->Server());
+      serverHost->EditConnection([serverHost] { OPCExplorer(serverHost->Server()); });
     } else if (auto* guiHost = qobject_cast<TqOPCGUIHost*>(host)) {
       guiHost->PickServer();
       qGUISelectControls(guiHost->GUI());
@@ -154,13 +240,43 @@ void TqOPCTaskMenu::execute() {
       return;
     }
   } catch (const std::exception& e) {
-    // The window refused to open: nothing changed, the form stays clean.
+    // The window refused to open: nothing changed, nothing is stored.
     Application().HandleException(host, e);
     return;
   }
   // Whatever the user did in the window, the form is saved again, with the
-  // groups and items or the bindings the window edited.
-  storeProperty(host, qobject_cast<TqOPCServerHost*>(host) ? "Configuration" : "Bindings");
+  // groups, items, server and connection or the bindings the window edited.
+  if (qobject_cast<TqOPCServerHost*>(host))
+    modified(host, {"Configuration", "ServerName", "Active"});
+  else
+    modified(host, {"Bindings"});
+}
+
+void TqOPCTaskMenu::chooseServer() {
+  auto* host = qobject_cast<TqOPCServerHost*>(host_.data());
+  if (!host || !host->Server()) return;
+  QString computer = host->ComputerName();
+  QString server = host->ServerName();
+  QString clsId;
+  try {
+    if (!qopcBrowseServer(computer, server, clsId)) return;
+  } catch (const std::exception& e) {
+    Application().HandleException(host, e);
+    return;
+  }
+  // Through the cursor: undoable, shown and saved like a typed value.
+  QDesignerFormWindowInterface* window = QDesignerFormWindowInterface::findFormWindow(host);
+  if (window && window->cursor()) {
+    window->cursor()->setWidgetProperty(host, QStringLiteral("ComputerName"), computer);
+    window->cursor()->setWidgetProperty(host, QStringLiteral("ServerName"), server);
+  } else {
+    host->setComputerName(computer);
+    host->setServerName(server);
+  }
+}
+
+void TqOPCTaskMenu::modified(QWidget* host, std::initializer_list<const char*> properties) {
+  for (const char* name : properties) storeProperty(host, name);
   if (QDesignerFormWindowInterface* window = QDesignerFormWindowInterface::findFormWindow(host))
     window->setDirty(true);
 }

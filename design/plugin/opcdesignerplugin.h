@@ -14,6 +14,7 @@
 #include <functional>
 
 class QDesignerFormEditorInterface;
+class QDesignerFormWindowInterface;
 class TqComponentHost;
 
 /// One component on the widget box: its host class, header, icon and texts.
@@ -38,9 +39,10 @@ class TqOPCComponentInterface : public QObject, public QDesignerCustomWidgetInte
   /// The host on a new form, and its text properties not for translation
   /// (Configuration edited as several lines).
   QString domXml() const override;
-  /// Inside the designer (initialized with its core), a host in the designer
-  /// state, its component owned by the designed form. A loader that builds
-  /// forms at run time without a designer core gets a run-time host.
+  /// Inside a form window of the designer (initialized with its core), a host
+  /// in the designer state, its component owned by the designed form. Outside
+  /// form windows (Designer's preview) and for a loader that builds forms at
+  /// run time without a designer core, a run-time host: hidden, connecting.
   QWidget* createWidget(QWidget* parent) override;
   bool isInitialized() const override { return initialized_; }
   /// Registers the task-menu verbs with core's extension manager (once for
@@ -71,32 +73,62 @@ class TqOPCDesignerWidgets : public QObject, public QDesignerCustomWidgetCollect
   QList<QDesignerCustomWidgetInterface*> widgets_;
 };
 
-/// The verb of a component's host: "OPC Inspector..." for the server
+/// What a form window does to the hosts on it, told to them: the designed
+/// form becoming known while loading, deleting a widget (Designer keeps it
+/// for undo) and bringing it back, and layouts, out of which the hosts are
+/// taken (a component takes no room on the form). One per form window, its
+/// child.
+class TqFormWindowWatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  /// Watches window unless it is watched already.
+  static void Watch(QDesignerFormWindowInterface* window);
+  /// Takes every host on the form out of the layout it was put in, keeping
+  /// its place on the form.
+  void KeepHostsOutOfLayouts();
+
+ private:
+  explicit TqFormWindowWatcher(QDesignerFormWindowInterface* window);
+  void mainContainerChanged(QWidget* form);
+  void widgetRemoved(QWidget* widget);
+  void widgetManaged(QWidget* widget);
+
+  QDesignerFormWindowInterface* window_;  // our parent
+};
+
+/// The verbs of a component's host: "OPC Inspector..." and "Choose
+/// Server..." (the server browse dialog, for ServerName) for the server
 /// component, "OPC to GUI..." for the binding component; none for others.
-/// After the window closes the form window is marked modified and the
-/// property the window changed (the server host's Configuration, the binding
-/// host's Bindings) is set again through the form window's cursor, so that
-/// Designer counts it as changed, saves it and shows it.
+/// After a window closes the form window is marked modified and the
+/// properties the window changed (the server host's Configuration,
+/// ServerName and Active, the binding host's Bindings) are set again through
+/// the form window's cursor, so that Designer counts them as changed, saves
+/// them and shows them.
 class TqOPCTaskMenu : public QObject, public QDesignerTaskMenuExtension {
   Q_OBJECT
   Q_INTERFACES(QDesignerTaskMenuExtension)
 
  public:
   TqOPCTaskMenu(TqComponentHost* host, QObject* parent);
-  /// The verb (double click and F2 run it).
+  /// The first verb (double click and F2 run it).
   QAction* preferredEditAction() const override { return verb_; }
-  QList<QAction*> taskActions() const override { return {verb_}; }
+  QList<QAction*> taskActions() const override;
 
   /// Whether host has a verb.
   static bool HasVerb(const TqComponentHost* host);
 
  private:
   void execute();
+  void chooseServer();
   /// Sets host's property name to its own value through Designer.
   static void storeProperty(QWidget* host, const char* name);
+  /// The form window's end of a verb: properties stored, form modified.
+  static void modified(QWidget* host, std::initializer_list<const char*> properties);
 
   QPointer<TqComponentHost> host_;
   QAction* verb_;
+  QAction* chooseServer_ = nullptr;  // the server component's second verb
 };
 
 /// Makes TqOPCTaskMenu for the hosts that have a verb.

@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDoubleSpinBox>
+#include <QLCDNumber>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaProperty>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTextEdit>
 #include <cmath>
 #include <limits>
 
@@ -149,11 +157,17 @@ TEST_F(GenericWrite, BoolIsTheBooleanEnumeration) {
     bool result;
   };
   const Case cases[] = {
-      {OleVariant(true), true}, {OleVariant(false), false}, {i4(1), true},   {r8(2.5), true},
-      {i4(0), false},           {r8(0.9), false},           {i4(-1), false},  // an integer below
-                                                                              // the range is held
-                                                                              // to False
-      {str(u"True"), true},     {str(u"false"), false},
+      {OleVariant(true), true},
+      {OleVariant(false), false},
+      {i4(1), true},
+      {r8(2.5), true},
+      {i4(0), false},
+      {r8(0.9), false},
+      {i4(-1), false},  // an integer below
+                        // the range is held
+                        // to False
+      {str(u"True"), true},
+      {str(u"false"), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.vt());
@@ -275,6 +289,50 @@ TEST(GenericWriteOnQtWidgets, DefaultPropertiesAndQtEnumerations) {
   EXPECT_FALSE(button.isEnabled());
   SetGUIPropValue(&button, FindGUIProperty(&button, QStringLiteral("enabled")), OleVariant(true));
   EXPECT_TRUE(button.isEnabled());
+}
+
+// The value widgets registered by their default property, and dates into
+// date and time properties.
+TEST(GenericWriteOnQtWidgets, ValueWidgetsAndDates) {
+  QSpinBox spin;
+  QDoubleSpinBox doubleSpin;
+  QSlider slider;
+  QProgressBar progress;
+  QLCDNumber lcd;
+  QComboBox combo;
+  QTextEdit text;
+  combo.addItems({"Off", "Auto", "Manual"});
+  const OleVariant number(LONG(42));
+  for (QWidget* w : std::initializer_list<QWidget*>{&spin, &doubleSpin, &slider, &progress, &lcd}) {
+    QString name;
+    ASSERT_TRUE(GetDefaultPropName(w, name)) << w->metaObject()->className();
+    EXPECT_EQ(name, "value");
+    SetGUIPropValue(w, FindGUIProperty(w, name), number);
+    EXPECT_EQ(w->property("value").toDouble(), 42) << w->metaObject()->className();
+  }
+  QString name;
+  ASSERT_TRUE(GetDefaultPropName(&combo, name));
+  SetGUIPropValue(&combo, FindGUIProperty(&combo, name), OleVariant(u"Manual"));
+  EXPECT_EQ(combo.currentIndex(), 2);
+  ASSERT_TRUE(GetDefaultPropName(&text, name));
+  SetGUIPropValue(&text, FindGUIProperty(&text, name), OleVariant(u"<b>kept as typed</b>"));
+  EXPECT_EQ(text.toPlainText(), "<b>kept as typed</b>");
+
+  const QDateTime when(QDate(2026, 12, 7), QTime(16, 30, 15, 250));
+  const OleVariant date = OleVariant::fromDate(QDateTimeToDateTime(when));
+  QDateTimeEdit dateTimeEdit;
+  ASSERT_TRUE(GetDefaultPropName(&dateTimeEdit, name));
+  SetGUIPropValue(&dateTimeEdit, FindGUIProperty(&dateTimeEdit, name), date);
+  EXPECT_EQ(dateTimeEdit.dateTime(), when);
+  QDateEdit dateEdit;
+  SetGUIPropValue(&dateEdit, FindGUIProperty(&dateEdit, "date"), OleVariant(u"2027-01-02"));
+  EXPECT_EQ(dateEdit.date(), QDate(2027, 1, 2));
+  QTimeEdit timeEdit;
+  SetGUIPropValue(&timeEdit, FindGUIProperty(&timeEdit, "time"), date);
+  EXPECT_EQ(timeEdit.time(), when.time());
+  EXPECT_THROW(SetGUIPropValue(&dateEdit, FindGUIProperty(&dateEdit, "date"), OleVariant(u"soon")),
+               EConvertError);
+  EXPECT_EQ(dateEdit.date(), QDate(2027, 1, 2));
 }
 
 }  // namespace

@@ -3,26 +3,31 @@
 // binding host's Bindings, read and written as Designer and uic do, in the
 // designer and at run time, ending with a form compiled by uic whose
 // bindings show the simulation server's values.
+#include <QDateTimeEdit>
 #include <QDesignerFormEditorInterface>
 #include <QDesignerTaskMenuExtension>
 #include <QExtensionManager>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMetaProperty>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QXmlStreamReader>
 #include <chrono>
 #include <memory>
 
 #include "binding/qOPCGUI.h"
 #include "core/qOPC.h"
+#include "core/tdatetime.h"
 #include "design/plugin/opcdesignerplugin.h"
 #include "design/qOPCGUIDlg.h"
 #include "design/tqcomponenthost.h"
 #include "dialogs/qGUIShowItems.h"
 #include "simulator/simulator.h"
 #include "tests/dialogs/dialog_test_utils.h"
+#include "ui_panel.h"
 #include "ui_storedform.h"
 
 using namespace dialogs_test;
@@ -337,9 +342,10 @@ TEST_F(FormStoreTest, Plugin_TheHostsTextsAreNotForTranslation) {
     EXPECT_FALSE(xml.hasError()) << widget->name().toStdString() << ": "
                                  << xml.errorString().toStdString();
   }
-  EXPECT_EQ(textProperties["TqOPCServerHost"],
-            (QStringList{"Configuration:multiline", "ServerName:singleline",
-                         "ComputerName:singleline", "ClientName:singleline"}));
+  EXPECT_EQ(
+      textProperties["TqOPCServerHost"],
+      (QStringList{"Configuration:multiline", "ServerName:singleline", "ComputerName:singleline",
+                   "ClientName:singleline", "Version:singleline"}));
   EXPECT_EQ(textProperties["TqopcServerBrowserHost"], QStringList{"ComputerName:singleline"});
 }
 
@@ -453,6 +459,89 @@ TEST_F(FormStoreTest, UicForm_ServerPlacedFirstIsHookedOnTheFirstTurn) {
   EXPECT_TRUE(pumpUntil([&] { return edit->text() == "hooked"; }));
   EXPECT_TRUE(reported().isEmpty()) << reported().value(0).toStdString();
   control.reset();
+}
+
+// ---- designed panels inside a main window ----
+
+// Qt Creator's standard form class around the designed panel.
+class Panel : public QWidget {
+ public:
+  explicit Panel(QWidget* parent) : QWidget(parent) { ui.setupUi(this); }
+  Ui::Panel ui;
+};
+
+TEST_F(FormStoreTest, EmbeddedPanels_EachBindsItsOwnWidgetsToItsOwnServer) {
+  // The main window has a server, a binding component and a "lineEdit" of
+  // its own, as uic would create them; two instances of one panel go into
+  // its central widget.
+  auto* window = new QMainWindow;
+  forms.emplace_back(window);
+  auto* central = named<QWidget>(window, "centralwidget");
+  window->setCentralWidget(central);
+  auto* mainServer = host<TqOPCServerHost>(central, "OPCServer1");
+  auto* mainGui = host<TqOPCGUIHost>(central, "OPCGUI1");
+  auto* mainEdit = named<QLineEdit>(central, "lineEdit");
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(mainEdit);
+  mainServer->setConfiguration(QStringLiteral(
+      "object OPCServer1: TqOPCServer\n  ServerName = 'Veze6.Simulation.1'\n"
+      "  OPCGroups = <\n    item\n      Name = 'Main'\n      UpdateRate = 100\n"
+      "      OPCItems = <\n        item\n          ItemID = 'Writable.String'\n        end>\n"
+      "    end>\n  Active = True\n  ConnectDelay = 0\nend\n"));
+  mainGui->setBindings({"lineEdit|text|Main|Writable.String"});
+  Panel* panels[] = {new Panel(central), new Panel(central)};
+  for (Panel* panel : panels) layout->addWidget(panel);
+  EXPECT_TRUE(reported().isEmpty()) << reported().value(0).toStdString();
+
+  struct Side {
+    TqOPCGUIHost* gui;
+    TqOPCServer* server;
+    QLineEdit* edit;
+    QString text;
+  };
+  const Side sides[] = {{mainGui, mainServer->Server(), mainEdit, "main window"},
+                        {panels[0]->ui.OPCGUI1, panels[0]->ui.OPCServer1->Server(),
+                         panels[0]->ui.lineEdit, "first panel"},
+                        {panels[1]->ui.OPCGUI1, panels[1]->ui.OPCServer1->Server(),
+                         panels[1]->ui.lineEdit, "second panel"}};
+  std::vector<ComPtr<sim::SimulationControl>> controls;
+  for (const Side& side : sides) {
+    ASSERT_TRUE(side.server->Active());
+    ASSERT_TRUE(pumpUntil([&] {
+      return !side.gui->HasPendingBindings() && side.gui->GUI()->Hooked();
+    })) << side.text.toStdString();
+    EXPECT_EQ(side.gui->GUI()->OPCServer(), side.server) << side.text.toStdString();
+    EXPECT_EQ(side.gui->GUI()->Items()->Items(0)->Control(), side.edit) << side.text.toStdString();
+    controls.push_back(side.server->GetOPCServer().as<sim::SimulationControl>());
+    ASSERT_TRUE(controls.back());
+    controls.back()->setManualScan(true);
+  }
+  EXPECT_EQ(panels[0]->ui.OPCGUI1->GUI()->parent(), panels[0]) << "the panel is the form";
+  EXPECT_EQ(panels[0]->ui.qopcServerBrowser1->Browser()->Servertype(), svr_DA20 | svr_DA10);
+  EXPECT_FALSE(TqGUISelectForm::FormControls(window).contains(panels[0]->ui.lineEdit))
+      << "a panel keeps its controls";
+
+  const QDateTime when(QDate(2026, 12, 7), QTime(18, 25));
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    const QString text = sides[i].text;
+    ASSERT_EQ(controls[i]->setItemValue(u"Writable.String", OleVariant(text.toStdU16String())),
+              S_OK);
+    ASSERT_EQ(controls[i]->setItemValue(u"Writable.Int4", OleVariant(LONG(i))), S_OK);
+    ASSERT_EQ(
+        controls[i]->setItemValue(
+            u"Writable.Date", OleVariant::fromDate(QDateTimeToDateTime(when.addDays(qint64(i))))),
+        S_OK);
+    controls[i]->advance(100ms);
+    EXPECT_TRUE(pumpUntil([&] { return sides[i].edit->text() == text; }))
+        << text.toStdString() << " shows " << sides[i].edit->text().toStdString();
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(sides[0].edit->text(), "main window") << "no other form's values";
+    EXPECT_EQ(panels[i]->ui.label->text(), QString::number(i + 1));
+    EXPECT_EQ(panels[i]->ui.dateTimeEdit->dateTime(), when.addDays(i + 1));
+  }
+  EXPECT_TRUE(reported().isEmpty()) << reported().value(0).toStdString();
+  controls.clear();
 }
 
 }  // namespace
