@@ -1,0 +1,4 @@
+#include <gtest/gtest.h>
+
+#include "ua/client.h"
+TEST(Codec, Placeholder) {}

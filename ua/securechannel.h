@@ -1,0 +1,75 @@
+// The secure channel's message layer, without I/O: splits outgoing messages
+// into chunks (security header, sequence numbers, size limits) and puts
+// incoming chunks back together, checking channel, token, sequence and size.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "channeltypes.h"
+#include "transport.h"
+
+namespace veze6::ua {
+
+inline constexpr const char* kSecurityPolicyNone =
+    "http://opcfoundation.org/UA/SecurityPolicy#None";
+
+/// A whole message taken off the channel.
+struct ChannelMessage {
+  char type[4] = {};
+  std::uint32_t requestId = 0;
+  std::vector<std::uint8_t> body;
+  /// Set when the server aborted the message (an 'A' chunk): body is empty.
+  StatusCode abortStatus = status::Good;
+  std::string abortReason;
+};
+
+class SecureChannel {
+ public:
+  explicit SecureChannel(const TransportLimits& ours = {}) : ours_(ours) {}
+
+  /// The server's limits from its Acknowledge.
+  void setPeerLimits(const TransportLimits& peer) { peer_ = peer; }
+  const TransportLimits& peerLimits() const { return peer_; }
+  const TransportLimits& ownLimits() const { return ours_; }
+
+  /// Takes a new token from an OpenSecureChannel response; the previous one
+  /// stays valid for incoming messages until the next renewal.
+  void setToken(const ChannelSecurityToken& token);
+  std::uint32_t channelId() const { return channelId_; }
+  std::uint32_t tokenId() const { return tokenId_; }
+
+  /// Splits a message of type "MSG", "OPN" or "CLO" into ready-to-send
+  /// chunks. BadRequestTooLarge when the server's message or chunk count
+  /// limit would be exceeded; nothing is consumed then.
+  StatusCode encode(const char* type, std::uint32_t requestId,
+                    const std::vector<std::uint8_t>& body,
+                    std::vector<std::vector<std::uint8_t>>& chunks);
+
+  /// Takes one chunk of a secure conversation. When it completes a message,
+  /// `out` holds it. A Bad result is a fault of the channel (wrong channel
+  /// or token, sequence break, message too large, malformed header): the
+  /// caller closes the connection with it.
+  StatusCode receive(const Chunk& chunk, std::optional<ChannelMessage>& out);
+
+ private:
+  struct Partial {
+    std::vector<std::uint8_t> body;
+    std::uint32_t chunks = 0;
+  };
+  StatusCode checkSequence(std::uint32_t sequence);
+
+  TransportLimits ours_;
+  TransportLimits peer_;
+  std::uint32_t channelId_ = 0;
+  std::uint32_t tokenId_ = 0;
+  std::uint32_t previousTokenId_ = 0;
+  std::uint32_t sendSequence_ = 0;
+  std::optional<std::uint32_t> receiveSequence_;
+  std::map<std::uint32_t, Partial> partial_;
+};
+
+}  // namespace veze6::ua
