@@ -11,6 +11,8 @@
 
 #include "channeltypes.h"
 #include "transport.h"
+#include "ua/crypto/certificate.h"
+#include "ua/crypto/securitypolicy.h"
 
 namespace veze6::ua {
 
@@ -27,9 +29,23 @@ struct ChannelMessage {
   std::string abortReason;
 };
 
+/// What protects a channel: the policy and mode, our certificate and key,
+/// and the server's certificate (both unused for policy None).
+struct ChannelSecurity {
+  crypto::SecurityPolicy policy;
+  MessageSecurityMode mode = MessageSecurityMode::None;
+  std::optional<crypto::CertificateAndKey> own;
+  std::optional<crypto::Certificate> server;
+  bool secure() const { return !policy.isNone() && mode != MessageSecurityMode::None; }
+};
+
 class SecureChannel {
  public:
   explicit SecureChannel(const TransportLimits& ours = {}) : ours_(ours) {}
+
+  /// Set before the first OpenSecureChannel.
+  void setSecurity(ChannelSecurity security) { security_ = std::move(security); }
+  const ChannelSecurity& security() const { return security_; }
 
   /// The server's limits from its Acknowledge.
   void setPeerLimits(const TransportLimits& peer) { peer_ = peer; }
@@ -38,7 +54,7 @@ class SecureChannel {
 
   /// Takes a new token from an OpenSecureChannel response; the previous one
   /// stays valid for incoming messages until the next renewal.
-  void setToken(const ChannelSecurityToken& token);
+  void setToken(const ChannelSecurityToken& token, crypto::ChannelKeys keys = {});
   std::uint32_t channelId() const { return channelId_; }
   std::uint32_t tokenId() const { return tokenId_; }
 
@@ -61,6 +77,25 @@ class SecureChannel {
     std::uint32_t chunks = 0;
   };
   StatusCode checkSequence(std::uint32_t sequence);
+  /// Checks and removes the protection of a received chunk (the whole chunk,
+  /// header included); leaves the sequence header and body in `plain`.
+  StatusCode unprotect(const std::vector<std::uint8_t>& whole, std::size_t offset, bool open,
+                       std::uint32_t token, std::vector<std::uint8_t>& plain);
+  std::vector<std::uint8_t> protect(const char* type, char kind,
+                                    const std::vector<std::uint8_t>& securityHeader,
+                                    std::vector<std::uint8_t> plain, bool open);
+  struct Layout {
+    bool sign = false;
+    bool encrypt = false;
+    std::size_t signatureSize = 0;
+    std::size_t plainBlock = 1;
+    std::size_t cipherBlock = 1;
+    std::size_t extraPadding = 0;  ///< a second padding size byte for keys over 2048 bits
+  };
+  Layout sendLayout(bool open) const;
+
+  ChannelSecurity security_;
+  std::map<std::uint32_t, crypto::ChannelKeys> keys_;
 
   TransportLimits ours_;
   TransportLimits peer_;

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "ua/crypto/certificatestore.h"
+
 namespace veze6::ua {
 
 namespace {
@@ -16,11 +18,16 @@ std::string policyUri(const std::string& policy) {
   return "http://opcfoundation.org/UA/SecurityPolicy#" + policy;
 }
 
-std::string randomBytes(std::size_t n) {
-  std::random_device device;
-  std::string bytes(n, '\0');
-  for (auto& b : bytes) b = char(device() & 0xFF);
-  return bytes;
+std::string text(const crypto::Bytes& b) { return std::string(b.begin(), b.end()); }
+
+crypto::ByteView view(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+crypto::Bytes join(const std::string& a, const std::string& b) {
+  crypto::Bytes out(a.begin(), a.end());
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
 }
 
 std::string hostName() {
@@ -116,6 +123,7 @@ void Session::openChannel(const EndpointUrl& url, StepDone done) {
   lossReported_ = false;
   authenticationToken_ = NodeId();
   connection_ = std::make_unique<Connection>(io_, options_.limits);
+  connection_->channel().setSecurity(security_);
   connection_->setClosedHandler([this](StatusCode s, const std::string& text) { lose(s, text); });
   connection_->open(url, options_.endpointUrl, options_.requestTimeout,
                     [this, done = std::move(done)](StatusCode s, const std::string& text) {
@@ -131,34 +139,46 @@ void Session::sendOpenSecureChannel(bool renew, StepDone done) {
   OpenSecureChannelRequest request;
   request.header = makeHeader(options_.requestTimeout);
   request.requestType = renew ? 1 : 0;
-  request.securityMode = MessageSecurityMode::None;
+  request.securityMode = security_.secure() ? security_.mode : MessageSecurityMode::None;
   request.requestedLifetime = std::uint32_t(options_.channelLifetime.count());
+  crypto::Bytes nonce;
+  if (security_.secure()) nonce = security_.policy.createNonce();
+  request.clientNonce = text(nonce);
   auto body = encodeMessage(OpenSecureChannelRequest::kTypeId,
                             [&](BinaryEncoder& e) { encode(e, request); });
-  connection_->request("OPN", body, options_.requestTimeout,
-                       [this, done = std::move(done)](StatusCode s, ChannelMessage* m) {
-                         OpenSecureChannelResponse response;
-                         if (isGood(s)) {
-                           BinaryDecoder d(m->body.data(), m->body.size());
-                           s = checkResponse(m, OpenSecureChannelResponse::kTypeId, d);
-                           if (isGood(s)) {
-                             decode(d, response);
-                             s = response.header.serviceResult;
-                           }
-                         }
-                         if (isBad(s)) {
-                           done(s, "opening the secure channel failed: " + statusName(s));
-                           return;
-                         }
-                         if (response.securityToken.revisedLifetime == 0) {
-                           done(status::BadDecodingError,
-                                "the server gave the channel no lifetime");
-                           return;
-                         }
-                         connection_->channel().setToken(response.securityToken);
-                         scheduleRenewal(response.securityToken.revisedLifetime);
-                         done(status::Good, {});
-                       });
+  connection_->request(
+      "OPN", body, options_.requestTimeout,
+      [this, nonce, done = std::move(done)](StatusCode s, ChannelMessage* m) {
+        OpenSecureChannelResponse response;
+        if (isGood(s)) {
+          BinaryDecoder d(m->body.data(), m->body.size());
+          s = checkResponse(m, OpenSecureChannelResponse::kTypeId, d);
+          if (isGood(s)) {
+            decode(d, response);
+            s = response.header.serviceResult;
+          }
+        }
+        if (isBad(s)) {
+          done(s, "opening the secure channel failed: " + statusName(s));
+          return;
+        }
+        if (response.securityToken.revisedLifetime == 0) {
+          done(status::BadDecodingError, "the server gave the channel no lifetime");
+          return;
+        }
+        crypto::ChannelKeys keys;
+        if (security_.secure()) {
+          try {
+            keys = security_.policy.deriveChannelKeys(nonce, view(response.serverNonce));
+          } catch (const crypto::CryptoError&) {
+            done(status::BadNonceInvalid, "the server's channel nonce is not usable");
+            return;
+          }
+        }
+        connection_->channel().setToken(response.securityToken, std::move(keys));
+        scheduleRenewal(response.securityToken.revisedLifetime);
+        done(status::Good, {});
+      });
 }
 
 void Session::scheduleRenewal(std::uint32_t lifetimeMs) {
@@ -210,12 +230,20 @@ StatusCode Session::connect(const ConnectOptions& options, std::string* error) {
     return status::BadTcpEndpointUrlInvalid;
   }
   const std::string wantedPolicy = policyUri(options_.securityPolicy);
-  const MessageSecurityMode wantedMode =
-      wantedPolicy == kSecurityPolicyNone ? MessageSecurityMode::None : options_.securityMode;
-  if (wantedPolicy != kSecurityPolicyNone) {
-    if (error) *error = "security policy " + options_.securityPolicy + " is not available yet";
+  const auto policy = crypto::SecurityPolicy::fromUri(wantedPolicy);
+  if (!policy) {
+    if (error) *error = "unknown security policy " + options_.securityPolicy;
     return status::BadSecurityPolicyRejected;
   }
+  const MessageSecurityMode wantedMode =
+      policy->isNone() ? MessageSecurityMode::None : options_.securityMode;
+  if (!policy->isNone() && wantedMode != MessageSecurityMode::Sign &&
+      wantedMode != MessageSecurityMode::SignAndEncrypt) {
+    if (error) *error = options_.securityPolicy + " needs the mode Sign or SignAndEncrypt";
+    return status::BadSecurityModeRejected;
+  }
+  // Discovery runs on a channel without security.
+  security_ = ChannelSecurity{};
 
   auto fail = [&](StatusCode s, const std::string& text) {
     if (error && error->empty()) *error = text;
@@ -244,6 +272,20 @@ StatusCode Session::connect(const ConnectOptions& options, std::string* error) {
                 "the server offers no endpoint with " + options_.securityPolicy);
   endpoint_ = *chosen;
 
+  if (!policy->isNone()) {
+    if (StatusCode s = prepareSecurity(*policy, wantedMode, error); isBad(s))
+      return fail(s, statusName(s));
+    runStep(
+        [this](StepDone done) {
+          closeOnIo();
+          done(status::Good, {});
+        },
+        nullptr);
+    if (StatusCode s =
+            runStep([this, url = *url](StepDone done) { openChannel(url, done); }, error);
+        isBad(s))
+      return fail(s, statusName(s));
+  }
   if (StatusCode s = createAndActivate(error); isBad(s)) return fail(s, statusName(s));
   if (StatusCode s = readServerFacts(); isBad(s))
     return fail(s, "reading the namespace array failed: " + statusName(s));
@@ -260,7 +302,8 @@ StatusCode Session::createAndActivate(std::string* error) {
   create.clientDescription.applicationType = 1;
   create.endpointUrl = options_.endpointUrl;
   create.sessionName = options_.applicationName + " session";
-  create.clientNonce = randomBytes(32);
+  create.clientNonce = text(crypto::randomBytes(32));
+  if (security_.secure()) create.clientCertificate = text(security_.own->certificate.toDer());
   create.requestedSessionTimeout = double(options_.sessionTimeout.count());
   create.maxResponseMessageSize = options_.limits.maxMessageSize;
   CreateSessionResponse created;
@@ -271,6 +314,20 @@ StatusCode Session::createAndActivate(std::string* error) {
   io_.post([this, token = created.authenticationToken] { authenticationToken_ = token; });
 
   ActivateSessionRequest activate;
+  if (security_.secure()) {
+    // The server proves it holds its key by signing our certificate and
+    // nonce; we prove ours by signing its certificate and nonce.
+    const auto& policy = security_.policy;
+    if (!policy.asymmetricVerify(*security_.server,
+                                 join(create.clientCertificate, create.clientNonce),
+                                 view(created.serverSignature.signature))) {
+      if (error) *error = "the server's session signature does not verify";
+      return status::BadSecurityChecksFailed;
+    }
+    activate.clientSignature.algorithm = std::string(policy.asymmetricSignatureAlgorithmUri());
+    activate.clientSignature.signature = text(policy.asymmetricSign(
+        security_.own->key, join(endpoint_.serverCertificate, created.serverNonce)));
+  }
   activate.localeIds = {"en"};
   const UserTokenType wanted = options_.user ? UserTokenType::UserName : UserTokenType::Anonymous;
   const UserTokenPolicy* policy = nullptr;
@@ -285,27 +342,85 @@ StatusCode Session::createAndActivate(std::string* error) {
                              : "the endpoint takes no anonymous user";
     return status::BadIdentityTokenRejected;
   }
-  if (options_.user) {
-    const std::string tokenPolicy =
-        policy->securityPolicyUri.empty() ? endpoint_.securityPolicyUri : policy->securityPolicyUri;
-    if (tokenPolicy != kSecurityPolicyNone) {
-      if (error) *error = "the user token needs encryption (" + tokenPolicy + ")";
-      return status::BadSecurityPolicyRejected;
-    }
-    UserNameIdentityToken token;
-    token.policyId = policy->policyId;
-    token.userName = options_.user->userName;
-    token.password = options_.user->password;
-    activate.userIdentityToken = makeExtensionObject(token);
-  } else {
-    activate.userIdentityToken = makeExtensionObject(AnonymousIdentityToken{policy->policyId});
-  }
+  if (StatusCode s = identityToken(*policy, created.serverNonce, activate.userIdentityToken, error);
+      isBad(s))
+    return s;
   ActivateSessionResponse activated;
   if (StatusCode s = call(activate, activated); isBad(s)) {
     if (error) *error = "ActivateSession failed: " + statusName(s);
     return s;
   }
   return status::Good;
+}
+
+StatusCode Session::identityToken(const UserTokenPolicy& policy, const ByteString& serverNonce,
+                                  ExtensionObject& out, std::string* error) {
+  if (!options_.user) {
+    out = makeExtensionObject(AnonymousIdentityToken{policy.policyId});
+    return status::Good;
+  }
+  UserNameIdentityToken token;
+  token.policyId = policy.policyId;
+  token.userName = options_.user->userName;
+  // The token's own policy, else the endpoint's, says how the password goes.
+  const std::string uri =
+      policy.securityPolicyUri.empty() ? endpoint_.securityPolicyUri : policy.securityPolicyUri;
+  const auto tokenPolicy = crypto::SecurityPolicy::fromUri(uri);
+  if (!tokenPolicy) {
+    if (error) *error = "the user token needs the unknown policy " + uri;
+    return status::BadSecurityPolicyRejected;
+  }
+  if (tokenPolicy->isNone()) {
+    token.password = options_.user->password;
+  } else {
+    try {
+      const auto server = crypto::Certificate::fromDer(view(endpoint_.serverCertificate));
+      token.password = text(
+          tokenPolicy->encryptSecret(server, view(options_.user->password), view(serverNonce)));
+      token.encryptionAlgorithm = std::string(tokenPolicy->secretEncryptionAlgorithmUri());
+    } catch (const crypto::CryptoError& e) {
+      if (error) *error = std::string("cannot encrypt the password: ") + e.what();
+      return status::BadIdentityTokenInvalid;
+    }
+  }
+  out = makeExtensionObject(token);
+  return status::Good;
+}
+
+StatusCode Session::prepareSecurity(const crypto::SecurityPolicy& policy, MessageSecurityMode mode,
+                                    std::string* error) {
+  try {
+    crypto::CertificateStore store(options_.certificateFolder);
+    const auto server = crypto::Certificate::fromDer(view(endpoint_.serverCertificate));
+    if (const StatusCode s = store.verify(server); isBad(s)) {
+      // So the user has a folder to move the rejected certificate into.
+      std::error_code ignored;
+      if (std::filesystem::create_directories(store.trustedFolder(), ignored))
+        std::filesystem::permissions(store.trustedFolder(), std::filesystem::perms::owner_all,
+                                     ignored);
+      if (error)
+        *error = s == status::BadCertificateUntrusted
+                     ? "the server's certificate is not trusted; it was copied to " +
+                           store.rejectedFolder().string() + " (move it to " +
+                           store.trustedFolder().string() + " to trust it)"
+                     : "the server's certificate is not valid: " + statusName(s);
+      return s;
+    }
+    if (!policy.acceptsKey(server)) {
+      if (error) *error = "the server's key does not suit " + std::string(policy.uri());
+      return status::BadCertificateInvalid;
+    }
+    ChannelSecurity security;
+    security.policy = policy;
+    security.mode = mode;
+    security.own = store.ownCertificate(options_.applicationUri, options_.applicationName);
+    security.server = server;
+    security_ = std::move(security);
+    return status::Good;
+  } catch (const crypto::CryptoError& e) {
+    if (error) *error = std::string("certificate trouble: ") + e.what();
+    return status::BadCertificateInvalid;
+  }
 }
 
 StatusCode Session::readServerFacts() {

@@ -15,6 +15,7 @@
 #include "attributetypes.h"
 #include "connection.h"
 #include "iothread.h"
+#include "securechannel.h"
 
 namespace veze6::ua {
 
@@ -36,6 +37,9 @@ struct ConnectOptions {
   std::chrono::milliseconds sessionTimeout{60000};
   std::chrono::milliseconds keepAliveInterval{5000};
   std::chrono::milliseconds channelLifetime{600000};
+  /// The certificate store's folder (own/, trusted/, rejected/); "" = the
+  /// user's data folder, veze6/pki.
+  std::string certificateFolder;
   TransportLimits limits;
 };
 
@@ -125,6 +129,10 @@ class Session {
   void scheduleRenewal(std::uint32_t lifetimeMs);
   void scheduleKeepAlive();
   StatusCode createAndActivate(std::string* error);
+  StatusCode prepareSecurity(const crypto::SecurityPolicy& policy, MessageSecurityMode mode,
+                             std::string* error);
+  StatusCode identityToken(const UserTokenPolicy& policy, const ByteString& serverNonce,
+                           ExtensionObject& token, std::string* error);
   StatusCode readServerFacts();
   void closeOnIo();
   std::vector<std::uint8_t> encodeMessage(std::uint32_t typeId,
@@ -136,6 +144,7 @@ class Session {
   IoThread& io_;
   ConnectOptions options_;
   std::unique_ptr<Connection> connection_;
+  ChannelSecurity security_;  ///< written before the channel opens, then read on the I/O thread
   EndpointDescription endpoint_;
   NodeId authenticationToken_;
   std::uint32_t requestHandle_ = 0;
