@@ -54,13 +54,13 @@ class Inbox {
 class ClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = veze6test::UaTestServer::shared();
-    if (!server_) GTEST_SKIP() << veze6test::UaTestServer::skipReason();
-    ASSERT_FALSE(server_->url().empty()) << server_->error();
+    server_ = veze6test::sharedUaServer();
+    if (!server_) GTEST_SKIP() << veze6test::uaServerSkipReason();
+    ASSERT_TRUE(server_->running()) << server_->error() << server_->serverErrors();
     ASSERT_EQ(connect(client_, server_->url()), status::Good);
   }
 
-  veze6test::UaTestServer* server_ = nullptr;
+  veze6test::TestServerProcess* server_ = nullptr;
   Client client_;
 };
 
@@ -262,12 +262,50 @@ TEST(ClientErrors, RefusesBadUrlsAndUnreachableServers) {
   ConnectOptions o;
   o.endpointUrl = "http://127.0.0.1:4840";
   EXPECT_EQ(client.connect(o, &error), status::BadTcpEndpointUrlInvalid);
-  o.endpointUrl = "opc.tcp://127.0.0.1:" + std::to_string(veze6test::UaTestServer::freePort());
+  o.endpointUrl =
+      "opc.tcp://127.0.0.1:" + std::to_string(veze6test::TestServerProcess::freeLoopbackPort());
   error.clear();
   EXPECT_TRUE(isBad(client.connect(o, &error)));
   EXPECT_FALSE(error.empty());
   std::vector<DataValue> v;
   EXPECT_EQ(client.read({{NodeId(0, 2255)}}, v), status::BadNotConnected);
+}
+
+}  // namespace
+}  // namespace veze6::ua
+
+namespace veze6::ua {
+namespace {
+
+TEST(ClientLoss, ShutdownAndLostConnectionAreReportedOnce) {
+  VEZE6_REQUIRE_UA_SERVER(shared);  // skips without node; the test runs a server of its own
+  veze6test::TestServerProcess server({});
+  ASSERT_TRUE(server.running()) << server.error() << server.serverErrors();
+  Inbox<LossEvent> watcherLosses, writerLosses;
+  Client watcher, writer;
+  watcher.setLossHandler([&](const LossEvent& e) { watcherLosses.push(e); });
+  writer.setLossHandler([&](const LossEvent& e) { writerLosses.push(e); });
+  ConnectOptions fast;
+  fast.keepAliveInterval = 100ms;
+  ASSERT_EQ(connect(watcher, server.url(), fast), status::Good);
+  ASSERT_EQ(connect(writer, server.url()), status::Good);
+
+  std::vector<StatusCode> results;
+  ASSERT_EQ(
+      writer.write({{node("Control.Shutdown"), attributes::Value, {}, {Variant::boolean(true)}}},
+                   results),
+      status::Good);
+  // The watcher sees the Shutdown state during the server's delay; the
+  // writer, whose keep-alive is slow, sees the connection go.
+  ASSERT_TRUE(watcherLosses.waitFor([](auto& all) { return !all.empty(); }, 20s));
+  EXPECT_EQ(watcherLosses.items()[0].reason, status::BadShutdown);
+  EXPECT_FALSE(watcher.isConnected());
+  ASSERT_TRUE(writerLosses.waitFor([](auto& all) { return !all.empty(); }, 30s));
+  EXPECT_TRUE(isBad(writerLosses.items()[0].reason));
+  std::vector<DataValue> v;
+  EXPECT_TRUE(isBad(writer.read({{NodeId(0, 2255)}}, v)));
+  EXPECT_EQ(watcherLosses.items().size(), 1u);
+  EXPECT_EQ(writerLosses.items().size(), 1u);
 }
 
 }  // namespace

@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 class SecurityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = veze6test::UaTestServer::shared();
-    if (!server_) GTEST_SKIP() << veze6test::UaTestServer::skipReason();
-    ASSERT_FALSE(server_->url().empty()) << server_->error();
+    server_ = veze6test::sharedUaServer();
+    if (!server_) GTEST_SKIP() << veze6test::uaServerSkipReason();
+    ASSERT_TRUE(server_->running()) << server_->error() << server_->serverErrors();
     folder_ = fs::temp_directory_path() / ("veze6-ua-pki-" + std::to_string(::getpid()));
     fs::remove_all(folder_);
   }
@@ -47,7 +47,7 @@ class SecurityTest : public ::testing::Test {
     fs::rename(rejected[0], folder_ / "trusted" / rejected[0].filename());
   }
 
-  veze6test::UaTestServer* server_ = nullptr;
+  veze6test::TestServerProcess* server_ = nullptr;
   fs::path folder_;
 };
 
