@@ -95,6 +95,7 @@ void SubscriptionManager::handleMessage(std::uint32_t id, const NotificationMess
   if (it == entries_.end()) return;
   Entry& e = it->second;
   const bool keepAlive = message.notificationData.empty();
+  if (keepAlive && message.sequenceNumber == 0) return;  // no number to learn from
   // A keep-alive carries the next sequence number the server will use.
   const std::uint32_t seen = keepAlive ? message.sequenceNumber - 1 : message.sequenceNumber;
   if (e.haveSequence && seen > e.lastSequence + 1) {

@@ -256,6 +256,27 @@ TEST_F(ClientTest, SubscriptionDeliversChangesAndHonoursDeadbands) {
   EXPECT_EQ(results[1], status::BadSubscriptionIdInvalid);
 }
 
+TEST_F(ClientTest, RenewsTheChannelAndResolvesHostNames) {
+  // "localhost" may resolve to ::1 first, where nothing listens: the next
+  // address is tried. A short channel lifetime makes the renewal happen
+  // while requests keep going.
+  std::string url = server_->url();
+  url.replace(url.find("127.0.0.1"), 9, "localhost");
+  Client client;
+  ConnectOptions o;
+  o.channelLifetime = 1500ms;
+  ASSERT_EQ(connect(client, url, o), status::Good);
+  const auto until = std::chrono::steady_clock::now() + 4s;
+  std::vector<DataValue> v;
+  int reads = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    ASSERT_EQ(client.read({{NodeId(0, nodes::Server_ServerStatus_State)}}, v), status::Good)
+        << "after " << reads << " reads";
+    ++reads;
+  }
+  EXPECT_TRUE(client.isConnected());
+}
+
 TEST(ClientErrors, RefusesBadUrlsAndUnreachableServers) {
   Client client;
   std::string error;
