@@ -92,6 +92,10 @@ void Session::noteResult(StatusCode s) {
     lose(s, "the server dropped the session");
 }
 
+void Session::malformed(const DecodeError& e) {
+  lose(e.code(), std::string("malformed message from the server: ") + e.what());
+}
+
 void Session::lose(StatusCode reason, const std::string& text) {
   if (lossReported_) return;
   lossReported_ = true;
@@ -150,13 +154,18 @@ void Session::sendOpenSecureChannel(bool renew, StepDone done) {
       "OPN", body, options_.requestTimeout,
       [this, nonce, done = std::move(done)](StatusCode s, ChannelMessage* m) {
         OpenSecureChannelResponse response;
-        if (isGood(s)) {
-          BinaryDecoder d(m->body.data(), m->body.size());
-          s = checkResponse(m, OpenSecureChannelResponse::kTypeId, d);
+        try {
           if (isGood(s)) {
-            decode(d, response);
-            s = response.header.serviceResult;
+            BinaryDecoder d(m->body.data(), m->body.size());
+            s = checkResponse(m, OpenSecureChannelResponse::kTypeId, d);
+            if (isGood(s)) {
+              decode(d, response);
+              s = response.header.serviceResult;
+            }
           }
+        } catch (const DecodeError& e) {
+          malformed(e);
+          s = e.code();
         }
         if (isBad(s)) {
           done(s, "opening the secure channel failed: " + statusName(s));

@@ -140,6 +140,8 @@ class Session {
   RequestHeader makeHeader(std::chrono::milliseconds timeout);
   StatusCode checkResponse(ChannelMessage* m, std::uint32_t typeId, BinaryDecoder& d);
   void noteResult(StatusCode s);
+  /// A response that does not decode ends the connection.
+  void malformed(const DecodeError& e);
 
   IoThread& io_;
   ConnectOptions options_;
@@ -173,18 +175,29 @@ void Session::callAsync(Req request, std::chrono::milliseconds timeout,
   connection_->request("MSG", body, timeout,
                        [this, handle, done = std::move(done)](StatusCode s, ChannelMessage* m) {
                          Resp response;
-                         if (isGood(s)) {
-                           BinaryDecoder d(m->body.data(), m->body.size());
-                           s = checkResponse(m, Resp::kTypeId, d);
+                         try {
                            if (isGood(s)) {
-                             decode(d, response);
-                             s = response.header.requestHandle != handle
-                                     ? status::BadUnknownResponse
-                                     : response.header.serviceResult;
+                             BinaryDecoder d(m->body.data(), m->body.size());
+                             s = checkResponse(m, Resp::kTypeId, d);
+                             if (isGood(s)) {
+                               decode(d, response);
+                               s = response.header.requestHandle != handle
+                                       ? status::BadUnknownResponse
+                                       : response.header.serviceResult;
+                             }
                            }
+                         } catch (const DecodeError& e) {
+                           // The channel goes first, so the caller finds it closed.
+                           malformed(e);
+                           s = e.code();
+                           response = Resp{};
                          }
                          noteResult(s);
-                         done(s, response);
+                         try {
+                           done(s, response);
+                         } catch (const DecodeError& e) {
+                           malformed(e);  // a notification inside the response
+                         }
                        });
 }
 
