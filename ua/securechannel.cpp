@@ -235,20 +235,25 @@ StatusCode SecureChannel::receive(const Chunk& chunk, std::optional<ChannelMessa
       if (token != tokenId_ && (previousTokenId_ == 0 || token != previousTokenId_))
         return status::BadSecureChannelTokenUnknown;
     }
-    // Signatures cover the chunk from its first byte, so rebuild the header.
-    std::vector<std::uint8_t> whole(kChunkHeaderSize);
-    std::memcpy(whole.data(), chunk.type, 3);
-    whole[3] = std::uint8_t(chunk.kind);
-    const std::uint32_t size = std::uint32_t(chunk.body.size() + kChunkHeaderSize);
-    std::memcpy(whole.data() + 4, &size, 4);
-    whole.insert(whole.end(), chunk.body.begin(), chunk.body.end());
     std::vector<std::uint8_t> plain;
-    if (StatusCode s = unprotect(whole, kChunkHeaderSize + (d.position() - chunk.body.data()), open,
-                                 token, plain);
-        isBad(s))
-      return s;
-
-    BinaryDecoder p(plain.data(), plain.size());
+    const std::uint8_t* plainData = d.position();
+    std::size_t plainSize = d.remaining();
+    if (security_.secure()) {
+      // Signatures cover the chunk from its first byte, so rebuild the header.
+      std::vector<std::uint8_t> whole(kChunkHeaderSize);
+      std::memcpy(whole.data(), chunk.type, 3);
+      whole[3] = std::uint8_t(chunk.kind);
+      const std::uint32_t size = std::uint32_t(chunk.body.size() + kChunkHeaderSize);
+      std::memcpy(whole.data() + 4, &size, 4);
+      whole.insert(whole.end(), chunk.body.begin(), chunk.body.end());
+      if (StatusCode s = unprotect(whole, kChunkHeaderSize + (d.position() - chunk.body.data()),
+                                   open, token, plain);
+          isBad(s))
+        return s;
+      plainData = plain.data();
+      plainSize = plain.size();
+    }
+    BinaryDecoder p(plainData, plainSize);
     const std::uint32_t sequence = p.u32();
     const std::uint32_t requestId = p.u32();
     if (StatusCode s = checkSequence(sequence); isBad(s)) return s;

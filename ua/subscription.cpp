@@ -97,11 +97,14 @@ void SubscriptionManager::handleMessage(std::uint32_t id, const NotificationMess
   const bool keepAlive = message.notificationData.empty();
   if (keepAlive && message.sequenceNumber == 0) return;  // no number to learn from
   // A keep-alive carries the next sequence number the server will use.
-  const std::uint32_t seen = keepAlive ? message.sequenceNumber - 1 : message.sequenceNumber;
-  if (e.haveSequence && seen > e.lastSequence + 1) {
+  // Data carry their own number, a keep-alive the next one the server will
+  // use; either way the numbers between the last seen and it went missing.
+  const std::uint32_t next = message.sequenceNumber;
+  const std::uint32_t seen = keepAlive ? next - 1 : next;
+  if (e.haveSequence && next > e.lastSequence + 1) {
     const std::uint32_t from =
-        std::max(e.lastSequence + 1, seen - std::min(seen, kMaxRepublishGap));
-    for (std::uint32_t missing = from; missing < seen; ++missing) republish(id, missing);
+        std::max(e.lastSequence + 1, next - std::min(next, kMaxRepublishGap));
+    for (std::uint32_t missing = from; missing < next; ++missing) republish(id, missing);
   }
   if (keepAlive) {
     ++statistics_.keepAlives;

@@ -2,7 +2,10 @@
 // layer, from bytes written down here (no server).
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "ua/securechannel.h"
+#include "ua/subscription.h"
 #include "ua/subscriptiontypes.h"
 
 namespace veze6::ua {
@@ -195,6 +198,49 @@ TEST(SecureChannel, SplitsAndJoinsChunksWithinTheNegotiatedLimits) {
   EXPECT_EQ(channel.receive(serverChunk('F', 5, 2, 5, 5, {}), m),
             status::BadSecureChannelTokenUnknown);
   EXPECT_EQ(channel.receive(serverChunk('F', 5, 1, 9, 5, {}), m), status::BadSequenceNumberInvalid);
+}
+
+}  // namespace
+}  // namespace veze6::ua
+
+namespace veze6::ua {
+namespace {
+
+ExtensionObject dataChange(std::uint32_t handle, double value) {
+  Bytes body;
+  BinaryEncoder e(body);
+  e.arrayLength(1);
+  e.u32(handle);
+  e.dataValue({Variant::float64(value)});
+  e.arrayLength(0);
+  return {NodeId(0, typeids::DataChangeNotification), ExtensionObject::Encoding::Binary,
+          std::string(body.begin(), body.end())};
+}
+
+TEST(PublishLoop, AsksForMissedMessagesAndDropsRepeats) {
+  IoThread io;
+  Session session(io);  // never connected: Republish requests fail at once
+  SubscriptionManager manager(session);
+  std::vector<double> delivered;
+  PublishStatistics stats;
+  std::promise<void> done;
+  io.post([&] {
+    manager.add(1, {}, [&](std::uint32_t, const std::vector<MonitoredItemNotification>& items) {
+      for (const auto& i : items) delivered.push_back(*i.value.value.toDouble());
+    });
+    manager.handleMessage(1, {1, 0, {dataChange(5, 1.0)}});
+    manager.handleMessage(1, {4, 0, {dataChange(5, 4.0)}});  // 2 and 3 missing
+    manager.handleMessage(1, {4, 0, {dataChange(5, 4.5)}});  // a repeat
+    manager.handleMessage(1, {7, 0, {}});                    // keep-alive: 5 and 6 missing
+    manager.handleMessage(2, {1, 0, {dataChange(5, 9.0)}});  // unknown subscription
+    stats = manager.statistics();
+    done.set_value();
+  });
+  done.get_future().wait();
+  EXPECT_EQ(delivered, (std::vector<double>{1.0, 4.0}));
+  EXPECT_EQ(stats.republishRequests, 4u);
+  EXPECT_EQ(stats.keepAlives, 1u);
+  EXPECT_EQ(stats.notifications, 2u);
 }
 
 }  // namespace
