@@ -73,7 +73,7 @@ void encode(BinaryEncoder& e, const ReadRequest& v) {
 
 void decode(BinaryDecoder& d, ReadResponse& v) {
   decode(d, v.header);
-  v.results = d.array<DataValue>([](BinaryDecoder& d, DataValue& x) { x = d.dataValue(); });
+  v.results = d.array<DataValue>([](BinaryDecoder& d, DataValue& x) { d.dataValue(x); });
   skipDiagnostics(d);
 }
 

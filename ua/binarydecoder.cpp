@@ -115,54 +115,78 @@ ExtensionObject BinaryDecoder::extensionObject() {
   return x;
 }
 
-Variant::Storage BinaryDecoder::variantScalar(BuiltinType t) {
+void BinaryDecoder::variantScalar(BuiltinType t, Variant::Storage& out) {
   switch (t) {
     case BuiltinType::Null:
-      return std::monostate{};
+      out.emplace<std::monostate>();
+      return;
     case BuiltinType::Boolean:
-      return boolean();
+      out.emplace<bool>(boolean());
+      return;
     case BuiltinType::SByte:
-      return std::int64_t{i8()};
+      out.emplace<std::int64_t>(i8());
+      return;
     case BuiltinType::Byte:
-      return std::uint64_t{u8()};
+      out.emplace<std::uint64_t>(u8());
+      return;
     case BuiltinType::Int16:
-      return std::int64_t{i16()};
+      out.emplace<std::int64_t>(i16());
+      return;
     case BuiltinType::UInt16:
-      return std::uint64_t{u16()};
+      out.emplace<std::uint64_t>(u16());
+      return;
     case BuiltinType::Int32:
-      return std::int64_t{i32()};
+      out.emplace<std::int64_t>(i32());
+      return;
     case BuiltinType::UInt32:
     case BuiltinType::StatusCode:
-      return std::uint64_t{u32()};
+      out.emplace<std::uint64_t>(u32());
+      return;
     case BuiltinType::Int64:
     case BuiltinType::DateTime:
-      return i64();
+      out.emplace<std::int64_t>(i64());
+      return;
     case BuiltinType::UInt64:
-      return u64();
+      out.emplace<std::uint64_t>(u64());
+      return;
     case BuiltinType::Float:
-      return double{f32()};
+      out.emplace<double>(f32());
+      return;
     case BuiltinType::Double:
-      return f64();
+      out.emplace<double>(f64());
+      return;
     case BuiltinType::String:
     case BuiltinType::ByteString:
     case BuiltinType::XmlElement:
-      return string();
+      out.emplace<std::string>(string());
+      return;
     case BuiltinType::Guid:
-      return guid();
+      out.emplace<Guid>(guid());
+      return;
     case BuiltinType::NodeId:
-      return nodeId();
+      out.emplace<NodeId>(nodeId());
+      return;
     case BuiltinType::ExpandedNodeId:
-      return expandedNodeId();
+      out.emplace<ExpandedNodeId>(expandedNodeId());
+      return;
     case BuiltinType::QualifiedName:
-      return qualifiedName();
+      out.emplace<QualifiedName>(qualifiedName());
+      return;
     case BuiltinType::LocalizedText:
-      return localizedText();
+      out.emplace<LocalizedText>(localizedText());
+      return;
     case BuiltinType::ExtensionObject:
-      return extensionObject();
-    case BuiltinType::DataValue:
-      return std::make_shared<DataValue>(dataValue());
+      out.emplace<ExtensionObject>(extensionObject());
+      return;
+    case BuiltinType::DataValue: {
+      auto v = std::make_shared<DataValue>();
+      dataValue(*v);
+      out = std::move(v);
+      return;
+    }
     case BuiltinType::DiagnosticInfo:
-      return std::make_shared<DiagnosticInfo>(diagnosticInfo());
+      out = std::make_shared<DiagnosticInfo>(diagnosticInfo());
+      return;
     case BuiltinType::Variant:
       break;
   }
@@ -170,25 +194,31 @@ Variant::Storage BinaryDecoder::variantScalar(BuiltinType t) {
 }
 
 Variant BinaryDecoder::variant() {
+  Variant v;
+  variant(v);
+  return v;
+}
+
+void BinaryDecoder::variant(Variant& v) {
   Nest nest(*this);
   const std::uint8_t mask = u8();
   const std::uint8_t typeId = mask & 0x3F;
   if (typeId > std::uint8_t(BuiltinType::DiagnosticInfo)) throw DecodeError("unknown type");
-  Variant v;
   v.type = BuiltinType(typeId);
+  if (!v.dimensions.empty()) v.dimensions.clear();
   if (!(mask & 0x80)) {
     if (mask & 0x40) throw DecodeError("dimensions on a scalar");
-    v.value = variantScalar(v.type);
-    return v;
+    variantScalar(v.type, v.value);
+    return;
   }
   const std::size_t n = arrayLength();
   Variant::Array elements(n);
   for (auto& e : elements) {
     if (v.type == BuiltinType::Variant) {
-      e = variant();
+      variant(e);
     } else {
       e.type = v.type;
-      e.value = variantScalar(v.type);
+      variantScalar(v.type, e.value);
     }
   }
   v.value = std::move(elements);
@@ -202,21 +232,30 @@ Variant BinaryDecoder::variant() {
     }
     if (product != n) throw DecodeError("dimensions do not match the array");
   }
-  return v;
 }
 
 DataValue BinaryDecoder::dataValue() {
-  Nest nest(*this);
   DataValue v;
+  dataValue(v);
+  return v;
+}
+
+void BinaryDecoder::dataValue(DataValue& v) {
+  Nest nest(*this);
   const std::uint8_t mask = u8();
   if (mask & 0xC0) throw DecodeError("unknown data value fields");
-  if (mask & 0x01) v.value = variant();
-  if (mask & 0x02) v.status = statusCode();
-  if (mask & 0x04) v.sourceTimestamp = dateTime();
-  if (mask & 0x10) v.sourcePicoseconds = u16();
-  if (mask & 0x08) v.serverTimestamp = dateTime();
-  if (mask & 0x20) v.serverPicoseconds = u16();
-  return v;
+  if (mask & 0x01) {
+    variant(v.value);
+  } else {
+    v.value.type = BuiltinType::Null;
+    v.value.value.emplace<std::monostate>();
+    v.value.dimensions.clear();
+  }
+  v.status = mask & 0x02 ? statusCode() : status::Good;
+  v.sourceTimestamp = mask & 0x04 ? dateTime() : 0;
+  v.sourcePicoseconds = mask & 0x10 ? u16() : 0;
+  v.serverTimestamp = mask & 0x08 ? dateTime() : 0;
+  v.serverPicoseconds = mask & 0x20 ? u16() : 0;
 }
 
 DiagnosticInfo BinaryDecoder::diagnosticInfo() {

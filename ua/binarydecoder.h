@@ -71,7 +71,11 @@ class BinaryDecoder {
   LocalizedText localizedText();
   ExtensionObject extensionObject();
   Variant variant();
+  /// Decodes into an existing value (no temporaries: the hot path of data
+  /// changes).
+  void variant(Variant& v);
   DataValue dataValue();
+  void dataValue(DataValue& v);
   DiagnosticInfo diagnosticInfo();
 
   /// An array's element count (0 for a null array), checked against the
@@ -105,7 +109,7 @@ class BinaryDecoder {
     ~Nest() { --d_.depth_; }
     BinaryDecoder& d_;
   };
-  Variant::Storage variantScalar(BuiltinType t);
+  void variantScalar(BuiltinType t, Variant::Storage& out);
   NodeId nodeIdBody(std::uint8_t form);
 
   const std::uint8_t* p_;

@@ -57,8 +57,10 @@ class BinaryEncoder {
  private:
   // Little-endian hosts only; the build checks this.
   void raw(const void* p, std::size_t n) {
-    const auto* b = static_cast<const std::uint8_t*>(p);
-    out_.insert(out_.end(), b, b + n);
+    if (n == 0) return;
+    const std::size_t at = out_.size();
+    out_.resize(at + n);
+    std::memcpy(out_.data() + at, p, n);
   }
   void variantScalar(BuiltinType t, const Variant::Storage& v);
 

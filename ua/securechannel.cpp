@@ -56,10 +56,9 @@ std::vector<std::uint8_t> SecureChannel::protect(const char* type, char kind,
   const std::size_t protectedSize =
       l.encrypt ? (plain.size() + l.signatureSize) / l.plainBlock * l.cipherBlock
                 : plain.size() + l.signatureSize;
-  std::vector<std::uint8_t> c;
+  std::vector<std::uint8_t> c{std::uint8_t(type[0]), std::uint8_t(type[1]), std::uint8_t(type[2]),
+                              std::uint8_t(kind)};
   c.reserve(12 + securityHeader.size() + protectedSize);
-  c.insert(c.end(), type, type + 3);
-  c.push_back(std::uint8_t(kind));
   BinaryEncoder e(c);
   e.u32(std::uint32_t(12 + securityHeader.size() + protectedSize));
   e.u32(channelId_);
@@ -240,12 +239,12 @@ StatusCode SecureChannel::receive(const Chunk& chunk, std::optional<ChannelMessa
     std::size_t plainSize = d.remaining();
     if (security_.secure()) {
       // Signatures cover the chunk from its first byte, so rebuild the header.
-      std::vector<std::uint8_t> whole(kChunkHeaderSize);
+      std::vector<std::uint8_t> whole(kChunkHeaderSize + chunk.body.size());
       std::memcpy(whole.data(), chunk.type, 3);
       whole[3] = std::uint8_t(chunk.kind);
-      const std::uint32_t size = std::uint32_t(chunk.body.size() + kChunkHeaderSize);
+      const std::uint32_t size = std::uint32_t(whole.size());
       std::memcpy(whole.data() + 4, &size, 4);
-      whole.insert(whole.end(), chunk.body.begin(), chunk.body.end());
+      std::memcpy(whole.data() + kChunkHeaderSize, chunk.body.data(), chunk.body.size());
       if (StatusCode s = unprotect(whole, kChunkHeaderSize + (d.position() - chunk.body.data()),
                                    open, token, plain);
           isBad(s))

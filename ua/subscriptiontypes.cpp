@@ -176,11 +176,11 @@ void decode(BinaryDecoder& d, RepublishResponse& v) {
 
 void decodeDataChange(BinaryDecoder& d, std::vector<MonitoredItemNotification>& out) {
   const std::size_t n = d.arrayLength(5);
-  out.reserve(out.size() + n);
-  for (std::size_t i = 0; i < n; ++i) {
-    auto& item = out.emplace_back();
-    item.clientHandle = d.u32();
-    item.value = d.dataValue();
+  const std::size_t first = out.size();
+  out.resize(first + n);
+  for (std::size_t i = first; i < first + n; ++i) {
+    out[i].clientHandle = d.u32();
+    d.dataValue(out[i].value);
   }
   skipDiagnostics(d);
 }
