@@ -211,6 +211,9 @@ void BinaryDecoder::variant(Variant& v) {
     variantScalar(v.type, v.value);
     return;
   }
+  // Elements of every other type take a byte at least, so no array can
+  // announce more elements than the message has bytes.
+  if (v.type == BuiltinType::Null) throw DecodeError("an array of nothing");
   const std::size_t n = arrayLength();
   Variant::Array elements(n);
   for (auto& e : elements) {

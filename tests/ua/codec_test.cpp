@@ -73,6 +73,9 @@ TEST(Codec, RefusesHostileLengthsCountsAndNesting) {
             status::BadDecodingError);
   EXPECT_EQ(decodeFails({0x05, 0, 0, 0, 'a'}, [](BinaryDecoder& d) { d.string(); }),
             status::BadDecodingError);
+  // Null elements take no bytes: an array of them could be any size.
+  EXPECT_EQ(decodeFails({0x80, 4, 0, 0, 0, 0, 0, 0, 0}, [](BinaryDecoder& d) { d.variant(); }),
+            status::BadDecodingError);
   EXPECT_EQ(decodeFails({0x1A}, [](BinaryDecoder& d) { d.variant(); }),  // type 26
             status::BadDecodingError);
   EXPECT_EQ(decodeFails({0x18}, [](BinaryDecoder& d) { d.variant(); }),  // scalar variant
