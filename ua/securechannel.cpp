@@ -258,7 +258,10 @@ StatusCode SecureChannel::receive(const Chunk& chunk, std::optional<ChannelMessa
     if (StatusCode s = checkSequence(sequence); isBad(s)) return s;
 
     if (chunk.kind == 'A') {
-      partial_.erase(requestId);
+      if (auto aborted = partial_.find(requestId); aborted != partial_.end()) {
+        partialBytes_ -= aborted->second.body.size();
+        partial_.erase(aborted);
+      }
       ChannelMessage m;
       std::memcpy(m.type, chunk.type, 4);
       m.requestId = requestId;
@@ -272,15 +275,19 @@ StatusCode SecureChannel::receive(const Chunk& chunk, std::optional<ChannelMessa
       it = partial_.emplace(requestId, Partial{}).first;
     }
     Partial& part = it->second;
-    if ((ours_.maxMessageSize && part.body.size() + p.remaining() > ours_.maxMessageSize) ||
+    // Half-received messages together may not hold more than one message
+    // could, so interleaved chunks cannot multiply the memory a server takes.
+    if ((ours_.maxMessageSize && partialBytes_ + p.remaining() > ours_.maxMessageSize) ||
         (ours_.maxChunkCount && part.chunks + 1 > ours_.maxChunkCount))
       return status::BadTcpMessageTooLarge;
     part.body.insert(part.body.end(), p.position(), p.position() + p.remaining());
+    partialBytes_ += p.remaining();
     ++part.chunks;
     if (chunk.kind == 'C') return status::Good;
     ChannelMessage m;
     std::memcpy(m.type, chunk.type, 4);
     m.requestId = requestId;
+    partialBytes_ -= part.body.size();
     m.body = std::move(part.body);
     partial_.erase(it);
     out = std::move(m);

@@ -105,6 +105,7 @@ class SecureChannel {
   std::uint32_t sendSequence_ = 0;
   std::optional<std::uint32_t> receiveSequence_;
   std::map<std::uint32_t, Partial> partial_;
+  std::size_t partialBytes_ = 0;
 };
 
 }  // namespace veze6::ua

@@ -193,8 +193,12 @@ TEST(SecureChannel, SplitsAndJoinsChunksWithinTheNegotiatedLimits) {
   EXPECT_EQ(channel.receive(serverChunk('A', 5, 1, 3, 4, abort), m), status::Good);
   ASSERT_TRUE(m);
   EXPECT_EQ(m->abortStatus, status::BadTcpMessageTooLarge);
+  // Interleaved halves of messages count together against the limit.
+  EXPECT_EQ(channel.receive(serverChunk('C', 5, 1, 4, 6, Bytes(60, 0)), m), status::Good);
+  EXPECT_EQ(channel.receive(serverChunk('C', 5, 1, 5, 7, Bytes(60, 0)), m),
+            status::BadTcpMessageTooLarge);
   // Over our message size limit, a wrong channel, token or sequence number.
-  EXPECT_EQ(channel.receive(serverChunk('F', 5, 1, 4, 5, Bytes(120, 0)), m),
+  EXPECT_EQ(channel.receive(serverChunk('F', 5, 1, 6, 5, Bytes(120, 0)), m),
             status::BadTcpMessageTooLarge);
   EXPECT_EQ(channel.receive(serverChunk('F', 6, 1, 5, 5, {}), m),
             status::BadTcpSecureChannelUnknown);
