@@ -41,9 +41,10 @@ struct ChannelKeys {
 /// OpenSecureChannel exchange) use HMAC-SHA256 and AES-CBC with keys derived
 /// by P_SHA256.
 ///
-/// The policy None has no algorithms: its sizes and lengths are 0, its URIs
-/// empty, and its cryptographic operations throw CryptoError (a channel with
-/// policy None never calls them).
+/// The policy None has no algorithms: its sizes and lengths are 0, its
+/// algorithm URIs empty, it accepts any key, and its cryptographic
+/// operations throw CryptoError (a channel with policy None never calls
+/// them), except encryptSecret(), which hands the secret back unchanged.
 class SecurityPolicy {
  public:
   static constexpr std::string_view kNoneUri = "http://opcfoundation.org/UA/SecurityPolicy#None";
