@@ -56,8 +56,14 @@ function parseArgs(argv) {
 // One "name:password" per line; blank lines and lines starting with # are ignored.
 function readUsers(file) {
   if (!file) return DEFAULT_USERS;
+  let text;
+  try {
+    text = fs.readFileSync(file, "utf8");
+  } catch (err) {
+    usage(`cannot read ${file}: ${err.message}`);
+  }
   const users = {};
-  for (const raw of fs.readFileSync(file, "utf8").split(/\r?\n/)) {
+  for (const raw of text.split(/\r?\n/)) {
     const line = raw.trim();
     if (!line || line.startsWith("#")) continue;
     const colon = line.indexOf(":");
