@@ -105,7 +105,11 @@ let stopping = false;
 // through the stack's orderly shutdown, so clients see the Shutdown state; a
 // fixture that stops us wants us gone at once, and the sockets close with us.
 async function stop(code, shutdownDelayMs) {
-  if (stopping) return;
+  if (stopping) {
+    // A signal during an announced shutdown does not wait for its delay.
+    if (shutdownDelayMs === undefined) exit(code);
+    return;
+  }
   stopping = true;
   stopTimers();
   if (server && shutdownDelayMs !== undefined) {
