@@ -26,7 +26,6 @@ const timers = [];
 function variable(namespace, parent, id, dataType, value, extra = {}) {
   const { writable = true, arrayType, browseName, ...rest } = extra;
   return namespace.addVariable({
-    componentOf: undefined,
     organizedBy: parent,
     nodeId: `s=${id}`,
     browseName: browseName || id.slice(id.lastIndexOf(".") + 1),

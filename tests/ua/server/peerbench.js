@@ -48,6 +48,8 @@ async function withSession(url, body) {
 async function subscribe(url, count, rateMs, seconds) {
   if (count > 10000) usage("N must be at most 10000 (the bank's size limit)");
   return withSession(url, async (session) => {
+    const last = await session.read({ nodeId: bankId(count - 1), attributeId: AttributeIds.Value });
+    if (!last.statusCode.isGood()) throw new Error(`the server has no ${bankId(count - 1)}: start it with --bank ${count}`);
     const subscription = await session.createSubscription2({
       requestedPublishingInterval: rateMs,
       requestedLifetimeCount: 1000,

@@ -56,8 +56,14 @@ function parseArgs(argv) {
 // One "name:password" per line; blank lines and lines starting with # are ignored.
 function readUsers(file) {
   if (!file) return DEFAULT_USERS;
+  let text;
+  try {
+    text = fs.readFileSync(file, "utf8");
+  } catch (err) {
+    usage(`cannot read ${file}: ${err.message}`);
+  }
   const users = {};
-  for (const raw of fs.readFileSync(file, "utf8").split(/\r?\n/)) {
+  for (const raw of text.split(/\r?\n/)) {
     const line = raw.trim();
     if (!line || line.startsWith("#")) continue;
     const colon = line.indexOf(":");
@@ -99,7 +105,11 @@ let stopping = false;
 // through the stack's orderly shutdown, so clients see the Shutdown state; a
 // fixture that stops us wants us gone at once, and the sockets close with us.
 async function stop(code, shutdownDelayMs) {
-  if (stopping) return;
+  if (stopping) {
+    // A signal during an announced shutdown does not wait for its delay.
+    if (shutdownDelayMs === undefined) exit(code);
+    return;
+  }
   stopping = true;
   stopTimers();
   if (server && shutdownDelayMs !== undefined) {
