@@ -36,7 +36,7 @@ void SubscriptionManager::clear() {
   entries_.clear();
   acknowledgements_.clear();
   outstanding_ = 0;
-  target_ = 3;
+  target_ = 10;
   ++generation_;
   session_.io().cancel(retryTimer_);
   retryTimer_ = 0;

@@ -73,7 +73,10 @@ class SubscriptionManager {
   std::vector<SubscriptionAcknowledgement> acknowledgements_;
   std::vector<MonitoredItemNotification> scratch_;
   int outstanding_ = 0;
-  int target_ = 3;
+  // A server answers one Publish per message it has ready; with few waiting
+  // at the server, a busy subscription's messages queue up there. A server
+  // that allows fewer says BadTooManyPublishRequests, and the target drops.
+  int target_ = 10;
   IoThread::TimerId retryTimer_ = 0;
   std::uint64_t generation_ = 0;  ///< bumped by clear(): late answers of an old session are dropped
   PublishStatistics statistics_;
