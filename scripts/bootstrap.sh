@@ -29,3 +29,24 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The UA client tests and benchmarks run against a node-opcua server
+# (tests/ua/server). A Node that is already installed is left alone.
+need_node=()
+command -v node >/dev/null || need_node+=(nodejs)
+command -v npm >/dev/null || need_node+=(npm)
+if ((${#need_node[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "bootstrap: installing ${need_node[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need_node[@]}"
+fi
+
+ua_server="$(cd "$(dirname "$0")/.." && pwd)/tests/ua/server"
+if [ ! -d "$ua_server/node_modules" ] || [ "$ua_server/package-lock.json" -nt "$ua_server/node_modules" ]; then
+  echo "bootstrap: installing the UA test server's npm packages"
+  (cd "$ua_server" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  # npm ci may reuse the folder; its time stamp is what marks the install as current.
+  touch "$ua_server/node_modules"
+fi

@@ -27,14 +27,17 @@ const CommandInfo kCommands[] = {
     {"read", readCommand, "read items once from the server's cache or the device"},
     {"write", writeCommand, "write values to items, synchronously or asynchronously"},
     {"watch", watchCommand, "subscribe to items and print each data change"},
+    {"ua-browse", uaBrowseCommand, "walk an OPC UA server's address space (URL)"},
+    {"ua-read", uaReadCommand, "read OPC UA nodes once (URL NODEID...)"},
 };
 
 void printUsage(QTextStream& s) {
   s << "usage: qopc <command> [options]\n\ncommands:\n";
-  for (const auto& c : kCommands) s << "  " << QString(c.name).leftJustified(12) << c.summary << "\n";
+  for (const auto& c : kCommands)
+    s << "  " << QString(c.name).leftJustified(12) << c.summary << "\n";
   s << "\ncommon options:\n"
-    << "  --server PROGID    a ProgID or a class id in braces (default: "
-    << QString(kDefaultServer) << ")\n"
+    << "  --server PROGID    a ProgID or a class id in braces (default: " << QString(kDefaultServer)
+    << ")\n"
     << "  --computer NAME    the computer the server runs on (default: this one)\n"
     << "run 'qopc <command> --help' for a command's own options.\n";
 }

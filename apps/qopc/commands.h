@@ -30,5 +30,8 @@ int readCommand(const QStringList& args, Io io);
 int writeCommand(const QStringList& args, Io io);
 /// Runs the thread's event loop until the count or the time is reached.
 int watchCommand(const QStringList& args, Io io);
+/// OPC UA: walks a server's address space / reads node values.
+int uaBrowseCommand(const QStringList& args, Io io);
+int uaReadCommand(const QStringList& args, Io io);
 
 }  // namespace qopc

@@ -449,3 +449,17 @@ TEST(QopcWatch, DA10TimeLimitAndUsage) {
 }
 
 }  // namespace
+
+TEST(Qopc, Ua_UsageAndConnectionErrors) {
+  EXPECT_EQ(runQopc({"ua-read", "opc.tcp://127.0.0.1:1"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"ua-read", "opc.tcp://127.0.0.1:1", "x=1"}).code, qopc::kUsage);
+  EXPECT_EQ(runQopc({"ua-browse", "opc.tcp://127.0.0.1:1", "--security", "None:Fast"}).code,
+            qopc::kUsage);
+  EXPECT_EQ(runQopc({"ua-browse", "opc.tcp://127.0.0.1:1", "--user", "u", "--password-file",
+                     "/nonexistent/pw"})
+                .code,
+            qopc::kUsage);
+  const auto r = runQopc({"ua-read", "http://127.0.0.1:1", "i=2258"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  EXPECT_TRUE(r.err.contains("BadTcpEndpointUrlInvalid")) << r.err.toStdString();
+}
