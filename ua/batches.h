@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "statuscode.h"
@@ -20,6 +21,16 @@ StatusCode forEachBatch(std::size_t size, std::uint32_t limit, Send&& send) {
   for (std::size_t first = 0; first < size; first += step) {
     if (StatusCode s = send(first, std::min(step, size - first)); isBad(s)) return s;
   }
+  return status::Good;
+}
+
+/// Appends one response's results; a response whose count differs from the
+/// slice it answers is BadUnknownResponse (results would pair with the
+/// wrong operations).
+template <class R>
+StatusCode appendResults(std::vector<R>& out, std::vector<R>& in, std::size_t expected) {
+  if (in.size() != expected) return status::BadUnknownResponse;
+  out.insert(out.end(), std::make_move_iterator(in.begin()), std::make_move_iterator(in.end()));
   return status::Good;
 }
 

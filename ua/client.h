@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "attributetypes.h"
+#include "batches.h"
 #include "session.h"
 #include "subscription.h"
 #include "subscriptiontypes.h"
@@ -90,6 +91,21 @@ class Client {
   template <class Req, class Resp>
   StatusCode call(Req request, Resp& response) {
     return session_->call(std::move(request), response);
+  }
+  /// One request per slice of `items` the server's `limit` allows; `fill`
+  /// puts a slice into a request, and each response's results are appended
+  /// to `results` in order.
+  template <class Req, class Resp, class Item, class Result, class Fill>
+  StatusCode callInBatches(const std::vector<Item>& items, std::uint32_t limit,
+                           std::vector<Result>& results, Fill fill) {
+    results.clear();
+    return forEachBatch(items.size(), limit, [&](std::size_t first, std::size_t count) {
+      Req request;
+      fill(request, slice(items, first, count));
+      Resp response;
+      if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
+      return appendResults(results, response.results, count);
+    });
   }
   std::vector<std::uint32_t> subscriptionIds();
 

@@ -9,40 +9,22 @@ namespace {
 // A server that keeps answering with continuation points is cut off here.
 constexpr int kMaxBrowseRounds = 10000;
 
-template <class R>
-StatusCode appendResults(std::vector<R>& out, std::vector<R>& in, std::size_t expected) {
-  if (in.size() != expected) return status::BadUnknownResponse;
-  out.insert(out.end(), std::make_move_iterator(in.begin()), std::make_move_iterator(in.end()));
-  return status::Good;
-}
-
 }  // namespace
 
 StatusCode Client::read(const std::vector<ReadValueId>& nodes, std::vector<DataValue>& results,
                         TimestampsToReturn timestamps, double maxAge) {
-  results.clear();
-  return forEachBatch(nodes.size(), operationLimits().maxNodesPerRead,
-                      [&](std::size_t first, std::size_t count) {
-                        ReadRequest request;
-                        request.maxAge = maxAge;
-                        request.timestampsToReturn = timestamps;
-                        request.nodesToRead = slice(nodes, first, count);
-                        ReadResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<ReadRequest, ReadResponse>(nodes, operationLimits().maxNodesPerRead, results,
+                                                  [&](ReadRequest& request, auto part) {
+                                                    request.maxAge = maxAge;
+                                                    request.timestampsToReturn = timestamps;
+                                                    request.nodesToRead = std::move(part);
+                                                  });
 }
 
 StatusCode Client::write(const std::vector<WriteValue>& values, std::vector<StatusCode>& results) {
-  results.clear();
-  return forEachBatch(values.size(), operationLimits().maxNodesPerWrite,
-                      [&](std::size_t first, std::size_t count) {
-                        WriteRequest request;
-                        request.nodesToWrite = slice(values, first, count);
-                        WriteResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<WriteRequest, WriteResponse>(
+      values, operationLimits().maxNodesPerWrite, results,
+      [&](WriteRequest& request, auto part) { request.nodesToWrite = std::move(part); });
 }
 
 StatusCode Client::browse(const std::vector<BrowseDescription>& nodes,
@@ -106,15 +88,11 @@ StatusCode Client::browse(const std::vector<BrowseDescription>& nodes,
 
 StatusCode Client::translateBrowsePaths(const std::vector<BrowsePath>& paths,
                                         std::vector<BrowsePathResult>& results) {
-  results.clear();
-  return forEachBatch(paths.size(), operationLimits().maxNodesPerTranslate,
-                      [&](std::size_t first, std::size_t count) {
-                        TranslateBrowsePathsRequest request;
-                        request.browsePaths = slice(paths, first, count);
-                        TranslateBrowsePathsResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<TranslateBrowsePathsRequest, TranslateBrowsePathsResponse>(
+      paths, operationLimits().maxNodesPerTranslate, results,
+      [&](TranslateBrowsePathsRequest& request, auto part) {
+        request.browsePaths = std::move(part);
+      });
 }
 
 StatusCode Client::readServerStatus(ServerStatus& status) {

@@ -6,17 +6,6 @@
 
 namespace veze6::ua {
 
-namespace {
-
-template <class R>
-StatusCode appendResults(std::vector<R>& out, std::vector<R>& in, std::size_t expected) {
-  if (in.size() != expected) return status::BadUnknownResponse;
-  out.insert(out.end(), std::make_move_iterator(in.begin()), std::make_move_iterator(in.end()));
-  return status::Good;
-}
-
-}  // namespace
-
 ExtensionObject Client::deadbandFilter(DeadbandType type, double value) {
   DataChangeFilter filter;
   filter.deadbandType = type;
@@ -101,65 +90,49 @@ StatusCode Client::createMonitoredItems(std::uint32_t subscriptionId,
                                         const std::vector<MonitoredItemCreateRequest>& items,
                                         std::vector<MonitoredItemCreateResult>& results,
                                         TimestampsToReturn timestamps) {
-  results.clear();
-  return forEachBatch(items.size(), operationLimits().maxMonitoredItemsPerCall,
-                      [&](std::size_t first, std::size_t count) {
-                        CreateMonitoredItemsRequest request;
-                        request.subscriptionId = subscriptionId;
-                        request.timestampsToReturn = timestamps;
-                        request.itemsToCreate = slice(items, first, count);
-                        CreateMonitoredItemsResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<CreateMonitoredItemsRequest, CreateMonitoredItemsResponse>(
+      items, operationLimits().maxMonitoredItemsPerCall, results,
+      [&](CreateMonitoredItemsRequest& request, auto part) {
+        request.subscriptionId = subscriptionId;
+        request.timestampsToReturn = timestamps;
+        request.itemsToCreate = std::move(part);
+      });
 }
 
 StatusCode Client::modifyMonitoredItems(std::uint32_t subscriptionId,
                                         const std::vector<MonitoredItemModifyRequest>& items,
                                         std::vector<MonitoredItemModifyResult>& results,
                                         TimestampsToReturn timestamps) {
-  results.clear();
-  return forEachBatch(items.size(), operationLimits().maxMonitoredItemsPerCall,
-                      [&](std::size_t first, std::size_t count) {
-                        ModifyMonitoredItemsRequest request;
-                        request.subscriptionId = subscriptionId;
-                        request.timestampsToReturn = timestamps;
-                        request.itemsToModify = slice(items, first, count);
-                        ModifyMonitoredItemsResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<ModifyMonitoredItemsRequest, ModifyMonitoredItemsResponse>(
+      items, operationLimits().maxMonitoredItemsPerCall, results,
+      [&](ModifyMonitoredItemsRequest& request, auto part) {
+        request.subscriptionId = subscriptionId;
+        request.timestampsToReturn = timestamps;
+        request.itemsToModify = std::move(part);
+      });
 }
 
 StatusCode Client::setMonitoringMode(std::uint32_t subscriptionId, MonitoringMode mode,
                                      const std::vector<std::uint32_t>& ids,
                                      std::vector<StatusCode>& results) {
-  results.clear();
-  return forEachBatch(ids.size(), operationLimits().maxMonitoredItemsPerCall,
-                      [&](std::size_t first, std::size_t count) {
-                        SetMonitoringModeRequest request;
-                        request.subscriptionId = subscriptionId;
-                        request.monitoringMode = mode;
-                        request.monitoredItemIds = slice(ids, first, count);
-                        SetMonitoringModeResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<SetMonitoringModeRequest, SetMonitoringModeResponse>(
+      ids, operationLimits().maxMonitoredItemsPerCall, results,
+      [&](SetMonitoringModeRequest& request, auto part) {
+        request.subscriptionId = subscriptionId;
+        request.monitoringMode = mode;
+        request.monitoredItemIds = std::move(part);
+      });
 }
 
 StatusCode Client::deleteMonitoredItems(std::uint32_t subscriptionId,
                                         const std::vector<std::uint32_t>& ids,
                                         std::vector<StatusCode>& results) {
-  results.clear();
-  return forEachBatch(ids.size(), operationLimits().maxMonitoredItemsPerCall,
-                      [&](std::size_t first, std::size_t count) {
-                        DeleteMonitoredItemsRequest request;
-                        request.subscriptionId = subscriptionId;
-                        request.monitoredItemIds = slice(ids, first, count);
-                        DeleteMonitoredItemsResponse response;
-                        if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-                        return appendResults(results, response.results, count);
-                      });
+  return callInBatches<DeleteMonitoredItemsRequest, DeleteMonitoredItemsResponse>(
+      ids, operationLimits().maxMonitoredItemsPerCall, results,
+      [&](DeleteMonitoredItemsRequest& request, auto part) {
+        request.subscriptionId = subscriptionId;
+        request.monitoredItemIds = std::move(part);
+      });
 }
 
 }  // namespace veze6::ua
