@@ -74,6 +74,7 @@ TqGUISelectForm::TqGUISelectForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(ListView);
   auto* buttons = Named(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this),
                         "ButtonBox");
+  buttons->setContentsMargins(8, 6, 8, 8);  // the list runs to the edges, the buttons do not
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
