@@ -1,5 +1,7 @@
 #include "tqguiselectform.h"
 
+#include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -70,6 +72,12 @@ TqGUISelectForm::TqGUISelectForm(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(ListView);
+  auto* buttons = Named(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this),
+                        "ButtonBox");
+  buttons->setContentsMargins(8, 6, 8, 8);  // the list runs to the edges, the buttons do not
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   ListView->viewport()->installEventFilter(this);
   connect(ListView, &QTreeWidget::doubleClicked, this,
@@ -96,6 +104,7 @@ void TqGUISelectForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
   closing_ = false;
+  closeBox_ = false;
   RunEvent(this, [this] { FormShow(); });
 }
 
@@ -211,10 +220,16 @@ void TqGUISelectForm::FormClose() {
   }
 }
 
+void TqGUISelectForm::closeEvent(QCloseEvent* event) {
+  closeBox_ = true;
+  QDialog::closeEvent(event);
+  closeBox_ = false;
+}
+
 void TqGUISelectForm::done(int result) {
   if (!closing_) {
     closing_ = true;
-    RunEvent(this, [this] { FormClose(); });
+    if (result == Accepted || closeBox_) RunEvent(this, [this] { FormClose(); });
   }
   QDialog::done(result);
 }

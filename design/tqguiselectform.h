@@ -2,8 +2,9 @@
 // component's bindings. It lists every control of the form that owns the
 // binding component, one row per control, with the property, group and item
 // the control is bound to. A double click on a row chooses them in the item
-// selection dialog, a right click clears the row's group and item; when the
-// window closes every row is applied to the binding component.
+// selection dialog, a right click clears the row's group and item. OK and
+// the close box apply every row to the binding component; Escape and Cancel
+// close the window leaving the bindings as they were.
 #pragma once
 
 #include <QDialog>
@@ -26,7 +27,8 @@ class TqGUISelectForm : public QDialog {
   /// The columns of ListView.
   enum Column { ControlColumn, PropNameColumn, GroupColumn, ItemColumn };
 
-  /// Builds the window with its list (named ListView) and runs FormCreate.
+  /// Builds the window with its list (named ListView) and its OK and Cancel
+  /// buttons (ButtonBox), and runs FormCreate.
   explicit TqGUISelectForm(QWidget* parent = nullptr);
   ~TqGUISelectForm() override;
 
@@ -66,15 +68,17 @@ class TqGUISelectForm : public QDialog {
   void ListViewDblClick();
   /// Applies every row to the binding component: a bound row with group and
   /// item updates its binding, one without either deletes it; an unbound
-  /// row with group and item adds a binding. Runs once, however the window
-  /// closes.
+  /// row with group and item adds a binding.
   void FormClose();
 
-  /// Closes the window; FormClose runs first.
+  /// Closes the window; FormClose runs first, once, when the window was
+  /// accepted (OK) or closed with its close box, not when it was rejected
+  /// (Escape, Cancel).
   void done(int result) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -95,6 +99,7 @@ class TqGUISelectForm : public QDialog {
   QPointer<QWidget> ownerForm_;
   std::vector<Row> rows_;  // parallel to ListView's rows
   bool closing_ = false;
+  bool closeBox_ = false;  // the close box applies, though it rejects
 };
 
 /// Opens the "OPC to GUI" window for GUI and waits until it is closed; the

@@ -7,10 +7,12 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
@@ -19,6 +21,7 @@
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "application.h"
 #include "dialogglyphs.h"
@@ -32,6 +35,7 @@
 #include "qopcconversions.h"
 #include "qopcstrings.h"
 #include "tqopcitem.h"
+#include "tqopcitemlist.h"
 #include "tqopcserverbrowser.h"
 
 using veze6::dialogs::KeepSelectionVisible;
@@ -73,9 +77,29 @@ QLocale userNumbers() {
 // the calendar, as the platform shows it.
 QString dateTimeText(TDateTime value) { return VarToAStr(OleVariant::fromDate(value)); }
 
+// The quality word with its class, e.g. "good (192)".
+QString qualityText(qint32 quality) {
+  const char* kind = "bad";
+  if ((quality & OPC_QUALITY_GOOD) == OPC_QUALITY_GOOD)
+    kind = "good";
+  else if (quality & OPC_QUALITY_UNCERTAIN)
+    kind = "uncertain";
+  return QStringLiteral("%1 (%2)").arg(QLatin1String(kind)).arg(quality);
+}
+
 }  // namespace
 
-TqOPCDlgExplorer::~TqOPCDlgExplorer() = default;
+TqOPCDlgExplorer::~TqOPCDlgExplorer() { unhookDatachange(); }
+
+void TqOPCDlgExplorer::unhookDatachange() {
+  // Only our own handler is replaced: one installed after ours (a binding
+  // component linking meanwhile) stays, and may still call ours.
+  if (hooked_ &&
+      hooked_->OnDatachange == TOnOPCDataChangeEvent(this, &TqOPCDlgExplorer::OPCServerDatachange))
+    hooked_->OnDatachange = savedOnDatachange_;
+  hooked_ = nullptr;
+  savedOnDatachange_ = nullptr;
+}
 
 QString TqOPCDlgExplorer::ServerComboText() const { return ServerCombo->currentText(); }
 
@@ -94,6 +118,15 @@ void TqOPCDlgExplorer::FormShow() {
     Server->OnError = TOnOPCErrorEvent(this, &TqOPCDlgExplorer::OPCServerError);
     Server->OnServerShutdown =
         TOnOPCServerShutdownEvent(this, &TqOPCDlgExplorer::OPCServerServerShutdown);
+    // Shown again on the same component: saving our own handler would make
+    // the chain call itself.
+    const TOnOPCDataChangeEvent own(this, &TqOPCDlgExplorer::OPCServerDatachange);
+    if (hooked_ != Server || !(Server->OnDatachange == own)) {
+      unhookDatachange();
+      savedOnDatachange_ = Server->OnDatachange;
+      hooked_ = Server;
+      Server->OnDatachange = own;
+    }
   }
   ClearInfoLabel();
   lErrorinfo->clear();
@@ -211,6 +244,22 @@ void TqOPCDlgExplorer::OPCServerServerShutdown(QObject*, const QString&) {
   lErrorinfo->setText(tr("Disconnect from Server"));
 }
 
+void TqOPCDlgExplorer::OPCServerDatachange(QObject* Sender, TqOPCItemList* ItemList) {
+  // Held before the rows are touched: the application's handler may close
+  // this window.
+  const TOnOPCDataChangeEvent next = savedOnDatachange_;
+  if (ItemList) {
+    QSet<const TqOPCItem*> changed;
+    for (int i = 0; i < ItemList->Count(); ++i)
+      if (const TqOPCItem* item = ItemList->Items(i)) changed.insert(item);
+    for (int i = 0; i < ItemView->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* row = ItemView->topLevelItem(i);
+      if (changed.contains(RowItem(row))) showRow(row);
+    }
+  }
+  next(Sender, ItemList);
+}
+
 void TqOPCDlgExplorer::TreeView1Change() {
   clearRows();
   TqOPCGroup* group = GetSelectedGroup();
@@ -306,7 +355,9 @@ void TqOPCDlgExplorer::ItemPopupPopup() {
   const bool groupSelected = GetSelectedGroup() != nullptr;
   for (QAction* entry : ItemPopup->actions()) entry->setEnabled(groupSelected);
   if (!groupSelected) return;
-  if (TqOPCItem* item = RowItem(selectedRow())) Active1->setChecked(item->IsActive());
+  TqOPCItem* item = RowItem(selectedRow());
+  WriteValue1->setEnabled(item != nullptr);
+  if (item) Active1->setChecked(item->IsActive());
 }
 
 void TqOPCDlgExplorer::A1Click() {
@@ -370,6 +421,19 @@ void TqOPCDlgExplorer::Active1Click() {
   item->SetIsActive(!Active1->isChecked());
 }
 
+void TqOPCDlgExplorer::WriteValue1Click() {
+  QPointer<TqOPCItem> item(RowItem(selectedRow()));
+  if (!item) return;
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(this, tr("Write value"), tr("Value for %1:").arg(item->ItemID()),
+                            QLineEdit::Normal, item->ValueStr(), &ok);
+  // The item may have gone while the question was open.
+  if (!ok || !item) return;
+  // Sent as text: the server converts it to the item's own type.
+  item->WriteSync(OleVariant(std::u16string_view(text.toStdU16String())));
+}
+
 void TqOPCDlgExplorer::Exit1Click() { close(); }
 
 QTreeWidgetItem* TqOPCDlgExplorer::selectedNode() const {
@@ -392,12 +456,17 @@ QTreeWidgetItem* TqOPCDlgExplorer::addRow(TqOPCItem* item) {
 void TqOPCDlgExplorer::showRow(QTreeWidgetItem* row) {
   TqOPCItem* item = RowItem(row);
   if (!item) {
-    for (int column = 0; column < 3; ++column) row->setText(column, QString());
+    for (int column = IdColumn; column <= TimeColumn; ++column) row->setText(column, QString());
     return;
   }
-  row->setText(0, item->ItemID());
-  row->setText(1, item->AccessPath());
-  row->setText(2, item->IsActive() ? QStringLiteral("X") : QStringLiteral(" "));
+  row->setText(IdColumn, item->ItemID());
+  row->setText(PathColumn, item->AccessPath());
+  row->setText(ActiveColumn, item->IsActive() ? QStringLiteral("X") : QStringLiteral(" "));
+  // Blank until the server sent the item anything.
+  const bool received = item->TimeStamp() != 0 || !item->Value().isEmpty();
+  row->setText(ValueColumn, received ? item->ValueStr() : QString());
+  row->setText(QualityColumn, received ? qualityText(item->Quality()) : QString());
+  row->setText(TimeColumn, item->TimeStamp() != 0 ? dateTimeText(item->TimeStamp()) : QString());
 }
 
 void TqOPCDlgExplorer::clearRows() { ItemView->clear(); }

@@ -1,6 +1,7 @@
 // TqOPCDlgExplorer: the "OPC Inspector" window. It works directly on one
 // server component: the developer picks a server, connects, watches the
-// server's status (polled once a second) and edits the component's groups and
+// server's status (polled once a second), watches the items' values as the
+// server sends them, writes an item, and edits the component's groups and
 // items through its collections and the runtime dialogs. Every change made in
 // the window is a change of the component.
 #pragma once
@@ -37,7 +38,12 @@ class TqOPCDlgExplorer : public QDialog {
   /// LUpdate, LDeadBand, LActive, lErrorinfo, the menus MainMenu1, GroupPopup,
   /// ItemPopup with their entries, Timer1). Timer1 runs from here on.
   explicit TqOPCDlgExplorer(QWidget* parent = nullptr);
+  /// Gives the component the OnDatachange it had before the window showed,
+  /// when the window's handler is still the one installed.
   ~TqOPCDlgExplorer() override;
+
+  /// The columns of ItemView.
+  enum ItemColumn { IdColumn, PathColumn, ActiveColumn, ValueColumn, QualityColumn, TimeColumn };
 
   /// The component being inspected; not owned. Set before the window is shown.
   QPointer<TqOPCServer> Server;
@@ -52,7 +58,9 @@ class TqOPCDlgExplorer : public QDialog {
   // exception; when a control calls them it goes to the application's
   // exception handler and the window stays as it is. ----
   /// Installs OPCServerError and OPCServerServerShutdown as the component's
-  /// OnError and OnServerShutdown, clears the labels, shows the component's
+  /// OnError and OnServerShutdown and OPCServerDatachange as its
+  /// OnDatachange (keeping the one it had, to pass events on), clears the
+  /// labels, shows the component's
   /// server name and one tree node per group.
   void FormShow();
   /// Connects the component to the server named in the combo box (a blank
@@ -84,6 +92,10 @@ class TqOPCDlgExplorer : public QDialog {
   /// The component's OnServerShutdown while the window is shown: timer off,
   /// labels cleared, "Disconnect from Server" in lErrorinfo.
   void OPCServerServerShutdown(QObject* Sender, const QString& Reason);
+  /// The component's OnDatachange while the window is shown: the rows of
+  /// the listed items show their new value, quality and time stamp; then
+  /// the handler the component had before gets the event.
+  void OPCServerDatachange(QObject* Sender, TqOPCItemList* ItemList);
   /// The rows of the selected group's items, in collection order.
   void TreeView1Change();
 
@@ -98,6 +110,9 @@ class TqOPCDlgExplorer : public QDialog {
   void RemoveItem1Click();
   void RemoveallItems1Click();
   void Active1Click();
+  /// Asks for a text (the current value offered) and writes it to the
+  /// selected row's item with WriteSync; a failure is raised.
+  void WriteValue1Click();
   /// Adds one item per text to group (its default item made active first),
   /// with a row for each when group is the selected one.
   void AddNewItems(TqOPCGroup* Group, const QStringList& Strings);
@@ -116,6 +131,7 @@ class TqOPCDlgExplorer : public QDialog {
   QWidget* buildGroupPanel();
   QWidget* buildServerPanel();
   void connectHandlers();
+  void unhookDatachange();
 
   QTreeWidgetItem* selectedNode() const;
   QTreeWidgetItem* selectedRow() const;
@@ -143,6 +159,7 @@ class TqOPCDlgExplorer : public QDialog {
   QAction* RemoveItem1;
   QAction* RemoveallItems1;
   QAction* Active1;
+  QAction* WriteValue1;
   QLabel* LName;
   QLabel* LUpdate;
   QLabel* LDeadBand;
@@ -154,12 +171,16 @@ class TqOPCDlgExplorer : public QDialog {
   QLabel* LInfo;
   QLabel* lErrorinfo;
   QTimer* Timer1;
+  // What the component's OnDatachange was before the window hooked it.
+  TOnOPCDataChangeEvent savedOnDatachange_;
+  QPointer<TqOPCServer> hooked_;
 };
 
 /// Opens the Inspector on Server, modally; nothing for null. Only its
-/// OnError and OnServerShutdown are replaced while the window is shown; its
-/// OnError, OnConnect, OnDisconnect and OnServerShutdown are as before
-/// afterwards. When the window closes, the combo box's text becomes the
+/// OnError, OnServerShutdown and OnDatachange are replaced while the window
+/// is shown (the former OnDatachange still gets every data change); its
+/// OnError, OnConnect, OnDisconnect, OnServerShutdown and OnDatachange are as
+/// before afterwards. When the window closes, the combo box's text becomes the
 /// component's ServerName (a different name disconnects it); a connected
 /// component with an unchanged name stays connected.
 void OPCExplorer(TqOPCServer* Server);

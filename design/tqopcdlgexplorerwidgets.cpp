@@ -160,8 +160,9 @@ QWidget* TqOPCDlgExplorer::buildViews() {
   TreeView1->setToolTip(tr("click right mousekey to edit groups"));
   TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
   ItemView = Named(new QTreeWidget(splitter), "ItemView");
-  ItemView->setColumnCount(3);
-  ItemView->setHeaderLabels({tr("ItemId"), tr("Accesspath"), tr("Active")});
+  ItemView->setColumnCount(6);
+  ItemView->setHeaderLabels(
+      {tr("ItemId"), tr("Accesspath"), tr("Active"), tr("Value"), tr("Quality"), tr("Timestamp")});
   ItemView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   ItemView->header()->setStretchLastSection(false);
   ItemView->setRootIsDecorated(false);
@@ -188,6 +189,7 @@ void TqOPCDlgExplorer::buildPopups() {
   RemoveallItems1 = menuEntry(ItemPopup, tr("Remove all Items"), "RemoveallItems1");
   Active1 = menuEntry(ItemPopup, tr("Active"), "Active1");
   Active1->setCheckable(true);
+  WriteValue1 = menuEntry(ItemPopup, tr("Write value..."), "WriteValue1");
 }
 
 // The group state strip.
@@ -276,6 +278,7 @@ void TqOPCDlgExplorer::connectHandlers() {
   connect(A1, &QAction::triggered, this, on(&TqOPCDlgExplorer::A1Click));
   connect(RemoveItem1, &QAction::triggered, this, on(&TqOPCDlgExplorer::RemoveItem1Click));
   connect(RemoveallItems1, &QAction::triggered, this, on(&TqOPCDlgExplorer::RemoveallItems1Click));
+  connect(WriteValue1, &QAction::triggered, this, on(&TqOPCDlgExplorer::WriteValue1Click));
   // Triggering a checkable entry flips its mark first; the handler wants
   // the mark as the menu showed it.
   connect(Active1, &QAction::triggered, this, [this](bool checked) {

@@ -47,7 +47,7 @@ void ScreenshotHarness::start() {
 }
 
 // From inside the window's modal loop: select the first group once, and take
-// the picture when the status and the group state are shown.
+// the picture when the status, the group state and a value are shown.
 void ScreenshotHarness::poll() {
   auto* window = qobject_cast<TqOPCDlgExplorer*>(QApplication::activeModalWidget());
   if (!window) return;
@@ -56,7 +56,10 @@ void ScreenshotHarness::poll() {
     tree->setCurrentItem(tree->topLevelItem(0));
     selected_ = true;
   }
-  const bool shown = !labelText(*window, "LState").isEmpty() &&
+  auto* items = window->findChild<QTreeWidget*>(QStringLiteral("ItemView"));
+  const bool valueShown = items && items->topLevelItemCount() > 0 &&
+                          !items->topLevelItem(0)->text(TqOPCDlgExplorer::ValueColumn).isEmpty();
+  const bool shown = valueShown && !labelText(*window, "LState").isEmpty() &&
                      !labelText(*window, "LName").isEmpty() &&
                      !labelText(*window, "LUpdateTime").isEmpty();
   if (shown) {

@@ -1,14 +1,16 @@
 // The control selection form: which controls it lists and with what, the
 // right click that clears a row, the double click that chooses through the
 // item selection dialog (with the remembered class default), what closing
-// the window does to the bindings, the two refusals of the entry routine,
-// and rows whose control or binding went away while the window was open.
+// the window (close box, OK, Escape, Cancel) does to the bindings, the two refusals of the entry
+// routine, and rows whose control or binding went away while the window was open.
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -81,12 +83,16 @@ void assignRow(const SelectList& list, int index, std::function<void(TqGUIItemDl
 }
 
 // Opens the form for gui through the entry routine; drive runs while it is
-// open and then the form is closed with its close box.
-void editControls(TqOPCGUI* gui, std::function<void(TqGUISelectForm&, SelectList&)> drive) {
+// open and then finish closes the form (by default with its close box).
+void editControls(TqOPCGUI* gui, std::function<void(TqGUISelectForm&, SelectList&)> drive,
+                  std::function<void(TqGUISelectForm&)> finish = {}) {
   ModalDriver<TqGUISelectForm> driver([&](TqGUISelectForm& form) {
     SelectList list(form);
     drive(form, list);
-    form.close();
+    if (finish)
+      finish(form);
+    else
+      form.close();
   });
   qGUISelectControls(gui);
   EXPECT_TRUE(driver.ran());
@@ -327,6 +333,33 @@ TEST_F(ControlSelectTest, Closing_ControlsWithTheSameNameKeepTheirOwnRows) {
   EXPECT_EQ(gui->Items()->Items(0)->Control(), twin) << "the bound twin stays bound";
   EXPECT_EQ(gui->Items()->Items(1)->Control(), edit) << "the row's own control is bound";
   EXPECT_EQ(gui->Items()->Items(1)->OPCItem(), "Flow");
+}
+
+TEST_F(ControlSelectTest, Closing_EscapeAndCancelDiscardTheRowsOKAppliesThem) {
+  gui->AddItem("Boiler", "Temperature", edit, "text");
+  const auto clearFirstRow = [](TqGUISelectForm&, SelectList& list) {
+    list.view->setFocus();
+    list.rightClick(0);
+    EXPECT_EQ(list.rows()[0], "Edit1|text||");
+  };
+  const auto button = [](TqGUISelectForm& form, QDialogButtonBox::StandardButton which) {
+    auto* box = control<QDialogButtonBox>(form, "ButtonBox");
+    ASSERT_TRUE(box && box->button(which));
+    QTest::mouseClick(box->button(which), Qt::LeftButton);
+  };
+  const QStringList bound{"text|Boiler|Temperature|Edit1"};
+
+  editControls(gui, clearFirstRow, [](TqGUISelectForm& form) {
+    QTest::keyClick(form.focusWidget() ? form.focusWidget() : &form, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
+  });
+  EXPECT_EQ(bindings(*gui), bound) << "Escape";
+  editControls(gui, clearFirstRow,
+               [&](TqGUISelectForm& form) { button(form, QDialogButtonBox::Cancel); });
+  EXPECT_EQ(bindings(*gui), bound) << "Cancel";
+  editControls(gui, clearFirstRow,
+               [&](TqGUISelectForm& form) { button(form, QDialogButtonBox::Ok); });
+  EXPECT_TRUE(bindings(*gui).isEmpty()) << "OK applies the cleared row";
 }
 
 TEST_F(ControlSelectTest, Refusals_NoServerOrNoFormOpensNothing) {

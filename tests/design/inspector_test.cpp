@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -63,6 +64,11 @@ struct InspectorForm {
     for (int i = 0; i < TreeView1->topLevelItemCount(); ++i)
       texts << TreeView1->topLevelItem(i)->text(0);
     return texts;
+  }
+  // The Value, Quality and Timestamp texts of a row, as "value|quality|time".
+  QString values(int index) const {
+    const QTreeWidgetItem* row = ItemView->topLevelItem(index);
+    return row ? row->text(3) + '|' + row->text(4) + '|' + row->text(5) : QString();
   }
   // Each row as "ItemId|Accesspath|Active".
   QStringList rows() const {
@@ -168,6 +174,9 @@ TEST_F(InspectorTest, Opening_ShowsTheGroupsInOrderAndNotConnected) {
   EXPECT_EQ(ui.ItemView->headerItem()->text(0), "ItemId");
   EXPECT_EQ(ui.ItemView->headerItem()->text(1), "Accesspath");
   EXPECT_EQ(ui.ItemView->headerItem()->text(2), "Active");
+  EXPECT_EQ(ui.ItemView->headerItem()->text(3), "Value");
+  EXPECT_EQ(ui.ItemView->headerItem()->text(4), "Quality");
+  EXPECT_EQ(ui.ItemView->headerItem()->text(5), "Timestamp");
   EXPECT_EQ(ui.nodes(), (QStringList{"Beta", "Alpha"})) << "in collection order";
   EXPECT_EQ(ui.ItemView->topLevelItemCount(), 0);
 
@@ -185,8 +194,8 @@ TEST_F(InspectorTest, Opening_ShowsTheGroupsInOrderAndNotConnected) {
   };
   EXPECT_EQ(texts("GroupPopup"),
             (QStringList{"Add Group...", "Remove Group", "Remove all Groups", "Properties..."}));
-  EXPECT_EQ(texts("ItemPopup"),
-            (QStringList{"Add Item..", "Remove Item", "Remove all Items", "Active"}));
+  EXPECT_EQ(texts("ItemPopup"), (QStringList{"Add Item..", "Remove Item", "Remove all Items",
+                                             "Active", "Write value..."}));
 
   // The value labels carry the tag and are navy; lErrorinfo is red.
   EXPECT_EQ(ui.valueLabelNames(), kValueLabels);
@@ -661,10 +670,12 @@ TEST_F(InspectorTest, ItemMenu_EnabledOnlyWithAGroupAndActiveTogglesTheRow) {
   ui.selectNode("Line1");
   form->ItemPopupPopup();
   for (QAction* entry : popup->actions())
-    EXPECT_TRUE(entry->isEnabled()) << entry->text().toStdString();
+    EXPECT_EQ(entry->isEnabled(), entry->objectName() != "WriteValue1")
+        << entry->text().toStdString() << ": writing needs a row";
 
   ui.selectRow(1);
   form->ItemPopupPopup();
+  EXPECT_TRUE(ui.action("WriteValue1")->isEnabled());
   EXPECT_TRUE(ui.action("Active1")->isChecked());
   ui.action("Active1")->trigger();
   TqOPCItem* item = group->OPCItems()->Items(1);
@@ -711,14 +722,79 @@ TEST_F(InspectorTest, RemoveItems_TheSelectedOneThenAll) {
   EXPECT_TRUE(exceptions().isEmpty());
 }
 
+// ---- live values and writes ----
+
+TEST_F(InspectorTest, DataChange_RowsShowValueQualityAndTimeAndTheApplicationStillGetsThem) {
+  int appCalls = 0;
+  const TOnOPCDataChangeEvent appHandler = [&](QObject*, TqOPCItemList*) { ++appCalls; };
+  server->OnDatachange = appHandler;
+  connect();
+  TqOPCGroup* group = server->OPCGroups()->Add("Line1");
+  group->OPCItems()->AddItem("Static.Nested Level.Int4");
+  group->OPCItems()->AddItem("Static.Nested Level.String");
+  InspectorForm ui = open();
+  ui.selectNode("Line1");
+  EXPECT_FALSE(server->OnDatachange == appHandler) << "the window's while shown";
+
+  ASSERT_TRUE(pumpUntil([&] {
+    return !ui.values(0).startsWith('|') && !ui.values(1).startsWith('|');
+  })) << ui.values(0).toStdString();
+  const QStringList first = ui.values(0).split('|');
+  EXPECT_EQ(first.value(0), "42");
+  EXPECT_EQ(first.value(1), "good (192)");
+  EXPECT_TRUE(QDateTime::fromString(first.value(2), Qt::ISODate).isValid())
+      << first.value(2).toStdString();
+  EXPECT_TRUE(ui.values(1).startsWith("nested|good (192)|"));
+  EXPECT_GT(appCalls, 0) << "the application's handler is chained";
+
+  form.reset();
+  EXPECT_TRUE(server->OnDatachange == appHandler) << "given back when the window goes";
+  // A window shown twice does not chain to itself.
+  open();
+  form->hide();
+  form->show();
+  form.reset();
+  EXPECT_TRUE(server->OnDatachange == appHandler);
+}
+
+TEST_F(InspectorTest, WriteValue_TheTextReachesTheItemAndARefusalIsRaised) {
+  connect();
+  TqOPCGroup* group = server->OPCGroups()->Add("Line1");
+  TqOPCItem* item = group->OPCItems()->AddItem("Writable.Int4");
+  InspectorForm ui = open();
+  ui.selectNode("Line1");
+  ui.selectRow(0);
+  const auto writeRow = [&](const QString& text) {
+    ModalDriver<QInputDialog> driver([&](QInputDialog& dialog) {
+      dialog.setTextValue(text);
+      dialog.accept();
+    });
+    ui.action("WriteValue1")->trigger();
+    EXPECT_TRUE(driver.ran());
+  };
+
+  writeRow("1234");
+  EXPECT_TRUE(exceptions().isEmpty()) << exceptions().join('\n').toStdString();
+  EXPECT_TRUE(pumpUntil([&] { return ui.values(0).startsWith("1234|"); }))
+      << ui.values(0).toStdString();
+  EXPECT_EQ(item->ValueStr(), "1234");
+
+  writeRow("not a number");
+  ASSERT_EQ(exceptions().size(), 1);
+  EXPECT_TRUE(exceptions()[0].startsWith("cannot write Items")) << exceptions()[0].toStdString();
+  EXPECT_EQ(item->ValueStr(), "1234");
+}
+
 // ---- the entry routine ----
 
-TEST_F(InspectorTest, OPCExplorer_GivesTheFourHandlersBackAndStoresTheName) {
+TEST_F(InspectorTest, OPCExplorer_GivesTheHandlersBackAndStoresTheName) {
   int calls = 0;
   const TOnOPCErrorEvent onError = [&](QObject*, const QString&, bool&) { ++calls; };
   const TOnOPCConnectEvent onConnect = [&](QObject*) { ++calls; };
   const TOnOPCConnectEvent onDisconnect = [&](QObject*) { ++calls; };
   const TOnOPCServerShutdownEvent onShutdown = [&](QObject*, const QString&) { ++calls; };
+  const TOnOPCDataChangeEvent onData = [&](QObject*, TqOPCItemList*) {};
+  server->OnDatachange = onData;
   server->OnError = onError;
   server->OnConnect = onConnect;
   server->OnDisconnect = onDisconnect;
@@ -732,6 +808,7 @@ TEST_F(InspectorTest, OPCExplorer_GivesTheFourHandlersBackAndStoresTheName) {
       EXPECT_EQ(dialog.Server, server.get());
       EXPECT_FALSE(server->OnError == onError);
       EXPECT_FALSE(server->OnServerShutdown == onShutdown);
+      EXPECT_FALSE(server->OnDatachange == onData);
       EXPECT_TRUE(server->OnConnect == onConnect) << "left in place while shown";
       EXPECT_TRUE(server->OnDisconnect == onDisconnect);
       EXPECT_EQ(control<QComboBox>(dialog, "ServerCombo")->currentText(), kSimProgId);
@@ -746,6 +823,7 @@ TEST_F(InspectorTest, OPCExplorer_GivesTheFourHandlersBackAndStoresTheName) {
   EXPECT_TRUE(server->OnConnect == onConnect);
   EXPECT_TRUE(server->OnDisconnect == onDisconnect);
   EXPECT_TRUE(server->OnServerShutdown == onShutdown);
+  EXPECT_TRUE(server->OnDatachange == onData);
 
   // Another name: disconnected, the name stored.
   {
