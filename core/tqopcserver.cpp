@@ -21,6 +21,7 @@
 #include "tqopcgroup.h"
 #include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcshutdownevent.h"
 
 namespace {
@@ -381,7 +382,7 @@ void TqOPCServer::CMOPCWriteComplete(TMessage& message) {
   if (!list || !listened(OnWriteComplete, &TqOPCServer::writeComplete)) return;
   list->Pack();
   // The items show the server's answer to the write, not a later change's.
-  const TqOPCItemList::CarriedResults results(*list);
+  const TqOPCItemUpdater::CarriedResults results(*list);
   fireListEvent(OnWriteComplete, &TqOPCServer::writeComplete, list);
 }
 
@@ -389,7 +390,7 @@ void TqOPCServer::CMOPCWriteError(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
   if (!list) return;
   list->Pack();
-  const TqOPCItemList::CarriedResults results(*list);
+  const TqOPCItemUpdater::CarriedResults results(*list);
   if (!listened(OnWriteError, &TqOPCServer::writeError)) {
     list->CheckOPCErrors(_STR_WRITERROR(), true);
     return;

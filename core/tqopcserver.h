@@ -150,6 +150,9 @@ class TqOPCServer : public TComponent {
   ComPtr<IOPCCommon> GetCommonIF();
   /// Likewise for IOPCItemProperties.
   ComPtr<IOPCItemProperties> GetItemPropIF();
+  /// The IOPCItemProperties held now (asked for at connect), without the
+  /// fault path: empty when not connected or the server has none.
+  ComPtr<IOPCItemProperties> HeldItemPropIF() const { return itemProperties_; }
   /// Releases the shutdown callback, the cached interfaces, the groups'
   /// server side, unbinds the browser and releases the server last. Groups
   /// and items stay in the collections.
@@ -283,8 +286,6 @@ class TqOPCServer : public TComponent {
   void fireListEvent(const TOnOPCDataChangeEvent& field,
                      void (TqOPCServer::*signal)(TqOPCItemList*), TqOPCItemList* list);
 
-  // The property list reads the held interface without the fault path.
-  friend class TqOPCItemProperties;
   // Unadvises through the server as the component holds it at that moment.
   friend class TqOPCShutdownEvent;
   // Groups reach the held server without the fault path: taking a group off
