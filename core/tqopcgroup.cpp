@@ -12,6 +12,7 @@
 #include "tqopcdatacallback.h"
 #include "tqopcgroups.h"
 #include "tqopcitem.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcserver.h"
 
 namespace {
@@ -140,8 +141,19 @@ void TqOPCGroup::OPCRemoveGroup() {
   }
   hServerGroup_ = kNoServerHandle;
   // Items never keep a handle into a group that is gone.
-  for (TCollectionItem* item : *items_) static_cast<TqOPCItem*>(item)->clearServerHandle();
+  for (TCollectionItem* item : *items_)
+    TqOPCItemUpdater::ClearServerHandle(*static_cast<TqOPCItem*>(item));
   if (failure) std::rethrow_exception(failure);
+}
+
+THiddenWindow* TqOPCGroup::callbackWindow() const { return server_->GetHandle(); }
+
+bool TqOPCGroup::designing() const { return server_->IsDesigning(); }
+
+bool TqOPCGroup::singleItemCalls() const {
+  // While loading, properties are only stored: the component's server side
+  // is rebuilt when loading ends.
+  return !server_->BatchMode() && server_->Active() && !server_->IsLoading();
 }
 
 // ---- state -------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "tqopcserver.h"
 
+#include <QMetaMethod>
 #include <QPointer>
 #include <climits>
 #include <exception>
@@ -20,6 +21,7 @@
 #include "tqopcgroup.h"
 #include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcshutdownevent.h"
 
 namespace {
@@ -169,25 +171,24 @@ void TqOPCServer::connectSequence() {
   // 11.
   createGroupsOnServer();
   // 12.
-  if (OnConnect) {
-    const QPointer<TqOPCServer> alive(this);
-    OnConnect(this);
-    if (!alive) return;  // the handler destroyed the component
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnConnect(this);
+  if (!alive) return;  // the handler destroyed the component
   // 13. Connected unless the handler disconnected.
   active_ = server_ != nullptr;
+  emit connected();
 }
 
 void TqOPCServer::disconnectSequence() {
   active_ = false;
   RemoveServerInterface();
-  if (OnDisconnect) {
-    const QPointer<TqOPCServer> alive(this);
-    OnDisconnect(this);
-    if (!alive) return;  // the handler destroyed the component
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnDisconnect(this);
+  if (!alive) return;  // the handler destroyed the component
   // Disconnected unless the handler connected again.
   active_ = server_ != nullptr;
+  // The destructor's disconnect is silent, as it is for the field.
+  if (!IsDestroying()) emit disconnected();
 }
 
 void TqOPCServer::bindBrowser() { browser_->SetOPCServer(this); }
@@ -282,14 +283,13 @@ void TqOPCServer::SetLocaleId(qint32 value) {
 
 void TqOPCServer::Fault(const QString& errorString) {
   bool raiseException = true;
-  if (OnError) {
-    raiseException = true;
-    const QPointer<TqOPCServer> alive(this);
-    OnError(this, errorString, raiseException);
-    // A handler that destroyed the component leaves the caller nothing to
-    // go on with: the operation ends by the exception.
-    if (!alive) raiseException = true;
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnError(this, errorString, raiseException);
+  // A handler (or receiver) that destroyed the component leaves the caller
+  // nothing to go on with: the operation ends by the exception.
+  if (!alive) throw EOPCException(errorString);
+  emit error(errorString, raiseException);
+  if (!alive) raiseException = true;
   if (raiseException) throw EOPCException(errorString);
 }
 
@@ -345,40 +345,57 @@ void TqOPCServer::CMOPCShutDown(TMessage& message) {
   // A request tagged with a connection other than the one held now was meant
   // for a connection since given up; it must not end this one.
   if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
-  if (OnServerShutdown) {
-    const QPointer<TqOPCServer> alive(this);
-    OnServerShutdown(this, QString());
-    if (!alive) return;
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnServerShutdown(this, QString());
+  if (!alive) return;
+  emit serverShutdown(QString());
+  if (!alive) return;
   SetActive(false);
+}
+
+bool TqOPCServer::listened(const TOnOPCDataChangeEvent& field,
+                           void (TqOPCServer::*signal)(TqOPCItemList*)) const {
+  return field.Assigned() || isSignalConnected(QMetaMethod::fromSignal(signal));
+}
+
+void TqOPCServer::fireListEvent(const TOnOPCDataChangeEvent& field,
+                                void (TqOPCServer::*signal)(TqOPCItemList*), TqOPCItemList* list) {
+  const quint64 departures = TqOPCItems::DepartureCount();
+  const QPointer<TqOPCServer> alive(this);
+  field(this, list);
+  if (!alive) return;
+  if (TqOPCItems::DepartureCount() != departures) list->Pack();  // the handler destroyed items
+  emit(this->*signal)(list);
 }
 
 void TqOPCServer::CMOPCDatachange(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
-  if (!list || !OnDatachange || message.WParam > WPARAM(INT_MAX)) return;
+  if (!list || message.WParam > WPARAM(INT_MAX)) return;
+  if (!listened(OnDatachange, &TqOPCServer::dataChanged)) return;
   if (!groups_->FindItemID(int(message.WParam))) return;  // a group gone since
   list->Pack();  // items destroyed since the change are not handed out
-  OnDatachange(this, list);
+  fireListEvent(OnDatachange, &TqOPCServer::dataChanged, list);
 }
 
 void TqOPCServer::CMOPCWriteComplete(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
-  if (!list || !OnWriteComplete) return;
+  if (!list || !listened(OnWriteComplete, &TqOPCServer::writeComplete)) return;
   list->Pack();
-  const TqOPCItemList::CarriedResults results(*list);
-  OnWriteComplete(this, list);
+  // The items show the server's answer to the write, not a later change's.
+  const TqOPCItemUpdater::CarriedResults results(*list);
+  fireListEvent(OnWriteComplete, &TqOPCServer::writeComplete, list);
 }
 
 void TqOPCServer::CMOPCWriteError(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
   if (!list) return;
   list->Pack();
-  // The items show the server's answer to the write, not a later change's.
-  const TqOPCItemList::CarriedResults results(*list);
-  if (OnWriteError)
-    OnWriteError(this, list);
-  else
+  const TqOPCItemUpdater::CarriedResults results(*list);
+  if (!listened(OnWriteError, &TqOPCServer::writeError)) {
     list->CheckOPCErrors(_STR_WRITERROR(), true);
+    return;
+  }
+  fireListEvent(OnWriteError, &TqOPCServer::writeError, list);
 }
 
 // ---- server status ------------------------------------------------------------
