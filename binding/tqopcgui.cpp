@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/qopclogging.h"
 #include "core/tqopcgroup.h"
 #include "core/tqopcitems.h"
 #include "guipropwrite.h"
@@ -196,6 +197,8 @@ void TqOPCGUI::SetValueToControl(TqGUIItem* Binding, const OleVariant& Value) {
     }
   } catch (...) {
     // A control that cannot take the item's values stops being served.
+    qCWarning(lcBinding) << "control" << control->objectName() << "cannot take the values of"
+                         << Binding->OPCItem() << "; its binding is removed";
     Binding->Free();
   }
 }
