@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-package}
+"$root/scripts/bootstrap.sh" --package
 BUILD_DIR=$build BUILD_TYPE=${BUILD_TYPE:-Release} "$root/scripts/build.sh" \
   -DCMAKE_INSTALL_PREFIX=/usr -DVEZE6_BUILD_TESTS=OFF -DVEZE6_BUILD_BENCH=OFF "$@"
 rm -rf "$build/packages"

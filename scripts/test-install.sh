@@ -40,10 +40,10 @@ build_example() {  # name
 }
 
 failed=0
-run() {  # what, command...
+run() {  # what, command... (a command or a function of this script)
   local what=$1
   shift
-  if timeout 120 "$@" >"$work/run.log" 2>&1; then
+  if "$@" >"$work/run.log" 2>&1; then
     echo "test-install: $what: ok"
   else
     echo "test-install: $what: FAILED"
@@ -51,28 +51,41 @@ run() {  # what, command...
     failed=1
   fi
 }
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 
 build_example console
 run "console client (5 changes from the simulation server module)" \
-  "$work/console/console-client" --count 5
+  timeout 120 "$work/console/console-client" --count 5
 
 build_example servermodule
 cp "$work/servermodule/servers.d/example-clock.conf" "$XDG_CONFIG_HOME/veze6/servers.d/"
-run "server module through its registration file (installed qopc status)" \
-  bash -c "'$prefix/bin/qopc' status --server Veze6Example.Clock.1 | grep -q 'example clock server'"
+clock_status() { timeout 60 "$prefix/bin/qopc" status --server Veze6Example.Clock.1 | grep 'example clock server'; }
+run "server module through its registration file (installed qopc status)" clock_status
 
 # The Widgets example, when the tree has it: it exits on its own.
 if [ -f "$root/examples/panel/CMakeLists.txt" ]; then
   build_example panel
   for exe in $(find "$work/panel" -maxdepth 1 -type f -executable); do
-    run "panel example ($(basename "$exe"))" "$exe"
+    run "panel example ($(basename "$exe"))" timeout 120 "$exe"
   done
 fi
 
-# pkg-config gives a working compile line too.
-run "pkg-config veze6core" bash -c "PKG_CONFIG_PATH='$prefix/lib/pkgconfig' \
-  g++ -std=c++20 -fPIC -o '$work/pc-client' '$root/examples/console/main.cpp' \
-  \$(PKG_CONFIG_PATH='$prefix/lib/pkgconfig' pkg-config --cflags --libs veze6core) \
-  -Wl,-rpath,'$prefix/lib' && '$work/pc-client' --count 1"
+# A form saved by Designer with the components, compiled by uic: its
+# includes resolve from the installed headers alone.
+uic_form() {
+  "$(qtpaths6 --query QT_HOST_LIBEXECS)/uic" "$root/docs/designer/boilerpanel.ui" \
+    -o "$work/ui_boilerpanel.h" &&
+    printf '#include "ui_boilerpanel.h"\nint main() {}\n' >"$work/form.cpp" &&
+    g++ -std=c++20 -fPIC -fsyntax-only -I"$work" $(pkg-config --cflags veze6design) "$work/form.cpp"
+}
+run "uic form against the installed headers" uic_form
+
+# pkg-config gives a working compile and link line too.
+pkg_config_client() {
+  g++ -std=c++20 -fPIC -o "$work/pc-client" "$root/examples/console/main.cpp" \
+    $(pkg-config --cflags --libs veze6core) -Wl,-rpath,"$prefix/lib" &&
+    timeout 60 "$work/pc-client" --count 1
+}
+run "pkg-config veze6core" pkg_config_client
 
 exit $failed
