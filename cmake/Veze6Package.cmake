@@ -31,7 +31,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libveze6-1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# A shlibs file, so that packages built against these libraries depend on
+# this version or later.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The registration file is the administrator's to edit: dpkg keeps changes.
+file(WRITE ${PROJECT_BINARY_DIR}/debian-runtime/conffiles
+  "/etc/xdg/veze6/servers.d/veze6-simulation-module.conf\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian-runtime/conffiles)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libveze6-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # What the CMake package and the headers need on the user's machine.
