@@ -67,6 +67,17 @@ while(_veze6_exported)
   set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
 endwhile()
 
+# In the build tree the same names, so that a project added with
+# add_subdirectory links as it does against the package. (Veze6::Core,
+# Veze6::Widgets and Veze6::Design are declared beside the options in the
+# top-level CMakeLists.txt.)
+if(NOT TARGET Veze6::Opc)
+  add_library(Veze6::Opc ALIAS veze6opc)
+endif()
+if(NOT TARGET Veze6::Simulator)
+  add_library(Veze6::Simulator ALIAS veze6sim)
+endif()
+
 foreach(component IN ITEMS Core Widgets Design Simulator)
   if(component STREQUAL "Core")
     set(targets veze6opc veze6core)
