@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include "core/qopcconversions.h"
+#include "core/qopclogging.h"
 #include "core/tqopcgroup.h"
 #include "core/tqopcitems.h"
 #include "guipropwrite.h"
@@ -124,6 +125,8 @@ void TqOPCGUI::SetValueToControl(TqGUIItem* Binding, const OleVariant& Value) {
     }
   } catch (...) {
     // A control that cannot take the item's values stops being served.
+    qCWarning(lcBinding) << "control" << control->objectName() << "cannot take the values of"
+                         << Binding->OPCItem() << "; its binding is removed";
     Binding->Free();
   }
 }

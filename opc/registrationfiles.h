@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "classregistry.h"
+#include "opcexport.h"
 
 namespace opc {
 
@@ -56,9 +57,9 @@ using WarningHandler = std::function<void(const std::string& message)>;
 /// Installs the handler and returns the one it replaces; an empty handler
 /// restores the default, which writes each warning as a line to standard
 /// error.
-WarningHandler setWarningHandler(WarningHandler handler);
+VEZE6_OPC_EXPORT WarningHandler setWarningHandler(WarningHandler handler);
 /// Hands a warning to the installed handler.
-void warn(const std::string& message);
+VEZE6_OPC_EXPORT void warn(const std::string& message);
 
 /// One class named by a registration file.
 struct RegisteredClass {
@@ -73,21 +74,21 @@ struct RegisteredClass {
 
 /// The folders searched, in reading order (see above). Folders given as
 /// relative paths in the environment are left out.
-std::vector<std::filesystem::path> registrationFolders();
+VEZE6_OPC_EXPORT std::vector<std::filesystem::path> registrationFolders();
 
 /// Parses the text of one registration file. `file` names it in warnings and
 /// anchors relative module paths. Skipped sections leave a warning each, up
 /// to kMaxWarningsPerRegistrationFile; one more then gives the count left out.
-std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
-                                                   const std::filesystem::path& file,
-                                                   std::vector<std::string>& warnings);
+VEZE6_OPC_EXPORT std::vector<RegisteredClass> parseRegistrationFile(
+    std::string_view text, const std::filesystem::path& file, std::vector<std::string>& warnings);
 
 /// Reads every registration file of the folders; for a class named more than
 /// once the last entry read counts, at the place of the first.
-std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& warnings);
+VEZE6_OPC_EXPORT std::vector<RegisteredClass> readRegistrationFiles(
+    std::vector<std::string>& warnings);
 
 /// The registry entry for a class of a registration file; its factory loads
 /// the module on first use (createFromModule).
-ClassEntry toClassEntry(const RegisteredClass& registered);
+VEZE6_OPC_EXPORT ClassEntry toClassEntry(const RegisteredClass& registered);
 
 }  // namespace opc

@@ -39,7 +39,12 @@ void printUsage(QTextStream& s) {
     << "  --server PROGID    a ProgID or a class id in braces (default: " << QString(kDefaultServer)
     << ")\n"
     << "  --computer NAME    the computer the server runs on (default: this one)\n"
-    << "run 'qopc <command> --help' for a command's own options.\n";
+    << "  --format FORMAT    text (default), csv or json (watch: one JSON object a line)\n"
+    << "run 'qopc <command> --help' for a command's own options.\n"
+    << "\nexit status:\n"
+    << "  0  success\n"
+    << "  1  failure: no connection, a failed server call, or a failed item\n"
+    << "  2  usage error: unknown command or option, missing or malformed argument\n";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include <QRegularExpression>
+
 #include "simulator/registration.h"
 
 namespace qopc {
@@ -17,8 +19,11 @@ int parseArguments(QCommandLineParser& parser, const QString& command, const QSt
     return kUsage;
   }
   if (parser.isSet("help")) {
-    io.out << parser.helpText().replace(QStringLiteral("qopc ") + command + " [options]",
-                                        "qopc " + command + " [options]");
+    // Qt names the program as it was started; the help names it as typed.
+    QString text = parser.helpText();
+    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                 QStringLiteral("Usage: qopc ") + command);
+    io.out << text;
     return kOk;
   }
   return -1;

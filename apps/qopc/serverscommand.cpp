@@ -1,5 +1,6 @@
 // qopc servers: the OPC servers of this or a named computer, by category.
 #include "connection.h"
+#include "output.h"
 #include "simulator/registration.h"
 
 namespace qopc {
@@ -42,7 +43,10 @@ int serversCommand(const QStringList& args, Io io) {
   parser.addOption({"computer", "The computer to search (default: this one).", "NAME"});
   parser.addOption({"category", "Only these categories: da10, da20, ae10 (comma-separated).",
                     "LIST", "da10,da20,ae10"});
+  addFormatOption(parser);
   if (int rc = parseArguments(parser, "servers", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "servers", io, format)) return kUsage;
 
   tqopcServerSet categories;
   if (!parseCategories(parser.value("category"), categories)) {
@@ -62,6 +66,14 @@ int serversCommand(const QStringList& args, Io io) {
            << (computer.isEmpty() ? QStringLiteral("this computer") : computer) << ": "
            << e.Message() << "\n";
     return kFailed;
+  }
+  if (format != Format::Text) {
+    RecordWriter out(io.out, format, {"progid", "categories", "clsid", "description"});
+    for (int i = 0; i < browser.GetCount(); ++i) {
+      const TqopcServerItem* s = browser.GetItems(i);
+      out.add({s->ProgID, categoriesText(s->Categories), s->ClsId, s->UserType});
+    }
+    return kOk;
   }
   if (browser.GetCount() == 0) {
     io.out << "no OPC servers found\n";
