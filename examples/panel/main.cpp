@@ -12,9 +12,7 @@
 
 #include "dialogs/tguiapplicationhandler.h"
 #include "panelwindow.h"
-#ifdef PANEL_LINKED_SIMULATOR
 #include "simulator/simulator.h"
-#endif
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -33,9 +31,7 @@ int main(int argc, char** argv) {
   parser.process(app);
   const bool once = parser.isSet(exitAfterChange);
 
-#ifdef PANEL_LINKED_SIMULATOR
   veze6::sim::registerSimulationServer();
-#endif
   // Failures in message boxes, except unattended: then on the console.
   if (!once) InstallGuiApplicationHandler();
 
