@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace veze6::sim {
+namespace opc {
 
 class NameFilter {
  public:
@@ -35,4 +35,4 @@ class NameFilter {
   std::vector<Token> tokens_;
 };
 
-}  // namespace veze6::sim
+}  // namespace opc

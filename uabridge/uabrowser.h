@@ -65,6 +65,10 @@ class UaBrowser {
 
   std::vector<Child> children(const ua::NodeId& node, HRESULT* hr);
   HRESULT collectFlat(const ua::NodeId& start, std::vector<ua::NodeId>& variables);
+  /// The position a dotted path of names from the root leads to.
+  HRESULT pathOfNames(std::u16string_view names, std::vector<Level>& path);
+  /// The position of a branch given by its item id.
+  HRESULT pathToItem(std::u16string_view itemId, std::vector<Level>& path);
 
   std::shared_ptr<UaSession> session_;
   std::mutex mutex_;         ///< guards path_
