@@ -8,9 +8,9 @@
 
 #include "application.h"
 #include "coopcserver.h"
-#include "opc/endpointclasses.h"
 #include "format.h"
 #include "opc/classregistry.h"
+#include "opc/endpointclasses.h"
 #include "opc/taskmem.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"

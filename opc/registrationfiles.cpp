@@ -199,7 +199,8 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
       // A network server is a DA server unless the file says otherwise.
       const bool saysMarker =
           std::find(section->keys.begin(), section->keys.end(), "opc") != section->keys.end();
-      if (c.categories.empty()) section->cls.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
+      if (c.categories.empty())
+        section->cls.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
       if (!saysMarker) section->cls.opcMarker = true;
     }
     if (section->bad) {

@@ -7,6 +7,7 @@
 
 #include "connection.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -150,6 +151,7 @@ int loadCommand(const QStringList& args, Io io) {
   if (file.isEmpty()) return kUsage;
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqOPCServer server;
   // Items the server rejects are reported with their results below.
   const ScopedCaptureApplication quiet;

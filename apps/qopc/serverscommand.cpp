@@ -1,6 +1,7 @@
 // qopc servers: the OPC servers of this or a named computer, by category.
 #include "connection.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -52,6 +53,7 @@ int serversCommand(const QStringList& args, Io io) {
   }
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqopcServerBrowser browser;
   browser.SetServertype(categories);
   const QString computer = parser.value("computer").trimmed();
