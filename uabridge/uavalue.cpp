@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "opc/taskmem.h"
 #include "ua/binarydecoder.h"
@@ -662,11 +663,11 @@ bool convertibleType(VARTYPE canonical, VARTYPE requested) {
   const VARTYPE to = requested & VT_TYPEMASK;
   if (from == VT_VARIANT || to == VT_VARIANT) return true;  // decided by each value
   if (!opc::isPlainVariantType(from) && from != VT_BSTR) return false;
-  // A sample of the canonical type: zero, or for text the text of a number,
-  // since numeric text is what a text item converts to numbers with.
+  // A sample of the canonical type: zero, or for text a word: a text item is
+  // not taken for a number because some text could be read as one.
   OleVariant sample;
   if (from == VT_BSTR) {
-    sample = OleVariant(u"0");
+    sample = OleVariant(u"text");
   } else {
     VARIANT v;
     VariantInit(&v);

@@ -69,7 +69,7 @@ HRESULT changeToRequestedType(const VARIANT& value, VARTYPE requested, VARIANT* 
 /// Whether values of the canonical type convert to the requested one (the
 /// browser's data type filter, a requested type at AddItems): VT_EMPTY and
 /// VARIANT elements always; otherwise judged on a zero of the canonical
-/// type ("0" for text).
+/// type, and text only to text.
 bool convertibleType(VARTYPE canonical, VARTYPE requested);
 
 /// Range structure (EURange, InstrumentRange): low and high.
