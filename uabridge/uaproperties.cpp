@@ -41,7 +41,8 @@ HRESULT resolve(UaSession& session, LPCWSTR szItemID, Item& item) {
     return hr;
   }
   std::vector<NodeInfo> infos;
-  if (ua::isBad(readNodeInfo(session, {item.node}, infos)) || infos.size() != 1) return E_FAIL;
+  if (ua::isBad(readNodeInfo(session, {item.node}, infos, NodeDetail::Full)) || infos.size() != 1)
+    return E_FAIL;
   item.info = std::move(infos[0]);
   if (FAILED(item.info.error)) return item.info.error;
 
