@@ -338,6 +338,12 @@ HRESULT UaBrowser::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR sz
     if (FAILED(info.error)) continue;
     if ((info.accessRights & dwAccessRightsFilter) != dwAccessRightsFilter) continue;
     if (!convertibleType(info.canonicalType, vtDataTypeFilter)) continue;
+    // Text items are listed for text only: that some text reads as a
+    // number does not make the item a number.
+    if ((info.canonicalType & VT_TYPEMASK) == VT_BSTR && vtDataTypeFilter != VT_EMPTY &&
+        (vtDataTypeFilter & VT_TYPEMASK) != VT_BSTR) {
+      continue;
+    }
     names.push_back(std::move(candidates[i].first));
   }
   return enumerate(std::move(names), ppIEnumString);

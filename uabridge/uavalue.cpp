@@ -455,18 +455,14 @@ bool convertibleType(VARTYPE canonical, VARTYPE requested) {
   const VARTYPE from = canonical & VT_TYPEMASK;
   const VARTYPE to = requested & VT_TYPEMASK;
   if (from == VT_VARIANT || to == VT_VARIANT) return true;  // decided by each value
-  if (!opc::isPlainVariantType(from) && from != VT_BSTR) return false;
-  // A sample of the canonical type: zero, or for text a word: a text item is
-  // not taken for a number because some text could be read as one.
-  OleVariant sample;
-  if (from == VT_BSTR) {
-    sample = OleVariant(u"text");
-  } else {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = from;
-    sample = OleVariant::attach(v);
-  }
+  // Text may hold the text of any scalar: decided by each value.
+  if (from == VT_BSTR) return opc::isPlainVariantType(to) || to == VT_BSTR;
+  if (!opc::isPlainVariantType(from)) return false;
+  // Others judged on a sample of the type: zero.
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = from;
+  OleVariant sample = OleVariant::attach(v);
   OleVariant converted;
   return SUCCEEDED(VariantChangeType(converted.put(), &sample.get(), 0, to));
 }

@@ -190,7 +190,8 @@ TEST_F(UaValue, WritesConvertToTheNodesTypeOrFailClearly) {
   EXPECT_EQ(changeToRequestedType(OleVariant(1e10).get(), VT_I2, &r), OPC_E_RANGE);
   EXPECT_EQ(r.vt, VT_EMPTY);
   EXPECT_TRUE(convertibleType(VT_R8, VT_I4));
-  EXPECT_FALSE(convertibleType(VT_BSTR, VT_I4));
+  EXPECT_TRUE(convertibleType(VT_BSTR, VT_I4));  // by each value
+  EXPECT_FALSE(convertibleType(VT_ARRAY | VT_BSTR, VT_BSTR));
   EXPECT_FALSE(convertibleType(VT_I4, VT_ARRAY | VT_I4));
 }
 
