@@ -61,6 +61,18 @@ class UaBridge : public opc::test::LeakCheckedTest {
     return names;
   }
 
+  // Item ids of the leaves at and below the position, walking branches.
+  std::vector<std::u16string> walk(UaBrowser& b) {
+    std::vector<std::u16string> ids;
+    for (const auto& leaf : list(b, OPC_LEAF)) ids.push_back(itemId(b, leaf.c_str()));
+    for (const auto& branch : list(b, OPC_BRANCH)) {
+      EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_DOWN, branch.c_str()), S_OK);
+      for (auto& id : walk(b)) ids.push_back(std::move(id));
+      EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_UP, u""), S_OK);
+    }
+    return ids;
+  }
+
   std::u16string itemId(UaBrowser& b, LPCWSTR name) {
     opc::TaskString id;
     if (FAILED(b.GetItemID(const_cast<LPWSTR>(name), id.put()))) return u"<failed>";
@@ -100,6 +112,9 @@ TEST_F(UaBridge, BrowsesTheTreeUpDownAndTo) {
               UnorderedElementsAre(u"ns=2;s=Tree.A.Value", u"ns=2;s=Tree.A.B.Value",
                                    u"ns=2;s=Tree.A.B.C.Leaf"));
   ASSERT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_UP, u""), S_OK);
+  EXPECT_EQ(itemId(b, u""), u"ns=2;s=Tree");
+  // Walking every branch finds what the flat listing lists.
+  EXPECT_THAT(walk(b), ::testing::UnorderedElementsAreArray(list(b, OPC_FLAT)));
   EXPECT_EQ(itemId(b, u""), u"ns=2;s=Tree");
 
   // TO by a dotted path of names, by a branch's item id (UP then walks the
