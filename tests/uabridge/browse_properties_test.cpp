@@ -268,6 +268,11 @@ TEST_F(UaBridge, ServerValuesMatchTheirCanonicalTypesAndWriteBack) {
         S_OK);
     writes.push_back(std::move(w));
   }
+  // Types not known by number resolve along their supertypes.
+  EXPECT_EQ(resolveBuiltinType(*session_, ua::NodeId(0, 884)), ua::BuiltinType::ExtensionObject);
+  EXPECT_EQ(resolveBuiltinType(*session_, ua::NodeId(0, 12552)), ua::BuiltinType::Int32);
+  EXPECT_EQ(resolveBuiltinType(*session_, ua::NodeId(2, "NoSuchType")), ua::BuiltinType::Variant);
+
   std::vector<ua::StatusCode> results;
   ASSERT_FALSE(ua::isBad(session_->client.write(writes, results)));
   ASSERT_EQ(results.size(), writes.size());
