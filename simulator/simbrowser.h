@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "addressspace.h"
-#include "opc/namefilter.h"
 #include "opc/OPCDA.h"
+#include "opc/namefilter.h"
 
 namespace veze6::sim::detail {
 

@@ -11,12 +11,6 @@
 
 namespace veze6::uab {
 
-struct UaBrowser::Child {
-  std::u16string name;
-  ua::NodeId node;
-  ua::NodeClass nodeClass = ua::NodeClass::Unspecified;
-};
-
 namespace {
 
 constexpr std::uint32_t kBrowsedClasses = std::uint32_t(ua::NodeClass::Object) |
@@ -126,6 +120,16 @@ std::vector<UaBrowser::Child> UaBrowser::children(const ua::NodeId& node, HRESUL
   return out;
 }
 
+const std::vector<UaBrowser::Child>& UaBrowser::positionChildren(HRESULT* hr) {
+  *hr = S_OK;
+  if (!listed_ || !(listedAt_ == path_.back().node)) {
+    listedChildren_ = children(path_.back().node, hr);
+    listedAt_ = path_.back().node;
+    listed_ = SUCCEEDED(*hr);
+  }
+  return listedChildren_;
+}
+
 HRESULT UaBrowser::collectFlat(const ua::NodeId& start, std::vector<ua::NodeId>& variables) {
   std::set<std::string> visited{start.toString()};
   std::vector<ua::NodeId> frontier{start};
@@ -164,13 +168,13 @@ HRESULT UaBrowser::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LP
     case OPC_BROWSE_DOWN: {
       if (!text || text->empty()) return E_INVALIDARG;
       HRESULT hr = S_OK;
-      for (auto& child : children(path_.back().node, &hr)) {
+      for (const auto& child : positionChildren(&hr)) {
         if (child.name != *text) continue;
         if (child.nodeClass == ua::NodeClass::Variable &&
             !withChildren(*session_, {child.node})[0]) {
           return E_INVALIDARG;  // a leaf
         }
-        path_.push_back({std::move(child.name), std::move(child.node)});
+        path_.push_back({child.name, child.node});
         return S_OK;
       }
       return FAILED(hr) ? hr : E_INVALIDARG;
@@ -298,8 +302,11 @@ HRESULT UaBrowser::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR sz
       if (filter->matches(id)) candidates.emplace_back(std::move(id), std::move(v));
     }
   } else {
+    // A listing always asks the server afresh, and is what names resolve
+    // against until the next listing or move.
+    listed_ = false;
     HRESULT hr = S_OK;
-    auto kids = children(position, &hr);
+    auto kids = positionChildren(&hr);
     if (FAILED(hr)) return hr;
     std::vector<ua::NodeId> variables;
     for (const auto& c : kids) {
@@ -338,6 +345,12 @@ HRESULT UaBrowser::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR sz
     if (FAILED(info.error)) continue;
     if ((info.accessRights & dwAccessRightsFilter) != dwAccessRightsFilter) continue;
     if (!convertibleType(info.canonicalType, vtDataTypeFilter)) continue;
+    // Text items are listed for text only: that some text reads as a
+    // number does not make the item a number.
+    if ((info.canonicalType & VT_TYPEMASK) == VT_BSTR && vtDataTypeFilter != VT_EMPTY &&
+        (vtDataTypeFilter & VT_TYPEMASK) != VT_BSTR) {
+      continue;
+    }
     names.push_back(std::move(candidates[i].first));
   }
   return enumerate(std::move(names), ppIEnumString);
@@ -351,7 +364,7 @@ HRESULT UaBrowser::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
   std::lock_guard lock(mutex_);
   if (name->empty()) return stringOut(itemIdText(path_.back().node), szItemID);
   HRESULT hr = S_OK;
-  for (const auto& c : children(path_.back().node, &hr)) {
+  for (const auto& c : positionChildren(&hr)) {
     if (c.name == *name) return stringOut(itemIdText(c.node), szItemID);
   }
   // A full item id (as OPC_FLAT lists them) of a node the server knows.

@@ -57,13 +57,21 @@ class UaBrowser {
   HRESULT BrowseAccessPaths(LPCWSTR szItemID, IEnumString** ppIEnumString);
 
  private:
-  struct Child;
+  struct Child {
+    std::u16string name;
+    ua::NodeId node;
+    ua::NodeClass nodeClass = ua::NodeClass::Unspecified;
+  };
   struct Level {
     std::u16string name;  ///< as listed at the level above; empty for the root
     ua::NodeId node;
   };
 
   std::vector<Child> children(const ua::NodeId& node, HRESULT* hr);
+  /// The children of the position as last listed there (a fresh browse when
+  /// the position moved since): names resolve as they were listed, without a
+  /// browse per name.
+  const std::vector<Child>& positionChildren(HRESULT* hr);
   HRESULT collectFlat(const ua::NodeId& start, std::vector<ua::NodeId>& variables);
   /// The position a dotted path of names from the root leads to.
   HRESULT pathOfNames(std::u16string_view names, std::vector<Level>& path);
@@ -73,6 +81,9 @@ class UaBrowser {
   std::shared_ptr<UaSession> session_;
   std::mutex mutex_;         ///< guards path_
   std::vector<Level> path_;  ///< root (Objects) first; never empty
+  ua::NodeId listedAt_;      ///< the position listedChildren_ belongs to
+  std::vector<Child> listedChildren_;
+  bool listed_ = false;
 };
 
 }  // namespace veze6::uab

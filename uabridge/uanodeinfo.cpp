@@ -14,10 +14,11 @@ constexpr std::uint32_t kHasSubtype = 45;
 // Deeper type hierarchies than this are taken for a loop in the server's graph.
 constexpr int kMaxSupertypes = 32;
 
-constexpr std::array<std::uint32_t, 7> kAttributes = {
-    ua::attributes::NodeClass,   ua::attributes::DataType, ua::attributes::ValueRank,
-    ua::attributes::AccessLevel, kUserAccessLevel,         kMinimumSamplingInterval,
-    ua::attributes::Description};
+// Item detail first, so that both details share the positions.
+constexpr std::array<std::uint32_t, 6> kAttributes = {
+    ua::attributes::NodeClass, ua::attributes::DataType, ua::attributes::ValueRank,
+    kUserAccessLevel,          kMinimumSamplingInterval, ua::attributes::Description};
+constexpr std::size_t kItemAttributes = 4;
 
 template <class T>
 const T* good(const ua::DataValue& v) {
@@ -76,12 +77,13 @@ ua::BuiltinType resolveBuiltinType(UaSession& session, const ua::NodeId& dataTyp
 }
 
 ua::StatusCode readNodeInfo(UaSession& session, const std::vector<ua::NodeId>& nodes,
-                            std::vector<NodeInfo>& infos) {
+                            std::vector<NodeInfo>& infos, NodeDetail detail) {
   infos.assign(nodes.size(), NodeInfo{});
+  const std::size_t per = detail == NodeDetail::Item ? kItemAttributes : kAttributes.size();
   std::vector<ua::ReadValueId> reads;
-  reads.reserve(nodes.size() * kAttributes.size());
+  reads.reserve(nodes.size() * per);
   for (const auto& node : nodes) {
-    for (std::uint32_t attribute : kAttributes) reads.emplace_back(node, attribute);
+    for (std::size_t a = 0; a < per; ++a) reads.emplace_back(node, kAttributes[a]);
   }
   std::vector<ua::DataValue> values;
   ua::StatusCode s = session.client.read(reads, values, ua::TimestampsToReturn::Neither, 0);
@@ -92,7 +94,7 @@ ua::StatusCode readNodeInfo(UaSession& session, const std::vector<ua::NodeId>& n
   }
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     NodeInfo& info = infos[i];
-    const ua::DataValue* v = &values[i * kAttributes.size()];
+    const ua::DataValue* v = &values[i * per];
     if (ua::isBad(v[0].status)) {
       info.error = resultFromStatus(v[0].status);
       continue;
@@ -106,12 +108,11 @@ ua::StatusCode readNodeInfo(UaSession& session, const std::vector<ua::NodeId>& n
     if (const auto* type = good<ua::NodeId>(v[1])) info.dataType = *type;
     // A rank below -3 means nothing: taken for a scalar.
     if (const auto rank = integer(v[2])) info.valueRank = *rank < -3 ? -1 : std::int32_t(*rank);
-    std::uint8_t level = 0;
-    if (const auto* a = good<std::uint64_t>(v[3])) level = std::uint8_t(*a);
-    if (const auto* u = good<std::uint64_t>(v[4])) level &= std::uint8_t(*u);
-    info.accessRights = accessRightsFromUa(level);
-    if (const auto* m = good<double>(v[5])) info.minimumSamplingInterval = *m;
-    if (const auto* d = good<ua::LocalizedText>(v[6])) info.description = *d;
+    if (const auto* a = good<std::uint64_t>(v[3]))
+      info.accessRights = accessRightsFromUa(std::uint8_t(*a));
+    if (per == kItemAttributes) continue;
+    if (const auto* m = good<double>(v[4])) info.minimumSamplingInterval = *m;
+    if (const auto* d = good<ua::LocalizedText>(v[5])) info.description = *d;
   }
   // Each data type resolved once, however many nodes share it.
   for (auto& info : infos) {

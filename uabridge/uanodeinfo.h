@@ -23,19 +23,24 @@ struct NodeInfo {
   ua::BuiltinType builtinType = ua::BuiltinType::Variant;
   std::int32_t valueRank = -1;
   VARTYPE canonicalType = VT_EMPTY;
-  /// From AccessLevel masked by UserAccessLevel.
+  /// From UserAccessLevel: what this session's user may do.
   DWORD accessRights = 0;
-  /// MinimumSamplingInterval in ms (-1: not known, 0: continuous).
+  /// MinimumSamplingInterval in ms (-1: not known or not read, 0: continuous).
   double minimumSamplingInterval = -1;
+  /// Empty when not read.
   ua::LocalizedText description;
 };
 
-/// Reads NodeClass, DataType, ValueRank, AccessLevel, UserAccessLevel,
-/// MinimumSamplingInterval and Description of every node. Returns the
-/// service's status: Bad only when the server could not be asked; per-node
-/// outcomes are in each NodeInfo::error. `infos` gets one entry per node.
+/// How much readNodeInfo reads: what item management and browse filters
+/// need (NodeClass, DataType, ValueRank, UserAccessLevel: four attributes a
+/// node), or that and MinimumSamplingInterval and Description as well.
+enum class NodeDetail { Item, Full };
+
+/// Reads the attributes of every node. Returns the service's status: Bad
+/// only when the server could not be asked; per-node outcomes are in each
+/// NodeInfo::error. `infos` gets one entry per node.
 ua::StatusCode readNodeInfo(UaSession& session, const std::vector<ua::NodeId>& nodes,
-                            std::vector<NodeInfo>& infos);
+                            std::vector<NodeInfo>& infos, NodeDetail detail = NodeDetail::Item);
 
 /// The built-in type of a data type node, following HasSubtype references
 /// up to a type known in namespace 0; cached in the session. Variant when

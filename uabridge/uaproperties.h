@@ -2,8 +2,8 @@
 // IOPCItemProperties here, method for method, same arguments and results).
 //
 // Every variable has 1-6: canonical data type, value, quality, time stamp
-// (read now from the server), access rights (AccessLevel masked by
-// UserAccessLevel) and scan rate (MinimumSamplingInterval, when the server
+// (read now from the server), access rights (UserAccessLevel: what this
+// session's user may do) and scan rate (MinimumSamplingInterval, when the server
 // gives one). 7 (EU type) and 8 (EU info) follow the variable's EURange
 // (analog: [low, high]) or EnumStrings (enumerated: the texts); 100 is the
 // EngineeringUnits' display name, 101 the Description, 102/103 and 104/105

@@ -66,10 +66,10 @@ HRESULT uaFromVariant(const VARIANT& value, ua::BuiltinType type, std::int32_t v
 /// S_OK, OPC_E_BADTYPE or OPC_E_RANGE; `*out` VT_EMPTY on failure.
 HRESULT changeToRequestedType(const VARIANT& value, VARTYPE requested, VARIANT* out);
 
-/// Whether values of the canonical type convert to the requested one (the
-/// browser's data type filter, a requested type at AddItems): VT_EMPTY and
-/// VARIANT elements always; otherwise judged on a zero of the canonical
-/// type ("0" for text).
+/// Whether values of the canonical type can convert to the requested one (a
+/// requested type at AddItems, the browser's data type filter): VT_EMPTY,
+/// VARIANT elements and text to any scalar always (decided by each value);
+/// otherwise judged on a zero of the canonical type.
 bool convertibleType(VARTYPE canonical, VARTYPE requested);
 
 /// Range structure (EURange, InstrumentRange): low and high.

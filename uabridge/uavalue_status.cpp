@@ -1,6 +1,7 @@
 // Times, qualities, result codes and the server status of uavalue.h.
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "opc/taskmem.h"
 #include "uavalue.h"
@@ -9,9 +10,11 @@ namespace veze6::uab {
 
 namespace {
 
-// Days from 1601-01-01 (the UA and FILETIME epoch) to 1899-12-30 (DATE's day 0).
-constexpr double kDaysBeforeDate = 109205.0;
+// DATE's day 0 (1899-12-30) in ticks since 1601-01-01, the UA and FILETIME
+// epoch; exact in a double too.
+constexpr std::int64_t kDateEpochTicks = 109205LL * 864000000000LL;
 constexpr double kTicksPerDay = 864000000000.0;
+constexpr double kMicrosecondsPerDay = 86400000000.0;
 
 // The parts of a UA status code that name it, without its info bits.
 constexpr ua::StatusCode code(ua::StatusCode s) { return s & 0xFFFF0000u; }
@@ -52,15 +55,18 @@ FILETIME fileTimeFromUa(ua::DateTime t) {
                 : FILETIME{DWORD(std::uint64_t(t) & 0xFFFFFFFFu), DWORD(std::uint64_t(t) >> 32)};
 }
 
-DATE dateFromUa(ua::DateTime t) { return double(t) / kTicksPerDay - kDaysBeforeDate; }
+DATE dateFromUa(ua::DateTime t) { return double(t - kDateEpochTicks) / kTicksPerDay; }
 
 ua::DateTime uaFromDate(DATE d) {
-  const double ticks = std::round((d + kDaysBeforeDate) * kTicksPerDay);
-  // Dates before 1601 or beyond what the ticks hold are the UA's "no time"
-  // and its largest time.
-  if (!(ticks > 0)) return 0;
-  if (ticks >= 9.2e18) return std::numeric_limits<ua::DateTime>::max();
-  return ua::DateTime(ticks);
+  // A DATE of our times resolves about a microsecond: rounding to whole
+  // microseconds gives back the time a DATE was made from.
+  const double us = std::round(d * kMicrosecondsPerDay);
+  constexpr double kMinUs = -double(kDateEpochTicks / 10);
+  constexpr double kMaxUs = 9.0e17;  // below the largest ticks, with room for the epoch
+  // Dates before 1601 are the UA's "no time"; later than ticks hold, its last.
+  if (!(us > kMinUs)) return 0;
+  if (us >= kMaxUs) return std::numeric_limits<ua::DateTime>::max();
+  return std::int64_t(us) * 10 + kDateEpochTicks;
 }
 
 WORD qualityFromStatus(ua::StatusCode status) {
