@@ -155,6 +155,9 @@ class UaGroup final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPC
   /// from the group and their code stored in errors[index[i]].
   void monitor(const std::vector<OPCHANDLE>& handles, HRESULT* errors,
                const std::vector<DWORD>& index);
+  /// Sends every monitored item's parameters again (sampling interval, dead
+  /// band filter), or only those of items with a range.
+  void modifyItems(bool rangedOnly = false);
   /// Looks up EURange of the items not yet checked (for the dead band).
   void lookUpRanges(std::vector<OPCHANDLE> handles);
   /// The monitoring parameters of an item under the group's dead band.

@@ -190,6 +190,9 @@ void UaGroup::monitor(const std::vector<OPCHANDLE>& handles, HRESULT* errors,
       r.itemToMonitor = ua::ReadValueId(item.node);
       std::tie(r.monitoringMode, r.requestedParameters.filter) = itemFilter(item);
       r.requestedParameters.clientHandle = h;
+      // Sampled at the update rate, like the publishing: a server sampling
+      // at the publishing interval on its own ("-1") may sample slower.
+      r.requestedParameters.samplingInterval = data_->updateRate;
       requests.push_back(std::move(r));
     }
   }

@@ -98,6 +98,25 @@ std::pair<ua::MonitoringMode, ua::ExtensionObject> UaGroup::itemFilter(
   return {mode, {}};
 }
 
+void UaGroup::modifyItems(bool rangedOnly) {
+  std::vector<ua::MonitoredItemModifyRequest> requests;
+  {
+    std::lock_guard lock(data_->mutex);
+    for (const auto& [handle, item] : data_->items) {
+      if ((rangedOnly && !item.euRange) || item.monitoredItemId == 0) continue;
+      ua::MonitoredItemModifyRequest r;
+      r.monitoredItemId = item.monitoredItemId;
+      r.requestedParameters.clientHandle = handle;
+      r.requestedParameters.samplingInterval = data_->updateRate;
+      r.requestedParameters.filter = itemFilter(item).second;
+      requests.push_back(std::move(r));
+    }
+  }
+  if (requests.empty()) return;
+  std::vector<ua::MonitoredItemModifyResult> results;
+  session_->client.modifyMonitoredItems(subscriptionId_, requests, results);
+}
+
 // ---- IOPCGroupStateMgt -----------------------------------------------------
 
 HRESULT UaGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
@@ -143,9 +162,15 @@ HRESULT UaGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate
     ua::SubscriptionSettings revised;
     const ua::StatusCode s = client.modifySubscription(subscriptionId_, settings, &revised);
     if (ua::isBad(s)) return detail::failureOf(s);
-    std::lock_guard lock(data_->mutex);
-    data_->updateRate = rateOf(revised.publishingInterval);
-    if (data_->updateRate != requested) result = OPC_S_UNSUPPORTEDRATE;
+    bool changed;
+    {
+      std::lock_guard lock(data_->mutex);
+      const DWORD rate = rateOf(revised.publishingInterval);
+      changed = rate != data_->updateRate;
+      data_->updateRate = rate;
+      if (rate != requested) result = OPC_S_UNSUPPORTEDRATE;
+    }
+    if (changed) modifyItems();  // the items sample at the new rate
   }
   bool reactivated = false;
   if (pActive) {
@@ -173,22 +198,7 @@ HRESULT UaGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate
     }
     if (percentDeadband_ > 0.0f) lookUpRanges(handles);
     // Only items with a range carry a dead band filter, on or off.
-    std::vector<ua::MonitoredItemModifyRequest> requests;
-    {
-      std::lock_guard lock(data_->mutex);
-      for (const auto& [handle, item] : data_->items) {
-        if (!item.euRange || item.monitoredItemId == 0) continue;
-        ua::MonitoredItemModifyRequest r;
-        r.monitoredItemId = item.monitoredItemId;
-        r.requestedParameters.clientHandle = handle;
-        r.requestedParameters.filter = itemFilter(item).second;
-        requests.push_back(std::move(r));
-      }
-    }
-    if (!requests.empty()) {
-      std::vector<ua::MonitoredItemModifyResult> results;
-      client.modifyMonitoredItems(subscriptionId_, requests, results);
-    }
+    modifyItems(true);
   }
   {
     std::lock_guard lock(data_->mutex);
