@@ -53,6 +53,7 @@ void readItems(UaSession& session, UaGroupData& data, const std::vector<OPCHANDL
       UaGroupItem shell;
       shell.clientHandle = item.clientHandle;
       shell.requestedType = item.requestedType;
+      shell.active = fromDevice || (data.active && item.active);  // what the quality may say
       asked.push_back(std::move(shell));
       out.addResult(item.clientHandle, S_OK);  // a place, filled below
       VARIANT& v = out.values.emplace_back();
@@ -83,7 +84,9 @@ void readItems(UaSession& session, UaGroupData& data, const std::vector<OPCHANDL
     if (SUCCEEDED(hr))
       hr = changeToRequestedType(item.value.get(), item.requestedType, &out.values[at]);
     if (SUCCEEDED(hr) && isItemError(values[k].status)) hr = resultFromStatus(values[k].status);
-    out.qualities[at] = FAILED(hr) ? WORD(OPC_QUALITY_BAD) : v.quality;
+    out.qualities[at] = FAILED(hr)     ? WORD(OPC_QUALITY_BAD)
+                        : !item.active ? WORD(OPC_QUALITY_OUT_OF_SERVICE)
+                                       : v.quality;
     out.timeStamps[at] = v.timestamp;
     out.errors[at] = hr;
   }

@@ -122,6 +122,69 @@ TEST_F(UaBridgeTest, ConnectByUrl_StatusAndItemIdsGoodAndBadInOneBatch) {
   EXPECT_EQ(withPath->LastError(), OPC_E_UNKNOWNPATH);
 }
 
+TEST_F(UaBridgeTest, GroupStateAndItemManagementOnTheServersInterfaces) {
+  const ComPtr<IOPCServer> opc = server->GetOPCServer();
+  OPCHANDLE handle = 0;
+  DWORD revised = 0;
+  ComPtr<IUnknown> group;
+  const HRESULT added = opc->AddGroup(u"raw", TRUE, 0, 7, nullptr, nullptr, 0, &handle, &revised,
+                                      IID_IUnknown, group.put());
+  ASSERT_EQ(added, OPC_S_UNSUPPORTEDRATE) << "rate 0 becomes the server's fastest";
+  ComPtr<IOPCGroupStateMgt> state;
+  ASSERT_EQ(group.as(state), S_OK);
+  EXPECT_GT(revised, 0u);
+  ComPtr<IUnknown> twin;
+  OPCHANDLE twinHandle = 0;
+  EXPECT_EQ(opc->AddGroup(u"raw", TRUE, 100, 8, nullptr, nullptr, 0, &twinHandle, &revised,
+                          IID_IUnknown, twin.put()),
+            OPC_E_DUPLICATENAME);
+  DWORD rate = 250;
+  EXPECT_EQ(state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(revised, 250u);
+
+  ComPtr<IOPCItemMgt> items;
+  ASSERT_EQ(state.as(items), S_OK);
+  std::u16string ids[] = {u"ns=2;s=Scalar.Int32", u"ns=2;s=Scalar.Int32", u"ns=2;x"};
+  OPCITEMDEF defs[3]{};
+  const VARTYPE requested[] = {VT_R8, VARTYPE(VT_ARRAY | VT_I4), VT_EMPTY};
+  for (int i = 0; i < 3; ++i) {
+    defs[i].szAccessPath = const_cast<LPWSTR>(u"");
+    defs[i].szItemID = ids[i].data();
+    defs[i].bActive = FALSE;
+    defs[i].vtRequestedDataType = requested[i];
+  }
+  opc::TaskOut<OPCITEMRESULT> results;
+  opc::TaskOut<HRESULT> errors;
+  EXPECT_EQ(items->ValidateItems(3, defs, FALSE, results.put(), errors.put()), S_FALSE);
+  EXPECT_EQ(errors[0], S_OK);
+  EXPECT_EQ(results[0].hServer, 0u) << "validated, not added";
+  EXPECT_EQ(errors[1], OPC_E_BADTYPE) << "a scalar never converts to an array";
+  EXPECT_EQ(errors[2], OPC_E_INVALIDITEMID);
+  ASSERT_EQ(items->AddItems(1, defs, results.put(), errors.put()), S_OK);
+  OPCHANDLE item = results[0].hServer;
+  EXPECT_EQ(results[0].vtCanonicalDataType, VT_I4);
+
+  // An inactive item reads from the server, converted, as out of service.
+  ComPtr<IOPCSyncIO> io;
+  ASSERT_EQ(state.as(io), S_OK);
+  opc::TaskOut<OPCITEMSTATE> values;
+  ASSERT_EQ(io->Read(OPC_DS_CACHE, 1, &item, values.put(), errors.put()), S_OK);
+  EXPECT_EQ(values[0].vDataValue.vt, VT_R8);
+  EXPECT_EQ(values[0].wQuality, OPC_QUALITY_OUT_OF_SERVICE);
+  VariantClear(&values[0].vDataValue);
+
+  ComPtr<IUnknown> enumerator;
+  ASSERT_EQ(items->CreateEnumerator(IID_IEnumOPCItemAttributes, enumerator.put()), S_OK);
+  EXPECT_EQ(items->RemoveItems(1, &item, errors.put()), S_OK);
+  EXPECT_EQ(items->RemoveItems(1, &item, errors.put()), S_FALSE);
+  EXPECT_EQ(errors[0], OPC_E_INVALIDHANDLE);
+  state.reset();
+  items.reset();
+  io.reset();
+  EXPECT_EQ(opc->RemoveGroup(handle, FALSE), OPC_S_INUSE) << "still held here";
+  EXPECT_EQ(opc->RemoveGroup(handle, FALSE), E_INVALIDARG);
+}
+
 TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
   TqOPCGroup* g = groupWith("io", {node("Access.ReadWrite"), node("Access.ReadOnly"),
                                    node("Access.Limited"), node("Scalar.String")});
