@@ -11,6 +11,7 @@
 #include "coopcserver.h"
 #include "format.h"
 #include "opc/classregistry.h"
+#include "opc/endpointclasses.h"
 #include "opc/taskmem.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
@@ -129,20 +130,24 @@ void TqOPCServer::connectSequence() {
   // 1. Nothing of an earlier connection remains.
   RemoveServerInterface();
 
-  // 2. The class id: a registered ProgID, else a class id in braces. A name
+  // 2. The class id: a registered ProgID, else a class id in braces, else
+  // the URL of a server reached through a registered endpoint scheme. A name
   // with an embedded zero would be cut short by the lookups; it names nothing.
   CLSID clsid{};
   const opc::Bstr name = TextToWide(serverName_);
-  const bool resolved =
-      !serverName_.contains(QChar(u'\0')) && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
-                                              SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
-  if (!resolved) {
+  const bool valid = !serverName_.contains(QChar(u'\0'));
+  const bool resolved = valid && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
+                                  SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
+  const bool url = valid && !resolved && opc::isEndpointUrl(serverName_.trimmed().toStdString());
+  if (!resolved && !url) {
     Fault(_STR_NOServer());
     return;
   }
 
   // 3. Create the server object; creation errors reach the caller unchanged.
-  server_ = CoOPCServer::Create(clsid, computerName_);
+  // A URL names its host itself: the computer name plays no part.
+  server_ = url ? CoOPCServer::CreateForEndpoint(serverName_.trimmed())
+                : CoOPCServer::Create(clsid, computerName_);
   qCDebug(lcOpc) << "created server" << serverName_ << "on" << computerName_;
 
   // 4. Servers that must set up items get time to settle first.

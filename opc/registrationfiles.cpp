@@ -185,6 +185,24 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
   std::optional<Section> section;
   const auto finish = [&] {
     if (!section) return;
+    const RegisteredClass& c = section->cls;
+    const bool security = !c.endpoint.securityPolicy.empty() || !c.endpoint.securityMode.empty() ||
+                          !c.endpoint.user.empty() || !c.endpoint.passwordFile.empty();
+    if (!section->bad && !c.module.empty() && !c.endpoint.url.empty()) {
+      warnings.push_back(c.source + ": a class has either a Module or an Endpoint, not both");
+      section->bad = true;
+    } else if (!section->bad && c.endpoint.url.empty() && security) {
+      warnings.push_back(c.source + ": security settings without an Endpoint");
+      section->bad = true;
+    }
+    if (!section->bad && !c.endpoint.url.empty()) {
+      // A network server is a DA server unless the file says otherwise.
+      const bool saysMarker =
+          std::find(section->keys.begin(), section->keys.end(), "opc") != section->keys.end();
+      if (c.categories.empty())
+        section->cls.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
+      if (!saysMarker) section->cls.opcMarker = true;
+    }
     if (section->bad) {
       warnings.push_back(section->cls.source + ": entry skipped");
     } else {
@@ -284,6 +302,22 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
       std::filesystem::path module(value);
       if (module.is_relative()) module = file.parent_path() / module;
       c.module = module.lexically_normal();
+    } else if (key == "endpoint") {
+      if (endpointScheme(value).empty()) {
+        fault(lineNo, "Endpoint '" + excerpt(value) + "' is not a URL (scheme://...)");
+      } else {
+        c.endpoint.url = std::string(value);
+      }
+    } else if (key == "securitypolicy") {
+      c.endpoint.securityPolicy = std::string(value);
+    } else if (key == "securitymode") {
+      c.endpoint.securityMode = std::string(value);
+    } else if (key == "user") {
+      c.endpoint.user = std::string(value);
+    } else if (key == "passwordfile") {
+      std::filesystem::path pw(value);
+      if (pw.is_relative()) pw = file.parent_path() / pw;
+      c.endpoint.passwordFile = pw.lexically_normal();
     } else {
       warnings.push_back(at(lineNo) + ": unknown key '" + excerpt(key) + "' ignored");
     }
@@ -365,7 +399,11 @@ ClassEntry toClassEntry(const RegisteredClass& registered) {
   e.userType = registered.userType;
   e.categories = registered.categories;
   e.opcMarker = registered.opcMarker;
-  if (!registered.module.empty()) {
+  if (!registered.endpoint.url.empty()) {
+    e.create = [settings = registered.endpoint](REFIID riid, void** ppv) {
+      return createEndpointObject(settings, riid, ppv);
+    };
+  } else if (!registered.module.empty()) {
     e.create = [module = registered.module.string(), clsid = registered.clsid](
                    REFIID riid, void** ppv) { return createFromModule(module, clsid, riid, ppv); };
   }

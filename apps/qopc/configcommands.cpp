@@ -8,6 +8,7 @@
 #include "connection.h"
 #include "output.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -183,6 +184,7 @@ int loadCommand(const QStringList& args, Io io) {
   if (file.isEmpty()) return kUsage;
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqOPCServer server;
   // Items the server rejects are reported with their results below.
   const ScopedCaptureApplication quiet;

@@ -3,12 +3,14 @@
 #include <QRegularExpression>
 
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
 void addServerOptions(QCommandLineParser& parser) {
   parser.addHelpOption();
-  parser.addOption({"server", "A ProgID or a class id in braces.", "PROGID", kDefaultServer});
+  parser.addOption(
+      {"server", "A ProgID, a class id in braces or an opc.tcp:// URL.", "NAME", kDefaultServer});
   parser.addOption({"computer", "The computer the server runs on.", "NAME"});
 }
 
@@ -31,6 +33,7 @@ int parseArguments(QCommandLineParser& parser, const QString& command, const QSt
 
 std::unique_ptr<TqOPCServer> makeServer(const QCommandLineParser& parser) {
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   auto server = std::make_unique<TqOPCServer>();
   server->SetServer(parser.value("server"));
   server->SetComputername(parser.value("computer"));

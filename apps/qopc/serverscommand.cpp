@@ -2,6 +2,7 @@
 #include "connection.h"
 #include "output.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -56,6 +57,7 @@ int serversCommand(const QStringList& args, Io io) {
   }
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqopcServerBrowser browser;
   browser.SetServertype(categories);
   const QString computer = parser.value("computer").trimmed();

@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
-namespace veze6::sim {
+#include "opcexport.h"
 
-class NameFilter {
+namespace opc {
+
+class VEZE6_OPC_EXPORT NameFilter {
  public:
   /// Parses a filter. Nothing for a malformed one: an unclosed '[', an empty
   /// list ("[]", "[!]") or a range whose ends are reversed ("[z-a]"). The
@@ -35,4 +37,4 @@ class NameFilter {
   std::vector<Token> tokens_;
 };
 
-}  // namespace veze6::sim
+}  // namespace opc

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace veze6::sim {
+namespace opc {
 
 bool NameFilter::Token::matches(char16_t c) const {
   switch (kind) {
@@ -91,4 +91,4 @@ bool NameFilter::matches(std::u16string_view name) const {
   return t == tokens_.size();
 }
 
-}  // namespace veze6::sim
+}  // namespace opc
