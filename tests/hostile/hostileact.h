@@ -8,8 +8,9 @@
 namespace hostile {
 
 /// Runs the call's act around `work` (the simulation server's own call).
-/// `shutdown` and `reenter` make the act's call into the client. The caller
-/// has set its out-parameters to null first.
+/// `shutdown` and `reenter` make the act's call into the client (`reenter`
+/// also from another thread, so it must own what it uses). The caller has set
+/// its out-parameters to null first.
 template <class Work, class Shutdown, class Reenter>
 HRESULT perform(SimCall call, Work&& work, Shutdown&& shutdown, Reenter&& reenter) {
   Script& script = Script::instance();
@@ -20,6 +21,8 @@ HRESULT perform(SimCall call, Work&& work, Shutdown&& shutdown, Reenter&& reente
     case Act::NullOut:
       return S_OK;
     case Act::Block:
+      // While the call waits, the server calls the client from its own thread.
+      script.runForeign(reenter);
       script.passGate();
       break;
     case Act::Shutdown:

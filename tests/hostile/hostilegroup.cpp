@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -18,6 +19,39 @@ namespace {
 
 constexpr OPCHANDLE kUnknownHandle = 0x7FFF0001;
 constexpr DWORD kUnknownTransaction = 0x0BAD0001;
+
+/// Values a client must take whatever it asked for: null texts, extremes of
+/// every kind, empty arrays and arrays of null texts, a type no one knows.
+std::vector<OleVariant> oddValues() {
+  std::vector<OleVariant> out;
+  auto add = [&](VARTYPE vt, auto set) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    set(v);
+    out.push_back(OleVariant::attach(v));
+  };
+  add(VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; });
+  add(VT_R8, [](VARIANT& v) { v.dblVal = std::numeric_limits<double>::quiet_NaN(); });
+  add(VT_R4, [](VARIANT& v) { v.fltVal = std::numeric_limits<float>::infinity(); });
+  add(VT_R8, [](VARIANT& v) { v.dblVal = -1e308; });
+  add(VT_DATE, [](VARIANT& v) { v.date = 1e10; });
+  add(VT_DATE, [](VARIANT& v) { v.date = std::numeric_limits<double>::quiet_NaN(); });
+  add(VT_I8, [](VARIANT& v) { v.llVal = std::numeric_limits<LONGLONG>::min(); });
+  add(VT_UI8, [](VARIANT& v) { v.ullVal = std::numeric_limits<ULONGLONG>::max(); });
+  add(VT_CY, [](VARIANT& v) { v.cyVal.int64 = std::numeric_limits<LONGLONG>::min(); });
+  add(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_BOOL(5); });
+  add(VT_NULL, [](VARIANT&) {});
+  add(VT_ERROR, [](VARIANT& v) { v.lVal = E_FAIL; });
+  add(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; });
+  add(VT_ARRAY | VT_I4, [](VARIANT& v) { v.parray = SafeArrayCreateVector(VT_I4, 0, 0); });
+  add(VT_ARRAY | VT_BSTR, [](VARIANT& v) { v.parray = SafeArrayCreateVector(VT_BSTR, -5, 2); });
+  add(VT_ARRAY | VT_VARIANT, [](VARIANT& v) {
+    v.parray = SafeArrayCreateVector(VT_VARIANT, std::numeric_limits<LONG>::max(), 1);
+  });
+  add(VT_ARRAY | VT_R8, [](VARIANT& v) { v.parray = nullptr; });
+  return out;
+}
 
 /// One data change or read completion, owned, sent to any number of sinks.
 struct Change {
@@ -257,7 +291,18 @@ struct Clients {
     Change c;
     c.group = clientGroup;
     const FILETIME now = opc::fileTimeNow();
-    for (OPCHANDLE h : allItems()) c.add(h, OleVariant(LONG(7)).get(), OPC_QUALITY_GOOD, now, S_OK);
+    const std::vector<OleVariant> odd = oddValues();
+    const std::vector<OPCHANDLE> items = allItems();
+    // Every odd value, spread over the items, a few values a change; the
+    // last change goes to the DA 1.0 sinks too.
+    for (std::size_t i = 0; !items.empty() && i < odd.size(); ++i) {
+      if (i % 4 == 0 && i) {
+        sendChange(c);
+        c = Change();
+        c.group = clientGroup;
+      }
+      c.add(items[i % items.size()], odd[i].get(), OPC_QUALITY_GOOD, now, S_OK);
+    }
     sendChange(c);
     for (const Advise& a : dataAdvises()) {
       HGLOBAL h = c.stream(a.format.cfFormat == OPCSTMFORMATDATATIME);
@@ -607,7 +652,7 @@ class Group final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSy
   HRESULT act(SimCall call, Work&& work) {
     return perform(
         call, std::forward<Work>(work), [this] { requestShutdown(clients_->shutdownPoint); },
-        [this] { clients_->inject(); });
+        [clients = clients_] { clients->inject(); });
   }
 
   template <class Work>

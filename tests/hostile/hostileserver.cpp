@@ -13,23 +13,24 @@ namespace sim = veze6::sim;
 
 namespace {
 
-/// Act::WrongCount: a string enumerator that claims five strings more than it
-/// wrote, then one fewer, and once the list is through keeps answering S_OK
-/// with nothing, as if more were to come.
+/// Act::WrongCount: a string enumerator whose counts are wrong: first it claims
+/// five strings more than the caller's array holds, then one fewer than it
+/// wrote, and it never ends (S_OK and the list again, forever).
 class LyingEnumString final : public opc::ComObject<IEnumString> {
  public:
   explicit LyingEnumString(ComPtr<IEnumString> inner) : inner_(std::move(inner)) {}
 
   HRESULT Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) override {
     ULONG fetched = 0;
-    const HRESULT hr = inner_->Next(celt, rgelt, &fetched);
+    HRESULT hr = inner_->Next(celt, rgelt, &fetched);
+    if (SUCCEEDED(hr) && fetched == 0) {
+      inner_->Reset();
+      hr = inner_->Next(celt, rgelt, &fetched);
+    }
     if (FAILED(hr)) return hr;
     ++calls_;
-    if (fetched == 0) {
-      if (pceltFetched) *pceltFetched = 0;
-      return S_OK;
-    }
-    if (pceltFetched) *pceltFetched = calls_ % 2 ? fetched + 5 : fetched - 1;
+    if (pceltFetched)
+      *pceltFetched = calls_ == 1 ? celt + 5 : calls_ == 2 && fetched > 1 ? fetched - 1 : fetched;
     return S_OK;
   }
   HRESULT Skip(ULONG celt) override { return inner_->Skip(celt); }
