@@ -191,7 +191,8 @@ void TqOPCGroup::SetState(qint32& updateRate, bool active, qint32 timeBias, floa
                           qint32 localeId, qint32 clientGroup) {
   if (!stateMgt_) return;
   DWORD requested = DWORD(updateRate);
-  DWORD revised = 0;
+  // A server that succeeds without revising leaves the rate asked for, not 0.
+  DWORD revised = requested;
   BOOL isActive = toBool(active);
   LONG bias = timeBias;
   FLOAT percent = deadBand;

@@ -326,3 +326,26 @@ TEST(HostileBrowseTest, EndlessListStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server that accepts a state change without writing the revised rate
+// leaves the group at the rate asked for, not at zero.
+TEST(HostileGroupTest, UnrevisedRateKeepsTheRequestedRate) {
+  hostile::registerHostileServer();
+  Script::instance().set(SimCall::SetState, Act::NullOut);
+  {
+    TqOPCServer server;
+    server.SetConnectDelay(0);
+    server.Connect("Veze6.Hostile.1");
+    TqOPCGroup* group = server.OPCGroups()->Add("g");
+    group->SetUpdateRate(250);
+    EXPECT_EQ(group->UpdateRate(), 250);
+    group->SetIsActive(!group->IsActive());
+    group->SetDeadBand(5);
+    EXPECT_EQ(group->UpdateRate(), 250);
+  }
+  Script::instance().reset();
+}
+
+}  // namespace
