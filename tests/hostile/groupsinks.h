@@ -288,6 +288,26 @@ struct GroupSinks {
     return out;
   }
 
+  /// A completion of `transid` with every item the group ever had, sent
+  /// before the server has even accepted the request.
+  void completeEarly(DWORD transid, bool write) {
+    Change c;
+    c.read = true;
+    c.transid = transid;
+    c.group = clientGroup;
+    const FILETIME now = opc::fileTimeNow();
+    for (OPCHANDLE h : allItems()) c.add(h, OleVariant(LONG(1)).get(), OPC_QUALITY_GOOD, now, S_OK);
+    if (!write) return sendChange(c);
+    const auto sinks = callbacks();
+    run([sinks, c] {
+      for (const auto& s : sinks) {
+        std::vector<OPCHANDLE> h = c.handles;
+        std::vector<HRESULT> e(h.size(), S_OK);
+        s->OnWriteComplete(c.transid, c.group, S_OK, DWORD(h.size()), h.data(), e.data());
+      }
+    });
+  }
+
   /// A data change of every item the group ever had, to every sink.
   void inject() {
     Change c;

@@ -158,21 +158,27 @@ class Group final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSy
   HRESULT Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                HRESULT** ppErrors) override {
     nullOut(ppErrors);
-    return mixed(SimCall::AsyncRead, dwCount, ppErrors, [&] {
-      return asyncIO2_->Read(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors);
-    });
+    return mixed(
+        SimCall::AsyncRead, dwCount, ppErrors,
+        [&] { return asyncIO2_->Read(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors); },
+        dwTransactionID);
   }
   HRESULT Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                 DWORD* pdwCancelID, HRESULT** ppErrors) override {
     nullOut(ppErrors);
-    return mixed(SimCall::AsyncWrite, dwCount, ppErrors, [&] {
-      return asyncIO2_->Write(dwCount, phServer, pItemValues, dwTransactionID, pdwCancelID,
-                              ppErrors);
-    });
+    return mixed(
+        SimCall::AsyncWrite, dwCount, ppErrors,
+        [&] {
+          return asyncIO2_->Write(dwCount, phServer, pItemValues, dwTransactionID, pdwCancelID,
+                                  ppErrors);
+        },
+        dwTransactionID, true);
   }
   HRESULT Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) override {
-    return act(SimCall::Refresh,
-               [&] { return asyncIO2_->Refresh2(dwSource, dwTransactionID, pdwCancelID); });
+    return act(
+        SimCall::Refresh,
+        [&] { return asyncIO2_->Refresh2(dwSource, dwTransactionID, pdwCancelID); },
+        dwTransactionID);
   }
   HRESULT Cancel2(DWORD dwCancelID) override {
     return act(SimCall::Cancel, [&] { return asyncIO2_->Cancel2(dwCancelID); });
@@ -266,16 +272,22 @@ class Group final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSy
     ((out ? void(*out = nullptr) : void()), ...);
   }
 
+  /// A `transaction` (of a DA 2.0 read, write or refresh) is completed at
+  /// once by Act::Reenter, inside the call that starts it, and so twice.
   template <class Work>
-  HRESULT act(SimCall call, Work&& work) {
+  HRESULT act(SimCall call, Work&& work, DWORD transaction = 0, bool write = false) {
     return perform(
         call, std::forward<Work>(work), [this] { requestShutdown(sinks_->shutdownPoint); },
-        [sinks = sinks_] { sinks->inject(); });
+        [sinks = sinks_, transaction, write] {
+          sinks->inject();
+          if (transaction) sinks->completeEarly(transaction, write);
+        });
   }
 
   template <class Work>
-  HRESULT mixed(SimCall call, DWORD count, HRESULT** ppErrors, Work&& work) {
-    const HRESULT hr = act(call, std::forward<Work>(work));
+  HRESULT mixed(SimCall call, DWORD count, HRESULT** ppErrors, Work&& work, DWORD transaction = 0,
+                bool write = false) {
+    const HRESULT hr = act(call, std::forward<Work>(work), transaction, write);
     return mixErrors(call, hr, ppErrors ? *ppErrors : nullptr, count);
   }
 
