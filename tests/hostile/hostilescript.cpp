@@ -86,7 +86,13 @@ std::size_t Script::fireKept() {
     std::lock_guard lock(mutex_);
     calls = kept_;
   }
-  for (auto& call : calls) call();
+  if (mangles(kForeignThread)) {
+    runForeign([calls] {
+      for (auto& call : calls) call();
+    });
+  } else {
+    for (auto& call : calls) call();
+  }
   return calls.size();
 }
 

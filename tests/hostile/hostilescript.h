@@ -71,7 +71,8 @@ class Script {
   // ---- Sinks the server keeps calling -------------------------------------------
   /// Remembers a call that reaches a sink the client gave up (kKeepSinks).
   void keep(std::function<void()> call);
-  /// Makes every kept call now; returns how many.
+  /// Makes every kept call now (kForeignThread: starts making them on a
+  /// thread of the server's own); returns how many.
   std::size_t fireKept();
 
   /// Runs `call` on a thread of the server's own (joined by reset()).
