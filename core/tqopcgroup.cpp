@@ -94,7 +94,7 @@ void TqOPCGroup::OPCAddGroup() {
   LONG timeBias = timeBias_;
   FLOAT deadBand = deadBand_;
   OPCHANDLE serverGroup = kNoServerHandle;
-  DWORD revisedRate = 0;
+  DWORD revisedRate = DWORD(updateRate_);  // kept when the server revises nothing
   ComPtr<IOPCItemMgt> itemMgt;
   const HRESULT hr =
       server->AddGroup(name.get(), toBool(isActive_), DWORD(updateRate_), ClientHandle(), &timeBias,

@@ -335,16 +335,19 @@ TEST(HostileBrowseTest, EndlessListStops) {
 
 namespace {
 
-// A server that accepts a state change without writing the revised rate
-// leaves the group at the rate asked for, not at zero.
+// A server that adds a group or changes its state without writing the
+// revised rate leaves the group at the rate asked for, not at zero.
 TEST(HostileGroupTest, UnrevisedRateKeepsTheRequestedRate) {
   hostile::registerHostileServer();
-  Script::instance().set(SimCall::SetState, Act::NullOut);
+  Script::instance().set(SimCall::AddGroup, Act::Unrevised);
+  Script::instance().set(SimCall::SetState, Act::Unrevised);
   {
     TqOPCServer server;
     server.SetConnectDelay(0);
+    server.OPCGroupDefault()->UpdateRate = 300;
     server.Connect("Veze6.Hostile.1");
     TqOPCGroup* group = server.OPCGroups()->Add("g");
+    EXPECT_EQ(group->UpdateRate(), 300);
     group->SetUpdateRate(250);
     EXPECT_EQ(group->UpdateRate(), 250);
     group->SetIsActive(!group->IsActive());

@@ -126,6 +126,9 @@ class Group final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPCSy
   HRESULT SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                    LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
                    OPCHANDLE* phClientGroup) override {
+    DWORD unwritten = 0;
+    if (Script::instance().step(SimCall::SetState).act == Act::Unrevised)
+      pRevisedUpdateRate = &unwritten;
     return act(SimCall::SetState, [&] {
       return stateMgt_->SetState(pRequestedUpdateRate, pRevisedUpdateRate, pActive, pTimeBias,
                                  pPercentDeadband, pLCID, phClientGroup);

@@ -27,6 +27,7 @@ enum class Act : std::uint8_t {
   Reenter,      ///< calls the client's data sinks with a data change, then does the work
   Block,        ///< waits until the test opens the gate, then does the work
   WrongCount,   ///< enumerators it hands out report more elements than they wrote
+  Unrevised,    ///< does the work but leaves the revised update rate unwritten
 };
 
 /// How relayed callbacks go wrong (flags).

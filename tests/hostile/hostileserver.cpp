@@ -93,6 +93,9 @@ class Server final
     if (ppUnk) *ppUnk = nullptr;
     return act(SimCall::AddGroup, [&] {
       ComPtr<IUnknown> inner;
+      DWORD unwritten = 0;
+      if (Script::instance().step(SimCall::AddGroup).act == Act::Unrevised)
+        pRevisedUpdateRate = &unwritten;
       const HRESULT hr = server_->AddGroup(szName, bActive, dwRequestedUpdateRate, hClientGroup,
                                            pTimeBias, pPercentDeadband, dwLCID, phServerGroup,
                                            pRevisedUpdateRate, IID_IUnknown, inner.put());
