@@ -311,10 +311,6 @@ TEST_P(HostileServerTest, ComponentSurvivesAndRecovers) {
 INSTANTIATE_TEST_SUITE_P(Behaviours, HostileServerTest, ::testing::ValuesIn(kBehaviours),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-
-namespace {
-
 // A server whose browse list never ends: the listing stops after a bounded
 // number of names instead of holding the application for good.
 TEST(HostileBrowseTest, EndlessListStops) {
@@ -330,10 +326,6 @@ TEST(HostileBrowseTest, EndlessListStops) {
   }
   Script::instance().reset();
 }
-
-}  // namespace
-
-namespace {
 
 // A server that adds a group or changes its state without writing the
 // revised rate leaves the group at the rate asked for, not at zero.
