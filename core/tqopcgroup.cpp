@@ -95,7 +95,7 @@ void TqOPCGroup::OPCAddGroup() {
   LONG timeBias = timeBias_;
   FLOAT deadBand = deadBand_;
   OPCHANDLE serverGroup = kNoServerHandle;
-  DWORD revisedRate = 0;
+  DWORD revisedRate = DWORD(updateRate_);  // kept when the server revises nothing
   ComPtr<IOPCItemMgt> itemMgt;
   const HRESULT hr =
       server->AddGroup(name.get(), toBool(isActive_), DWORD(updateRate_), ClientHandle(), &timeBias,
@@ -203,7 +203,8 @@ void TqOPCGroup::SetState(qint32& updateRate, bool active, qint32 timeBias, floa
                           qint32 localeId, qint32 clientGroup) {
   if (!stateMgt_) return;
   DWORD requested = DWORD(updateRate);
-  DWORD revised = 0;
+  // A server that succeeds without revising leaves the rate asked for, not 0.
+  DWORD revised = requested;
   BOOL isActive = toBool(active);
   LONG bias = timeBias;
   FLOAT percent = deadBand;
