@@ -14,6 +14,7 @@
 // thread takes for longer than a cache update.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -76,6 +77,9 @@ struct UaGroupData {
   DWORD updateRate = 0;
   // ---- own lock ----
   ComPtr<opc::ConnectionPoint> callbackPoint;
+  /// The server's time of its last data update to this client (FILETIME
+  /// ticks), shared by its groups; set whenever a data change is sent.
+  std::shared_ptr<std::atomic<std::uint64_t>> lastUpdate;
 
   /// Stores the notifications of one publish in the cache and sends the
   /// active items among them to the callback (I/O thread).

@@ -1,5 +1,6 @@
 // The group's connection point (IOPCDataCallback) and the data changes the
 // subscription delivers to it.
+#include "opc/filetime.h"
 #include "uagroup_p.h"
 
 namespace veze6::uab {
@@ -29,7 +30,10 @@ void UaGroupData::onDataChange(const std::vector<ua::MonitoredItemNotification>&
       batch->add(item);
     }
   }
-  if (batch) detail::send(callback, detail::Call::DataChange, std::move(batch));
+  if (batch) {
+    lastUpdate->store(opc::fileTimeTicks(opc::fileTimeNow()));
+    detail::send(callback, detail::Call::DataChange, std::move(batch));
+  }
 }
 
 namespace detail {
@@ -51,7 +55,9 @@ void resendCache(UaSession& session, const std::shared_ptr<UaGroupData>& data) {
         if (item.active && item.haveValue) batch->add(item);
       }
     }
-    if (batch->size() > 0) send(callback, Call::DataChange, std::move(batch));
+    if (batch->size() == 0) return;
+    data->lastUpdate->store(opc::fileTimeTicks(opc::fileTimeNow()));
+    send(callback, Call::DataChange, std::move(batch));
   });
 }
 

@@ -31,6 +31,7 @@ UaGroup::UaGroup(std::shared_ptr<detail::ServerCore> core, const detail::GroupSe
       lcid_(settings.lcid) {
   data_->active = settings.active;
   data_->clientGroup = settings.clientHandle;
+  data_->lastUpdate = core_->lastUpdate;
   // A new sink hears of every active item at once. The point lives in the
   // shared data, which must never own the session: it is reached weakly.
   data_->callbackPoint = opc::makeCom<opc::ConnectionPoint>(

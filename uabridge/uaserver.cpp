@@ -1,6 +1,7 @@
 #include "uaserver.h"
 
 #include "opc/enumerator.h"
+#include "opc/filetime.h"
 #include "opc/taskmem.h"
 #include "uagroup.h"
 #include "uaservercore_p.h"
@@ -145,6 +146,7 @@ HRESULT UaServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     status.dwGroupCount = static_cast<DWORD>(core_->groups.size());
   }
   status.dwBandWidth = 0;
+  status.ftLastUpdateTime = opc::fileTimeFromTicks(core_->lastUpdate->load());
   *block = status;
   *ppServerStatus = block.release();
   return S_OK;

@@ -58,6 +58,10 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   /// Runs the asynchronous requests of every group of this server.
   UaWorker worker;
   std::atomic<std::size_t> liveGroups{0};
+  /// FILETIME ticks of the last data change sent to any group's callback;
+  /// 0 until the first (GetStatus's last update time).
+  const std::shared_ptr<std::atomic<std::uint64_t>> lastUpdate =
+      std::make_shared<std::atomic<std::uint64_t>>(0);
   std::atomic<std::size_t> liveItems{0};
 
   mutable std::mutex mutex;

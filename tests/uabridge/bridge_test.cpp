@@ -19,6 +19,7 @@
 #include "core/qOPC.h"
 #include "opc/classregistry.h"
 #include "opc/diag.h"
+#include "opc/filetime.h"
 #include "opc/registrationfiles.h"
 #include "uatestserver.h"
 
@@ -268,6 +269,9 @@ TEST_F(UaBridgeTest, DataChanges_ReachTheHandlerAndABoundEdit) {
       << "a counter that steps every 100 ms";
   const auto counts = reported(node("Dynamic.Counter"));
   EXPECT_GT(counts.back().get().ulVal, counts.front().get().ulVal);
+  // The status tells when the server last sent this client data.
+  const OPCSERVERSTATUS status = server->GetStatus();
+  EXPECT_GT(opc::fileTimeTicks(status.ftLastUpdateTime), opc::fileTimeTicks(status.ftStartTime));
 
   g->OPCItems()->Items(1)->WriteSync(OleVariant(u"from the bridge"));
   ASSERT_TRUE(waitUntil([&] { return edit->text() == "from the bridge"; }));
