@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <functional>
+#include <ostream>
 #include <thread>
 
 #include "binding/qOPCGUI.h"
@@ -30,6 +31,11 @@ struct Behaviour {
   std::function<void(Script&)> arrange;
   bool faults;  ///< the library must report at least one fault
 };
+
+// Test output names a row, not its bytes.
+[[maybe_unused]] void PrintTo(const Behaviour& behaviour, std::ostream* os) {
+  *os << behaviour.name;
+}
 
 void pump() {
   Script::instance().joinForeign();
