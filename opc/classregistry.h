@@ -12,13 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "guid.h"
 #include "objidl.h"
 
-/// GUID text forms: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex.
-HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);      // CO_E_CLASSSTRING when malformed
-HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // task memory
-int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
-                    int cchMax);  // chars written incl. zero, 0 if short
 /// Looks a ProgID up in the class registry; CO_E_CLASSSTRING when unknown.
 HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory

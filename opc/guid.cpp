@@ -1,5 +1,7 @@
 #include <cstdio>
 
+#include "guid.h"
+
 #include "classregistry.h"
 #include "taskmem.h"
 

@@ -37,28 +37,18 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "classregistry.h"
+#include "objidl.h"
+#include "warnings.h"
 
 namespace opc {
 
 inline constexpr std::size_t kMaxRegistrationFileSize = 1024 * 1024;
 /// Warnings reported for one file; the rest are only counted.
 inline constexpr std::size_t kMaxWarningsPerRegistrationFile = 10;
-
-/// Receives warnings of the platform layer: registration entries and files
-/// skipped, server modules that fail to load.
-using WarningHandler = std::function<void(const std::string& message)>;
-/// Installs the handler and returns the one it replaces; an empty handler
-/// restores the default, which writes each warning as a line to standard
-/// error.
-WarningHandler setWarningHandler(WarningHandler handler);
-/// Hands a warning to the installed handler.
-void warn(const std::string& message);
 
 /// One class named by a registration file.
 struct RegisteredClass {
@@ -85,9 +75,5 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
 /// Reads every registration file of the folders; for a class named more than
 /// once the last entry read counts, at the place of the first.
 std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& warnings);
-
-/// The registry entry for a class of a registration file; its factory loads
-/// the module on first use (createFromModule).
-ClassEntry toClassEntry(const RegisteredClass& registered);
 
 }  // namespace opc

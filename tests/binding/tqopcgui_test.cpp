@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "binding/qOPCGUI.h"
+#include "common/leakcheck.h"
 #include "core/qOPC.h"
 #include "simulator/simulator.h"
 
@@ -25,7 +26,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TqOPCGUITest : public ::testing::Test {
+class TqOPCGUITest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
 
