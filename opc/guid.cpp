@@ -1,6 +1,6 @@
-#include <cstdio>
-
 #include "guid.h"
+
+#include <cstdio>
 
 #include "classregistry.h"
 #include "taskmem.h"

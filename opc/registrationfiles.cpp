@@ -158,7 +158,8 @@ class Lexer {
     while (!rest_.empty()) {
       ++lineNo_;
       const auto nl = rest_.find('\n');
-      const std::string_view text = trim(nl == std::string_view::npos ? rest_ : rest_.substr(0, nl));
+      const std::string_view text =
+          trim(nl == std::string_view::npos ? rest_ : rest_.substr(0, nl));
       rest_ = nl == std::string_view::npos ? std::string_view() : rest_.substr(nl + 1);
       if (text.empty() || text.front() == '#' || text.front() == ';') continue;
       Line line;
@@ -280,9 +281,9 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
         section.emplace();
         section->cls.source = at(line->number);
         const std::string_view header = line->text;
-        const std::optional<GUID> clsid =
-            header.back() == ']' ? parseGuid(trim(header.substr(1, header.size() - 2)))
-                                 : std::nullopt;
+        const std::optional<GUID> clsid = header.back() == ']'
+                                              ? parseGuid(trim(header.substr(1, header.size() - 2)))
+                                              : std::nullopt;
         if (!clsid) {
           fault(line->number,
                 "section header '" + excerpt(header) + "' is not a class id in braces");
@@ -292,7 +293,8 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
         break;
       }
       case Line::Kind::Malformed:
-        fault(line->number, "line '" + excerpt(line->text) + "' is neither a section nor key = value");
+        fault(line->number,
+              "line '" + excerpt(line->text) + "' is neither a section nor key = value");
         break;
       case Line::Kind::KeyValue: {
         if (!section) {
