@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 
+#include "scalar.h"
 #include "taskmem.h"
 #include "unknown.h"
 
@@ -408,69 +409,40 @@ Value scaledValue(Value::Kind kind, std::int64_t i) {
 }
 
 HRESULT readValue(const VARIANT& v, Value& out) {
-  switch (v.vt) {
-    case VT_EMPTY:
+  switch (opc::scalarKind(v.vt)) {
+    case opc::ScalarKind::Empty:
       out.kind = Value::Empty;
       return S_OK;
-    case VT_I1:
-      out = signedValue(static_cast<std::int8_t>(v.cVal));
+    case opc::ScalarKind::Signed:
+    case opc::ScalarKind::Error:
+      out = signedValue(opc::signedValue(v));
       return S_OK;
-    case VT_I2:
-      out = signedValue(v.iVal);
+    case opc::ScalarKind::Unsigned:
+      out = unsignedValue(opc::unsignedValue(v));
       return S_OK;
-    case VT_I4:
-      out = signedValue(v.lVal);
+    case opc::ScalarKind::Real:
+      out = realValue(Value::Real, *opc::numericValue(v, opc::TrueAs::MinusOne));
       return S_OK;
-    case VT_INT:
-      out = signedValue(v.intVal);
-      return S_OK;
-    case VT_ERROR:
-      out = signedValue(v.scode);
-      return S_OK;
-    case VT_I8:
-      out = signedValue(v.llVal);
-      return S_OK;
-    case VT_UI1:
-      out = unsignedValue(v.bVal);
-      return S_OK;
-    case VT_UI2:
-      out = unsignedValue(v.uiVal);
-      return S_OK;
-    case VT_UI4:
-      out = unsignedValue(v.ulVal);
-      return S_OK;
-    case VT_UINT:
-      out = unsignedValue(v.uintVal);
-      return S_OK;
-    case VT_UI8:
-      out = unsignedValue(v.ullVal);
-      return S_OK;
-    case VT_R4:
-      out = realValue(Value::Real, v.fltVal);
-      return S_OK;
-    case VT_R8:
-      out = realValue(Value::Real, v.dblVal);
-      return S_OK;
-    case VT_DATE:
+    case opc::ScalarKind::Date:
       out = realValue(Value::Date, v.date);
       return S_OK;
-    case VT_CY:
+    case opc::ScalarKind::Currency:
       out = scaledValue(Value::Currency, v.cyVal.int64);
       return S_OK;
-    case VT_BOOL:
-      out = scaledValue(Value::Bool, v.boolVal ? -1 : 0);
+    case opc::ScalarKind::Bool:
+      // A Boolean converts to a number as the platform's VARIANT_TRUE.
+      out = scaledValue(Value::Bool, std::int64_t(*opc::numericValue(v, opc::TrueAs::MinusOne)));
       return S_OK;
-    case VT_BSTR:
+    case opc::ScalarKind::Text:
       out.kind = Value::Text;
       out.text = v.bstrVal ? std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal)) : u"";
       return S_OK;
-    case VT_NULL:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
+    case opc::ScalarKind::Null:
       return DISP_E_TYPEMISMATCH;
-    default:
-      return DISP_E_BADVARTYPE;
+    case opc::ScalarKind::Other:
+      break;
   }
+  return v.vt == VT_UNKNOWN || v.vt == VT_DISPATCH ? DISP_E_TYPEMISMATCH : DISP_E_BADVARTYPE;
 }
 
 /// A numeric source reduced to one of: exact signed, exact unsigned, real.
@@ -833,7 +805,7 @@ HRESULT convert(const VARIANT& src, VARTYPE vt, USHORT flags, VARIANT& out) {
     const VARTYPE base = src.vt & VT_TYPEMASK;
     if ((src.vt & VT_ARRAY) || !isElementType(base)) return DISP_E_BADVARTYPE;
     if (base == VT_VARIANT) return convert(*static_cast<const VARIANT*>(src.byref), vt, flags, out);
-    return convert(elementView(base, src.byref, opc::variantValueSize(base)), vt, flags, out);
+    return convert(elementView(base, src.byref, opc::valueSize(base)), vt, flags, out);
   }
   if (vt & VT_BYREF) return DISP_E_BADVARTYPE;
   if (vt & VT_ARRAY) {
