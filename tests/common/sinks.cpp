@@ -6,15 +6,27 @@
 
 namespace veze6::test {
 
-void decodeDataStream(const BYTE* p, std::size_t size, bool withTime, SinkCall& call) {
-  OPCGROUPHEADER h{};
+namespace {
+
+/// Reads a stream's group header into h and its ids into call; false (and
+/// the error noted) when the block is too short for it.
+template <class Header>
+bool readGroupHeader(const BYTE* p, std::size_t size, Header& h, SinkCall& call) {
   if (size < sizeof h) {
     call.streamError = "group header outside the block";
-    return;
+    return false;
   }
   std::memcpy(&h, p, sizeof h);
   call.transactionId = h.dwTransactionID;
   call.group = h.hClientGroup;
+  return true;
+}
+
+}  // namespace
+
+void decodeDataStream(const BYTE* p, std::size_t size, bool withTime, SinkCall& call) {
+  OPCGROUPHEADER h{};
+  if (!readGroupHeader(p, size, h, call)) return;
   call.masterQuality = h.hrStatus;
   if (h.dwSize != size) call.streamError = "dwSize is not the block's size";
   const std::size_t headerSize = withTime ? sizeof(OPCITEMHEADER1) : sizeof(OPCITEMHEADER2);
@@ -46,13 +58,7 @@ void decodeDataStream(const BYTE* p, std::size_t size, bool withTime, SinkCall& 
 
 void decodeWriteStream(const BYTE* p, std::size_t size, SinkCall& call) {
   OPCGROUPHEADERWRITE h{};
-  if (size < sizeof h) {
-    call.streamError = "group header outside the block";
-    return;
-  }
-  std::memcpy(&h, p, sizeof h);
-  call.transactionId = h.dwTransactionID;
-  call.group = h.hClientGroup;
+  if (!readGroupHeader(p, size, h, call)) return;
   call.masterError = h.hrStatus;
   if (size != sizeof h + std::size_t(h.dwItemCount) * sizeof(OPCITEMHEADERWRITE)) {
     call.streamError = "size does not match the item count";
