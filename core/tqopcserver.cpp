@@ -11,6 +11,7 @@
 #include "format.h"
 #include "opc/classregistry.h"
 #include "opc/taskmem.h"
+#include "owningthread.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
 #include "qopclogging.h"
@@ -70,9 +71,9 @@ TqOPCServer::~TqOPCServer() {
     // Still held while loading (SetActive only stores then): a server
     // keeping the shutdown callback must not reach a destroyed component.
     if (server_ || shutdownEvent_) RemoveServerInterface();
-  } catch (const std::exception& e) {
+  } catch (...) {
     // Nobody can catch it from a destructor; the application shows it.
-    Application().HandleException(nullptr, e);
+    HandleCurrentException(nullptr);
   }
   groupDefault_.reset();
   browser_.reset();
@@ -94,6 +95,7 @@ void TqOPCServer::SetServer(const QString& value) {
 }
 
 void TqOPCServer::SetActive(bool value) {
+  VEZE6_ASSERT_OWNING_THREAD(this);
   if (IsLoading()) {
     active_ = value;
     return;

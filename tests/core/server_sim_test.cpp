@@ -1,4 +1,6 @@
 // The server component end to end against the simulation server.
+#include <thread>
+
 #include "common/simcomponent.h"
 #include "test_utils.h"
 
@@ -120,6 +122,17 @@ TEST_F(ServerSimTest, BadNamesNeverLeakOrHang) {
   server->SetComputername("far-away-host");
   EXPECT_THROW(server->SetActive(true), EOleSysError);
   EXPECT_FALSE(server->Active());
+}
+
+TEST(OwningThreadTest, ComponentCalledOffItsThread_AssertsInDebugBuilds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEBUG_DEATH(
+      {
+        TqOPCServer server;
+        std::thread other([&] { server.SetActive(false); });
+        other.join();
+      },
+      "owning thread");
 }
 
 }  // namespace
