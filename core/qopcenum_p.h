@@ -6,7 +6,7 @@
 
 #include "opc/objidl.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 /// Appends every string the enumerator delivers to list, in order, asking for
 /// many strings per Next call and falling back to one a call for a server
@@ -14,4 +14,4 @@ namespace qopc_detail {
 /// a wrong count; null strings are skipped; a failing Next ends the reading.
 void appendEnumStrings(IEnumString* enumerator, QStringList& list);
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

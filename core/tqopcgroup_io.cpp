@@ -195,7 +195,7 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
   OPCCheck(syncIO_->Read(fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE, count, handles.get(),
                          states.put(), errors.put()));
   int failed = 0;
-  qopc_detail::StampConverter toDateTime;
+  veze6::core::detail::StampConverter toDateTime;
   for (DWORD i = 0; i < count; ++i) {
     TqOPCItem* item = items[i];
     // A server that reports success without its arrays has read nothing.
@@ -209,7 +209,8 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
     }
     OPCITEMSTATE& state = states[i];
     item->quality_ = state.wQuality;
-    qopc_detail::takeValue(item->value_, state.vDataValue);  // the server's copy is left empty
+    veze6::core::detail::takeValue(item->value_,
+                                   state.vDataValue);  // the server's copy is left empty
     item->timeStamp_ = toDateTime(state.ftTimeStamp);
     item->lastError_ = S_OK;
   }
