@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "numbertext.h"
 #include "variant.h"
 
 namespace opc::detail {
@@ -96,30 +97,14 @@ inline std::u16string integerText(T v) {
   return fromAscii(std::string_view(buf, std::size_t(r.ptr - buf)));
 }
 
+/// A real's shortest text; zero is "0", never "-0".
 template <class T>
 inline std::u16string realText(T v) {
-  if (v == 0) return u"0";  // no "-0"
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return fromAscii(std::string_view(buf, std::size_t(r.ptr - buf)));
+  if (v == 0) return u"0";
+  return fromAscii(opc::shortestDigits(v));
 }
 
-inline std::u16string currencyText(std::int64_t cy) {
-  const bool negative = cy < 0;
-  // Work in unsigned so that the most negative value has a magnitude.
-  const std::uint64_t mag = negative ? 0 - std::uint64_t(cy) : std::uint64_t(cy);
-  std::string s = std::to_string(mag / 10000);
-  std::uint64_t frac = mag % 10000;
-  if (frac) {
-    char digits[5];
-    std::snprintf(digits, sizeof digits, "%04u", unsigned(frac));
-    std::string f(digits);
-    while (f.back() == '0') f.pop_back();
-    s += '.' + f;
-  }
-  if (negative) s.insert(s.begin(), '-');
-  return fromAscii(s);
-}
+inline std::u16string currencyText(std::int64_t cy) { return fromAscii(opc::currencyDigits(cy)); }
 
 /// A number read from text: exact when it is a whole number that fits 64
 /// bits, otherwise a double.
