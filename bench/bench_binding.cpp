@@ -82,7 +82,7 @@ struct Fixture {
     gui->SetOPCServer(server);
     // The timed part calls OnDataChange itself; deliveries during the
     // untimed scan only refresh the values.
-    server->OnDatachange = nullptr;
+    QObject::disconnect(server, &TqOPCServer::dataChanged, gui, nullptr);
     controls.reserve(std::size_t(kItems) * kControlsPerItem);
     for (int i = 0; i < kItems; ++i) {
       for (int c = 0; c < kControlsPerItem; ++c) {

@@ -5,6 +5,7 @@
 #include <QMetaProperty>
 #include <QPointer>
 #include <QString>
+#include <QVariant>
 #include <QWidget>
 
 #include "core/tcollectionitem.h"
@@ -86,6 +87,13 @@ class TqGUIItem : public TCollectionItem {
   QString GetNamePath() const override;
   /// Copies the published properties and OnChangeData of another binding.
   void Assign(const TPersistent* source) override;
+
+ signals:
+  /// After OnChangeData (also without one), before the value is written:
+  /// the value as it will be written (OnChangeData may have changed it) and
+  /// whether the write is skipped (handled: left true by OnChangeData).
+  /// Only the field can change the value or skip the write.
+  void valueChanging(QWidget* control, const QVariant& value, bool handled);
 
  private:
   friend class TqOPCGUI;

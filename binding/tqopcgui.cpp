@@ -1,33 +1,15 @@
 #include "tqopcgui.h"
 
+#include <QMetaMethod>
 #include <QVarLengthArray>
-#include <algorithm>
-#include <mutex>
-#include <vector>
 
+#include "core/qopcconversions.h"
+#include "core/qopclogging.h"
 #include "core/tqopcgroup.h"
 #include "core/tqopcitems.h"
 #include "guipropwrite.h"
 
-namespace {
-
-// Every live binding component, so that one going away from the middle of a
-// server's handler chain can hand its place to the component above it.
-// Components on other threads never share a server, but they do share this
-// list.
-std::mutex g_componentsMutex;
-std::vector<TqOPCGUI*>& components() {
-  static std::vector<TqOPCGUI*> list;
-  return list;
-}
-
-}  // namespace
-
 TqOPCGUI::TqOPCGUI(QObject* owner) : TComponent(owner), items_(std::make_unique<TqGUIItems>(this)) {
-  {
-    std::lock_guard lock(g_componentsMutex);
-    components().push_back(this);
-  }
   auto* form = qobject_cast<QWidget*>(owner);
   if (!form || !form->isWindow()) return;
   TqOPCServer* last = nullptr;
@@ -39,81 +21,20 @@ TqOPCGUI::TqOPCGUI(QObject* owner) : TComponent(owner), items_(std::make_unique<
 
 TqOPCGUI::~TqOPCGUI() {
   Destroying();
-  for (const Hook& h : std::vector<Hook>(hooks_)) {
-    if (h.server->OnDatachange == ownHandler())
-      unhook(h.server);
-    else
-      spliceOut(h.server, h.saved);
-  }
-  {
-    std::lock_guard lock(g_componentsMutex);
-    std::erase(components(), this);
-  }
+  QObject::disconnect(hook_);
   items_.reset();
 }
 
-void TqOPCGUI::spliceOut(const TqOPCServer* server, const TOnOPCDataChangeEvent& saved) {
-  const TOnOPCDataChangeEvent own = ownHandler();
-  std::lock_guard lock(g_componentsMutex);
-  for (TqOPCGUI* other : components()) {
-    if (other == this) continue;
-    for (Hook& h : other->hooks_)
-      if (h.server == server && h.saved == own) h.saved = saved;
-  }
-}
-
-TOnOPCDataChangeEvent TqOPCGUI::ownHandler() {
-  return TOnOPCDataChangeEvent(this, &TqOPCGUI::OnDataChange);
-}
-
-bool TqOPCGUI::Hooked() const {
-  TqOPCServer* server = server_.data();
-  return server && server->OnDatachange == const_cast<TqOPCGUI*>(this)->ownHandler();
-}
-
-TOnOPCDataChangeEvent TqOPCGUI::SavedOnDatachange() const {
-  for (const Hook& h : hooks_)
-    if (h.server == serverKey_) return h.saved;
-  return {};
-}
-
-TqOPCGUI::Hook* TqOPCGUI::findHook(const QObject* server) {
-  for (Hook& h : hooks_)
-    if (h.server == server) return &h;
-  return nullptr;
-}
+bool TqOPCGUI::Hooked() const { return server_ && bool(hook_); }
 
 void TqOPCGUI::setLink(TqOPCServer* value) {
   TqOPCServer* old = server_.data();
-  // A server whose chain still holds our handler stays watched.
-  if (old && old != value && !findHook(old)) disconnect(old, &QObject::destroyed, this, nullptr);
+  if (old && old != value) disconnect(old, &QObject::destroyed, this, nullptr);
   server_ = value;
   serverKey_ = value;
   if (value) {
     connect(value, &QObject::destroyed, this, &TqOPCGUI::componentDestroyed, Qt::UniqueConnection);
   }
-}
-
-void TqOPCGUI::hook(TqOPCServer* server) {
-  // Still in the server's chain (below a handler installed after ours): we
-  // are called already, and hooking again would make the chain a loop.
-  if (findHook(server)) return;
-  TOnOPCDataChangeEvent own = ownHandler();
-  if (server->OnDatachange == own) return;
-  hooks_.push_back({server, server->OnDatachange});
-  server->OnDatachange = own;
-}
-
-void TqOPCGUI::unhook(TqOPCServer* server) {
-  // Only our own handler is replaced: one the application (or another
-  // binding component) installed after us stays where it is, and may still
-  // call ours, so what we found there is kept to be passed on.
-  Hook* h = server ? findHook(server) : nullptr;
-  if (!h || server->IsDestroying()) return;
-  if (!(server->OnDatachange == ownHandler())) return;
-  server->OnDatachange = h->saved;
-  hooks_.erase(hooks_.begin() + (h - hooks_.data()));
-  if (server != server_.data()) disconnect(server, &QObject::destroyed, this, nullptr);
 }
 
 void TqOPCGUI::SetOPCServer(TqOPCServer* value) {
@@ -123,21 +44,26 @@ void TqOPCGUI::SetOPCServer(TqOPCServer* value) {
   }
   if (serverKey_) {
     for (TCollectionItem* binding : *items_) static_cast<TqGUIItem*>(binding)->DeleteFromGUIList();
-    unhook(server_.data());
+    QObject::disconnect(hook_);
+    hook_ = {};
   }
   setLink(value);
   if (!value) return;
-  // The same server assigned again was given its handler back just above,
-  // so what is saved now is never our own.
-  hook(value);
+  // The signal, not the handler field: the application keeps OnDatachange
+  // and may assign it at any time without cutting the bindings off. Direct:
+  // the list is valid only during the emission.
+  hook_ = connect(value, &TqOPCServer::dataChanged, this, &TqOPCGUI::serverDataChanged,
+                  Qt::DirectConnection);
   for (int i = 0; i < items_->Count(); ++i) items_->Items(i)->Update();
 }
+
+void TqOPCGUI::serverDataChanged(TqOPCItemList* items) { OnDataChange(server_.data(), items); }
 
 void TqOPCGUI::SetItems(TqGUIItems* value) {
   if (value && value != items_.get()) items_->Assign(value);
 }
 
-void TqOPCGUI::OnDataChange(QObject* Sender, TqOPCItemList* ItemList) {
+void TqOPCGUI::OnDataChange(QObject*, TqOPCItemList* ItemList) {
   const int count = ItemList ? ItemList->Count() : 0;
   for (int n = 0; n < count; ++n) {
     TqOPCItem* item = ItemList->Items(n);
@@ -147,7 +73,7 @@ void TqOPCGUI::OnDataChange(QObject* Sender, TqOPCItemList* ItemList) {
     // The walk works on a copy of this component's bindings of the item, so
     // bindings dropped during it are skipped and ones added wait for the next
     // delivery. Another component's bindings of the same item are its own
-    // business (it serves them when the server calls it).
+    // business (it receives the same signal).
     QVarLengthArray<TqGUIItem*, 16> bindings;
     for (TqGUIItem* binding : list) {
       if (binding->Collection() == items_.get()) bindings.append(binding);
@@ -162,14 +88,6 @@ void TqOPCGUI::OnDataChange(QObject* Sender, TqOPCItemList* ItemList) {
       SetValueToControl(binding, item->Value());
     }
   }
-  // What the sending server had before us; a direct call with another
-  // sender passes on what the linked server had.
-  const Hook* h = findHook(Sender);
-  if (!h) h = findHook(serverKey_);
-  if (h && h->saved) {
-    const TOnOPCDataChangeEvent saved = h->saved;  // the handler may hook again
-    saved(Sender, ItemList);
-  }
 }
 
 void TqOPCGUI::SetValueToControl(TqGUIItem* Binding, const OleVariant& Value) {
@@ -178,16 +96,27 @@ void TqOPCGUI::SetValueToControl(TqGUIItem* Binding, const OleVariant& Value) {
   if (!control) return;
   const OleVariant* value = &Value;
   OleVariant copy;
+  bool handled = false;
   if (Binding->OnChangeData) {
     copy = Value;
-    bool handled = true;
+    handled = true;
     QPointer<TqGUIItem> guard(Binding);
     Binding->OnChangeData(control, copy, handled);
-    if (handled || !guard) return;
+    if (!guard) return;
     control = Binding->Control();  // the handler may have destroyed it
     if (!control) return;
     value = &copy;
   }
+  // Converted only for a receiver: most bindings have none.
+  static const QMetaMethod changing = QMetaMethod::fromSignal(&TqGUIItem::valueChanging);
+  if (Binding->isSignalConnected(changing)) {
+    QPointer<TqGUIItem> guard(Binding);
+    emit Binding->valueChanging(control, VariantToQVariant(*value), handled);
+    if (!guard) return;
+    control = Binding->Control();
+    if (!control) return;
+  }
+  if (handled) return;
   try {
     if (Binding->setProc_) {
       Binding->setProc_(control, *value);
@@ -196,6 +125,8 @@ void TqOPCGUI::SetValueToControl(TqGUIItem* Binding, const OleVariant& Value) {
     }
   } catch (...) {
     // A control that cannot take the item's values stops being served.
+    qCWarning(lcBinding) << "control" << control->objectName() << "cannot take the values of"
+                         << Binding->OPCItem() << "; its binding is removed";
     Binding->Free();
   }
 }
@@ -262,11 +193,7 @@ void TqOPCGUI::watchControl(QWidget* control) {
   connect(control, &QObject::destroyed, this, &TqOPCGUI::componentDestroyed, Qt::UniqueConnection);
 }
 
-void TqOPCGUI::componentDestroyed(QObject* object) {
-  // A dying server's chain goes with it; it never calls us again.
-  if (Hook* h = findHook(object)) hooks_.erase(hooks_.begin() + (h - hooks_.data()));
-  Notification(object, opRemove);
-}
+void TqOPCGUI::componentDestroyed(QObject* object) { Notification(object, opRemove); }
 
 void TqOPCGUI::Notification(QObject* AComponent, TOperation Operation) {
   if (Operation != opRemove || !AComponent) return;

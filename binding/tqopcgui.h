@@ -2,10 +2,10 @@
 // without application code.
 //
 // The component is linked to one server component. Outside the designer it
-// installs its own handler as the server's OnDatachange and calls the
-// handler that was there before after each delivery; for every changed item
-// each of its bindings writes the item's value into its control, through the
-// setter registered for the control's class or the generic property write.
+// receives the server's dataChanged signal (the OnDatachange field stays the
+// application's); for every changed item each of its bindings writes the
+// item's value into its control, through the setter registered for the
+// control's class or the generic property write.
 // Bindings are linked only to groups and items that exist on the server
 // component; the component never creates any.
 #pragma once
@@ -14,7 +14,6 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
-#include <vector>
 
 #include "core/tcomponent.h"
 #include "core/tqopcitemlist.h"
@@ -36,34 +35,29 @@ class TqOPCGUI : public TComponent {
   /// stored as OPCServer without hooking it: a stored form assigns
   /// OPCServer when it is read, and that hooks.
   explicit TqOPCGUI(QObject* owner = nullptr);
-  /// Gives the server its former OnDatachange back when this component's
-  /// handler is installed there, then destroys the bindings.
+  /// Destroys the bindings.
   ~TqOPCGUI() override;
 
   /// The linked server, or null (also once it was destroyed). Not owned.
   TqOPCServer* OPCServer() const { return server_.data(); }
-  /// Lets go of the linked server (bindings unlinked; its OnDatachange given
-  /// back when ours is installed there), then, outside the designer, hooks
-  /// value (its current OnDatachange is kept and called after ours) and
-  /// links every binding, which may write current values at once. In the
-  /// designer only the link is stored. Assigning the server that is already
-  /// linked hooks it again; the component never chains to itself.
+  /// Lets go of the linked server (bindings unlinked, its data changes no
+  /// longer received), then, outside the designer, hooks value (receives its
+  /// dataChanged) and links every binding, which may write current values
+  /// at once. In the designer only the link is stored. Assigning the server
+  /// that is already linked links the bindings again.
   void SetOPCServer(TqOPCServer* value);
   /// The bindings; owned by the component, never null.
   TqGUIItems* Items() const { return items_.get(); }
   /// Copies the bindings of value (collection assignment); the component
   /// keeps its own collection.
   void SetItems(TqGUIItems* value);
-  /// Whether this component's handler is the linked server's OnDatachange.
+  /// Whether the component receives the linked server's data changes.
   bool Hooked() const;
-  /// The handler the linked server had when it was hooked (called after
-  /// ours); empty when it had none or is not hooked.
-  TOnOPCDataChangeEvent SavedOnDatachange() const;
 
-  /// The server's data change handler: for each listed item, in order, every
-  /// binding in its GUIList gets the item's value (SetValueToControl); then
-  /// the saved handler runs once. A binding destroyed during the delivery is
-  /// not visited again; bindings added during it wait for the next one.
+  /// One delivery: for each listed item, in order, every binding of this
+  /// component in its GUIList gets the item's value (SetValueToControl). A
+  /// binding destroyed during the delivery is not visited again; bindings
+  /// added during it wait for the next one. Sender is not used.
   void OnDataChange(QObject* Sender, TqOPCItemList* ItemList);
   /// Writes value into the binding's control: nothing without a control;
   /// OnChangeData first (see TGUIOnSetValue); then the registered setter or,
@@ -100,33 +94,16 @@ class TqOPCGUI : public TComponent {
 
  private:
   friend class TqGUIItem;
-  TOnOPCDataChangeEvent ownHandler();
   /// The link itself, watching the server's destruction.
   void setLink(TqOPCServer* value);
-  /// Installs our handler on server unless its chain holds it already.
-  void hook(TqOPCServer* server);
-  /// Gives server back what we found there when ours is installed there.
-  void unhook(TqOPCServer* server);
-  /// Going away while a component hooked after us still calls us: that
-  /// component calls what we found instead.
-  void spliceOut(const TqOPCServer* server, const TOnOPCDataChangeEvent& saved);
-  struct Hook;
-  Hook* findHook(const QObject* server);
   /// Every binding of control is told that it is gone.
   void watchControl(QWidget* control);
   void componentDestroyed(QObject* object);
+  void serverDataChanged(TqOPCItemList* items);
 
   QPointer<TqOPCServer> server_;
   const QObject* serverKey_ = nullptr;  // compared only: identifies a dying server
-  // The servers whose OnDatachange chain holds our handler, each with the
-  // handler we found there. Usually one; a server stays listed while a
-  // handler installed after ours (another binding component's) still calls
-  // ours, so deliveries from it keep reaching what we found there.
-  struct Hook {
-    TqOPCServer* server;  // alive: a destroyed one leaves the list at once
-    TOnOPCDataChangeEvent saved;
-  };
-  std::vector<Hook> hooks_;
+  QMetaObject::Connection hook_;        // to server_'s dataChanged while hooked
   std::unique_ptr<TqGUIItems> items_;
   // Counts bindings leaving a GUIList, so a delivery notices cheaply that its
   // walk must check what is still there.

@@ -2,6 +2,7 @@
 
 #include "exceptions.h"
 #include "opc/classregistry.h"
+#include "opc/endpointclasses.h"
 #include "qopcconversions.h"
 #include "qopclogging.h"
 
@@ -26,6 +27,14 @@ ComPtr<IOPCServer> CoOPCServer::Create(const CLSID& clsid, const QString& comput
   }
   ComPtr<IOPCServer> server;
   OleCheck(object.as(server));
+  return server;
+}
+
+ComPtr<IOPCServer> CoOPCServer::CreateForEndpoint(const QString& url) {
+  opc::EndpointSettings settings;
+  settings.url = url.toStdString();
+  ComPtr<IOPCServer> server;
+  OleCheck(opc::createEndpointObject(settings, IID_IOPCServer, server.putVoid()));
   return server;
 }
 

@@ -15,6 +15,10 @@ class CoOPCServer {
   /// result is the caller's reference; it is empty only when the server
   /// reported success without handing out an object.
   static ComPtr<IOPCServer> Create(const CLSID& clsid, const QString& computer);
+  /// Creates the server object reached by a URL through the factory
+  /// registered for its scheme (opc/endpointclasses.h), anonymously and with
+  /// the scheme's default security; failures raise EOleSysError as above.
+  static ComPtr<IOPCServer> CreateForEndpoint(const QString& url);
 };
 
 /// Initialises the process's COM security once: no security descriptor,

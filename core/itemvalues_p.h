@@ -39,6 +39,3 @@ class StampConverter {
 };
 
 }  // namespace veze6::core::detail
-
-// The data sinks still spell it the older way.
-namespace qopc_detail = veze6::core::detail;

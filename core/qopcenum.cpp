@@ -19,7 +19,14 @@ void appendEnumStrings(IEnumString* enumerator, QStringList& list) {
   const auto done = [&] {
     if (nulls) qCWarning(lcOpc) << "enumerator delivered" << nulls << "null strings";
   };
-  for (;;) {
+  // A server whose list never ends (S_OK and full batches forever) would hold
+  // the caller and its memory for good; no address space lists this many.
+  for (std::size_t claimed = 0;; claimed += asked) {
+    if (claimed >= kMaxEnumStrings) {
+      qCWarning(lcOpc) << "enumerator still delivering after" << claimed
+                       << "strings; reading stops";
+      return done();
+    }
     std::fill_n(strings.begin(), asked, nullptr);
     ULONG fetched = 0;
     const HRESULT hr = enumerator->Next(asked, strings.data(), &fetched);

@@ -1,15 +1,10 @@
 #include "tqopcadvisesink.h"
 
 #include "application.h"
-#include "itemvalues_p.h"
 #include "messages.h"
 #include "opc/OPCDA.h"
-#include "qopcconversions.h"
 #include "tqopcgroup.h"
-#include "tqopcitem.h"
-#include "tqopcitemlist.h"
-#include "tqopcitems.h"
-#include "tqopcserver.h"
+#include "tqopcitemupdater_p.h"
 
 namespace {
 
@@ -88,24 +83,18 @@ void TqOPCAdviseSink::ApplyStream(const char* block, std::size_t size, bool with
   group->ClearTaskId(reader_.Header().dwTransactionID);
   if (result != TDataStreamReader::Result::Ok) return;
 
-  auto list = std::make_unique<TqOPCItemList>();
   const auto entries = reader_.Entries();
-  list->Reserve(int(entries.size()));
-  const TqOPCItems* items = group->OPCItems();
-  qopc_detail::StampConverter toDateTime;
+  TqOPCItemUpdater update(*group->OPCItems(), int(entries.size()));
   for (TDataStreamReader::Entry& entry : entries) {
     // A handle that names no live item of the group is dropped, and so is
-    // an item whose value did not decode: it keeps its last value.
-    TqOPCItem* item = entry.decoded ? items->FindClientHandle(entry.hClient) : nullptr;
-    if (!item) continue;
-    list->addResolved(item, items->Serial(), int(entry.hClient));
-    // DA 1.0 keeps only the quality class.
-    item->quality_ = entry.wQuality & OPC_QUALITY_MASK;
-    qopc_detail::takeValue(item->value_, entry.value);
-    if (withTime) item->timeStamp_ = toDateTime(entry.ftTimeStamp);
+    // an item whose value did not decode: it keeps its last value. DA 1.0
+    // keeps only the quality class.
+    if (entry.decoded)
+      update.StreamChange(entry.hClient, entry.value, entry.wQuality,
+                          withTime ? &entry.ftTimeStamp : nullptr);
   }
   reader_.Clear();
-  if (list->Count() > 0)
-    PostMessage(group->Server()->GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ClientHandle()),
-                std::move(list));
+  if (update.Count() > 0)
+    PostMessage(group->callbackWindow(), CM_OPCDATACHANGE, WPARAM(group->ClientHandle()),
+                update.TakeList());
 }

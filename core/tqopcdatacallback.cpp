@@ -3,14 +3,9 @@
 #include <vector>
 
 #include "connectionpoints.h"
-#include "itemvalues_p.h"
 #include "messages.h"
-#include "qopcconversions.h"
 #include "tqopcgroup.h"
-#include "tqopcitem.h"
-#include "tqopcitemlist.h"
-#include "tqopcitems.h"
-#include "tqopcserver.h"
+#include "tqopcitemupdater_p.h"
 
 // The arguments of a call that arrived on another thread, owned: the
 // values are taken over from the server's array (which the server then
@@ -167,28 +162,18 @@ void TqOPCDataCallback::dataChange(DWORD transid, OPCHANDLE hGroup, DWORD count,
   TqOPCGroup* group = group_;
   if (!group || hGroup != group->ClientHandle()) return;
   ClearTaskId(transid);
-  auto list = std::make_unique<TqOPCItemList>();
   // A server that names items without handing out every array has sent no
   // items.
-  if (count && handles && values && qualities && timeStamps && errors) {
-    const TqOPCItems* items = group->OPCItems();
-    const quint64 owner = items->Serial();
-    qopc_detail::StampConverter toDateTime;
-    list->Reserve(int(count));
-    for (DWORD i = 0; i < count; ++i) {
-      // A handle that names no live item of the group (an item destroyed
-      // since, in batch mode still on the server) is dropped.
-      TqOPCItem* item = items->FindClientHandle(handles[i]);
-      if (!item) continue;
-      list->addResolved(item, owner, int(handles[i]));
-      item->quality_ = qualities[i];
-      // Taking the value over clears the element: no copy of texts or arrays.
-      qopc_detail::takeValue(item->value_, values[i]);
-      item->timeStamp_ = toDateTime(timeStamps[i]);
-      item->lastError_ = errors[i];
-    }
+  const bool complete = count && handles && values && qualities && timeStamps && errors;
+  TqOPCItemUpdater update(*group->OPCItems(), complete ? int(count) : 0);
+  if (complete) {
+    // A handle that names no live item of the group (an item destroyed
+    // since, in batch mode still on the server) is dropped. Taking the
+    // value over clears the element: no copy of texts or arrays.
+    for (DWORD i = 0; i < count; ++i)
+      update.Change(handles[i], values[i], qualities[i], timeStamps[i], errors[i]);
   }
-  PostMessage(group->Server()->GetHandle(), CM_OPCDATACHANGE, WPARAM(hGroup), std::move(list));
+  PostMessage(group->callbackWindow(), CM_OPCDATACHANGE, WPARAM(hGroup), update.TakeList());
 }
 
 void TqOPCDataCallback::writeComplete(DWORD transid, OPCHANDLE hGroup, DWORD count,
@@ -196,26 +181,11 @@ void TqOPCDataCallback::writeComplete(DWORD transid, OPCHANDLE hGroup, DWORD cou
   TqOPCGroup* group = group_;
   if (!group || hGroup != group->ClientHandle()) return;
   ClearTaskId(transid);
-  auto list = std::make_unique<TqOPCItemList>();
+  TqOPCItemUpdater update(*group->OPCItems());
   int failures = 0;
   if (count && handles && errors) {
-    const TqOPCItems* items = group->OPCItems();
-    const quint64 owner = items->Serial();
-    for (DWORD i = 0; i < count; ++i) {
-      TqOPCItem* item = items->FindClientHandle(handles[i]);
-      if (!item) continue;
-      item->lastError_ = errors[i];
-      // Any code but 0 counts, success codes such as OPC_S_CLAMP included:
-      // the value written is not the value asked for.
-      if (errors[i] != S_OK) {
-        item->quality_ = 0;
-        ++failures;
-      }
-      // The list carries the code too: a data change handled before the
-      // message may overwrite the item's.
-      list->addResult(item, owner, int(handles[i]), errors[i]);
-    }
+    for (DWORD i = 0; i < count; ++i) failures += update.WriteResult(handles[i], errors[i]);
   }
-  PostMessage(group->Server()->GetHandle(), failures ? CM_OPCWRITEERROR : CM_OPCWRITECOMPLETE, 0,
-              std::move(list));
+  PostMessage(group->callbackWindow(), failures ? CM_OPCWRITEERROR : CM_OPCWRITECOMPLETE, 0,
+              update.TakeList());
 }

@@ -12,6 +12,7 @@
 #include "tqopcdatacallback.h"
 #include "tqopcgroups.h"
 #include "tqopcitem.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcserver.h"
 
 namespace {
@@ -94,7 +95,7 @@ void TqOPCGroup::OPCAddGroup() {
   LONG timeBias = timeBias_;
   FLOAT deadBand = deadBand_;
   OPCHANDLE serverGroup = kNoServerHandle;
-  DWORD revisedRate = 0;
+  DWORD revisedRate = DWORD(updateRate_);  // kept when the server revises nothing
   ComPtr<IOPCItemMgt> itemMgt;
   const HRESULT hr =
       server->AddGroup(name.get(), toBool(isActive_), DWORD(updateRate_), ClientHandle(), &timeBias,
@@ -140,8 +141,19 @@ void TqOPCGroup::OPCRemoveGroup() {
   }
   hServerGroup_ = kNoServerHandle;
   // Items never keep a handle into a group that is gone.
-  for (TCollectionItem* item : *items_) static_cast<TqOPCItem*>(item)->clearServerHandle();
+  for (TCollectionItem* item : *items_)
+    TqOPCItemUpdater::ClearServerHandle(*static_cast<TqOPCItem*>(item));
   if (failure) std::rethrow_exception(failure);
+}
+
+THiddenWindow* TqOPCGroup::callbackWindow() const { return server_->GetHandle(); }
+
+bool TqOPCGroup::designing() const { return server_->IsDesigning(); }
+
+bool TqOPCGroup::singleItemCalls() const {
+  // While loading, properties are only stored: the component's server side
+  // is rebuilt when loading ends.
+  return !server_->BatchMode() && server_->Active() && !server_->IsLoading();
 }
 
 // ---- state -------------------------------------------------------------------------
@@ -191,7 +203,8 @@ void TqOPCGroup::SetState(qint32& updateRate, bool active, qint32 timeBias, floa
                           qint32 localeId, qint32 clientGroup) {
   if (!stateMgt_) return;
   DWORD requested = DWORD(updateRate);
-  DWORD revised = 0;
+  // A server that succeeds without revising leaves the rate asked for, not 0.
+  DWORD revised = requested;
   BOOL isActive = toBool(active);
   LONG bias = timeBias;
   FLOAT percent = deadBand;

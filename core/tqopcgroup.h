@@ -18,6 +18,7 @@ class TqOPCDataCallback;
 class TqOPCGroups;
 class TqOPCItemList;
 class TqOPCServer;
+class THiddenWindow;
 
 /// A group's state as the server reports it, in one value.
 struct tGroupStateRec {
@@ -200,6 +201,22 @@ class TqOPCGroup : public TCollectionItem {
   void ChangingCollection(TCollection* target) override;
 
  private:
+  // Its items ask the component's state through their group; they never
+  // reach the component itself.
+  friend class TqOPCItems;
+  friend class TqOPCItem;
+  /// The component sits in a designer.
+  bool designing() const;
+  /// The single-item path may call the server: not in batch mode,
+  /// connected, not loading.
+  bool singleItemCalls() const;
+  // Its data sinks post to the component's window (callbackWindow) and
+  // read the item table; they never reach the component itself.
+  friend class TqOPCDataCallback;
+  friend class TqOPCAdviseSink;
+  /// The hidden window of the server component (null once it is being
+  /// destroyed).
+  THiddenWindow* callbackWindow() const;
   // Data sink of the group (connected once its items are on the server,
   // dropped when it leaves the server): filled by the data change delivery.
   void connectDataSink();

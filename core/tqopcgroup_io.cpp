@@ -17,6 +17,7 @@
 #include "tqopcitem.h"
 #include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcserver.h"
 
 namespace {
@@ -202,17 +203,13 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
     HRESULT code = errors ? errors[i] : E_POINTER;
     if (SUCCEEDED(code) && !states) code = E_POINTER;
     if (FAILED(code)) {
-      item->quality_ = 0;
-      item->lastError_ = code;
+      TqOPCItemUpdater::Failed(*item, code);
       ++failed;
       continue;
     }
     OPCITEMSTATE& state = states[i];
-    item->quality_ = state.wQuality;
-    veze6::core::detail::takeValue(item->value_,
-                                   state.vDataValue);  // the server's copy is left empty
-    item->timeStamp_ = toDateTime(state.ftTimeStamp);
-    item->lastError_ = S_OK;
+    // The server's copy of the value is left empty.
+    TqOPCItemUpdater::Read(*item, state.wQuality, state.vDataValue, toDateTime(state.ftTimeStamp));
   }
   return failed == 0;
 }
@@ -226,11 +223,10 @@ bool TqOPCGroup::storeResults(std::span<TqOPCItem* const> items, const HRESULT* 
     TqOPCItem* item = items[i];
     const HRESULT code = errors ? errors[i] : E_POINTER;
     if (FAILED(code)) {
-      item->quality_ = 0;
-      item->lastError_ = code;
+      TqOPCItemUpdater::Failed(*item, code);
       ++failed;
     } else {
-      item->lastError_ = S_OK;
+      TqOPCItemUpdater::SetLastError(*item, S_OK);
     }
   }
   return failed == 0;

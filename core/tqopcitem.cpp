@@ -12,7 +12,6 @@
 #include "tqopcgroup.h"
 #include "tqopcitemlist.h"
 #include "tqopcitems.h"
-#include "tqopcserver.h"
 
 TqOPCItem::TqOPCItem(TqOPCItems* items) : TCollectionItem(items), group_(items->FOwner()) {
   const TqDefaultItem* defaults = group_->DefaultItem();
@@ -54,32 +53,29 @@ QVariant TqOPCItem::EUInfoVariant() const { return VariantToQVariant(EUInfo()); 
 void TqOPCItem::SetItemID(const QString& value) {
   if (serverHandle_ != kNoServerHandle) throw EOPCException(_STR_NOTPOSSIBLE());
   itemId_ = value;
-  if (group_->Server()->IsDesigning()) OPCCommand(cmdValidate);
+  if (group_->designing()) OPCCommand(cmdValidate);
 }
 
 void TqOPCItem::SetAccessPath(const QString& value) {
   if (serverHandle_ != kNoServerHandle) throw EOPCException(_STR_NOTPOSSIBLE());
   accessPath_ = value;
-  if (group_->Server()->IsDesigning()) OPCCommand(cmdValidate);
+  if (group_->designing()) OPCCommand(cmdValidate);
 }
 
 void TqOPCItem::SetIsActive(bool value) {
   if (value == isActive_) return;
   isActive_ = value;
-  if (!group_->Server()->IsDesigning()) OPCCommand(cmdActive, value);
+  if (!group_->designing()) OPCCommand(cmdActive, value);
 }
 
 void TqOPCItem::SetRequestDatatype(OPCADatatype value) {
   if (VARTYPE(value) == requestDatatype_) return;
   requestDatatype_ = VARTYPE(value);
-  if (!group_->Server()->IsDesigning()) OPCCommand(cmdSetDatatype);
+  if (!group_->designing()) OPCCommand(cmdSetDatatype);
 }
 
 void TqOPCItem::OPCCommand(int command, bool value) {
-  const TqOPCServer* server = group_->Server();
-  // While loading, properties are only stored: the component's server side
-  // is rebuilt when loading ends.
-  if (server->BatchMode() || !server->Active() || server->IsLoading()) return;
+  if (!group_->singleItemCalls()) return;
   auto* items = qobject_cast<TqOPCItems*>(Collection());
   if (!items) return;
   TqOPCItem* const list[] = {this};

@@ -142,14 +142,9 @@ class TqOPCItem : public TCollectionItem {
 
  private:
   friend class TqOPCItems;
-  friend class TqOPCGroup;
-  // A write completion's list shows the results it carries in its items.
-  friend class TqOPCItemList;
-  // The data sinks store what the server reports.
-  friend class TqOPCDataCallback;
-  friend class TqOPCAdviseSink;
+  // Stores what the server reports (values, results, handles).
+  friend class TqOPCItemUpdater;
   void write(const OleVariant& value, bool async);
-  void clearServerHandle() { serverHandle_ = kNoServerHandle; }
 
   // Laid out for size: a group may hold 100,000 items.
   OPCHANDLE serverHandle_ = kNoServerHandle;

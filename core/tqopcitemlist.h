@@ -60,12 +60,6 @@ class TqOPCItemList {
   /// Room for count items without growing again.
   void Reserve(int count) { entries_.reserve(std::size_t(std::max(count, 0))); }
 
-  /// While it exists, each item a write completion listed shows the result
-  /// the server gave it for that write as its LastError, whatever data
-  /// changes came in between; afterwards an item still showing it gets its
-  /// previous LastError back. Nothing for lists that carry no results.
-  class CarriedResults;
-
   /// The error report: when any listed item's LastError is not 0, the text
   /// title CR LF, then for each of the first 26 failing items its ItemID,
   /// "- ", its error text and CR LF. With raiseError the text is raised as
@@ -82,10 +76,10 @@ class TqOPCItemList {
   static void CheckAllActiveOnServer(std::span<TqOPCItem* const> items);
 
  private:
-  // The sinks list the items they resolved through their group's table:
-  // collection and ID are known without touching each item.
-  friend class TqOPCDataCallback;
-  friend class TqOPCAdviseSink;
+  // Lists the items a server reported on, resolved through their group's
+  // table (collection and ID known without touching each item), and shows a
+  // write completion's results.
+  friend class TqOPCItemUpdater;
   void addResolved(TqOPCItem* item, quint64 owner, int id) {
     entries_.push_back({item, owner, id, S_OK});
   }
@@ -112,16 +106,4 @@ class TqOPCItemList {
   mutable std::vector<Entry> entries_;
   mutable quint64 checkedAt_;  // TqOPCItems::DepartureCount() when last checked
   bool carriesResults_ = false;
-};
-
-class TqOPCItemList::CarriedResults {
- public:
-  explicit CarriedResults(const TqOPCItemList& list);
-  ~CarriedResults();
-  CarriedResults(const CarriedResults&) = delete;
-  CarriedResults& operator=(const CarriedResults&) = delete;
-
- private:
-  TqOPCItemList shown_;
-  std::vector<HRESULT> previous_;
 };

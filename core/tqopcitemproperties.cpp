@@ -48,8 +48,9 @@ void TqOPCItemProperties::SetOPCServer(TqOPCServer* server) {
 
 void TqOPCItemProperties::QueryAvailableProperties() {
   while (!items_.empty()) items_.pop_back();
-  if (!server_ || itemId_.isEmpty() || !server_->itemProperties_) return;
-  PropertyListing listing(server_->itemProperties_.get(), itemId_);
+  const ComPtr<IOPCItemProperties> held = server_ ? server_->HeldItemPropIF() : nullptr;
+  if (itemId_.isEmpty() || !held) return;
+  PropertyListing listing(held.get(), itemId_);
   OPCCheck(listing.hr);
   items_.reserve(listing.size());
   for (DWORD i = 0; i < listing.size(); ++i) {
@@ -62,11 +63,12 @@ void TqOPCItemProperties::QueryAvailableProperties() {
 }
 
 bool TqOPCItemProperties::GetItemProperties() {
-  if (items_.empty() || !server_ || itemId_.isEmpty() || !server_->itemProperties_) return false;
+  const ComPtr<IOPCItemProperties> held = server_ ? server_->HeldItemPropIF() : nullptr;
+  if (items_.empty() || itemId_.isEmpty() || !held) return false;
   std::vector<DWORD> ids;
   ids.reserve(items_.size());
   for (const auto& entry : items_) ids.push_back(DWORD(entry->PropertyID));
-  PropertyValues values(server_->itemProperties_.get(), itemId_, std::move(ids));
+  PropertyValues values(held.get(), itemId_, std::move(ids));
   if (FAILED(values.hr)) return false;
   bool result = true;
   for (std::size_t i = 0; i < items_.size(); ++i) {

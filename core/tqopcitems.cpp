@@ -14,7 +14,6 @@
 #include "tqopcgroup.h"
 #include "tqopcitem.h"
 #include "tqopcitemlist.h"
-#include "tqopcserver.h"
 
 namespace {
 
@@ -253,7 +252,7 @@ bool TqOPCItems::OPCActiveItems(const TqOPCItemList& list, bool active) {
 bool TqOPCItems::OPCSetDataTypes(const TqOPCItemList& list) { return setDataTypes(itemsOf(list)); }
 
 bool TqOPCItems::addItems(ItemSpan items, bool add) {
-  if (add && owner_->Server()->IsDesigning()) return false;  // the designer only validates
+  if (add && owner_->designing()) return false;  // the designer only validates
   if (items.empty()) return false;
   // One block holds every wide string of the call.
   std::size_t chars = 0;
@@ -343,7 +342,7 @@ opc::TaskMem<OPCHANDLE> serverHandles(std::span<TqOPCItem* const> items) {
 }  // namespace
 
 bool TqOPCItems::removeItems(ItemSpan items) {
-  if (owner_->Server()->IsDesigning() || items.empty()) return false;
+  if (owner_->designing() || items.empty()) return false;
   TqOPCItemList::CheckAllActiveOnServer(items);
   IOPCItemMgt* itemMgt = owner_->ItemMgt();
   if (!itemMgt) return false;
@@ -363,7 +362,7 @@ bool TqOPCItems::removeItems(ItemSpan items) {
 }
 
 bool TqOPCItems::activeItems(ItemSpan items, bool active) {
-  if (owner_->Server()->IsDesigning() || items.empty()) return false;
+  if (owner_->designing() || items.empty()) return false;
   TqOPCItemList::CheckAllActiveOnServer(items);
   IOPCItemMgt* itemMgt = owner_->ItemMgt();
   if (!itemMgt) return false;
@@ -389,7 +388,7 @@ bool TqOPCItems::activeItems(ItemSpan items, bool active) {
 }
 
 bool TqOPCItems::setDataTypes(ItemSpan items) {
-  if (owner_->Server()->IsDesigning() || items.empty()) return false;
+  if (owner_->designing() || items.empty()) return false;
   TqOPCItemList::CheckAllActiveOnServer(items);
   IOPCItemMgt* itemMgt = owner_->ItemMgt();
   if (!itemMgt) return false;
@@ -421,7 +420,7 @@ void TqOPCItems::OPCAddAllItems() {
   }
   bool allAdded = false;
   try {
-    allAdded = addItems(local, !owner_->Server()->IsDesigning());
+    allAdded = addItems(local, !owner_->designing());
   } catch (...) {
     TqOPCItemList::CheckOPCErrors(local, _STR_ADDITEMSERROR(), false);
     throw;

@@ -1,5 +1,6 @@
 #include "tqopcserver.h"
 
+#include <QMetaMethod>
 #include <QPointer>
 #include <climits>
 #include <exception>
@@ -10,6 +11,7 @@
 #include "coopcserver.h"
 #include "format.h"
 #include "opc/classregistry.h"
+#include "opc/endpointclasses.h"
 #include "opc/taskmem.h"
 #include "owningthread.h"
 #include "qOPCErrors.h"
@@ -21,6 +23,7 @@
 #include "tqopcgroup.h"
 #include "tqopcitemlist.h"
 #include "tqopcitems.h"
+#include "tqopcitemupdater_p.h"
 #include "tqopcshutdownevent.h"
 
 namespace {
@@ -129,20 +132,24 @@ void TqOPCServer::connectSequence() {
   // Nothing of an earlier connection remains.
   RemoveServerInterface();
 
-  // Resolve the class id: a registered ProgID, else a class id in braces. A name
+  // Resolve the class id: a registered ProgID, else a class id in braces, else
+  // the URL of a server reached through a registered endpoint scheme. A name
   // with an embedded zero would be cut short by the lookups; it names nothing.
   CLSID clsid{};
   const opc::Bstr name = TextToWide(serverName_);
-  const bool resolved =
-      !serverName_.contains(QChar(u'\0')) && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
-                                              SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
-  if (!resolved) {
+  const bool valid = !serverName_.contains(QChar(u'\0'));
+  const bool resolved = valid && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
+                                  SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
+  const bool url = valid && !resolved && opc::isEndpointUrl(serverName_.trimmed().toStdString());
+  if (!resolved && !url) {
     Fault(_STR_NOServer());
     return;
   }
 
   // Create the server object; creation errors reach the caller unchanged.
-  server_ = CoOPCServer::Create(clsid, computerName_);
+  // A URL names its host itself: the computer name plays no part.
+  server_ = url ? CoOPCServer::CreateForEndpoint(serverName_.trimmed())
+                : CoOPCServer::Create(clsid, computerName_);
   qCDebug(lcOpc) << "created server" << serverName_ << "on" << computerName_;
 
   // Connect delay: servers that must set up items get time to settle first.
@@ -171,25 +178,24 @@ void TqOPCServer::connectSequence() {
   // The groups and items the component holds are created on the server.
   createGroupsOnServer();
   // The application hears of the connection; its handler may destroy the component.
-  if (OnConnect) {
-    const QPointer<TqOPCServer> alive(this);
-    OnConnect(this);
-    if (!alive) return;  // the handler destroyed the component
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnConnect(this);
+  if (!alive) return;  // the handler destroyed the component
   // Connected unless the handler disconnected.
   active_ = server_ != nullptr;
+  emit connected();
 }
 
 void TqOPCServer::disconnectSequence() {
   active_ = false;
   RemoveServerInterface();
-  if (OnDisconnect) {
-    const QPointer<TqOPCServer> alive(this);
-    OnDisconnect(this);
-    if (!alive) return;  // the handler destroyed the component
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnDisconnect(this);
+  if (!alive) return;  // the handler destroyed the component
   // Disconnected unless the handler connected again.
   active_ = server_ != nullptr;
+  // The destructor's disconnect is silent, as it is for the field.
+  if (!IsDestroying()) emit disconnected();
 }
 
 void TqOPCServer::bindBrowser() { browser_->SetOPCServer(this); }
@@ -284,14 +290,13 @@ void TqOPCServer::SetLocaleId(qint32 value) {
 
 void TqOPCServer::Fault(const QString& errorString) {
   bool raiseException = true;
-  if (OnError) {
-    raiseException = true;
-    const QPointer<TqOPCServer> alive(this);
-    OnError(this, errorString, raiseException);
-    // A handler that destroyed the component leaves the caller nothing to
-    // go on with: the operation ends by the exception.
-    if (!alive) raiseException = true;
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnError(this, errorString, raiseException);
+  // A handler (or receiver) that destroyed the component leaves the caller
+  // nothing to go on with: the operation ends by the exception.
+  if (!alive) throw EOPCException(errorString);
+  emit error(errorString, raiseException);
+  if (!alive) raiseException = true;
   if (raiseException) throw EOPCException(errorString);
 }
 
@@ -347,40 +352,57 @@ void TqOPCServer::CMOPCShutDown(TMessage& message) {
   // A request tagged with a connection other than the one held now was meant
   // for a connection since given up; it must not end this one.
   if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
-  if (OnServerShutdown) {
-    const QPointer<TqOPCServer> alive(this);
-    OnServerShutdown(this, QString());
-    if (!alive) return;
-  }
+  const QPointer<TqOPCServer> alive(this);
+  OnServerShutdown(this, QString());
+  if (!alive) return;
+  emit serverShutdown(QString());
+  if (!alive) return;
   SetActive(false);
+}
+
+bool TqOPCServer::listened(const TOnOPCDataChangeEvent& field,
+                           void (TqOPCServer::*signal)(TqOPCItemList*)) const {
+  return field.Assigned() || isSignalConnected(QMetaMethod::fromSignal(signal));
+}
+
+void TqOPCServer::fireListEvent(const TOnOPCDataChangeEvent& field,
+                                void (TqOPCServer::*signal)(TqOPCItemList*), TqOPCItemList* list) {
+  const quint64 departures = TqOPCItems::DepartureCount();
+  const QPointer<TqOPCServer> alive(this);
+  field(this, list);
+  if (!alive) return;
+  if (TqOPCItems::DepartureCount() != departures) list->Pack();  // the handler destroyed items
+  emit(this->*signal)(list);
 }
 
 void TqOPCServer::CMOPCDatachange(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
-  if (!list || !OnDatachange || message.WParam > WPARAM(INT_MAX)) return;
+  if (!list || message.WParam > WPARAM(INT_MAX)) return;
+  if (!listened(OnDatachange, &TqOPCServer::dataChanged)) return;
   if (!groups_->FindItemID(int(message.WParam))) return;  // a group gone since
   list->Pack();  // items destroyed since the change are not handed out
-  OnDatachange(this, list);
+  fireListEvent(OnDatachange, &TqOPCServer::dataChanged, list);
 }
 
 void TqOPCServer::CMOPCWriteComplete(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
-  if (!list || !OnWriteComplete) return;
+  if (!list || !listened(OnWriteComplete, &TqOPCServer::writeComplete)) return;
   list->Pack();
-  const TqOPCItemList::CarriedResults results(*list);
-  OnWriteComplete(this, list);
+  // The items show the server's answer to the write, not a later change's.
+  const TqOPCItemUpdater::CarriedResults results(*list);
+  fireListEvent(OnWriteComplete, &TqOPCServer::writeComplete, list);
 }
 
 void TqOPCServer::CMOPCWriteError(TMessage& message) {
   auto* list = reinterpret_cast<TqOPCItemList*>(message.LParam);
   if (!list) return;
   list->Pack();
-  // The items show the server's answer to the write, not a later change's.
-  const TqOPCItemList::CarriedResults results(*list);
-  if (OnWriteError)
-    OnWriteError(this, list);
-  else
+  const TqOPCItemUpdater::CarriedResults results(*list);
+  if (!listened(OnWriteError, &TqOPCServer::writeError)) {
     list->CheckOPCErrors(_STR_WRITERROR(), true);
+    return;
+  }
+  fireListEvent(OnWriteError, &TqOPCServer::writeError, list);
 }
 
 // ---- server status ------------------------------------------------------------

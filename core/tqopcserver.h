@@ -4,6 +4,10 @@
 // of the component itself goes through Fault, which lets OnError decide
 // whether an exception is raised. The component lives on the thread that
 // created it; it never reconnects by itself.
+//
+// Each event is a handler field (OnConnect...) and a Qt signal (connected()...).
+// The field is called first; the signal follows right after it, also when no
+// handler is assigned, and never once the handler destroyed the component.
 #pragma once
 
 #include <QString>
@@ -23,10 +27,10 @@
 #include "tevent.h"
 #include "tqdefaultgroup.h"
 #include "tqopcgroups.h"
+#include "tqopcitemlist.h"
 
 class QIODevice;
 class TqOPCBrowser;
-class TqOPCItemList;
 class TqOPCItemProperties;
 class TqOPCShutdownEvent;
 
@@ -146,6 +150,9 @@ class TqOPCServer : public TComponent {
   ComPtr<IOPCCommon> GetCommonIF();
   /// Likewise for IOPCItemProperties.
   ComPtr<IOPCItemProperties> GetItemPropIF();
+  /// The IOPCItemProperties held now (asked for at connect), without the
+  /// fault path: empty when not connected or the server has none.
+  ComPtr<IOPCItemProperties> HeldItemPropIF() const { return itemProperties_; }
   /// Releases the shutdown callback, the cached interfaces, the groups'
   /// server side, unbinds the browser and releases the server last. Groups
   /// and items stay in the collections.
@@ -224,6 +231,30 @@ class TqOPCServer : public TComponent {
   /// sleep); returns the one before. For tests.
   static SleepFunction SetSleepFunction(SleepFunction sleep);
 
+ signals:
+  // Each follows its field (named beside it). A list argument belongs to the
+  // component and is valid only during the emission: connect directly (the
+  // receiver on the component's thread), never queued.
+  /// After OnConnect. A handler that disconnected again has already
+  /// emitted disconnected(); Active tells the state left.
+  void connected();
+  /// After OnDisconnect. Not emitted while the component is destroyed.
+  void disconnected();
+  /// After OnError. raiseException is what the handler left (true without
+  /// one): whether the failing operation now raises. Only the field can
+  /// suppress the exception.
+  void error(const QString& message, bool raiseException);
+  /// After OnServerShutdown, before the component disconnects.
+  void serverShutdown(const QString& reason);
+  /// After OnDatachange: the items of one group whose values arrived.
+  void dataChanged(TqOPCItemList* items);
+  /// After OnWriteComplete; each item's LastError is its write's result.
+  void writeComplete(TqOPCItemList* items);
+  /// After OnWriteError; as writeComplete. A receiver connected here stands
+  /// for a handler: the "cannot write Items:" report is raised only when
+  /// neither is there.
+  void writeError(TqOPCItemList* items);
+
  private:
   void connectSequence();
   void disconnectSequence();
@@ -248,9 +279,13 @@ class TqOPCServer : public TComponent {
   void CMOPCWriteComplete(TMessage& message);
   /// OnWriteError, or without one the "cannot write Items:" report raised.
   void CMOPCWriteError(TMessage& message);
+  /// Whether a list event has a handler or a connected receiver.
+  bool listened(const TOnOPCDataChangeEvent& field,
+                void (TqOPCServer::*signal)(TqOPCItemList*)) const;
+  /// The field, then (the component still alive) the signal.
+  void fireListEvent(const TOnOPCDataChangeEvent& field,
+                     void (TqOPCServer::*signal)(TqOPCItemList*), TqOPCItemList* list);
 
-  // The property list reads the held interface without the fault path.
-  friend class TqOPCItemProperties;
   // Unadvises through the server as the component holds it at that moment.
   friend class TqOPCShutdownEvent;
   // Groups reach the held server without the fault path: taking a group off

@@ -169,7 +169,30 @@ class TqOPCServerHost : public TqComponentHost {
   /// the window left: the user decided.
   void EditConnection(const std::function<void()>& window);
 
+ signals:
+  // The component's signals, passed on as they are emitted while a receiver
+  // is connected here, so that a designed form connects to the host that
+  // carries the component's name: Designer's signal/slot editor, "Go to
+  // slot..." and connectSlotsByName (on_OPCServer1_dataChanged) see the
+  // host. See TqOPCServer (a receiver of writeError stands for a handler).
+  void connected();
+  void disconnected();
+  void error(const QString& message, bool raiseException);
+  void serverShutdown(const QString& reason);
+  void dataChanged(TqOPCItemList* items);
+  void writeComplete(TqOPCItemList* items);
+  void writeError(TqOPCItemList* items);
+
+ protected:
+  void connectNotify(const QMetaMethod& signal) override;
+  void disconnectNotify(const QMetaMethod& signal) override;
+
  private:
+  /// Passes the component's signal on while the host's has a receiver.
+  void updateForwarding(const QMetaMethod& signal);
+
+  static constexpr int kForwardedSignals = 7;
+  QMetaObject::Connection forwards_[kForwardedSignals];
   // In the designer: the configuration said Active = True, which is kept for
   // the saved form but not connected there.
   bool designedActive_ = false;

@@ -33,6 +33,7 @@
 #include "qOPCGroupDlg.h"
 #include "qOPCServerDlg.h"
 #include "qopcconversions.h"
+#include "qopclogging.h"
 #include "qopcstrings.h"
 #include "tqopcitem.h"
 #include "tqopcitemlist.h"
@@ -202,9 +203,12 @@ void TqOPCDlgExplorer::Timer1Timer() {
     LStartTime->setText(dateTimeText(state.StartTime));
     LUpdateTime->setText(dateTimeText(state.LastUpdateTime));
     Timer1->start();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // A server that cannot tell its state is given up: the component is
-    // disconnected, silently (a fault it reported is in lErrorinfo already).
+    // disconnected (a fault it reported is in lErrorinfo already).
+    const auto* ex = dynamic_cast<const Exception*>(&e);
+    qCWarning(lcDesign) << "status of" << Server->ServerName()
+                        << "unreadable, disconnecting:" << (ex ? ex->Message() : e.what());
     Timer1->stop();
     try {
       if (Server) Server->SetActive(false);

@@ -10,8 +10,8 @@
 #include <QPointer>
 #include <QString>
 
-#include "tqopcgroup.h"
-#include "tqopcserver.h"
+#include "core/tqopcgroup.h"
+#include "core/tqopcserver.h"
 
 class QAction;
 class QComboBox;

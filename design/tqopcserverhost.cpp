@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QMetaMethod>
 #include <QScopeGuard>
 #include <QTimer>
 #include <exception>
@@ -12,6 +13,48 @@
 
 TqOPCServerHost::TqOPCServerHost(QWidget* parent) : TqComponentHost(parent) {
   Adopt(new TqOPCServer(Form() ? static_cast<QObject*>(Form()) : this));
+}
+
+namespace {
+
+// A host signal and the component's signal it passes on.
+template <class... Args>
+struct SignalPair {
+  void (TqOPCServerHost::*host)(Args...);
+  void (TqOPCServer::*server)(Args...);
+};
+
+}  // namespace
+
+void TqOPCServerHost::connectNotify(const QMetaMethod& signal) { updateForwarding(signal); }
+
+void TqOPCServerHost::disconnectNotify(const QMetaMethod& signal) { updateForwarding(signal); }
+
+void TqOPCServerHost::updateForwarding(const QMetaMethod& signal) {
+  int index = 0;
+  // Only while someone listens: a host always connected to writeError would
+  // silence the component's "cannot write Items:" report on every form.
+  const auto pass = [&](auto pair) {
+    const int slot = index++;
+    if (signal != QMetaMethod::fromSignal(pair.host)) return;
+    QMetaObject::Connection& forward = forwards_[slot];
+    const bool wanted = isSignalConnected(signal) && Server();
+    if (wanted && !forward) {
+      // Direct: a list argument is valid only during the emission.
+      forward = connect(Server(), pair.server, this, pair.host, Qt::DirectConnection);
+    } else if (!wanted && forward) {
+      disconnect(forward);
+      forward = {};
+    }
+  };
+  pass(SignalPair<>{&TqOPCServerHost::connected, &TqOPCServer::connected});
+  pass(SignalPair<>{&TqOPCServerHost::disconnected, &TqOPCServer::disconnected});
+  pass(SignalPair<const QString&, bool>{&TqOPCServerHost::error, &TqOPCServer::error});
+  pass(SignalPair<const QString&>{&TqOPCServerHost::serverShutdown, &TqOPCServer::serverShutdown});
+  pass(SignalPair<TqOPCItemList*>{&TqOPCServerHost::dataChanged, &TqOPCServer::dataChanged});
+  pass(SignalPair<TqOPCItemList*>{&TqOPCServerHost::writeComplete, &TqOPCServer::writeComplete});
+  pass(SignalPair<TqOPCItemList*>{&TqOPCServerHost::writeError, &TqOPCServer::writeError});
+  static_assert(kForwardedSignals == 7);
 }
 
 TqOPCServer* TqOPCServerHost::Server() const { return qobject_cast<TqOPCServer*>(Component()); }

@@ -4,7 +4,7 @@
 // (InstallGuiApplicationHandler) after creating its QApplication.
 #pragma once
 
-#include "application.h"
+#include "core/application.h"
 
 class TGuiApplicationHandler : public TApplicationHandler {
  public:

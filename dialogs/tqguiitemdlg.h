@@ -10,7 +10,7 @@
 #include <QString>
 #include <array>
 
-#include "tqopcserver.h"
+#include "core/tqopcserver.h"
 
 class QCheckBox;
 class QFrame;

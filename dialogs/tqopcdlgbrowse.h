@@ -13,7 +13,7 @@
 #include <QStringList>
 #include <array>
 
-#include "tqopcbrowser.h"
+#include "core/tqopcbrowser.h"
 
 class QCheckBox;
 class QComboBox;

@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "tqopcgroup.h"
+#include "core/tqopcgroup.h"
 
 class QCheckBox;
 class QLabel;

@@ -9,7 +9,7 @@
 #include <QString>
 #include <memory>
 
-#include "tqopcserverbrowser.h"
+#include "core/tqopcserverbrowser.h"
 
 class QFrame;
 class QLabel;

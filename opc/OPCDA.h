@@ -4,9 +4,12 @@
 
 #include "OPCtypes.h"
 #include "objidl.h"
+#include "opcexport.h"
 
-#define OPC_DA_IID(name, first) \
-  inline constexpr IID IID_##name{first, 0x011E, 0x11D0, {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3}}
+#define OPC_DA_IID(name, first)                                               \
+  inline constexpr IID IID_##name {                                           \
+    first, 0x011E, 0x11D0, { 0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3 } \
+  }
 
 OPC_DA_IID(IOPCServer, 0x39C13A4D);
 OPC_DA_IID(IOPCServerPublicGroups, 0x39C13A4E);
@@ -32,11 +35,11 @@ inline constexpr CATID CATID_OPCAEServer10{
     0x58E13251, 0xAC87, 0x11D1, {0x84, 0xD5, 0x00, 0x60, 0x8C, 0xB8, 0xA7, 0xE9}};
 
 /// Clipboard formats of the DA 1.0 data streams, registered at start-up.
-extern const UINT OPCSTMFORMATDATA;
-extern const UINT OPCSTMFORMATDATATIME;
-extern const UINT OPCSTMFORMATWRITECOMPLETE;
+extern VEZE6_OPC_EXPORT const UINT OPCSTMFORMATDATA;
+extern VEZE6_OPC_EXPORT const UINT OPCSTMFORMATDATATIME;
+extern VEZE6_OPC_EXPORT const UINT OPCSTMFORMATWRITECOMPLETE;
 
-struct IOPCServer : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCServer : IUnknown {
   OPC_INTERFACE_IID(IOPCServer)
   virtual HRESULT AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
                            OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
@@ -49,13 +52,13 @@ struct IOPCServer : IUnknown {
   virtual HRESULT CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, IUnknown** ppUnk) = 0;
 };
 
-struct IOPCServerPublicGroups : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCServerPublicGroups : IUnknown {
   OPC_INTERFACE_IID(IOPCServerPublicGroups)
   virtual HRESULT GetPublicGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) = 0;
   virtual HRESULT RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
 };
 
-struct IOPCBrowseServerAddressSpace : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCBrowseServerAddressSpace : IUnknown {
   OPC_INTERFACE_IID(IOPCBrowseServerAddressSpace)
   virtual HRESULT QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) = 0;
   virtual HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) = 0;
@@ -66,7 +69,7 @@ struct IOPCBrowseServerAddressSpace : IUnknown {
   virtual HRESULT BrowseAccessPaths(LPCWSTR szItemID, IEnumString** ppIEnumString) = 0;
 };
 
-struct IOPCGroupStateMgt : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCGroupStateMgt : IUnknown {
   OPC_INTERFACE_IID(IOPCGroupStateMgt)
   virtual HRESULT GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
@@ -78,13 +81,13 @@ struct IOPCGroupStateMgt : IUnknown {
   virtual HRESULT CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) = 0;
 };
 
-struct IOPCPublicGroupStateMgt : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCPublicGroupStateMgt : IUnknown {
   OPC_INTERFACE_IID(IOPCPublicGroupStateMgt)
   virtual HRESULT GetState(BOOL* pPublic) = 0;
   virtual HRESULT MoveToPublic() = 0;
 };
 
-struct IOPCSyncIO : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCSyncIO : IUnknown {
   OPC_INTERFACE_IID(IOPCSyncIO)
   virtual HRESULT Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                        OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) = 0;
@@ -92,7 +95,7 @@ struct IOPCSyncIO : IUnknown {
                         HRESULT** ppErrors) = 0;
 };
 
-struct IOPCAsyncIO : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCAsyncIO : IUnknown {
   OPC_INTERFACE_IID(IOPCAsyncIO)
   virtual HRESULT Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
                        OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) = 0;
@@ -102,7 +105,7 @@ struct IOPCAsyncIO : IUnknown {
   virtual HRESULT Cancel(DWORD dwTransactionID) = 0;
 };
 
-struct IOPCItemMgt : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCItemMgt : IUnknown {
   OPC_INTERFACE_IID(IOPCItemMgt)
   virtual HRESULT AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                            HRESULT** ppErrors) = 0;
@@ -118,7 +121,7 @@ struct IOPCItemMgt : IUnknown {
   virtual HRESULT CreateEnumerator(REFIID riid, IUnknown** ppUnk) = 0;
 };
 
-struct IEnumOPCItemAttributes : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumOPCItemAttributes : IUnknown {
   OPC_INTERFACE_IID(IEnumOPCItemAttributes)
   virtual HRESULT Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) = 0;
   virtual HRESULT Skip(ULONG celt) = 0;
@@ -127,7 +130,7 @@ struct IEnumOPCItemAttributes : IUnknown {
 };
 
 /// DA 2.0 callback, implemented by the client, called by the server.
-struct IOPCDataCallback : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCDataCallback : IUnknown {
   OPC_INTERFACE_IID(IOPCDataCallback)
   virtual HRESULT OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
@@ -142,7 +145,7 @@ struct IOPCDataCallback : IUnknown {
   virtual HRESULT OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) = 0;
 };
 
-struct IOPCAsyncIO2 : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCAsyncIO2 : IUnknown {
   OPC_INTERFACE_IID(IOPCAsyncIO2)
   virtual HRESULT Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
                        DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
@@ -154,11 +157,10 @@ struct IOPCAsyncIO2 : IUnknown {
   virtual HRESULT GetEnable(BOOL* pbEnable) = 0;
 };
 
-struct IOPCItemProperties : IUnknown {
+struct VEZE6_OPC_EXPORT IOPCItemProperties : IUnknown {
   OPC_INTERFACE_IID(IOPCItemProperties)
-  virtual HRESULT QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
-                                           DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
-                                           VARTYPE** ppvtDataTypes) = 0;
+  virtual HRESULT QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                           LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) = 0;
   virtual HRESULT GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                     VARIANT** ppvData, HRESULT** ppErrors) = 0;
   virtual HRESULT LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,

@@ -12,9 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include "opcexport.h"
+
 namespace opc {
 
-class Apartment : public std::enable_shared_from_this<Apartment> {
+class VEZE6_OPC_EXPORT Apartment : public std::enable_shared_from_this<Apartment> {
  public:
   using Task = std::function<void()>;
   using TimerId = std::uint64_t;
@@ -39,7 +41,7 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
 /// An apartment whose queue is run by hand: `runPending()` executes what was
 /// posted (and timers are fired with `fireTimers()`). For std-only hosts and
 /// tests of the platform layer.
-class ManualApartment final : public Apartment {
+class VEZE6_OPC_EXPORT ManualApartment final : public Apartment {
  public:
   ManualApartment();
   void post(Task task) override;

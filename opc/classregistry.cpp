@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include "endpointclasses.h"
 #include "inprocmodule.h"
 #include "registrationfiles.h"
 #include "serverlist.h"
@@ -32,7 +33,7 @@ bool equalNoCase(std::u16string_view a, std::u16string_view b) {
 }
 
 /// The registry entry for a class of a registration file; its factory loads
-/// the module on first use.
+/// the module, or reaches the endpoint, on first use.
 ClassEntry toClassEntry(const RegisteredClass& registered) {
   ClassEntry e;
   e.clsid = registered.clsid;
@@ -40,7 +41,11 @@ ClassEntry toClassEntry(const RegisteredClass& registered) {
   e.userType = registered.userType;
   e.categories = registered.categories;
   e.opcMarker = registered.opcMarker;
-  if (!registered.module.empty()) {
+  if (!registered.endpoint.url.empty()) {
+    e.create = [settings = registered.endpoint](REFIID riid, void** ppv) {
+      return createEndpointObject(settings, riid, ppv);
+    };
+  } else if (!registered.module.empty()) {
     e.create = [module = registered.module.string(), clsid = registered.clsid](
                    REFIID riid, void** ppv) { return createFromModule(module, clsid, riid, ppv); };
   }

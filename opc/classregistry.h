@@ -14,10 +14,11 @@
 
 #include "guid.h"
 #include "objidl.h"
+#include "opcexport.h"
 
 /// Looks a ProgID up in the class registry; CO_E_CLASSSTRING when unknown.
-HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
-HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory
+VEZE6_OPC_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
+VEZE6_OPC_EXPORT HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory
 
 enum CLSCTX : DWORD {
   CLSCTX_INPROC_SERVER = 0x1,
@@ -40,13 +41,14 @@ struct MULTI_QI {
   HRESULT hr;
 };
 
-HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
-                         void** ppv);
+VEZE6_OPC_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                          REFIID riid, void** ppv);
 /// With a server info naming a computer (non-blank) the object would be made
 /// there; without a remote transport that fails with the code of an
 /// unreachable machine (HRESULT_RPC_S_SERVER_UNAVAILABLE).
-HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
-                           COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults);
+VEZE6_OPC_EXPORT HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                                            COSERVERINFO* pServerInfo, DWORD dwCount,
+                                            MULTI_QI* pResults);
 
 // Security initialisation: succeeds once per process, then RPC_E_TOO_LATE.
 inline constexpr DWORD RPC_C_AUTHN_LEVEL_DEFAULT = 0;
@@ -54,9 +56,10 @@ inline constexpr DWORD RPC_C_AUTHN_LEVEL_NONE = 1;
 inline constexpr DWORD RPC_C_IMP_LEVEL_IDENTIFY = 2;
 inline constexpr DWORD RPC_C_IMP_LEVEL_IMPERSONATE = 3;
 inline constexpr DWORD EOAC_NONE = 0;
-HRESULT CoInitializeSecurity(void* pSecDesc, LONG cAuthSvc, void* asAuthSvc, void* pReserved1,
-                             DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
-                             DWORD dwCapabilities, void* pReserved3);
+VEZE6_OPC_EXPORT HRESULT CoInitializeSecurity(void* pSecDesc, LONG cAuthSvc, void* asAuthSvc,
+                                              void* pReserved1, DWORD dwAuthnLevel,
+                                              DWORD dwImpLevel, void* pAuthList,
+                                              DWORD dwCapabilities, void* pReserved3);
 
 namespace opc {
 
@@ -76,7 +79,7 @@ struct ClassEntry {
 /// Classes registered by code take precedence over registration files: a
 /// file entry for a class id (or ProgID) that code registered is hidden. The
 /// OPC server list object (CLSID_OPCServerList) is registered from the start.
-class ClassRegistry {
+class VEZE6_OPC_EXPORT ClassRegistry {
  public:
   static ClassRegistry& instance();
 
@@ -116,7 +119,7 @@ class ClassRegistry {
 
 namespace detail {
 /// Tests only: lets the next CoInitializeSecurity succeed again.
-void resetSecurityInitialization();
+VEZE6_OPC_EXPORT void resetSecurityInitialization();
 }  // namespace detail
 
 }  // namespace opc

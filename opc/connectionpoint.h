@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "objidl.h"
+#include "opcexport.h"
 #include "sinklist.h"
 
 namespace opc {
@@ -14,7 +15,7 @@ namespace opc {
 /// One connection point over a SinkList. The container is not counted; its
 /// owner calls detach() before the container goes away, after which the
 /// point refuses new sinks and has dropped the old ones. Thread-safe.
-class ConnectionPoint final : public ComObject<IConnectionPoint> {
+class VEZE6_OPC_EXPORT ConnectionPoint final : public ComObject<IConnectionPoint> {
  public:
   /// `maxSinks` 0: no limit. `onAdvise` runs (unlocked) after every
   /// successful Advise.
@@ -59,7 +60,7 @@ class ConnectionPoint final : public ComObject<IConnectionPoint> {
 };
 
 /// IEnumConnectionPoints over a fixed set of points.
-ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
+VEZE6_OPC_EXPORT ComPtr<IEnumConnectionPoints> makeEnumConnectionPoints(
     std::vector<ComPtr<IConnectionPoint>> points);
 
 }  // namespace opc

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "opcexport.h"
 #include "variant.h"
 
 namespace opc::stream {
@@ -36,18 +37,18 @@ namespace opc::stream {
 constexpr std::size_t arrayDescriptorSize(std::size_t dims) { return 16 + 8 * dims; }
 
 /// Bytes `value` takes in a stream: its VARIANT and its payload.
-std::size_t valueSize(const VARIANT& value);
+VEZE6_OPC_EXPORT std::size_t valueSize(const VARIANT& value);
 
 /// Writes `value` at `to`, which has room for valueSize(value) bytes;
 /// returns the bytes written.
-std::size_t writeValue(char* to, const VARIANT& value);
+VEZE6_OPC_EXPORT std::size_t writeValue(char* to, const VARIANT& value);
 
 /// Decodes values out of one block. Nothing in it is trusted: every read is
 /// checked against the block's end, and the payloads decoded from one
 /// decoder may not add up to more than the block's size, so values that
 /// all point at one large payload cannot make a reader allocate more than
 /// the block holds.
-class Decoder {
+class VEZE6_OPC_EXPORT Decoder {
  public:
   Decoder(const void* block, std::size_t size)
       : block_(static_cast<const char*>(block)), size_(size), budget_(size) {}

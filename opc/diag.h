@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "opcexport.h"
+
 namespace opc::diag {
 
 struct Counters {
@@ -17,19 +19,19 @@ struct Counters {
 };
 
 /// A snapshot of all counters; compare two snapshots around an operation.
-Counters snapshot();
+VEZE6_OPC_EXPORT Counters snapshot();
 
-void objectCreated();
-void objectDestroyed();
+VEZE6_OPC_EXPORT void objectCreated();
+VEZE6_OPC_EXPORT void objectDestroyed();
 
 // Bookkeeping of the allocators of this layer (called by them only).
-void taskAllocated();
-void taskFreed();
-void bstrAllocated();
-void bstrFreed();
-void globalAllocated();
-void globalFreed();
-void safeArrayCreated();
-void safeArrayDestroyed();
+VEZE6_OPC_EXPORT void taskAllocated();
+VEZE6_OPC_EXPORT void taskFreed();
+VEZE6_OPC_EXPORT void bstrAllocated();
+VEZE6_OPC_EXPORT void bstrFreed();
+VEZE6_OPC_EXPORT void globalAllocated();
+VEZE6_OPC_EXPORT void globalFreed();
+VEZE6_OPC_EXPORT void safeArrayCreated();
+VEZE6_OPC_EXPORT void safeArrayDestroyed();
 
 }  // namespace opc::diag

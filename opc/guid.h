@@ -2,8 +2,10 @@
 #pragma once
 
 #include "objidl.h"
+#include "opcexport.h"
 
-HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);      // CO_E_CLASSSTRING when malformed
-HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // task memory
-int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
-                    int cchMax);  // chars written incl. zero, 0 if short
+VEZE6_OPC_EXPORT HRESULT CLSIDFromString(LPCOLESTR lpsz,
+                                         CLSID* pclsid);  // CO_E_CLASSSTRING when malformed
+VEZE6_OPC_EXPORT HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // task memory
+VEZE6_OPC_EXPORT int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
+                                     int cchMax);  // chars written incl. zero, 0 if short

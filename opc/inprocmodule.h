@@ -18,6 +18,7 @@
 #include <string>
 
 #include "objidl.h"
+#include "opcexport.h"
 
 #define VEZE6_MODULE_EXPORT __attribute__((visibility("default")))
 
@@ -29,16 +30,18 @@ namespace opc {
 
 /// A class factory whose CreateInstance makes an object with `create`
 /// (which queries it for the asked interface); aggregation is refused.
-ComPtr<IClassFactory> makeClassFactory(std::function<HRESULT(REFIID riid, void** ppv)> create);
+VEZE6_OPC_EXPORT ComPtr<IClassFactory> makeClassFactory(
+    std::function<HRESULT(REFIID riid, void** ppv)> create);
 
 /// Creates an object of `clsid` from the module at `path` (absolute), loading
 /// the module first if needed: CO_E_DLLNOTFOUND when no file is there,
 /// CO_E_ERRORINDLL when the file does not load, lacks the entry point or
 /// hands out no factory; the module's own failures (from the entry point or
 /// the factory) as it returns them. Failures are also reported as warnings.
-HRESULT createFromModule(const std::string& path, REFCLSID clsid, REFIID riid, void** ppv);
+VEZE6_OPC_EXPORT HRESULT createFromModule(const std::string& path, REFCLSID clsid, REFIID riid,
+                                          void** ppv);
 
 /// Whether the module at `path` has been loaded into the process.
-bool isModuleLoaded(const std::string& path);
+VEZE6_OPC_EXPORT bool isModuleLoaded(const std::string& path);
 
 }  // namespace opc

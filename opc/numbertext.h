@@ -7,15 +7,17 @@
 #include <cstdint>
 #include <string>
 
+#include "opcexport.h"
+
 namespace opc {
 
 /// The shortest text that reads back as the same value, as std::to_chars
 /// writes it ("0.1", "1e+20", "-0").
-std::string shortestDigits(double value);
-std::string shortestDigits(float value);
+VEZE6_OPC_EXPORT std::string shortestDigits(double value);
+VEZE6_OPC_EXPORT std::string shortestDigits(float value);
 
 /// A currency value (ten-thousandths) as a decimal: no trailing zeros, no
 /// point for a whole value, the most negative value exact.
-std::string currencyDigits(std::int64_t scaled);
+VEZE6_OPC_EXPORT std::string currencyDigits(std::int64_t scaled);
 
 }  // namespace opc

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "opcexport.h"
 #include "unknown.h"
 
 inline constexpr IID IID_IEnumString{0x00000101, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -25,7 +26,7 @@ inline constexpr IID IID_IAdviseSink{0x0000010F, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 
 inline constexpr IID IID_IEnumFORMATETC{0x00000103, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IEnumSTATDATA{0x00000105, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-struct IEnumString : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumString : IUnknown {
   OPC_INTERFACE_IID(IEnumString)
   /// Strings are task memory the caller frees.
   virtual HRESULT Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) = 0;
@@ -34,7 +35,7 @@ struct IEnumString : IUnknown {
   virtual HRESULT Clone(IEnumString** ppenum) = 0;
 };
 
-struct IEnumUnknown : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumUnknown : IUnknown {
   OPC_INTERFACE_IID(IEnumUnknown)
   virtual HRESULT Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT Skip(ULONG celt) = 0;
@@ -42,7 +43,7 @@ struct IEnumUnknown : IUnknown {
   virtual HRESULT Clone(IEnumUnknown** ppenum) = 0;
 };
 
-struct IEnumGUID : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumGUID : IUnknown {
   OPC_INTERFACE_IID(IEnumGUID)
   virtual HRESULT Next(ULONG celt, GUID* rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT Skip(ULONG celt) = 0;
@@ -51,7 +52,7 @@ struct IEnumGUID : IUnknown {
 };
 using IEnumCLSID = IEnumGUID;
 
-struct IClassFactory : IUnknown {
+struct VEZE6_OPC_EXPORT IClassFactory : IUnknown {
   OPC_INTERFACE_IID(IClassFactory)
   virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
   virtual HRESULT LockServer(BOOL fLock) = 0;
@@ -63,7 +64,7 @@ struct CONNECTDATA {
   DWORD dwCookie;
 };
 
-struct IEnumConnections : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumConnections : IUnknown {
   OPC_INTERFACE_IID(IEnumConnections)
   virtual HRESULT Next(ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) = 0;
   virtual HRESULT Skip(ULONG cConnections) = 0;
@@ -71,7 +72,7 @@ struct IEnumConnections : IUnknown {
   virtual HRESULT Clone(IEnumConnections** ppEnum) = 0;
 };
 
-struct IEnumConnectionPoints : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumConnectionPoints : IUnknown {
   OPC_INTERFACE_IID(IEnumConnectionPoints)
   virtual HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) = 0;
   virtual HRESULT Skip(ULONG cConnections) = 0;
@@ -79,13 +80,13 @@ struct IEnumConnectionPoints : IUnknown {
   virtual HRESULT Clone(IEnumConnectionPoints** ppEnum) = 0;
 };
 
-struct IConnectionPointContainer : IUnknown {
+struct VEZE6_OPC_EXPORT IConnectionPointContainer : IUnknown {
   OPC_INTERFACE_IID(IConnectionPointContainer)
   virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) = 0;
   virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
 
-struct IConnectionPoint : IUnknown {
+struct VEZE6_OPC_EXPORT IConnectionPoint : IUnknown {
   OPC_INTERFACE_IID(IConnectionPoint)
   virtual HRESULT GetConnectionInterface(IID* pIID) = 0;
   virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) = 0;
@@ -132,7 +133,7 @@ struct STATDATA {
   DWORD dwConnection;
 };
 
-struct IEnumFORMATETC : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumFORMATETC : IUnknown {
   OPC_INTERFACE_IID(IEnumFORMATETC)
   virtual HRESULT Next(ULONG celt, FORMATETC* rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT Skip(ULONG celt) = 0;
@@ -140,7 +141,7 @@ struct IEnumFORMATETC : IUnknown {
   virtual HRESULT Clone(IEnumFORMATETC** ppenum) = 0;
 };
 
-struct IEnumSTATDATA : IUnknown {
+struct VEZE6_OPC_EXPORT IEnumSTATDATA : IUnknown {
   OPC_INTERFACE_IID(IEnumSTATDATA)
   virtual HRESULT Next(ULONG celt, STATDATA* rgelt, ULONG* pceltFetched) = 0;
   virtual HRESULT Skip(ULONG celt) = 0;
@@ -148,7 +149,7 @@ struct IEnumSTATDATA : IUnknown {
   virtual HRESULT Clone(IEnumSTATDATA** ppenum) = 0;
 };
 
-struct IAdviseSink : IUnknown {
+struct VEZE6_OPC_EXPORT IAdviseSink : IUnknown {
   OPC_INTERFACE_IID(IAdviseSink)
   virtual void OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) = 0;
   virtual void OnViewChange(DWORD dwAspect, LONG lindex) = 0;
@@ -157,7 +158,7 @@ struct IAdviseSink : IUnknown {
   virtual void OnClose() = 0;
 };
 
-struct IDataObject : IUnknown {
+struct VEZE6_OPC_EXPORT IDataObject : IUnknown {
   OPC_INTERFACE_IID(IDataObject)
   virtual HRESULT GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) = 0;
   virtual HRESULT GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) = 0;
@@ -175,23 +176,23 @@ struct IDataObject : IUnknown {
 inline constexpr UINT GMEM_FIXED = 0x0000;
 inline constexpr UINT GMEM_MOVEABLE = 0x0002;
 inline constexpr UINT GMEM_ZEROINIT = 0x0040;
-HGLOBAL GlobalAlloc(UINT uFlags, std::size_t dwBytes);
-HGLOBAL GlobalFree(HGLOBAL hMem);  // nullptr on success
-LPVOID GlobalLock(HGLOBAL hMem);
-BOOL GlobalUnlock(HGLOBAL hMem);
-std::size_t GlobalSize(HGLOBAL hMem);
+VEZE6_OPC_EXPORT HGLOBAL GlobalAlloc(UINT uFlags, std::size_t dwBytes);
+VEZE6_OPC_EXPORT HGLOBAL GlobalFree(HGLOBAL hMem);  // nullptr on success
+VEZE6_OPC_EXPORT LPVOID GlobalLock(HGLOBAL hMem);
+VEZE6_OPC_EXPORT BOOL GlobalUnlock(HGLOBAL hMem);
+VEZE6_OPC_EXPORT std::size_t GlobalSize(HGLOBAL hMem);
 /// Frees the medium's contents (or releases pUnkForRelease when set).
-void ReleaseStgMedium(STGMEDIUM* pmedium);
+VEZE6_OPC_EXPORT void ReleaseStgMedium(STGMEDIUM* pmedium);
 
 /// Process-wide clipboard format ids, 0xC000 upwards, equal for equal names
 /// (compared without regard to case, as the platform does).
-UINT RegisterClipboardFormat(const char* lpszFormat);
+VEZE6_OPC_EXPORT UINT RegisterClipboardFormat(const char* lpszFormat);
 
 namespace opc {
 
 /// Enumerators over a fixed list, for servers of this process.
-ComPtr<IEnumString> makeEnumString(std::vector<std::u16string> items);
-ComPtr<IEnumGUID> makeEnumGUID(std::vector<GUID> items);
-ComPtr<IEnumUnknown> makeEnumUnknown(std::vector<ComPtr<IUnknown>> items);
+VEZE6_OPC_EXPORT ComPtr<IEnumString> makeEnumString(std::vector<std::u16string> items);
+VEZE6_OPC_EXPORT ComPtr<IEnumGUID> makeEnumGUID(std::vector<GUID> items);
+VEZE6_OPC_EXPORT ComPtr<IEnumUnknown> makeEnumUnknown(std::vector<ComPtr<IUnknown>> items);
 
 }  // namespace opc

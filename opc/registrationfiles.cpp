@@ -137,6 +137,28 @@ class FileWarnings {
   std::size_t dropped_ = 0;
 };
 
+/// The rules a section's keys must meet together: a class is reached either
+/// through a module or through an endpoint, and security settings need an
+/// endpoint. A network server is a DA server unless the section says
+/// otherwise.
+void checkEndpoint(Section& section, FileWarnings& warnings) {
+  RegisteredClass& c = section.cls;
+  const bool security = !c.endpoint.securityPolicy.empty() || !c.endpoint.securityMode.empty() ||
+                        !c.endpoint.user.empty() || !c.endpoint.passwordFile.empty();
+  if (!c.module.empty() && !c.endpoint.url.empty()) {
+    warnings.push_back(c.source + ": a class has either a Module or an Endpoint, not both");
+    section.bad = true;
+  } else if (c.endpoint.url.empty() && security) {
+    warnings.push_back(c.source + ": security settings without an Endpoint");
+    section.bad = true;
+  } else if (!c.endpoint.url.empty()) {
+    const bool saysMarker =
+        std::find(section.keys.begin(), section.keys.end(), "opc") != section.keys.end();
+    if (c.categories.empty()) c.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
+    if (!saysMarker) c.opcMarker = true;
+  }
+}
+
 /// One significant line of a registration file: a section header, a
 /// key = value pair, or neither.
 struct Line {
@@ -192,7 +214,8 @@ struct KeyOutcome {
 KeyOutcome faultOf(std::string why) { return {KeyOutcome::Kind::Fault, std::move(why)}; }
 
 /// Applies one non-empty key = value to the class of its section; every key
-/// the format knows is read here. `file` anchors relative module paths.
+/// the format knows is read here. `file` anchors relative module and
+/// password file paths.
 KeyOutcome applyKey(RegisteredClass& c, const std::string& key, std::string_view value,
                     const std::filesystem::path& file) {
   if (key == "progid") {
@@ -223,6 +246,21 @@ KeyOutcome applyKey(RegisteredClass& c, const std::string& key, std::string_view
     std::filesystem::path module(value);
     if (module.is_relative()) module = file.parent_path() / module;
     c.module = module.lexically_normal();
+  } else if (key == "endpoint") {
+    if (endpointScheme(value).empty()) {
+      return faultOf("Endpoint '" + excerpt(value) + "' is not a URL (scheme://...)");
+    }
+    c.endpoint.url = std::string(value);
+  } else if (key == "securitypolicy") {
+    c.endpoint.securityPolicy = std::string(value);
+  } else if (key == "securitymode") {
+    c.endpoint.securityMode = std::string(value);
+  } else if (key == "user") {
+    c.endpoint.user = std::string(value);
+  } else if (key == "passwordfile") {
+    std::filesystem::path pw(value);
+    if (pw.is_relative()) pw = file.parent_path() / pw;
+    c.endpoint.passwordFile = pw.lexically_normal();
   } else {
     return {KeyOutcome::Kind::Unknown, {}};
   }
@@ -248,6 +286,7 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
   std::optional<Section> section;
   const auto finish = [&] {
     if (!section) return;
+    if (!section->bad) checkEndpoint(*section, warnings);
     if (section->bad) {
       warnings.push_back(section->cls.source + ": entry skipped");
     } else {

@@ -28,6 +28,25 @@
 // path is taken from the file's own folder. Without a module the class is
 // listed but cannot be created.
 //
+// A server reached over the network names its endpoint instead of a module:
+//
+//   [{0F6A2C1E-7B1D-4E55-9C0B-3A52D1E8B7A4}]
+//   ProgID = Plant.UA.1
+//   UserType = Plant OPC UA Server
+//   Endpoint = opc.tcp://plant-host:4840/path
+//   SecurityPolicy = Basic256Sha256
+//   SecurityMode = SignAndEncrypt
+//   User = operator
+//   PasswordFile = operator.pw
+//
+// The class is created by the factory registered for the endpoint's URL
+// scheme (endpointclasses.h); without one it is listed but cannot be created.
+// SecurityPolicy, SecurityMode, User and PasswordFile (the password is its
+// first line; a relative path is taken from the file's folder) are handed to
+// the factory as given. A section with both Module and Endpoint, or with
+// security keys but no Endpoint, is a fault. Categories default to DA10 and
+// DA20 and the OPC marker to 1 for endpoint classes.
+//
 // A section with a fault (a malformed class id, a line without '=', a key
 // given twice, a bad category or marker value) is skipped, and so is a file
 // that cannot be read, holds NUL bytes or exceeds kMaxRegistrationFileSize;
@@ -41,7 +60,9 @@
 #include <string_view>
 #include <vector>
 
+#include "endpointclasses.h"
 #include "objidl.h"
+#include "opcexport.h"
 #include "warnings.h"
 
 namespace opc {
@@ -58,22 +79,23 @@ struct RegisteredClass {
   std::vector<CATID> categories;
   bool opcMarker = false;
   std::filesystem::path module;  ///< absolute; empty when the file names none
+  EndpointSettings endpoint;     ///< url empty when the file names none
   std::string source;            ///< "file:line" of the section header
 };
 
 /// The folders searched, in reading order (see above). Folders given as
 /// relative paths in the environment are left out.
-std::vector<std::filesystem::path> registrationFolders();
+VEZE6_OPC_EXPORT std::vector<std::filesystem::path> registrationFolders();
 
 /// Parses the text of one registration file. `file` names it in warnings and
 /// anchors relative module paths. Skipped sections leave a warning each, up
 /// to kMaxWarningsPerRegistrationFile; one more then gives the count left out.
-std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
-                                                   const std::filesystem::path& file,
-                                                   std::vector<std::string>& warnings);
+VEZE6_OPC_EXPORT std::vector<RegisteredClass> parseRegistrationFile(
+    std::string_view text, const std::filesystem::path& file, std::vector<std::string>& warnings);
 
 /// Reads every registration file of the folders; for a class named more than
 /// once the last entry read counts, at the place of the first.
-std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& warnings);
+VEZE6_OPC_EXPORT std::vector<RegisteredClass> readRegistrationFiles(
+    std::vector<std::string>& warnings);
 
 }  // namespace opc

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "classregistry.h"
+#include "opcexport.h"
 
 namespace opc {
 
@@ -17,7 +18,7 @@ inline constexpr std::u16string_view kServerListUserType = u"OPC Server List";
 namespace detail {
 /// The registry entry of the server list object (no categories, no "OPC"
 /// marker: it is not a server itself).
-ClassEntry serverListClassEntry();
+VEZE6_OPC_EXPORT ClassEntry serverListClassEntry();
 }  // namespace detail
 
 }  // namespace opc

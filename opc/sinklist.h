@@ -18,6 +18,7 @@
 
 #include "apartment.h"
 #include "objidl.h"
+#include "opcexport.h"
 
 namespace opc {
 
@@ -43,11 +44,12 @@ struct Connection {
 
 /// Calls `call` with the connection's sink by the apartment rule. The call
 /// must own everything it refers to (it may run later, on another thread).
-void deliver(const std::shared_ptr<Connection>& to, std::function<void(IUnknown*)> call);
+VEZE6_OPC_EXPORT void deliver(const std::shared_ptr<Connection>& to,
+                              std::function<void(IUnknown*)> call);
 
 /// The sinks of one connection point or data object, with cookies 1, 2, ...
 /// never reused. Thread-safe; never calls a sink.
-class SinkList {
+class VEZE6_OPC_EXPORT SinkList {
  public:
   explicit SinkList(std::size_t maxSinks = 0) : maxSinks_(maxSinks) {}
   SinkList(const SinkList&) = delete;
@@ -83,6 +85,6 @@ class SinkList {
 };
 
 /// IEnumSTATDATA over a data object's advises as they are now.
-ComPtr<IEnumSTATDATA> makeEnumStatData(const SinkList& advises);
+VEZE6_OPC_EXPORT ComPtr<IEnumSTATDATA> makeEnumStatData(const SinkList& advises);
 
 }  // namespace opc

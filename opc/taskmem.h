@@ -8,22 +8,23 @@
 #include <utility>
 
 #include "comtypes.h"
+#include "opcexport.h"
 
-LPVOID CoTaskMemAlloc(std::size_t cb);
-LPVOID CoTaskMemRealloc(LPVOID pv, std::size_t cb);
-void CoTaskMemFree(LPVOID pv);
+VEZE6_OPC_EXPORT LPVOID CoTaskMemAlloc(std::size_t cb);
+VEZE6_OPC_EXPORT LPVOID CoTaskMemRealloc(LPVOID pv, std::size_t cb);
+VEZE6_OPC_EXPORT void CoTaskMemFree(LPVOID pv);
 
 /// Length-prefixed wide string; SysAllocStringLen(nullptr, n) allocates n
 /// zeroed characters. Every BSTR is zero-terminated.
-BSTR SysAllocString(LPCOLESTR psz);
-BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);
-void SysFreeString(BSTR bstr);
-UINT SysStringLen(BSTR bstr);
+VEZE6_OPC_EXPORT BSTR SysAllocString(LPCOLESTR psz);
+VEZE6_OPC_EXPORT BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);
+VEZE6_OPC_EXPORT void SysFreeString(BSTR bstr);
+VEZE6_OPC_EXPORT UINT SysStringLen(BSTR bstr);
 
 namespace opc {
 
 /// Copies a wide string into task memory (what a server returns as LPWSTR).
-LPWSTR taskStringDup(std::u16string_view s);
+VEZE6_OPC_EXPORT LPWSTR taskStringDup(std::u16string_view s);
 
 /// Deleter for task memory blocks.
 struct TaskMemFree {
@@ -93,7 +94,7 @@ class Bstr {
 };
 
 /// UTF-8 <-> UTF-16 for the std-only layers (invalid sequences become U+FFFD).
-std::u16string utf8ToUtf16(std::string_view s);
-std::string utf16ToUtf8(std::u16string_view s);
+VEZE6_OPC_EXPORT std::u16string utf8ToUtf16(std::string_view s);
+VEZE6_OPC_EXPORT std::string utf16ToUtf8(std::u16string_view s);
 
 }  // namespace opc

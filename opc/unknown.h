@@ -9,6 +9,7 @@
 
 #include "comtypes.h"
 #include "diag.h"
+#include "opcexport.h"
 
 /// Gives an interface struct its identifier, read by ComPtr::as and ComObject.
 #define OPC_INTERFACE_IID(Iface) \
@@ -16,7 +17,7 @@
 
 inline constexpr IID IID_IUnknown{0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-struct IUnknown {
+struct VEZE6_OPC_EXPORT IUnknown {
   OPC_INTERFACE_IID(IUnknown)
   virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
   virtual ULONG AddRef() = 0;
@@ -132,7 +133,7 @@ struct FirstOf {
 /// listed interfaces (and IUnknown), and the live-object counter tests read.
 /// Create instances with makeCom.
 template <class... Interfaces>
-class ComObject : public Interfaces... {
+class VEZE6_OPC_EXPORT ComObject : public Interfaces... {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;

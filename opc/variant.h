@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "comtypes.h"
+#include "opcexport.h"
 
 struct IUnknown;
 
@@ -102,32 +103,34 @@ using VARIANTARG = VARIANT;
 /// "True"/"False" rather than "-1"/"0".
 inline constexpr USHORT VARIANT_ALPHABOOL = 0x2;
 
-void VariantInit(VARIANT* pvarg);
-HRESULT VariantClear(VARIANT* pvarg);
-HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+VEZE6_OPC_EXPORT void VariantInit(VARIANT* pvarg);
+VEZE6_OPC_EXPORT HRESULT VariantClear(VARIANT* pvarg);
+VEZE6_OPC_EXPORT HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
 /// Converts among the scalar types OPC uses (integers, reals, currency,
 /// date, BSTR, boolean, error) and arrays of them element by element.
 /// Texts are parsed locale-independently ('.' as decimal separator).
 /// Results: DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE.
-HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
-HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags,
-                            VARTYPE vt);
+VEZE6_OPC_EXPORT HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc,
+                                           USHORT wFlags, VARTYPE vt);
+VEZE6_OPC_EXPORT HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid,
+                                             USHORT wFlags, VARTYPE vt);
 
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound);
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
-HRESULT SafeArrayDestroy(SAFEARRAY* psa);
-HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** ppsaOut);
-UINT SafeArrayGetDim(const SAFEARRAY* psa);
-UINT SafeArrayGetElemsize(const SAFEARRAY* psa);
-HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt);
-HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound);
-HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+VEZE6_OPC_EXPORT SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims,
+                                            const SAFEARRAYBOUND* rgsabound);
+VEZE6_OPC_EXPORT SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+VEZE6_OPC_EXPORT HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+VEZE6_OPC_EXPORT HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+VEZE6_OPC_EXPORT UINT SafeArrayGetDim(const SAFEARRAY* psa);
+VEZE6_OPC_EXPORT UINT SafeArrayGetElemsize(const SAFEARRAY* psa);
+VEZE6_OPC_EXPORT HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt);
+VEZE6_OPC_EXPORT HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+VEZE6_OPC_EXPORT HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 /// Copies element rgIndices (one index per dimension) into pv: a VARIANT is
 /// copied with VariantCopy, a BSTR is duplicated, others are copied bytewise.
-HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv);
-HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* pv);
-HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
-HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+VEZE6_OPC_EXPORT HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* rgIndices, void* pv);
+VEZE6_OPC_EXPORT HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* rgIndices, const void* pv);
+VEZE6_OPC_EXPORT HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+VEZE6_OPC_EXPORT HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 
 namespace opc {
 /// True for the types whose value lives in the variant itself and owns no
@@ -144,17 +147,17 @@ constexpr bool isPlainVariantType(VARTYPE vt) noexcept {
 }
 
 /// True for the types a safe array may hold (and so follow VT_ARRAY).
-bool isSafeArrayElementType(VARTYPE vt);
+VEZE6_OPC_EXPORT bool isSafeArrayElementType(VARTYPE vt);
 
 /// The number of elements the bounds of psa describe. E_INVALIDARG when
 /// they describe more than its storage holds or an upper bound beyond the
 /// LONG range (a descriptor bent by whoever handed it over). Walk arrays by
 /// this count, never from the lower to the upper bound of a LONG index.
-HRESULT safeArrayElementCount(const SAFEARRAY* psa, std::size_t* count);
+VEZE6_OPC_EXPORT HRESULT safeArrayElementCount(const SAFEARRAY* psa, std::size_t* count);
 }  // namespace opc
 
 /// Owns a VARIANT and clears it on destruction.
-class OleVariant {
+class VEZE6_OPC_EXPORT OleVariant {
  public:
   OleVariant() noexcept { VariantInit(&v_); }
   OleVariant(const VARIANT& v);  // copies with VariantCopy
@@ -214,3 +217,5 @@ class OleVariant {
  private:
   VARIANT v_;
 };
+
+VEZE6_OPC_EXPORT bool operator==(const OleVariant& a, const OleVariant& b);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "opcexport.h"
+
 namespace opc {
 
 using WarningHandler = std::function<void(const std::string& message)>;
@@ -12,9 +14,9 @@ using WarningHandler = std::function<void(const std::string& message)>;
 /// Installs the handler and returns the one it replaces; an empty handler
 /// restores the default, which writes each warning as a line to standard
 /// error.
-WarningHandler setWarningHandler(WarningHandler handler);
+VEZE6_OPC_EXPORT WarningHandler setWarningHandler(WarningHandler handler);
 
 /// Hands a warning to the installed handler.
-void warn(const std::string& message);
+VEZE6_OPC_EXPORT void warn(const std::string& message);
 
 }  // namespace opc

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need.
 # Safe to run repeatedly: package lists are fetched only when something is missing.
-# --screenshots adds the optional packages for the pictures of Qt Designer.
+# Options add the optional packages of the scripts named below.
 set -euo pipefail
 
 packages=(
@@ -10,12 +10,20 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
 )
-# Optional: what scripts/designer-shots.sh needs to take the pictures of Qt
-# Designer (an X server without a screen, its tools); neither the build nor
-# the tests need them.
-if [[ "${1:-}" == "--screenshots" ]]; then
-  packages+=(xvfb xauth x11-utils xdotool designer-qt6)
-fi
+# Optional, neither the build nor the tests need them:
+#   --screenshots  what scripts/designer-shots.sh needs to take the pictures
+#                  of Qt Designer (an X server without a screen, its tools)
+#   --package      what scripts/package.sh needs besides the build (CPack
+#                  reads the binaries' dependencies with file and dpkg-shlibdeps)
+#   --apidocs      what scripts/apidocs.sh needs
+for option in "$@"; do
+  case $option in
+    --screenshots) packages+=(xvfb xauth x11-utils xdotool designer-qt6) ;;
+    --package) packages+=(file dpkg-dev) ;;
+    --apidocs) packages+=(doxygen) ;;
+    *) echo "bootstrap: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,3 +7,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure -j 2 --timeout 300
+cd "$root"
+# The installed package as users see it: examples built against a prefix.
+BUILD_DIR="${BUILD_DIR:-$root/build}" "$root/scripts/test-install.sh"

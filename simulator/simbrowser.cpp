@@ -132,7 +132,7 @@ HRESULT SimulationServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType,
   }
   const auto filterText = boundedWideView(szFilterCriteria, detail::kMaxBrowseFilterLength);
   if (!filterText) return OPC_E_INVALIDFILTER;
-  auto filter = NameFilter::parse(*filterText);
+  auto filter = opc::NameFilter::parse(*filterText);
   if (!filter) return OPC_E_INVALIDFILTER;
 
   detail::BrowseQuery query{dwBrowseFilterType, std::move(*filter), vtDataTypeFilter,

@@ -16,7 +16,7 @@
 // every item's full id, OPC_BRANCH nothing, and ChangeBrowsePosition fails
 // with E_FAIL.
 //
-// Listing filters: the name filter (namefilter.h) applies to what is listed
+// Listing filters: the name filter (opc/namefilter.h) applies to what is listed
 // (names, or full ids for OPC_FLAT); the data type filter (VT_EMPTY: any)
 // keeps items whose value converts to that type; the access-rights filter
 // (0: any) keeps items that have every right of the mask. Branches are
@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "addressspace.h"
-#include "namefilter.h"
 #include "opc/OPCDA.h"
+#include "opc/namefilter.h"
 
 namespace veze6::sim::detail {
 
@@ -38,7 +38,7 @@ inline constexpr std::size_t kMaxBrowseFilterLength = 4096;
 
 struct BrowseQuery {
   OPCBROWSETYPE type = OPC_FLAT;
-  NameFilter filter;
+  opc::NameFilter filter;
   VARTYPE dataType = VT_EMPTY;
   DWORD accessRights = 0;
 };

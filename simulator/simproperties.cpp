@@ -4,6 +4,7 @@
 #include <array>
 
 #include "opc/filetime.h"
+#include "opc/propertydescriptions.h"
 #include "servercore_p.h"
 
 namespace veze6::sim {
@@ -12,28 +13,27 @@ namespace {
 
 struct PropertyName {
   DWORD id;
-  std::u16string_view description;
   std::u16string_view itemName;  // empty: no item id of its own
 };
 
 constexpr std::array<PropertyName, 17> kProperties = {{
-    {OPC_PROP_CDT, u"Item Canonical DataType", u""},
-    {OPC_PROP_VALUE, u"Item Value", u""},
-    {OPC_PROP_QUALITY, u"Item Quality", u""},
-    {OPC_PROP_TIME, u"Item Timestamp", u""},
-    {OPC_PROP_RIGHTS, u"Item Access Rights", u""},
-    {OPC_PROP_SCANRATE, u"Server Scan Rate", u""},
-    {OPC_PROP_EUTYPE, u"Item EU Type", u""},
-    {OPC_PROP_EUINFO, u"Item EUInfo", u""},
-    {OPC_PROP_UNIT, u"EU Units", u"EUUnits"},
-    {OPC_PROP_DESC, u"Item Description", u"Description"},
-    {OPC_PROP_HIEU, u"High EU", u"HighEU"},
-    {OPC_PROP_LOEU, u"Low EU", u"LowEU"},
-    {OPC_PROP_HIRANGE, u"High Instrument Range", u"HighIR"},
-    {OPC_PROP_LORANGE, u"Low Instrument Range", u"LowIR"},
-    {OPC_PROP_CLOSE, u"Contact Close Label", u"CloseLabel"},
-    {OPC_PROP_OPEN, u"Contact Open Label", u"OpenLabel"},
-    {OPC_PROP_TIMEZONE, u"Item Timezone", u"TimeZone"},
+    {OPC_PROP_CDT, u""},
+    {OPC_PROP_VALUE, u""},
+    {OPC_PROP_QUALITY, u""},
+    {OPC_PROP_TIME, u""},
+    {OPC_PROP_RIGHTS, u""},
+    {OPC_PROP_SCANRATE, u""},
+    {OPC_PROP_EUTYPE, u""},
+    {OPC_PROP_EUINFO, u""},
+    {OPC_PROP_UNIT, u"EUUnits"},
+    {OPC_PROP_DESC, u"Description"},
+    {OPC_PROP_HIEU, u"HighEU"},
+    {OPC_PROP_LOEU, u"LowEU"},
+    {OPC_PROP_HIRANGE, u"HighIR"},
+    {OPC_PROP_LORANGE, u"LowIR"},
+    {OPC_PROP_CLOSE, u"CloseLabel"},
+    {OPC_PROP_OPEN, u"OpenLabel"},
+    {OPC_PROP_TIMEZONE, u"TimeZone"},
 }};
 
 const PropertyName* lookup(DWORD id) {
@@ -60,8 +60,7 @@ OleVariant wordValue(WORD w) { return OleVariant(SHORT(w)); }
 }  // namespace
 
 std::u16string_view propertyDescription(DWORD propertyId) {
-  const PropertyName* p = lookup(propertyId);
-  return p ? p->description : std::u16string_view();
+  return opc::propertyDescription(propertyId);
 }
 
 std::u16string_view propertyItemName(DWORD propertyId) {
@@ -173,7 +172,7 @@ std::unique_ptr<SimItem> makePropertyItem(const SimItem& owner, std::u16string_v
   item->itemId += name;
   item->canonicalType = propertyDataType(owner, it->id);
   item->accessRights = OPC_READABLE;
-  item->description = it->description;
+  item->description = opc::propertyDescription(it->id);
   // The scan rate is no property with an item of its own, so 0 is unused.
   item->value = propertyValue(owner, it->id, 0);
   item->quality = OPC_QUALITY_GOOD;

@@ -5,7 +5,7 @@
 #include "datastream.h"
 #include "errortexts.h"
 #include "generators.h"
-#include "namefilter.h"
+#include "opc/namefilter.h"
 #include "registration.h"
 #include "simclock.h"
 #include "simgroup.h"

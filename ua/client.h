@@ -81,6 +81,9 @@ class Client {
   /// The filter for MonitoringParameters::filter: a data change filter with
   /// an absolute or percent dead band.
   static ExtensionObject deadbandFilter(DeadbandType type, double value);
+  /// Requests the service calls above sent so far (a call in batches counts
+  /// each batch; the publish loop's requests are not counted).
+  std::uint64_t callCount() const { return session_->callCount(); }
   /// Counters of the publish loop.
   PublishStatistics publishStatistics();
 

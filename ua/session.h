@@ -96,6 +96,9 @@ class Session {
   const EndpointDescription& endpoint() const { return endpoint_; }
   std::vector<std::string> namespaces() const;
   OperationLimits operationLimits() const;
+  /// Service calls made through call() so far (the publish loop's own
+  /// requests are not counted).
+  std::uint64_t callCount() const { return calls_.load(std::memory_order_relaxed); }
 
  private:
   template <class T>
@@ -153,6 +156,7 @@ class Session {
   IoThread::TimerId renewTimer_ = 0;
   IoThread::TimerId keepAliveTimer_ = 0;
   std::atomic<bool> active_{false};
+  std::atomic<std::uint64_t> calls_{0};
   bool lossReported_ = false;
   std::function<void(const LossEvent&)> lossHandler_;
   std::function<void()> lossHook_;
@@ -204,6 +208,7 @@ void Session::callAsync(Req request, std::chrono::milliseconds timeout,
 template <class Req, class Resp>
 StatusCode Session::call(Req request, Resp& response) {
   if (io_.inThread()) return status::BadInvalidState;
+  calls_.fetch_add(1, std::memory_order_relaxed);
   auto waiter = std::make_shared<Waiter<Resp>>();
   const auto timeout = options_.requestTimeout;
   io_.post([this, waiter, timeout, request = std::move(request)]() mutable {

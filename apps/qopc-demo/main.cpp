@@ -16,6 +16,7 @@
 #include "demoform.h"
 #include "dialogs/tguiapplicationhandler.h"
 #include "simulator/simulator.h"
+#include "uabridge/uaregistration.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   const QString shotFile = parser.value(shot);
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   if (shotFile.isEmpty()) InstallGuiApplicationHandler();
 
   std::unique_ptr<TDemoForm> form;

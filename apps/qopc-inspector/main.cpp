@@ -18,6 +18,7 @@
 #include "dialogs/tguiapplicationhandler.h"
 #include "screenshotharness.h"
 #include "simulator/simulator.h"
+#include "uabridge/uaregistration.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
   const QString shotFile = parser.value(shot);
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   if (shotFile.isEmpty()) InstallGuiApplicationHandler();
 
   TqOPCServer server;

@@ -3,6 +3,7 @@
 #include <QMetaEnum>
 
 #include "connection.h"
+#include "output.h"
 
 namespace qopc {
 
@@ -98,7 +99,10 @@ int browseCommand(const QStringList& args, Io io) {
       {"type", "Only items that read as this data type (R8, I4, BSTR... or a code).", "T"});
   parser.addOption({"rights", "Only items with these access rights: r, w or rw.", "r|w|rw"});
   parser.addOption({"branch", "Start at this dotted branch path.", "PATH"});
+  addFormatOption(parser);
   if (int rc = parseArguments(parser, "browse", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "browse", io, format)) return kUsage;
 
   Filters filters;
   filters.name = parser.value("filter");
@@ -129,7 +133,15 @@ int browseCommand(const QStringList& args, Io io) {
       }
     }
     QStringList lines;
-    if (flatSpace || parser.isSet("flat")) {
+    if (format != Format::Text) {
+      // Records: every item id below the start, whatever the space's shape.
+      browser.SetFilter(filters.name);
+      browser.SetDatatype(filters.type);
+      browser.SetAccessRights(filters.rights);
+      browser.ShowLeafs(true);
+      RecordWriter out(io.out, format, {"item"});
+      for (const QString& id : browser.Tags()) out.add({id});
+    } else if (flatSpace || parser.isSet("flat")) {
       browser.SetFilter(filters.name);
       browser.SetDatatype(filters.type);
       browser.SetAccessRights(filters.rights);

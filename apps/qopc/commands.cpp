@@ -36,10 +36,15 @@ void printUsage(QTextStream& s) {
   for (const auto& c : kCommands)
     s << "  " << QString(c.name).leftJustified(12) << c.summary << "\n";
   s << "\ncommon options:\n"
-    << "  --server PROGID    a ProgID or a class id in braces (default: " << QString(kDefaultServer)
-    << ")\n"
+    << "  --server NAME      a ProgID, a class id in braces or an opc.tcp:// URL (default: "
+    << QString(kDefaultServer) << ")\n"
     << "  --computer NAME    the computer the server runs on (default: this one)\n"
-    << "run 'qopc <command> --help' for a command's own options.\n";
+    << "  --format FORMAT    text (default), csv or json (watch: one JSON object a line)\n"
+    << "run 'qopc <command> --help' for a command's own options.\n"
+    << "\nexit status:\n"
+    << "  0  success\n"
+    << "  1  failure: no connection, a failed server call, or a failed item\n"
+    << "  2  usage error: unknown command or option, missing or malformed argument\n";
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "connection.h"
+#include "output.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -71,7 +73,32 @@ QString itemResult(const TqOPCItem& item) {
 }
 
 /// The component, its groups and its items with what the server said.
-void printConfiguration(TqOPCServer& server, QTextStream& out) {
+void printConfiguration(TqOPCServer& server, QTextStream& out, Format format) {
+  if (format != Format::Text) {
+    // A record per item (a group without items gives one without an item).
+    RecordWriter records(out, format,
+                         {"server", "connected", "group", "group_active", "update_rate", "item",
+                          "item_active", "server_handle", "error"});
+    TqOPCGroups* groups = server.OPCGroups();
+    for (int g = 0; g < groups->Count(); ++g) {
+      TqOPCGroup* group = groups->Items(g);
+      const QVariantList head{server.ServerName(), server.Active(), group->Name(),
+                              group->IsActive(), qint64(group->UpdateRate())};
+      TqOPCItems* items = group->OPCItems();
+      if (items->Count() == 0) records.add(head + QVariantList{{}, {}, {}, {}});
+      for (int i = 0; i < items->Count(); ++i) {
+        const TqOPCItem* item = items->Items(i);
+        const bool onServer = item->ServerHandle() != TqOPCItem::kNoServerHandle;
+        records.add(head +
+                    QVariantList{item->ItemID(), item->IsActive(),
+                                 onServer ? QVariant(qint64(item->ServerHandle())) : QVariant(),
+                                 item->LastError() != S_OK
+                                     ? QVariant(item->GetLastErrorStr().trimmed())
+                                     : QVariant()});
+      }
+    }
+    return;
+  }
   const QString computer = server.ComputerName().trimmed();
   out << "Server: " << server.ServerName() << " on "
       << (computer.isEmpty() ? QStringLiteral("this computer") : computer)
@@ -104,8 +131,11 @@ int saveCommand(const QStringList& args, Io io) {
   parser.addOptions({{"group", "Adds a group.", "NAME"},
                      {"rate", "The update rate of the group (milliseconds).", "MS"},
                      {"item", "Adds an item to the group.", "ID"}});
+  addFormatOption(parser);
   parser.addPositionalArgument("file", "The file to write (replaced whole).", "FILE");
   if (int rc = parseArguments(parser, "save", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "save", io, format)) return kUsage;
   const QString file = fileArgument(parser, "save", io);
   if (file.isEmpty()) return kUsage;
   const std::optional<SavePlan> plan = makePlan(parser, io);
@@ -129,13 +159,14 @@ int saveCommand(const QStringList& args, Io io) {
         }
       }
     }
-    printConfiguration(*server, io.out);
+    printConfiguration(*server, io.out, format);
     server->SaveToFile(file);
   } catch (const Exception& e) {
     io.err << "qopc save: " << e.Message() << "\n";
     return kFailed;
   }
-  io.out << "saved to " << QDir::toNativeSeparators(file) << "\n";
+  (format == Format::Text ? io.out : io.err)
+      << "saved to " << QDir::toNativeSeparators(file) << "\n";
   return kOk;
 }
 
@@ -144,12 +175,16 @@ int loadCommand(const QStringList& args, Io io) {
   parser.setApplicationDescription(
       "Loads a saved configuration, connects, and shows the groups and items with their results.");
   parser.addHelpOption();
+  addFormatOption(parser);
   parser.addPositionalArgument("file", "A file written by 'qopc save' or SaveToFile.", "FILE");
   if (int rc = parseArguments(parser, "load", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "load", io, format)) return kUsage;
   const QString file = fileArgument(parser, "load", io);
   if (file.isEmpty()) return kUsage;
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqOPCServer server;
   // Items the server rejects are reported with their results below.
   const ScopedCaptureApplication quiet;
@@ -160,7 +195,7 @@ int loadCommand(const QStringList& args, Io io) {
     return kFailed;
   }
   if (!server.Active() && !connectServer(server, io)) return kFailed;
-  printConfiguration(server, io.out);
+  printConfiguration(server, io.out, format);
   return kOk;
 }
 

@@ -1,12 +1,16 @@
 #include "connection.h"
 
+#include <QRegularExpression>
+
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
 void addServerOptions(QCommandLineParser& parser) {
   parser.addHelpOption();
-  parser.addOption({"server", "A ProgID or a class id in braces.", "PROGID", kDefaultServer});
+  parser.addOption(
+      {"server", "A ProgID, a class id in braces or an opc.tcp:// URL.", "NAME", kDefaultServer});
   parser.addOption({"computer", "The computer the server runs on.", "NAME"});
 }
 
@@ -17,8 +21,11 @@ int parseArguments(QCommandLineParser& parser, const QString& command, const QSt
     return kUsage;
   }
   if (parser.isSet("help")) {
-    io.out << parser.helpText().replace(QStringLiteral("qopc ") + command + " [options]",
-                                        "qopc " + command + " [options]");
+    // Qt names the program as it was started; the help names it as typed.
+    QString text = parser.helpText();
+    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                 QStringLiteral("Usage: qopc ") + command);
+    io.out << text;
     return kOk;
   }
   return -1;
@@ -26,6 +33,7 @@ int parseArguments(QCommandLineParser& parser, const QString& command, const QSt
 
 std::unique_ptr<TqOPCServer> makeServer(const QCommandLineParser& parser) {
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   auto server = std::make_unique<TqOPCServer>();
   server->SetServer(parser.value("server"));
   server->SetComputername(parser.value("computer"));

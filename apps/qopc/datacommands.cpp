@@ -7,8 +7,10 @@
 #include <QMetaEnum>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 #include "connection.h"
+#include "output.h"
 
 namespace qopc {
 
@@ -128,6 +130,7 @@ int runSteps(Session& s, const char* command, Io io, const std::function<int(boo
 struct ReadRequest {
   QStringList ids;
   bool fromDevice = false;
+  Format format = Format::Text;
 };
 
 // Returned by the parse steps when the command goes on.
@@ -141,8 +144,10 @@ int parseRead(const QStringList& args, Io io, QCommandLineParser& parser, ReadRe
       "Exits with 1 when any item failed.");
   addServerOptions(parser);
   parser.addOption({"device", "Read from the device instead of the server's cache."});
+  addFormatOption(parser);
   parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
   if (int rc = parseArguments(parser, "read", args, io); rc >= 0) return rc;
+  if (!formatOf(parser, "read", io, r.format)) return kUsage;
   r.ids = parser.positionalArguments();
   r.fromDevice = parser.isSet("device");
   if (r.ids.isEmpty()) {
@@ -164,7 +169,37 @@ int performRead(Session& s, const ReadRequest& r, Io io) {
   return kOk;
 }
 
+// The fields of an item's value in records (read, watch).
+QVariantList valueFields(const TqOPCItem* item) {
+  return {item->ValueStr(), qualityText(item->Quality()), qint64(item->Quality()),
+          isoTime(item->TimeStamp())};
+}
+
+// The records of `items`: its id, the fields `outcome` gives for an item
+// without an error (the last field being the error). True when any failed.
+bool printRecords(QTextStream& to, Format format, const TqOPCItemList& items, QStringList fields,
+                  const std::function<QVariantList(const TqOPCItem*)>& outcome) {
+  bool failed = false;
+  RecordWriter out(to, format, QStringList{"item"} + fields + QStringList{"error"});
+  for (int i = 0; i < items.Count(); ++i) {
+    const TqOPCItem* item = items.Items(i);
+    QVariantList values{item->ItemID()};
+    if (item->LastError() != S_OK) {
+      failed = true;
+      for (qsizetype f = 0; f < fields.size(); ++f) values << QVariant();
+      values << item->GetLastErrorStr().trimmed();
+    } else {
+      values << outcome(item) << QVariant();
+    }
+    out.add(values);
+  }
+  return failed;
+}
+
 bool printRead(const Session& s, const ReadRequest& r, Io io) {
+  if (r.format != Format::Text)
+    return printRecords(io.out, r.format, s.items,
+                        {"value", "quality", "quality_code", "timestamp"}, valueFields);
   return printOutcomes(io.out, s.items, idColumnWidth(r.ids), [](const TqOPCItem* item) {
     return Outcome{item->ValueStr() + "  " + qualityText(item->Quality()) + "  " +
                    timeText(item->TimeStamp())};
@@ -177,6 +212,7 @@ struct WriteRequest {
   QStringList ids, texts;
   int timeout = 0;
   bool async = false;
+  Format format = Format::Text;
 };
 
 int parseWrite(const QStringList& args, Io io, QCommandLineParser& parser, WriteRequest& r) {
@@ -187,8 +223,10 @@ int parseWrite(const QStringList& args, Io io, QCommandLineParser& parser, Write
   addServerOptions(parser);
   parser.addOption({"async", "Write asynchronously and wait for the server's completion."});
   parser.addOption({"timeout", "How long to wait for an asynchronous completion.", "MS", "10000"});
+  addFormatOption(parser);
   parser.addPositionalArgument("assignment", "An item id and the value to write.", "ITEM=VALUE...");
   if (int rc = parseArguments(parser, "write", args, io); rc >= 0) return rc;
+  if (!formatOf(parser, "write", io, r.format)) return kUsage;
   for (const QString& a : parser.positionalArguments()) {
     const qsizetype eq = a.indexOf(u'=');
     if (eq <= 0) {
@@ -256,6 +294,16 @@ int performWrite(Session& s, const WriteRequest& r, Io io, bool& completed) {
 
 bool printWrite(const Session& s, const WriteRequest& r, bool completed, Io io) {
   const bool sentOnly = r.async && !s.group->AsyncIO2();
+  if (r.format != Format::Text) {
+    // An item without a completion in time counts as failed, as in the text.
+    bool failed = !completed && s.items.Count() > 0;
+    failed |= printRecords(io.out, r.format, s.items, {"result"}, [&](const TqOPCItem*) {
+      return QVariantList{!completed ? QStringLiteral("no completion")
+                          : sentOnly ? QStringLiteral("sent")
+                                     : QStringLiteral("written")};
+    });
+    return failed;
+  }
   return printOutcomes(io.out, s.items, idColumnWidth(r.ids), [&](const TqOPCItem*) {
     if (!completed)
       return Outcome{QStringLiteral("no completion within %1 ms").arg(r.timeout), true};
@@ -270,6 +318,7 @@ struct WatchRequest {
   int rate = 0;
   qint64 count = 0;    ///< 0: no limit
   double seconds = 0;  ///< 0: no limit
+  Format format = Format::Text;
 };
 
 int parseWatch(const QStringList& args, Io io, QCommandLineParser& parser, WatchRequest& r) {
@@ -281,8 +330,10 @@ int parseWatch(const QStringList& args, Io io, QCommandLineParser& parser, Watch
   parser.addOption({"rate", "The group's requested update rate.", "MS", "1000"});
   parser.addOption({"count", "Stop after this many item changes.", "N"});
   parser.addOption({"seconds", "Stop after this many seconds.", "S"});
+  addFormatOption(parser);
   parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
   if (int rc = parseArguments(parser, "watch", args, io); rc >= 0) return rc;
+  if (!formatOf(parser, "watch", io, r.format)) return kUsage;
   r.ids = parser.positionalArguments();
   bool rateOk = false, countOk = true, secondsOk = true;
   r.rate = parser.value("rate").toInt(&rateOk);
@@ -307,10 +358,21 @@ void performWatch(Session& s, const WatchRequest& r, Io io) {
   const int width = idColumnWidth(r.ids);
   QEventLoop loop;
   qint64 printed = 0;
+  // JSON: one object per line, each written as its change arrives.
+  std::optional<RecordWriter> records;
+  if (r.format != Format::Text)
+    records.emplace(io.out, r.format,
+                    QStringList{"item", "value", "quality", "quality_code", "timestamp"},
+                    RecordWriter::Shape::Lines);
   s.server->OnDatachange = [&](QObject*, TqOPCItemList* list) {
     for (int i = 0; i < list->Count() && (r.count == 0 || printed < r.count); ++i) {
       const TqOPCItem* item = list->Items(i);
       if (!item) continue;
+      if (records) {
+        records->add(QVariantList{item->ItemID()} + valueFields(item));
+        ++printed;
+        continue;
+      }
       io.out << timeText(item->TimeStamp()) << "  " << item->ItemID().leftJustified(width) << "  "
              << item->ValueStr() << "  " << qualityText(item->Quality()) << "\n";
       ++printed;
@@ -370,8 +432,10 @@ int watchCommand(const QStringList& args, Io io) {
     io.err << "qopc watch: no item to watch\n";
     return kFailed;
   }
-  io.out << "Group " << s.group->Name() << ": update rate " << s.group->UpdateRate() << " ms\n";
-  io.out.flush();
+  // The group's line is for people; records carry only the changes.
+  QTextStream& about = r.format == Format::Text ? io.out : io.err;
+  about << "Group " << s.group->Name() << ": update rate " << s.group->UpdateRate() << " ms\n";
+  about.flush();
   performWatch(s, r, io);
   s.server->SetActive(false);
   return failed ? kFailed : kOk;

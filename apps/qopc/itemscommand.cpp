@@ -3,6 +3,7 @@
 #include <QMetaEnum>
 
 #include "connection.h"
+#include "output.h"
 
 namespace qopc {
 
@@ -38,8 +39,11 @@ int itemsCommand(const QStringList& args, Io io) {
   parser.addOption({"rate", "The group's requested update rate.", "MS", "1000"});
   parser.addOption({"path", "The items' access path.", "PATH"});
   parser.addOption({"validate", "Validate the items instead of adding them."});
+  addFormatOption(parser);
   parser.addPositionalArgument("itemid", "The ids of the items.", "ITEMID...");
   if (int rc = parseArguments(parser, "items", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "items", io, format)) return kUsage;
 
   const QStringList ids = parser.positionalArguments();
   bool rateOk = false;
@@ -71,6 +75,23 @@ int itemsCommand(const QStringList& args, Io io) {
     else
       items->OPCAddItems(list, true);
 
+    if (format != Format::Text) {
+      RecordWriter out(
+          io.out, format,
+          {"item", "group", "update_rate", "server_handle", "type", "access", "error"});
+      for (int i = 0; i < list.Count(); ++i) {
+        const TqOPCItem* item = list.Items(i);
+        const bool ok = item->LastError() == S_OK;
+        failed |= !ok;
+        out.add({item->ItemID(), group->Name(), qint64(group->UpdateRate()),
+                 ok && !validate ? QVariant(qint64(item->ServerHandle())) : QVariant(),
+                 ok ? QVariant(datatypeName(item->CanonicalDatatype())) : QVariant(),
+                 ok ? QVariant(rightsText(item->AccessRights())) : QVariant(),
+                 ok ? QVariant() : QVariant(item->GetLastErrorStr().trimmed())});
+      }
+      server->SetActive(false);
+      return failed ? kFailed : kOk;
+    }
     io.out << "Group " << group->Name() << ": update rate " << group->UpdateRate() << " ms\n";
     const int width = idColumnWidth(ids);
     for (int i = 0; i < list.Count(); ++i) {

@@ -2,6 +2,7 @@
 #include <QMetaEnum>
 
 #include "connection.h"
+#include "output.h"
 
 namespace qopc {
 
@@ -25,8 +26,11 @@ int propertiesCommand(const QStringList& args, Io io) {
       "Connects to a server and lists the properties of an item: id, description, data type "
       "and current value.");
   addServerOptions(parser);
+  addFormatOption(parser);
   parser.addPositionalArgument("ITEM", "The item id.");
   if (int rc = parseArguments(parser, "properties", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "properties", io, format)) return kUsage;
   if (parser.positionalArguments().size() != 1) {
     io.err << "qopc properties: give exactly one item id\n";
     return kUsage;
@@ -41,7 +45,14 @@ int propertiesCommand(const QStringList& args, Io io) {
   }
   try {
     TqOPCItemProperties properties(server.get(), itemId);
-    if (properties.Count() == 0) {
+    if (format != Format::Text) {
+      RecordWriter out(io.out, format, {"id", "description", "type", "value"});
+      for (int i = 0; i < properties.Count(); ++i) {
+        const TqOPCItemProperty* p = properties.GetItem(i);
+        out.add(
+            {qint64(p->PropertyID), p->Description, typeName(p->DataType), VarToAStr(p->Value)});
+      }
+    } else if (properties.Count() == 0) {
       io.out << "no properties for " << itemId << "\n";
     } else {
       int width = 11;

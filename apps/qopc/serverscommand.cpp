@@ -1,6 +1,8 @@
 // qopc servers: the OPC servers of this or a named computer, by category.
 #include "connection.h"
+#include "output.h"
 #include "simulator/registration.h"
+#include "uabridge/uaregistration.h"
 
 namespace qopc {
 
@@ -42,7 +44,10 @@ int serversCommand(const QStringList& args, Io io) {
   parser.addOption({"computer", "The computer to search (default: this one).", "NAME"});
   parser.addOption({"category", "Only these categories: da10, da20, ae10 (comma-separated).",
                     "LIST", "da10,da20,ae10"});
+  addFormatOption(parser);
   if (int rc = parseArguments(parser, "servers", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "servers", io, format)) return kUsage;
 
   tqopcServerSet categories;
   if (!parseCategories(parser.value("category"), categories)) {
@@ -52,6 +57,7 @@ int serversCommand(const QStringList& args, Io io) {
   }
 
   veze6::sim::registerSimulationServer();
+  veze6::uab::registerUaBridge();
   TqopcServerBrowser browser;
   browser.SetServertype(categories);
   const QString computer = parser.value("computer").trimmed();
@@ -62,6 +68,14 @@ int serversCommand(const QStringList& args, Io io) {
            << (computer.isEmpty() ? QStringLiteral("this computer") : computer) << ": "
            << e.Message() << "\n";
     return kFailed;
+  }
+  if (format != Format::Text) {
+    RecordWriter out(io.out, format, {"progid", "categories", "clsid", "description"});
+    for (int i = 0; i < browser.GetCount(); ++i) {
+      const TqopcServerItem* s = browser.GetItems(i);
+      out.add({s->ProgID, categoriesText(s->Categories), s->ClsId, s->UserType});
+    }
+    return kOk;
   }
   if (browser.GetCount() == 0) {
     io.out << "no OPC servers found\n";

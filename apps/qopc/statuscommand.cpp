@@ -1,5 +1,6 @@
 // qopc status: connect, print the server's status block, disconnect.
 #include "connection.h"
+#include "output.h"
 
 namespace qopc {
 
@@ -16,13 +17,32 @@ int statusCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Connects to a server and prints its status.");
   addServerOptions(parser);
+  addFormatOption(parser);
   if (int rc = parseArguments(parser, "status", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "status", io, format)) return kUsage;
 
   auto server = makeServer(parser);
   if (!connectServer(*server, io)) return kFailed;
   try {
     const tServerStateRec s = server->GetState();
     const QString computer = server->ComputerName().trimmed();
+    if (format != Format::Text) {
+      RecordWriter(io.out, format,
+                   {"server", "computer", "state", "start_time", "current_time", "last_update",
+                    "groups", "bandwidth", "version", "vendor"},
+                   RecordWriter::Shape::Single)
+          .add({server->ServerName(), computer, ServerStateToStr(s.ServerState),
+                isoTime(s.StartTime), isoTime(s.CurrentTime), isoTime(s.LastUpdateTime),
+                qint64(s.GroupCount), qint64(s.BandWidth),
+                QStringLiteral("%1.%2.%3")
+                    .arg(s.MajorVersion)
+                    .arg(s.MinorVersion)
+                    .arg(s.BuildNumber),
+                s.VendorInfo});
+      server->SetActive(false);
+      return kOk;
+    }
     io.out << "Server:       " << server->ServerName() << " on "
            << (computer.isEmpty() ? QStringLiteral("this computer") : computer) << "\n"
            << "State:        " << ServerStateToStr(s.ServerState) << "\n"
@@ -31,8 +51,8 @@ int statusCommand(const QStringList& args, Io io) {
            << "Last update:  " << timeText(s.LastUpdateTime) << "\n"
            << "Groups:       " << s.GroupCount << "\n"
            << "Band width:   " << s.BandWidth << "\n"
-           << "Version:      " << s.MajorVersion << "." << s.MinorVersion << "."
-           << s.BuildNumber << "\n"
+           << "Version:      " << s.MajorVersion << "." << s.MinorVersion << "." << s.BuildNumber
+           << "\n"
            << "Vendor:       " << s.VendorInfo << "\n";
   } catch (const Exception& e) {
     io.err << "qopc: cannot read the status of " << server->ServerName() << ": " << e.Message()

@@ -5,9 +5,11 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <cstdio>
+#include <optional>
 
 #include "commands.h"
 #include "connection.h"
+#include "output.h"
 #include "ua/client.h"
 
 namespace qopc {
@@ -24,6 +26,7 @@ void addUaOptions(QCommandLineParser& parser) {
       {"user", "Log on as NAME; the password is asked for, or read from --password-file.", "NAME"});
   parser.addOption({"password-file", "Read the password from the first line of FILE.", "FILE"});
   parser.addOption({"pki", "The certificate folder (own/, trusted/, rejected/).", "DIR"});
+  addFormatOption(parser);
   parser.addOption(
       {"timeout", "Milliseconds each request may take (default 10000).", "MS", "10000"});
 }
@@ -113,13 +116,26 @@ bool connectUa(Client& client, const ConnectOptions& o, Io io) {
   return false;
 }
 
-void printTree(Client& client, const NodeId& start, int depth, int indent, int& failures, Io io) {
+// The references below start, depth levels down: indented text, or a
+// record per reference (and per failed level) when `records` is given.
+void printTree(Client& client, const NodeId& start, int depth, int indent, int& failures, Io io,
+               RecordWriter* records) {
   BrowseDescription what;
   what.nodeId = start;
   std::vector<BrowseResult> results;
   const StatusCode s = client.browse({what}, results);
   const StatusCode result = isBad(s) ? s : results[0].status;
   if (isBad(result)) {
+    ++failures;
+    if (records) {
+      records->add({QString::fromStdString(start.toString()),
+                    indent / 2,
+                    {},
+                    {},
+                    {},
+                    QString::fromStdString(statusName(result))});
+      return;
+    }
     io.out << QString(indent, ' ') << "error: " << QString::fromStdString(statusName(result))
            << "\n";
     ++failures;
@@ -127,11 +143,19 @@ void printTree(Client& client, const NodeId& start, int depth, int indent, int& 
   }
   for (const auto& r : results[0].references) {
     const QString name = QString::fromStdString(r.browseName.name);
-    io.out << QString(indent, ' ') << name.leftJustified(std::max(1, 32 - indent)) << " "
-           << QString::fromStdString(r.nodeId.nodeId.toString()).leftJustified(28) << " "
-           << nodeClassName(r.nodeClass) << "\n";
+    if (records)
+      records->add({QString::fromStdString(start.toString()),
+                    indent / 2,
+                    name,
+                    QString::fromStdString(r.nodeId.nodeId.toString()),
+                    QString(nodeClassName(r.nodeClass)),
+                    {}});
+    else
+      io.out << QString(indent, ' ') << name.leftJustified(std::max(1, 32 - indent)) << " "
+             << QString::fromStdString(r.nodeId.nodeId.toString()).leftJustified(28) << " "
+             << nodeClassName(r.nodeClass) << "\n";
     if (depth > 1 && r.nodeId.serverIndex == 0 && r.nodeId.namespaceUri.empty())
-      printTree(client, r.nodeId.nodeId, depth - 1, indent + 2, failures, io);
+      printTree(client, r.nodeId.nodeId, depth - 1, indent + 2, failures, io, records);
   }
 }
 
@@ -146,6 +170,8 @@ int uaBrowseCommand(const QStringList& args, Io io) {
   parser.addOption({"depth", "How many levels to walk (default 1).", "N", "1"});
   parser.addPositionalArgument("URL", "opc.tcp://host:port/path");
   if (int rc = parseArguments(parser, "ua-browse", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "ua-browse", io, format)) return kUsage;
   if (parser.positionalArguments().size() != 1) {
     io.err << "qopc ua-browse: give one URL\n";
     return kUsage;
@@ -162,7 +188,12 @@ int uaBrowseCommand(const QStringList& args, Io io) {
   Client client;
   if (!connectUa(client, o, io)) return kFailed;
   int failures = 0;
-  printTree(client, *start, depth, 0, failures, io);
+  std::optional<RecordWriter> records;
+  if (format != Format::Text)
+    records.emplace(io.out, format,
+                    QStringList{"parent", "level", "name", "node_id", "node_class", "error"});
+  printTree(client, *start, depth, 0, failures, io, records ? &*records : nullptr);
+  records.reset();
   client.disconnect();
   return failures ? kFailed : kOk;
 }
@@ -174,6 +205,8 @@ int uaReadCommand(const QStringList& args, Io io) {
   parser.addPositionalArgument("URL", "opc.tcp://host:port/path");
   parser.addPositionalArgument("NODEID", "e.g. ns=2;s=Boiler.Temperature or i=2258", "NODEID...");
   if (int rc = parseArguments(parser, "ua-read", args, io); rc >= 0) return rc;
+  Format format = Format::Text;
+  if (!formatOf(parser, "ua-read", io, format)) return kUsage;
   const QStringList positional = parser.positionalArguments();
   if (positional.size() < 2) {
     io.err << "qopc ua-read: give a URL and at least one node id\n";
@@ -201,8 +234,23 @@ int uaReadCommand(const QStringList& args, Io io) {
   }
   const int width = idColumnWidth(ids);
   int failures = 0;
+  std::optional<RecordWriter> records;
+  if (format != Format::Text)
+    records.emplace(io.out, format,
+                    QStringList{"node_id", "value", "type", "status", "source_timestamp", "error"});
   for (std::size_t i = 0; i < values.size(); ++i) {
     const DataValue& v = values[i];
+    if (records) {
+      const bool bad = isBad(v.status);
+      failures += bad;
+      records->add(
+          {ids[int(i)], bad ? QVariant() : QVariant(QString::fromStdString(v.value.toString())),
+           bad ? QVariant() : QVariant(QString(builtinTypeName(v.value.type))),
+           QString::fromStdString(statusName(v.status)),
+           bad ? QVariant() : QVariant(QString::fromStdString(dateTimeText(v.sourceTimestamp))),
+           bad ? QVariant(QString::fromStdString(statusName(v.status))) : QVariant()});
+      continue;
+    }
     io.out << ids[int(i)].leftJustified(width) << "  ";
     if (isBad(v.status)) {
       io.out << "error: " << QString::fromStdString(statusName(v.status)) << "\n";
@@ -213,6 +261,7 @@ int uaReadCommand(const QStringList& args, Io io) {
            << ", " << QString::fromStdString(statusName(v.status)) << ", "
            << QString::fromStdString(dateTimeText(v.sourceTimestamp)) << ")\n";
   }
+  records.reset();
   client.disconnect();
   return failures ? kFailed : kOk;
 }

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -446,6 +449,43 @@ TEST(QopcWatch, DA10TimeLimitAndUsage) {
   EXPECT_EQ(runQopc({"watch"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"watch", "--count", "-1", "Random.Int4"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"watch", "--rate", "fast", "Random.Int4"}).code, qopc::kUsage);
+}
+
+// Machine-readable output: a value with a separator survives CSV quoting;
+// JSON parses as an array, one object (status) or one object a line
+// (watch); a failed item keeps its error and the exit status.
+TEST(QopcFormats, CsvAndJsonCarryValuesErrorsAndExitStatus) {
+  auto r = runQopc({"read", "--format", "csv", "Static.String", "No.Such.Item"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  QStringList lines = outLines(r);
+  ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+  EXPECT_EQ(lines[0], "item,value,quality,quality_code,timestamp,error");
+  EXPECT_TRUE(lines[1].startsWith("Static.String,\"Hello, OPC\",good,192,"))
+      << lines[1].toStdString();
+  EXPECT_TRUE(matches(R"(^No\.Such\.Item,,,,,\S)", lines[2])) << lines[2].toStdString();
+
+  r = runQopc({"read", "--format", "json", "Static.String", "No.Such.Item"});
+  EXPECT_EQ(r.code, qopc::kFailed);
+  const QJsonArray items = QJsonDocument::fromJson(r.out.toUtf8()).array();
+  ASSERT_EQ(items.size(), 2) << r.out.toStdString();
+  EXPECT_EQ(items[0]["value"].toString(), "Hello, OPC");
+  EXPECT_TRUE(items[0]["error"].isNull());
+  EXPECT_FALSE(items[1]["error"].toString().isEmpty());
+
+  r = runQopc({"status", "--format", "json"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).object()["state"].toString(), "running");
+
+  r = runQopc({"watch", "--format", "json", "--rate", "50", "--count", "3", "--seconds", "30",
+               "Random.Int4"});
+  ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  lines = outLines(r);
+  ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+  for (const QString& line : lines)
+    EXPECT_EQ(QJsonDocument::fromJson(line.toUtf8()).object()["item"].toString(), "Random.Int4")
+        << line.toStdString();
+
+  EXPECT_EQ(runQopc({"browse", "--format", "xml"}).code, qopc::kUsage);
 }
 
 }  // namespace

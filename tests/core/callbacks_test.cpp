@@ -118,6 +118,66 @@ TEST_F(MessagesTest, RaisingHandler_GoesToTheApplicationAndLaterMessagesStillArr
   EXPECT_EQ(entries[0].sender, &server);
 }
 
+TEST_F(MessagesTest, Signals_FollowTheirFieldsAlsoWithoutThem) {
+  std::vector<QString> seen;
+  const auto field = [&](const char* name) {
+    return [&seen, name](QObject*, TqOPCItemList* list) {
+      seen.push_back(QString("%1:%2").arg(name).arg(list->Count()));
+    };
+  };
+  const auto signal = [&](const char* name) {
+    return [&seen, name](TqOPCItemList* list) {
+      seen.push_back(QString("%1(%2)").arg(name).arg(list->Count()));
+    };
+  };
+  QObject::connect(&server, &TqOPCServer::dataChanged, signal("dataChanged"));
+  QObject::connect(&server, &TqOPCServer::writeComplete, signal("writeComplete"));
+  QObject::connect(&server, &TqOPCServer::writeError, signal("writeError"));
+  const auto postAll = [&] {
+    PostMessage(server.GetHandle(), CM_OPCDATACHANGE, WPARAM(group->ID()), listOf(1));
+    PostMessage(server.GetHandle(), CM_OPCWRITECOMPLETE, 0, listOf(2));
+    PostMessage(server.GetHandle(), CM_OPCWRITEERROR, 0, listOf(3));
+  };
+  server.OnDatachange = field("OnDatachange");
+  server.OnWriteComplete = field("OnWriteComplete");
+  // A handler destroying items of its list: the signal gets what is left.
+  server.OnWriteError = [&](QObject*, TqOPCItemList* list) {
+    seen.push_back(QString("OnWriteError:%1").arg(list->Count()));
+    group->OPCItems()->Items(0)->Free();
+  };
+  postAll();
+  ASSERT_TRUE(pumpUntil([&] { return seen.size() == 6; }));
+  item = group->OPCItems()->AddItem("Static.Int4");
+  server.OnDatachange = nullptr;
+  server.OnWriteComplete = nullptr;
+  server.OnWriteError = nullptr;
+  postAll();
+  ASSERT_TRUE(pumpUntil([&] { return seen.size() == 9; }));
+  EXPECT_EQ(seen, (std::vector<QString>{"OnDatachange:1", "dataChanged(1)", "OnWriteComplete:2",
+                                        "writeComplete(2)", "OnWriteError:3", "writeError(0)",
+                                        "dataChanged(1)", "writeComplete(2)", "writeError(3)"}));
+  EXPECT_TRUE(capture->Entries().isEmpty());
+}
+
+TEST_F(MessagesTest, HandlerDestroyingTheComponent_NoSignalFollows) {
+  for (const UINT msg : {CM_OPCDATACHANGE, CM_OPCWRITECOMPLETE, CM_OPCWRITEERROR}) {
+    auto doomed = std::make_unique<TqOPCServer>();
+    TqOPCGroup* g = doomed->OPCGroups()->Add("G");
+    TOnOPCDataChangeEvent destroy = [&](QObject*, TqOPCItemList*) { doomed.reset(); };
+    doomed->OnDatachange = doomed->OnWriteComplete = doomed->OnWriteError = destroy;
+    int signalled = 0;
+    for (auto signal :
+         {&TqOPCServer::dataChanged, &TqOPCServer::writeComplete, &TqOPCServer::writeError})
+      QObject::connect(doomed.get(), signal, [&] { ++signalled; });
+    auto list = std::make_unique<TqOPCItemList>();
+    list->Add(g->OPCItems()->AddItem("Static.Int4"));
+    PostMessage(doomed->GetHandle(), msg, WPARAM(g->ID()), std::move(list));
+    ASSERT_TRUE(pumpUntil([&] { return !doomed; }));
+    EXPECT_EQ(signalled, 0) << msg;
+  }
+  EXPECT_TRUE(capture->Entries().isEmpty());
+}
+
 TEST_F(MessagesTest, DestroyedComponent_DropsQueuedMessagesAndHandsOutNoWindow) {
   auto doomed = std::make_unique<TqOPCServer>();
   TqOPCGroup* g = doomed->OPCGroups()->Add("G");
@@ -329,10 +389,16 @@ TEST_F(ShutdownMockTest, ShutdownRequest_FiresShutdownWithEmptyReasonThenDisconn
     EXPECT_EQ(sender, server.get());
     log.entries.push_back("shutdown:" + reason);
   };
+  QObject::connect(server.get(), &TqOPCServer::serverShutdown, [&](const QString& reason) {
+    log.entries.push_back("serverShutdown(" + reason + ")");
+  });
+  QObject::connect(server.get(), &TqOPCServer::disconnected,
+                   [&] { log.entries.push_back("disconnected()"); });
   EXPECT_HR_OK(advised->ShutdownRequest(u"maintenance"));
   EXPECT_TRUE(server->Active()) << "nothing happens inside the server's call";
   ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
-  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown:", "disconnect"}));
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown:", "serverShutdown()",
+                                               "disconnect", "disconnected()"}));
   advised.reset();
 }
 
@@ -401,8 +467,11 @@ TEST_F(ShutdownMockTest, ShutdownHandlerDestroyingTheComponent_NothingTouchesItA
     server.reset();  // as a form owning it would be closed and freed
     throw EOPCException("closed");
   };
+  int signalled = 0;
+  QObject::connect(server.get(), &TqOPCServer::serverShutdown, [&] { ++signalled; });
   EXPECT_HR_OK(advised->ShutdownRequest(u""));
   ASSERT_TRUE(pumpUntil([&] { return !server; }));
+  EXPECT_EQ(signalled, 0) << "no signal from a destroyed component";
   const auto entries = capture->Entries();
   ASSERT_EQ(entries.size(), 1);
   EXPECT_EQ(entries[0].text, "closed");

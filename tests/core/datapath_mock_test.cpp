@@ -233,6 +233,15 @@ TEST_F(DataPathMockTest, WriteError_WithoutHandler_ReportsThroughTheApplication)
   EXPECT_TRUE(entries[0].text.startsWith("cannot write Items:\r\nA- "))
       << entries[0].text.toStdString();
   EXPECT_EQ(entries[0].sender, server.get());
+
+  // A receiver of the signal stands for a handler: no report.
+  HRESULT seen = S_OK;
+  QObject::connect(server.get(), &TqOPCServer::writeError,
+                   [&](TqOPCItemList* list) { seen = list->Items(0)->LastError(); });
+  callback()->OnWriteComplete(0, g->ClientHandle(), S_FALSE, 2, handles, codes);
+  deliver();
+  EXPECT_EQ(seen, OPC_E_BADRIGHTS);
+  EXPECT_EQ(capture->Entries().size(), 1);
 }
 
 TEST_F(DataPathMockTest, WriteError_ReportsTheServersResultWhateverChangesCameBetween) {

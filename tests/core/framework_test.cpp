@@ -2,6 +2,8 @@
 // result checks and formats, the application facade and the Qt apartment.
 #include <QThread>
 
+#include "core/qopclogging.h"
+#include "opc/registrationfiles.h"
 #include "test_utils.h"
 
 using namespace core_test;
@@ -306,6 +308,24 @@ TEST(ApplicationTest, ScopedCaptureRestoresThePreviousHandler) {
 }
 
 // ---- the Qt apartment --------------------------------------------------------------
+
+// The platform layer's warnings (std only, so no Qt there) arrive as log
+// messages of veze6.opc, also after a handler of one's own was put back.
+TEST(LoggingTest, PlatformWarningsGoToTheirCategory) {
+  static QStringList seen;
+  seen.clear();
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& m) {
+        seen << QString::fromLatin1(context.category) + ": " + m;
+      });
+  opc::warn("registration file skipped");
+  opc::setWarningHandler([](const std::string&) {});
+  opc::warn("swallowed");
+  RouteOpcWarningsToLog();
+  opc::warn("routed again");
+  qInstallMessageHandler(previous);
+  EXPECT_EQ(seen, QStringList({"veze6.opc: registration file skipped", "veze6.opc: routed again"}));
+}
 
 TEST(QtApartmentTest, TasksFromOtherThreadsRunHereInOrder) {
   auto apartment = installQtApartment();

@@ -138,10 +138,49 @@ TEST_F(ServerMockTest, Disconnect_GroupFailingToLeave_EveryGroupLeavesAndTheServ
   EXPECT_EQ(group->refCount(), 1u);
 }
 
+TEST_F(ServerMockTest, Signals_FollowTheirFieldsAlsoWithoutThem) {
+  QObject::connect(server.get(), &TqOPCServer::connected, [this] {
+    log.entries.push_back(server->Active() ? "connected() 1" : "connected() 0");
+  });
+  QObject::connect(server.get(), &TqOPCServer::disconnected,
+                   [this] { log.entries.push_back("disconnected()"); });
+  QObject::connect(server.get(), &TqOPCServer::error, [this](const QString& text, bool raise) {
+    log.entries.push_back(QString("error(%1, %2)").arg(text, raise ? "1" : "0"));
+  });
+  connect();
+  server->Disconnect();
+  server->OnConnect = server->OnDisconnect = nullptr;
+  connect();
+  server->Disconnect();
+  server->OnError = [this](QObject*, const QString&, bool& raise) {
+    log.entries.push_back("OnError");
+    raise = false;
+  };
+  EXPECT_FALSE(server->GetOPCServer()) << "suppressed by the field";
+  server->OnError = nullptr;
+  EXPECT_EQ(thrownMessage([&] { server->GetOPCServer(); }), "not connected to server");
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "connected() 1", "disconnect",
+                                               "disconnected()", "connected() 1", "disconnected()",
+                                               "OnError", "error(not connected to server, 0)",
+                                               "error(not connected to server, 1)"}));
+  connect();
+  log.entries.clear();
+  server.reset();
+  EXPECT_TRUE(log.entries.empty()) << "destroying disconnects silently";
+}
+
 TEST_F(ServerMockTest, HandlerDestroyingTheComponent_NothingTouchesItAfterwards) {
-  const auto fresh = [this] {
+  int signalled = 0;
+  const auto count = [&] {
+    for (auto signal : {&TqOPCServer::connected, &TqOPCServer::disconnected})
+      QObject::connect(server.get(), signal, [&] { ++signalled; });
+    QObject::connect(server.get(), &TqOPCServer::error, [&] { ++signalled; });
+  };
+  count();
+  const auto fresh = [this, &count] {
     server = std::make_unique<TqOPCServer>();
     server->SetServer(QString::fromUtf16(kMockProgId));
+    count();
   };
   server->OnConnect = [this](QObject*) { server.reset(); };
   server->SetActive(true);
@@ -149,6 +188,7 @@ TEST_F(ServerMockTest, HandlerDestroyingTheComponent_NothingTouchesItAfterwards)
 
   fresh();
   connect();
+  signalled = 0;
   server->OnDisconnect = [this](QObject*) { server.reset(); };
   server->SetActive(false);
   EXPECT_FALSE(server);
@@ -161,6 +201,15 @@ TEST_F(ServerMockTest, HandlerDestroyingTheComponent_NothingTouchesItAfterwards)
     server.reset();
   };
   TqOPCServer* doomed = server.get();
+  EXPECT_EQ(thrownMessage([&] { doomed->GetOPCServer(); }), "not connected to server");
+  EXPECT_FALSE(server);
+  EXPECT_EQ(signalled, 0) << "no signal from a destroyed component";
+
+  // A receiver destroying it: the operation ends raising too.
+  fresh();
+  server->OnError = [](QObject*, const QString&, bool& raise) { raise = false; };
+  QObject::connect(server.get(), &TqOPCServer::error, [this] { server.reset(); });
+  doomed = server.get();
   EXPECT_EQ(thrownMessage([&] { doomed->GetOPCServer(); }), "not connected to server");
   EXPECT_FALSE(server);
 }

@@ -393,10 +393,25 @@ TEST_F(FormStoreTest, Verbs_TheControlSelectionFormsChangesAppearInBindings) {
 
 // ---- a form compiled by uic ----
 
-TEST_F(FormStoreTest, UicForm_EndsWithLinkedBindingsShowingTheServersValues) {
-  QWidget* form = newForm();
+// A form class as Qt Creator makes one, with slots named for connectSlotsByName.
+class StoredFormWindow : public QWidget {
+  Q_OBJECT
+ public:
+  StoredFormWindow() { ui.setupUi(this); }
   Ui::StoredForm ui;
-  ui.setupUi(form);  // the binding host comes first in the form, its controls last
+  std::vector<int> changes;  // the list sizes seen
+  QStringList errors;
+
+ public slots:
+  void on_OPCServer1_dataChanged(TqOPCItemList* items) { changes.push_back(items->Count()); }
+  void on_OPCServer1_error(const QString& message) { errors << message; }
+};
+
+TEST_F(FormStoreTest, UicForm_EndsWithLinkedBindingsShowingTheServersValues) {
+  auto* window = new StoredFormWindow;  // the binding host first, its controls last
+  forms.emplace_back(window);
+  QWidget* form = window;
+  Ui::StoredForm& ui = window->ui;
   EXPECT_TRUE(reported().isEmpty()) << reported().value(0).toStdString();
   TqOPCServer* server = ui.OPCServer1->Server();
   ASSERT_TRUE(server->Active()) << "the stored Active = True connects at run time";
@@ -411,6 +426,12 @@ TEST_F(FormStoreTest, UicForm_EndsWithLinkedBindingsShowingTheServersValues) {
 
   TqOPCGUI* gui = ui.OPCGUI1->GUI();
   ASSERT_TRUE(pumpUntil([&] { return !ui.OPCGUI1->HasPendingBindings() && gui->Hooked(); }));
+  // setupUi connected the slots, once each, though host and component share
+  // the name OPCServer1.
+  std::size_t deliveries = window->changes.size();
+  QObject::connect(server, &TqOPCServer::dataChanged, [&] { ++deliveries; });
+  EXPECT_THROW(server->Fault("boom"), EOPCException);
+  EXPECT_EQ(window->errors, QStringList{"boom"}) << "a slot taking fewer arguments";
   EXPECT_EQ(gui->OPCServer(), server) << "the server created after the binding component";
   ASSERT_EQ(gui->Items()->Count(), 2);
   EXPECT_EQ(gui->Items()->Items(0)->Control(), ui.eValue);
@@ -422,6 +443,8 @@ TEST_F(FormStoreTest, UicForm_EndsWithLinkedBindingsShowingTheServersValues) {
   EXPECT_TRUE(pumpUntil([&] { return ui.eValue->text() == "from the form"; }))
       << ui.eValue->text().toStdString();
   EXPECT_TRUE(pumpUntil([&] { return ui.lCount->text() == "42"; }));
+  EXPECT_EQ(window->changes.size(), deliveries);
+  EXPECT_EQ(window->changes.back(), 2);
   EXPECT_EQ(ui.OPCGUI1->Bindings(),
             (QStringList{"eValue|text|Plant|Writable.String", "lCount|text|Plant|Writable.Int4"}));
   control.reset();
@@ -545,3 +568,5 @@ TEST_F(FormStoreTest, EmbeddedPanels_EachBindsItsOwnWidgetsToItsOwnServer) {
 }
 
 }  // namespace
+
+#include "formstore_test.moc"

@@ -304,5 +304,47 @@ TEST_F(RegistrationFiles, AClassWithoutModuleIsListedButNotCreatable) {
   EXPECT_FALSE(unk);
 }
 
+TEST_F(RegistrationFiles, EndpointClassesAreMadeByTheFactoryOfTheirScheme) {
+  config.write("home", "ua.conf",
+               std::string("[") + kClassA +
+                   "]\nProgID = Plant.UA.1\nEndpoint = test.tcp://plant:4840/x\n"
+                   "SecurityPolicy = Basic256Sha256\nUser = operator\nPasswordFile = op.pw\n"
+                   "[" +
+                   kClassB +
+                   "]\nModule = /opt/x.so\nEndpoint = test.tcp://other\n"
+                   "[{5EED0503-0000-0000-0000-000000000001}]\nUser = nobody\n"
+                   "[{5EED0504-0000-0000-0000-000000000001}]\nEndpoint = not a url\n");
+  const auto warnings = config.reload();
+  EXPECT_TRUE(anyContains(warnings, "either a Module or an Endpoint"));
+  EXPECT_TRUE(anyContains(warnings, "security settings without an Endpoint"));
+  EXPECT_TRUE(anyContains(warnings, "is not a URL"));
+  auto& reg = ClassRegistry::instance();
+  ASSERT_TRUE(reg.find(kA));
+  EXPECT_FALSE(reg.find(kB));
+  EXPECT_TRUE(reg.find(kA)->opcMarker) << "a network server is a DA server by default";
+  EXPECT_EQ(reg.find(kA)->categories,
+            (std::vector<CATID>{CATID_OPCDAServer10, CATID_OPCDAServer20}));
+
+  ComPtr<IUnknown> unk;
+  EXPECT_EQ(CoCreateInstance(kA, nullptr, CLSCTX_ALL, IID_IUnknown, unk.putVoid()),
+            REGDB_E_CLASSNOTREG)
+      << "no factory for the scheme yet";
+  EXPECT_FALSE(isEndpointUrl("test.tcp://plant:4840/x"));
+  EndpointSettings seen;
+  registerEndpointScheme("TEST.tcp", [&](const EndpointSettings& s, REFIID, void**) {
+    seen = s;
+    return E_ACCESSDENIED;
+  });
+  EXPECT_TRUE(isEndpointUrl("Test.Tcp://anywhere"));
+  EXPECT_FALSE(isEndpointUrl("Plant.UA.1"));
+  EXPECT_EQ(CoCreateInstance(kA, nullptr, CLSCTX_ALL, IID_IUnknown, unk.putVoid()), E_ACCESSDENIED);
+  EXPECT_EQ(seen.url, "test.tcp://plant:4840/x");
+  EXPECT_EQ(seen.securityPolicy, "Basic256Sha256");
+  EXPECT_EQ(seen.user, "operator");
+  EXPECT_TRUE(seen.passwordFile.is_absolute());
+  EXPECT_EQ(seen.passwordFile.filename(), "op.pw");
+  unregisterEndpointScheme("test.tcp");
+}
+
 }  // namespace
 }  // namespace opc::test

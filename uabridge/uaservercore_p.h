@@ -1,0 +1,85 @@
+// Internal to the bridge, not API: the state one bridge server object shares
+// with its groups.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "opc/OPCDA.h"
+#include "uasession.h"
+#include "uaworker.h"
+
+namespace veze6::uab {
+
+class UaGroup;
+
+namespace detail {
+
+/// What a new group starts with.
+struct GroupSettings {
+  std::u16string name;  ///< empty: the server invents one
+  bool active = true;
+  DWORD requestedUpdateRate = 0;
+  OPCHANDLE clientHandle = 0;
+  LONG timeBias = 0;
+  FLOAT percentDeadband = 0.0f;
+  LCID lcid = 0;
+};
+
+/// Server state shared by the server object and its groups. Everything below
+/// `mutex` is guarded by it; no UA call and no sink call is made while it is
+/// held.
+class ServerCore : public std::enable_shared_from_this<ServerCore> {
+ public:
+  explicit ServerCore(std::shared_ptr<UaSession> session) : session(std::move(session)) {}
+
+  /// Makes a group (a subscription on the server), puts it into the name
+  /// space and queries it for riid. With `cloneOf` the items are copied.
+  /// OPC_E_DUPLICATENAME for a used name; RPC_E_DISCONNECTED once the
+  /// server object is gone; the UA failure's code when the subscription
+  /// cannot be made. `revisedRate` gets the publishing interval granted.
+  HRESULT addGroup(const GroupSettings& settings, UaGroup* cloneOf, REFIID riid, IUnknown** ppUnk,
+                   OPCHANDLE* serverHandle, DWORD* revisedRate);
+  /// Takes the group out of the name space; false when the handle is unknown.
+  bool takeGroup(OPCHANDLE serverHandle, ComPtr<UaGroup>& taken);
+  /// The server object is going: empties the name space, refuses new groups.
+  void close();
+
+  std::u16string uniqueGroupNameLocked();
+  UaGroup* findGroupLocked(std::u16string_view name, const UaGroup* except = nullptr) const;
+  OPCHANDLE nextItemHandle() { return nextItemHandle_.fetch_add(1); }
+  /// Cancel ids of asynchronous requests: never 0.
+  DWORD nextRequestId();
+
+  const std::shared_ptr<UaSession> session;
+  /// Runs the asynchronous requests of every group of this server.
+  UaWorker worker;
+  std::atomic<std::size_t> liveGroups{0};
+  std::atomic<std::size_t> liveItems{0};
+
+  mutable std::mutex mutex;
+  // ---- guarded by mutex ----
+  std::vector<ComPtr<UaGroup>> groups;  ///< the name space, in creation order
+  std::u16string clientName;
+  LCID locale = 0;
+  bool closed = false;
+
+ private:
+  OPCHANDLE nextGroupHandle_ = 1;  // guarded by mutex
+  std::size_t groupNameCounter_ = 0;
+  std::atomic<OPCHANDLE> nextItemHandle_{1};
+  std::atomic<DWORD> nextRequestId_{1};
+};
+
+/// The locales the server speaks: 0 (the default, English) and 1033.
+bool isSupportedLocale(LCID lcid);
+/// The local time zone's bias in minutes (UTC = local time + bias).
+LONG localTimeBias();
+/// The text of a result code (OPC codes and the platform's), empty when unknown.
+std::u16string errorText(HRESULT code);
+
+}  // namespace detail
+}  // namespace veze6::uab
