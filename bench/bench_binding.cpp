@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmain.h"
 #include "benchserver.h"
 #include "binding/qOPCGUI.h"
 #include "core/qOPC.h"
@@ -181,16 +182,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   Mean bare;
 };
 
-}  // namespace
+RatioReporter g_reporter;
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double bindingNs = reporter.binding.value();
-  const double bareNs = reporter.bare.value();
+void printRatio() {
+  const double bindingNs = g_reporter.binding.value();
+  const double bareNs = g_reporter.bare.value();
   if (bindingNs > 0 && bareNs > 0) {
     std::printf(
         "binding: %.0f writes/s (%.0f ns/write), bare setProperty: %.0f writes/s (%.0f "
@@ -199,6 +195,12 @@ int main(int argc, char** argv) {
         1e9 / bindingNs, bindingNs, 1e9 / bareNs, bareNs, bindingNs / bareNs,
         (bindingNs / bareNs - 1.0) * 100.0);
   }
-  benchmark::Shutdown();
-  return 0;
 }
+
+const bool g_hooked = [] {
+  veze6::bench::mainHooks().reporter = &g_reporter;
+  veze6::bench::mainHooks().summary = printRatio;
+  return true;
+}();
+
+}  // namespace

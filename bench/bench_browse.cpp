@@ -5,8 +5,6 @@
 // server's own cost is the ratio of the two times.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include "benchserver.h"
 #include "core/qOPC.h"
 
@@ -91,11 +89,3 @@ void BM_BrowserShowLeafsFlat(benchmark::State& state) {
 BENCHMARK(BM_BrowserShowLeafsFlat)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

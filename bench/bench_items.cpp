@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <QCoreApplication>
 #include <vector>
 
 #include "core/qOPC.h"
@@ -218,11 +217,3 @@ void BM_Memory(benchmark::State& state) {
 BENCHMARK(BM_Memory)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

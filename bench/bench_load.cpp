@@ -17,7 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -147,11 +147,6 @@ struct Load {
 };
 
 void BM_Load(benchmark::State& state) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "bench_load";
-  static char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
   auto load = std::make_unique<Load>();
   for (TqOPCServer* server : load->servers) {
     if (!server->Active()) {
@@ -179,5 +174,3 @@ void BM_Load(benchmark::State& state) {
 BENCHMARK(BM_Load)->Iterations(10)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

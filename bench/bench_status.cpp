@@ -3,8 +3,6 @@
 // included), and a whole connect/disconnect cycle.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include "core/qOPC.h"
 #include "simulator/registration.h"
 
@@ -49,11 +47,3 @@ void BM_ConnectDisconnect(benchmark::State& state) {
 BENCHMARK(BM_ConnectDisconnect);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -195,5 +195,3 @@ void BM_Read10RoundTrip(benchmark::State& state) {
 BENCHMARK(BM_Read10RoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -4,6 +4,7 @@
 #include "core/exceptions.h"
 #include "core/qopcconversions.h"
 #include "guivariant_p.h"
+#include "opc/scalar.h"
 
 namespace veze6::gui {
 
@@ -108,40 +109,17 @@ std::vector<OleVariant> arrayElements(const OleVariant& v) {
 Ordinal varToOrdinal(const OleVariant& v) {
   const VARIANT& r = v.get();
   Ordinal o;
-  switch (r.vt) {
-    case VT_I1:
-      o.i = static_cast<signed char>(r.cVal);
+  switch (opc::scalarKind(r.vt)) {
+    case opc::ScalarKind::Signed:
+      o.i = opc::signedValue(r);
       return o;
-    case VT_UI1:
-      o.i = r.bVal;
-      return o;
-    case VT_I2:
-      o.i = r.iVal;
-      return o;
-    case VT_UI2:
-      o.i = r.uiVal;
-      return o;
-    case VT_I4:
-      o.i = r.lVal;
-      return o;
-    case VT_INT:
-      o.i = r.intVal;
-      return o;
-    case VT_UI4:
-      o.i = r.ulVal;
-      return o;
-    case VT_UINT:
-      o.i = r.uintVal;
-      return o;
-    case VT_I8:
-      o.i = r.llVal;
-      return o;
-    case VT_BOOL:
-      o.i = r.boolVal ? 1 : 0;
-      return o;
-    case VT_UI8:
+    case opc::ScalarKind::Unsigned:
       o.kind = Ordinal::Unsigned;
-      o.u = r.ullVal;
+      o.u = opc::unsignedValue(r);
+      return o;
+    case opc::ScalarKind::Bool:
+      // A check box or an index counts true as 1, not as VARIANT_TRUE.
+      o.i = std::int64_t(*opc::numericValue(r, opc::TrueAs::One));
       return o;
     default:
       o.kind = Ordinal::Real;

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "exceptions.h"
+#include "opc/numbertext.h"
 #include "tcollection.h"
 #include "tcomponent.h"
 
@@ -63,9 +64,8 @@ QByteArray normaliseExponent(const char* begin, const char* end) {
 
 template <class F>
 QByteArray shortestText(F value) {
-  char buffer[64];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return normaliseExponent(buffer, r.ptr);
+  const std::string digits = opc::shortestDigits(value);
+  return normaliseExponent(digits.data(), digits.data() + digits.size());
 }
 
 class Writer {

@@ -1,7 +1,7 @@
 #include "itemproperties_p.h"
 #include "qopcconversions.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 PropertyListing::PropertyListing(IOPCItemProperties* properties, const QString& itemId) {
   opc::Bstr id = TextToWide(itemId);
@@ -40,4 +40,4 @@ PropertyItemIds::~PropertyItemIds() {
     for (std::size_t i = 0; i < ids.size(); ++i) CoTaskMemFree(itemIds[i]);
 }
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

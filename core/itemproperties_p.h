@@ -9,7 +9,7 @@
 #include "opc/OPCDA.h"
 #include "opc/taskmem.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 /// QueryAvailableProperties: ids, descriptions and data types.
 struct PropertyListing {
@@ -59,4 +59,4 @@ struct PropertyItemIds {
   opc::TaskOut<HRESULT> errors;
 };
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

@@ -9,7 +9,7 @@
 #include "opc/variant.h"
 #include "qopcconversions.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 /// Clears to, then moves from into it; from is left empty, as after a copy
 /// and a clear of the source, without copying texts or arrays.
@@ -38,4 +38,4 @@ class StampConverter {
   TDateTime value_ = FileTimeToDateTime(FILETIME{0, 0});
 };
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

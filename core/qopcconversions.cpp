@@ -8,6 +8,7 @@
 
 #include "exceptions.h"
 #include "opc/filetime.h"
+#include "opc/numbertext.h"
 
 namespace {
 
@@ -27,23 +28,11 @@ template <class F>
 QString shortestText(F value) {
   if (std::isnan(value)) return QStringLiteral("nan");
   if (std::isinf(value)) return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  return QString::fromLatin1(buffer, result.ptr - buffer);
+  return QString::fromStdString(opc::shortestDigits(value));
 }
 
 QString currencyText(LONGLONG scaled) {
-  const bool negative = scaled < 0;
-  // Unsigned magnitude, so that the most negative value is exact.
-  const auto magnitude = negative ? ULONGLONG(0) - ULONGLONG(scaled) : ULONGLONG(scaled);
-  QString text = QString::number(magnitude / 10000);
-  ULONGLONG fraction = magnitude % 10000;
-  if (fraction != 0) {
-    QString digits = QStringLiteral("%1").arg(fraction, 4, 10, QChar(u'0'));
-    while (digits.endsWith(u'0')) digits.chop(1);
-    text += u'.' + digits;
-  }
-  return negative ? u'-' + text : text;
+  return QString::fromStdString(opc::currencyDigits(scaled));
 }
 
 QString dateText(DATE date) {

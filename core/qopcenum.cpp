@@ -6,7 +6,7 @@
 #include "qopcenum_p.h"
 #include "qopclogging.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 void appendEnumStrings(IEnumString* enumerator, QStringList& list) {
   if (!enumerator) return;
@@ -58,4 +58,4 @@ void appendEnumStrings(IEnumString* enumerator, QStringList& list) {
   }
 }
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

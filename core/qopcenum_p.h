@@ -7,7 +7,7 @@
 
 #include "opc/objidl.h"
 
-namespace qopc_detail {
+namespace veze6::core::detail {
 
 /// Strings read from one enumerator at most.
 inline constexpr std::size_t kMaxEnumStrings = std::size_t(1) << 20;
@@ -19,4 +19,4 @@ inline constexpr std::size_t kMaxEnumStrings = std::size_t(1) << 20;
 /// and so does reaching kMaxEnumStrings slots asked for.
 void appendEnumStrings(IEnumString* enumerator, QStringList& list);
 
-}  // namespace qopc_detail
+}  // namespace veze6::core::detail

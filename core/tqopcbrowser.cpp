@@ -143,7 +143,7 @@ void TqOPCBrowser::GetOPCTags(int browseType) {
   const HRESULT hr = browse->BrowseOPCItemIDs(OPCBROWSETYPE(browseType), TextToWide(filter_).get(),
                                               datatype, rights, names.put());
   if (!Check(hr)) return;
-  qopc_detail::appendEnumStrings(names.get(), tags_);
+  veze6::core::detail::appendEnumStrings(names.get(), tags_);
 }
 
 void TqOPCBrowser::ShowLeafs(bool flat) {
@@ -168,5 +168,5 @@ void TqOPCBrowser::GetAccessPath(const QString& itemId, QStringList& target) {
   ComPtr<IEnumString> paths;
   const bool ok = Check(browse->BrowseAccessPaths(TextToWide(itemId).get(), paths.put()));
   target.clear();
-  if (ok) qopc_detail::appendEnumStrings(paths.get(), target);
+  if (ok) veze6::core::detail::appendEnumStrings(paths.get(), target);
 }

@@ -196,7 +196,7 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
   OPCCheck(syncIO_->Read(fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE, count, handles.get(),
                          states.put(), errors.put()));
   int failed = 0;
-  qopc_detail::StampConverter toDateTime;
+  veze6::core::detail::StampConverter toDateTime;
   for (DWORD i = 0; i < count; ++i) {
     TqOPCItem* item = items[i];
     // A server that reports success without its arrays has read nothing.

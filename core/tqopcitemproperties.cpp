@@ -6,7 +6,7 @@
 #include "qopcconversions.h"
 #include "tqopcserver.h"
 
-using namespace qopc_detail;
+using namespace veze6::core::detail;
 
 TqOPCItemProperties::TqOPCItemProperties() = default;
 

@@ -38,7 +38,7 @@ class TqOPCItemUpdater {
     TqOPCItem* item = resolve(handle);
     if (!item) return nullptr;
     item->quality_ = quality;
-    qopc_detail::takeValue(item->value_, value);
+    veze6::core::detail::takeValue(item->value_, value);
     item->timeStamp_ = toDateTime_(stamp);
     item->lastError_ = error;
     return item;
@@ -51,7 +51,7 @@ class TqOPCItemUpdater {
     TqOPCItem* item = resolve(handle);
     if (!item) return nullptr;
     item->quality_ = quality & OPC_QUALITY_MASK;
-    qopc_detail::takeValue(item->value_, value);
+    veze6::core::detail::takeValue(item->value_, value);
     if (stamp) item->timeStamp_ = toDateTime_(*stamp);
     return item;
   }
@@ -78,7 +78,7 @@ class TqOPCItemUpdater {
   /// A successful read: quality, value (taken over), time stamp, LastError 0.
   static void Read(TqOPCItem& item, WORD quality, VARIANT& value, TDateTime stamp) {
     item.quality_ = quality;
-    qopc_detail::takeValue(item.value_, value);
+    veze6::core::detail::takeValue(item.value_, value);
     item.timeStamp_ = stamp;
     item.lastError_ = S_OK;
   }
@@ -119,5 +119,5 @@ class TqOPCItemUpdater {
   const TqOPCItems& table_;
   const quint64 owner_;
   std::unique_ptr<TqOPCItemList> list_;
-  qopc_detail::StampConverter toDateTime_;
+  veze6::core::detail::StampConverter toDateTime_;
 };

@@ -13,6 +13,7 @@
 #include "opc/classregistry.h"
 #include "opc/endpointclasses.h"
 #include "opc/taskmem.h"
+#include "owningthread.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
 #include "qopclogging.h"
@@ -73,9 +74,9 @@ TqOPCServer::~TqOPCServer() {
     // Still held while loading (SetActive only stores then): a server
     // keeping the shutdown callback must not reach a destroyed component.
     if (server_ || shutdownEvent_) RemoveServerInterface();
-  } catch (const std::exception& e) {
+  } catch (...) {
     // Nobody can catch it from a destructor; the application shows it.
-    Application().HandleException(nullptr, e);
+    HandleCurrentException(nullptr);
   }
   groupDefault_.reset();
   browser_.reset();
@@ -97,6 +98,7 @@ void TqOPCServer::SetServer(const QString& value) {
 }
 
 void TqOPCServer::SetActive(bool value) {
+  VEZE6_ASSERT_OWNING_THREAD(this);
   if (IsLoading()) {
     active_ = value;
     return;
@@ -127,10 +129,10 @@ void TqOPCServer::Connect(const QString& serverName, const QString& computerName
 void TqOPCServer::Disconnect() { SetActive(false); }
 
 void TqOPCServer::connectSequence() {
-  // 1. Nothing of an earlier connection remains.
+  // Nothing of an earlier connection remains.
   RemoveServerInterface();
 
-  // 2. The class id: a registered ProgID, else a class id in braces, else
+  // Resolve the class id: a registered ProgID, else a class id in braces, else
   // the URL of a server reached through a registered endpoint scheme. A name
   // with an embedded zero would be cut short by the lookups; it names nothing.
   CLSID clsid{};
@@ -144,42 +146,42 @@ void TqOPCServer::connectSequence() {
     return;
   }
 
-  // 3. Create the server object; creation errors reach the caller unchanged.
+  // Create the server object; creation errors reach the caller unchanged.
   // A URL names its host itself: the computer name plays no part.
   server_ = url ? CoOPCServer::CreateForEndpoint(serverName_.trimmed())
                 : CoOPCServer::Create(clsid, computerName_);
   qCDebug(lcOpc) << "created server" << serverName_ << "on" << computerName_;
 
-  // 4. Servers that must set up items get time to settle first.
+  // Connect delay: servers that must set up items get time to settle first.
   if (ItemsExists() && connectDelay_ > 0)
     connectDelaySleep(std::chrono::milliseconds(connectDelay_));
 
-  // 5.
+  // No server object: the connection fails, naming the server.
   if (!server_) {
     Fault(Format(_STR_NOCONNECT(), {serverName_}));
     return;
   }
 
-  // 6. A new connection: shutdown requests queued for an earlier one are stale.
+  // Count a new connection: shutdown requests queued for an earlier one are stale.
   active_ = true;
   if (++connection_ == 0) connection_ = 1;
-  // 7.
+  // The browser follows the new server.
   bindBrowser();
-  // 8.
+  // Advise the shutdown callback: the server's shutdown requests reach the component.
   adviseShutdownCallback();
-  // 9.
+  // The optional interfaces: common (locale, client name) and item properties.
   GetCommonIF();
   GetItemPropIF();
-  // 10. The client name as entered, unless blank; the server's answer does not matter.
+  // Tell the server the client name as entered, unless blank; the server's answer does not matter.
   if (common_ && !clientName_.trimmed().isEmpty())
     common_->SetClientName(TextToWide(clientName_).get());
-  // 11.
+  // The groups and items the component holds are created on the server.
   createGroupsOnServer();
-  // 12.
+  // The application hears of the connection; its handler may destroy the component.
   const QPointer<TqOPCServer> alive(this);
   OnConnect(this);
   if (!alive) return;  // the handler destroyed the component
-  // 13. Connected unless the handler disconnected.
+  // Connected unless the handler disconnected.
   active_ = server_ != nullptr;
   emit connected();
 }

@@ -4,7 +4,7 @@
 #include "qopcconversions.h"
 #include "tqopcserver.h"
 
-using namespace qopc_detail;
+using namespace veze6::core::detail;
 
 bool TqOPCServer::QueryAvailableProperties(const QString& itemId, QStringList& list) {
   list.clear();

@@ -60,8 +60,8 @@ void TqOPCGUIHost::setOPCServer(const QString& name) {
     try {
       gui->SetOPCServer(server);
       if (!server) PickServer();
-    } catch (const std::exception& e) {
-      Application().HandleException(gui, e);
+    } catch (...) {
+      HandleCurrentException(gui);
     }
     return;
   }
@@ -115,8 +115,8 @@ void TqOPCGUIHost::FormWidgetRestored(QWidget* widget) {
     }
     try {
       gui->AddItem(entry.fields[2], entry.fields[3], control, entry.fields[1]);
-    } catch (const std::exception& e) {
-      Application().HandleException(gui, e);
+    } catch (...) {
+      HandleCurrentException(gui);
     }
   }
   parked_ = kept;
@@ -213,8 +213,8 @@ void TqOPCGUIHost::ResolveBindings() {
       }
       try {
         gui->AddItem(fields[2], fields[3], control, fields[1]);
-      } catch (const std::exception& e) {
-        Application().HandleException(gui, e);
+      } catch (...) {
+        HandleCurrentException(gui);
       }
     }
     pending_ = waiting;
@@ -240,7 +240,7 @@ void TqOPCGUIHost::ResolveBindings() {
     } else if (!gui->Hooked()) {
       gui->SetOPCServer(server);
     }
-  } catch (const std::exception& e) {
-    Application().HandleException(gui, e);
+  } catch (...) {
+    HandleCurrentException(gui);
   }
 }

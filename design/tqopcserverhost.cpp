@@ -213,9 +213,9 @@ void TqOPCServerHost::setActive(bool value) {
     if (!component || component->Active() == value) return;
     try {
       component->SetActive(value);
-    } catch (const std::exception& e) {
+    } catch (...) {
       // uic's generated code must not see an exception.
-      Application().HandleException(component, e);
+      HandleCurrentException(component);
     }
   };
   // uic sets the texts to be translated (the configuration, the server's

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+#include "endpointclasses.h"
+#include "inprocmodule.h"
 #include "registrationfiles.h"
 #include "serverlist.h"
 #include "taskmem.h"
@@ -28,6 +30,26 @@ bool equalNoCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(),
                     [](char16_t x, char16_t y) { return foldCase(x) == foldCase(y); });
+}
+
+/// The registry entry for a class of a registration file; its factory loads
+/// the module, or reaches the endpoint, on first use.
+ClassEntry toClassEntry(const RegisteredClass& registered) {
+  ClassEntry e;
+  e.clsid = registered.clsid;
+  e.progId = registered.progId;
+  e.userType = registered.userType;
+  e.categories = registered.categories;
+  e.opcMarker = registered.opcMarker;
+  if (!registered.endpoint.url.empty()) {
+    e.create = [settings = registered.endpoint](REFIID riid, void** ppv) {
+      return createEndpointObject(settings, riid, ppv);
+    };
+  } else if (!registered.module.empty()) {
+    e.create = [module = registered.module.string(), clsid = registered.clsid](
+                   REFIID riid, void** ppv) { return createFromModule(module, clsid, riid, ppv); };
+  }
+  return e;
 }
 
 }  // namespace

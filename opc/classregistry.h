@@ -12,15 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "guid.h"
 #include "objidl.h"
 #include "opcexport.h"
 
-/// GUID text forms: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex.
-VEZE6_OPC_EXPORT HRESULT CLSIDFromString(LPCOLESTR lpsz,
-                                         CLSID* pclsid);  // CO_E_CLASSSTRING when malformed
-VEZE6_OPC_EXPORT HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);  // task memory
-VEZE6_OPC_EXPORT int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz,
-                                     int cchMax);  // chars written incl. zero, 0 if short
 /// Looks a ProgID up in the class registry; CO_E_CLASSSTRING when unknown.
 VEZE6_OPC_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
 VEZE6_OPC_EXPORT HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory

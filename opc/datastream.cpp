@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "scalar.h"
 #include "taskmem.h"
 
 namespace opc::stream {
@@ -42,7 +43,7 @@ bool isStreamElement(VARTYPE vt) {
 DWORD descriptorElementSize(VARTYPE vt) {
   if (vt == VT_BSTR) return 4;
   if (vt == VT_VARIANT) return 16;
-  return opc::variantValueSize(vt);
+  return opc::valueSize(vt);
 }
 
 // The array a value can write, or null: a null array, an element type no
@@ -215,7 +216,7 @@ bool Decoder::array(std::uint64_t& at, VARTYPE element, SAFEARRAY*& out, int dep
   // elements must have the size of their type.
   const DWORD elementSize = load<DWORD>(p + 4);
   const bool fixed = element != VT_BSTR && element != VT_VARIANT;
-  if (fixed && elementSize != opc::variantValueSize(element)) return false;
+  if (fixed && elementSize != opc::valueSize(element)) return false;
   // The fewest bytes an element can take, to bound the count by the block.
   const std::uint64_t least = fixed ? elementSize : element == VT_BSTR ? 6 : sizeof(VARIANT);
   std::vector<SAFEARRAYBOUND> bounds(static_cast<std::size_t>(dims));

@@ -1,3 +1,5 @@
+#include "guid.h"
+
 #include <cstdio>
 
 #include "classregistry.h"

@@ -6,8 +6,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "classregistry.h"
-#include "registrationfiles.h"
+#include "warnings.h"
 
 namespace opc {
 

@@ -1,46 +1,17 @@
 #include "registrationfiles.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <utility>
 
 #include "OPCDA.h"
-#include "inprocmodule.h"
+#include "guid.h"
 #include "taskmem.h"
 
 namespace opc {
-
-// ---- Warnings ---------------------------------------------------------------
-
-namespace {
-
-std::mutex g_warnMutex;
-WarningHandler g_warnHandler;  // guarded by g_warnMutex; empty: standard error
-
-}  // namespace
-
-WarningHandler setWarningHandler(WarningHandler handler) {
-  std::lock_guard lock(g_warnMutex);
-  return std::exchange(g_warnHandler, std::move(handler));
-}
-
-void warn(const std::string& message) {
-  WarningHandler handler;
-  {
-    std::lock_guard lock(g_warnMutex);
-    handler = g_warnHandler;
-  }
-  if (handler) {
-    handler(message);
-  } else {
-    std::fprintf(stderr, "veze6: %s\n", message.c_str());
-  }
-}
 
 // ---- Folders ------------------------------------------------------------------
 
@@ -166,6 +137,136 @@ class FileWarnings {
   std::size_t dropped_ = 0;
 };
 
+/// The rules a section's keys must meet together: a class is reached either
+/// through a module or through an endpoint, and security settings need an
+/// endpoint. A network server is a DA server unless the section says
+/// otherwise.
+void checkEndpoint(Section& section, FileWarnings& warnings) {
+  RegisteredClass& c = section.cls;
+  const bool security = !c.endpoint.securityPolicy.empty() || !c.endpoint.securityMode.empty() ||
+                        !c.endpoint.user.empty() || !c.endpoint.passwordFile.empty();
+  if (!c.module.empty() && !c.endpoint.url.empty()) {
+    warnings.push_back(c.source + ": a class has either a Module or an Endpoint, not both");
+    section.bad = true;
+  } else if (c.endpoint.url.empty() && security) {
+    warnings.push_back(c.source + ": security settings without an Endpoint");
+    section.bad = true;
+  } else if (!c.endpoint.url.empty()) {
+    const bool saysMarker =
+        std::find(section.keys.begin(), section.keys.end(), "opc") != section.keys.end();
+    if (c.categories.empty()) c.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
+    if (!saysMarker) c.opcMarker = true;
+  }
+}
+
+/// One significant line of a registration file: a section header, a
+/// key = value pair, or neither.
+struct Line {
+  enum class Kind { Section, KeyValue, Malformed };
+  Kind kind = Kind::Malformed;
+  std::size_t number = 0;
+  std::string_view text;   ///< trimmed
+  std::string key;         ///< KeyValue: lower case
+  std::string_view value;  ///< KeyValue: trimmed
+};
+
+/// Splits a file's text into its significant lines, leaving out blank lines
+/// and comments.
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : rest_(text) {}
+
+  std::optional<Line> next() {
+    while (!rest_.empty()) {
+      ++lineNo_;
+      const auto nl = rest_.find('\n');
+      const std::string_view text =
+          trim(nl == std::string_view::npos ? rest_ : rest_.substr(0, nl));
+      rest_ = nl == std::string_view::npos ? std::string_view() : rest_.substr(nl + 1);
+      if (text.empty() || text.front() == '#' || text.front() == ';') continue;
+      Line line;
+      line.number = lineNo_;
+      line.text = text;
+      if (text.front() == '[') {
+        line.kind = Line::Kind::Section;
+      } else if (const auto eq = text.find('='); eq != std::string_view::npos) {
+        line.kind = Line::Kind::KeyValue;
+        line.key = lower(trim(text.substr(0, eq)));
+        line.value = trim(text.substr(eq + 1));
+      }
+      return line;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::string_view rest_;
+  std::size_t lineNo_ = 0;
+};
+
+/// What applying one key to the class of its section came to.
+struct KeyOutcome {
+  enum class Kind { Applied, Unknown, Fault };
+  Kind kind = Kind::Applied;
+  std::string why;  ///< Fault: what is wrong with the value
+};
+
+KeyOutcome faultOf(std::string why) { return {KeyOutcome::Kind::Fault, std::move(why)}; }
+
+/// Applies one non-empty key = value to the class of its section; every key
+/// the format knows is read here. `file` anchors relative module and
+/// password file paths.
+KeyOutcome applyKey(RegisteredClass& c, const std::string& key, std::string_view value,
+                    const std::filesystem::path& file) {
+  if (key == "progid") {
+    c.progId = utf8ToUtf16(value);
+  } else if (key == "usertype") {
+    c.userType = utf8ToUtf16(value);
+  } else if (key == "categories") {
+    std::string_view rest = value;
+    while (true) {
+      const auto comma = rest.find(',');
+      const std::string_view item = trim(rest.substr(0, comma));
+      const std::optional<CATID> cat = parseCategory(item);
+      if (!cat) {
+        return faultOf("category '" + excerpt(item) + "' is neither a category id nor " +
+                       "DA10, DA20, DA30 or AE10");
+      }
+      if (std::find(c.categories.begin(), c.categories.end(), *cat) == c.categories.end()) {
+        c.categories.push_back(*cat);
+      }
+      if (comma == std::string_view::npos) break;
+      rest = rest.substr(comma + 1);
+    }
+  } else if (key == "opc") {
+    const std::optional<bool> flag = parseFlag(value);
+    if (!flag) return faultOf("OPC = '" + excerpt(value) + "' is not 1, 0, yes, no, true or false");
+    c.opcMarker = *flag;
+  } else if (key == "module") {
+    std::filesystem::path module(value);
+    if (module.is_relative()) module = file.parent_path() / module;
+    c.module = module.lexically_normal();
+  } else if (key == "endpoint") {
+    if (endpointScheme(value).empty()) {
+      return faultOf("Endpoint '" + excerpt(value) + "' is not a URL (scheme://...)");
+    }
+    c.endpoint.url = std::string(value);
+  } else if (key == "securitypolicy") {
+    c.endpoint.securityPolicy = std::string(value);
+  } else if (key == "securitymode") {
+    c.endpoint.securityMode = std::string(value);
+  } else if (key == "user") {
+    c.endpoint.user = std::string(value);
+  } else if (key == "passwordfile") {
+    std::filesystem::path pw(value);
+    if (pw.is_relative()) pw = file.parent_path() / pw;
+    c.endpoint.passwordFile = pw.lexically_normal();
+  } else {
+    return {KeyOutcome::Kind::Unknown, {}};
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
@@ -185,24 +286,7 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
   std::optional<Section> section;
   const auto finish = [&] {
     if (!section) return;
-    const RegisteredClass& c = section->cls;
-    const bool security = !c.endpoint.securityPolicy.empty() || !c.endpoint.securityMode.empty() ||
-                          !c.endpoint.user.empty() || !c.endpoint.passwordFile.empty();
-    if (!section->bad && !c.module.empty() && !c.endpoint.url.empty()) {
-      warnings.push_back(c.source + ": a class has either a Module or an Endpoint, not both");
-      section->bad = true;
-    } else if (!section->bad && c.endpoint.url.empty() && security) {
-      warnings.push_back(c.source + ": security settings without an Endpoint");
-      section->bad = true;
-    }
-    if (!section->bad && !c.endpoint.url.empty()) {
-      // A network server is a DA server unless the file says otherwise.
-      const bool saysMarker =
-          std::find(section->keys.begin(), section->keys.end(), "opc") != section->keys.end();
-      if (c.categories.empty())
-        section->cls.categories = {CATID_OPCDAServer10, CATID_OPCDAServer20};
-      if (!saysMarker) section->cls.opcMarker = true;
-    }
+    if (!section->bad) checkEndpoint(*section, warnings);
     if (section->bad) {
       warnings.push_back(section->cls.source + ": entry skipped");
     } else {
@@ -228,98 +312,51 @@ std::vector<RegisteredClass> parseRegistrationFile(std::string_view text,
     }
   };
 
-  std::size_t lineNo = 0;
-  while (!text.empty()) {
-    ++lineNo;
-    const auto nl = text.find('\n');
-    const std::string_view line = trim(nl == std::string_view::npos ? text : text.substr(0, nl));
-    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
-
-    if (line.front() == '[') {
-      finish();
-      section.emplace();
-      section->cls.source = at(lineNo);
-      const std::optional<GUID> clsid =
-          line.back() == ']' ? parseGuid(trim(line.substr(1, line.size() - 2))) : std::nullopt;
-      if (!clsid) {
-        fault(lineNo, "section header '" + excerpt(line) + "' is not a class id in braces");
-      } else {
-        section->cls.clsid = *clsid;
+  Lexer lexer(text);
+  while (const std::optional<Line> line = lexer.next()) {
+    switch (line->kind) {
+      case Line::Kind::Section: {
+        finish();
+        section.emplace();
+        section->cls.source = at(line->number);
+        const std::string_view header = line->text;
+        const std::optional<GUID> clsid = header.back() == ']'
+                                              ? parseGuid(trim(header.substr(1, header.size() - 2)))
+                                              : std::nullopt;
+        if (!clsid) {
+          fault(line->number,
+                "section header '" + excerpt(header) + "' is not a class id in braces");
+        } else {
+          section->cls.clsid = *clsid;
+        }
+        break;
       }
-      continue;
-    }
-
-    const auto eq = line.find('=');
-    if (eq == std::string_view::npos) {
-      fault(lineNo, "line '" + excerpt(line) + "' is neither a section nor key = value");
-      continue;
-    }
-    const std::string key = lower(trim(line.substr(0, eq)));
-    const std::string_view value = trim(line.substr(eq + 1));
-    if (!section) {
-      warnings.push_back(at(lineNo) + ": key '" + excerpt(key) +
-                         "' outside a class section; line ignored");
-      continue;
-    }
-    if (std::find(section->keys.begin(), section->keys.end(), key) != section->keys.end()) {
-      fault(lineNo, "key '" + excerpt(key) + "' given twice");
-      continue;
-    }
-    section->keys.push_back(key);
-    if (value.empty()) continue;  // the same as leaving the key out
-
-    RegisteredClass& c = section->cls;
-    if (key == "progid") {
-      c.progId = utf8ToUtf16(value);
-    } else if (key == "usertype") {
-      c.userType = utf8ToUtf16(value);
-    } else if (key == "categories") {
-      std::string_view rest = value;
-      while (true) {
-        const auto comma = rest.find(',');
-        const std::string_view item = trim(rest.substr(0, comma));
-        const std::optional<CATID> cat = parseCategory(item);
-        if (!cat) {
-          fault(lineNo, "category '" + excerpt(item) + "' is neither a category id nor " +
-                            "DA10, DA20, DA30 or AE10");
+      case Line::Kind::Malformed:
+        fault(line->number,
+              "line '" + excerpt(line->text) + "' is neither a section nor key = value");
+        break;
+      case Line::Kind::KeyValue: {
+        if (!section) {
+          warnings.push_back(at(line->number) + ": key '" + excerpt(line->key) +
+                             "' outside a class section; line ignored");
           break;
         }
-        if (std::find(c.categories.begin(), c.categories.end(), *cat) == c.categories.end()) {
-          c.categories.push_back(*cat);
+        auto& keys = section->keys;
+        if (std::find(keys.begin(), keys.end(), line->key) != keys.end()) {
+          fault(line->number, "key '" + excerpt(line->key) + "' given twice");
+          break;
         }
-        if (comma == std::string_view::npos) break;
-        rest = rest.substr(comma + 1);
+        keys.push_back(line->key);
+        if (line->value.empty()) break;  // the same as leaving the key out
+        const KeyOutcome outcome = applyKey(section->cls, line->key, line->value, file);
+        if (outcome.kind == KeyOutcome::Kind::Fault) {
+          fault(line->number, outcome.why);
+        } else if (outcome.kind == KeyOutcome::Kind::Unknown) {
+          warnings.push_back(at(line->number) + ": unknown key '" + excerpt(line->key) +
+                             "' ignored");
+        }
+        break;
       }
-    } else if (key == "opc") {
-      const std::optional<bool> flag = parseFlag(value);
-      if (!flag) {
-        fault(lineNo, "OPC = '" + excerpt(value) + "' is not 1, 0, yes, no, true or false");
-      } else {
-        c.opcMarker = *flag;
-      }
-    } else if (key == "module") {
-      std::filesystem::path module(value);
-      if (module.is_relative()) module = file.parent_path() / module;
-      c.module = module.lexically_normal();
-    } else if (key == "endpoint") {
-      if (endpointScheme(value).empty()) {
-        fault(lineNo, "Endpoint '" + excerpt(value) + "' is not a URL (scheme://...)");
-      } else {
-        c.endpoint.url = std::string(value);
-      }
-    } else if (key == "securitypolicy") {
-      c.endpoint.securityPolicy = std::string(value);
-    } else if (key == "securitymode") {
-      c.endpoint.securityMode = std::string(value);
-    } else if (key == "user") {
-      c.endpoint.user = std::string(value);
-    } else if (key == "passwordfile") {
-      std::filesystem::path pw(value);
-      if (pw.is_relative()) pw = file.parent_path() / pw;
-      c.endpoint.passwordFile = pw.lexically_normal();
-    } else {
-      warnings.push_back(at(lineNo) + ": unknown key '" + excerpt(key) + "' ignored");
     }
   }
   finish();
@@ -390,24 +427,6 @@ std::vector<RegisteredClass> readRegistrationFiles(std::vector<std::string>& war
     }
   }
   return out;
-}
-
-ClassEntry toClassEntry(const RegisteredClass& registered) {
-  ClassEntry e;
-  e.clsid = registered.clsid;
-  e.progId = registered.progId;
-  e.userType = registered.userType;
-  e.categories = registered.categories;
-  e.opcMarker = registered.opcMarker;
-  if (!registered.endpoint.url.empty()) {
-    e.create = [settings = registered.endpoint](REFIID riid, void** ppv) {
-      return createEndpointObject(settings, riid, ppv);
-    };
-  } else if (!registered.module.empty()) {
-    e.create = [module = registered.module.string(), clsid = registered.clsid](
-                   REFIID riid, void** ppv) { return createFromModule(module, clsid, riid, ppv); };
-  }
-  return e;
 }
 
 }  // namespace opc

@@ -56,30 +56,20 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "classregistry.h"
 #include "endpointclasses.h"
+#include "objidl.h"
 #include "opcexport.h"
+#include "warnings.h"
 
 namespace opc {
 
 inline constexpr std::size_t kMaxRegistrationFileSize = 1024 * 1024;
 /// Warnings reported for one file; the rest are only counted.
 inline constexpr std::size_t kMaxWarningsPerRegistrationFile = 10;
-
-/// Receives warnings of the platform layer: registration entries and files
-/// skipped, server modules that fail to load.
-using WarningHandler = std::function<void(const std::string& message)>;
-/// Installs the handler and returns the one it replaces; an empty handler
-/// restores the default, which writes each warning as a line to standard
-/// error.
-VEZE6_OPC_EXPORT WarningHandler setWarningHandler(WarningHandler handler);
-/// Hands a warning to the installed handler.
-VEZE6_OPC_EXPORT void warn(const std::string& message);
 
 /// One class named by a registration file.
 struct RegisteredClass {
@@ -107,9 +97,5 @@ VEZE6_OPC_EXPORT std::vector<RegisteredClass> parseRegistrationFile(
 /// once the last entry read counts, at the place of the first.
 VEZE6_OPC_EXPORT std::vector<RegisteredClass> readRegistrationFiles(
     std::vector<std::string>& warnings);
-
-/// The registry entry for a class of a registration file; its factory loads
-/// the module on first use (createFromModule).
-VEZE6_OPC_EXPORT ClassEntry toClassEntry(const RegisteredClass& registered);
 
 }  // namespace opc

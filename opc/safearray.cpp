@@ -7,6 +7,7 @@
 #include <new>
 
 #include "diag.h"
+#include "scalar.h"
 #include "taskmem.h"
 #include "unknown.h"
 #include "variant.h"
@@ -22,40 +23,7 @@ constexpr USHORT kVariant = 0x0800;
 
 }  // namespace
 
-ULONG opc::variantValueSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return sizeof(void*);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;  // not an element type
-  }
-}
-
-bool opc::isSafeArrayElementType(VARTYPE vt) { return variantValueSize(vt) != 0; }
+bool opc::isSafeArrayElementType(VARTYPE vt) { return valueSize(vt) != 0; }
 
 namespace {
 
@@ -152,7 +120,7 @@ void clearElement(VARTYPE vt, void* p) {
     default:
       break;
   }
-  std::memset(p, 0, opc::variantValueSize(vt));
+  std::memset(p, 0, opc::valueSize(vt));
 }
 
 // Copies one element into uninitialised (zeroed) storage.
@@ -183,7 +151,7 @@ HRESULT copyElement(VARTYPE vt, const void* from, void* to) {
       return VariantCopy(v, static_cast<const VARIANT*>(from));
     }
     default:
-      std::memcpy(to, from, opc::variantValueSize(vt));
+      std::memcpy(to, from, opc::valueSize(vt));
       return S_OK;
   }
 }
@@ -191,7 +159,7 @@ HRESULT copyElement(VARTYPE vt, const void* from, void* to) {
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound) {
-  const ULONG size = opc::variantValueSize(vt);
+  const ULONG size = opc::valueSize(vt);
   if (size == 0 || cDims == 0 || cDims > 0xFFFF || !rgsabound) return nullptr;
   std::size_t total = 1;
   for (UINT d = 0; d < cDims; ++d) {

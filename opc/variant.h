@@ -133,10 +133,6 @@ VEZE6_OPC_EXPORT HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 VEZE6_OPC_EXPORT HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 
 namespace opc {
-/// Bytes a value of the scalar type vt takes in memory (a safe array
-/// element); 0 for a type that cannot be an element.
-VEZE6_OPC_EXPORT ULONG variantValueSize(VARTYPE vt);
-
 /// True for the types whose value lives in the variant itself and owns no
 /// memory (Empty, Null, numbers, currency, dates, Booleans, error codes):
 /// replacing such a value needs no clearing. Inline: it runs per item of a

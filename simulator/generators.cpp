@@ -70,26 +70,7 @@ std::uint64_t seedOf(std::u16string_view id) {
   return h;
 }
 
-bool isNumberType(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_BOOL:
-    case VT_DATE:
-      return true;
-    default:
-      return false;
-  }
-}
+bool isNumberType(VARTYPE vt) { return opc::isNumeric(vt) || vt == VT_BOOL || vt == VT_DATE; }
 
 /// The shape of a periodic signal at a phase in [0, 1), in [0, 1].
 double shape(Signal s, double phase) {

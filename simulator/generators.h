@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "addressspace.h"
+#include "opc/scalar.h"
 
 namespace veze6::sim {
 
@@ -42,39 +43,10 @@ void animateDefaultItems(AddressSpace& space, FILETIME timeStamp);
 /// (or the type takes no number).
 bool storeNumber(VARIANT& v, double x);
 
-/// The number a scalar numeric, boolean or date VARIANT holds. Inline: scans
-/// ask it of every analog item.
+/// The number a scalar numeric, boolean or date VARIANT holds; a simulated
+/// signal counts true as 1.
 inline std::optional<double> numberOf(const VARIANT& v) {
-  switch (v.vt) {
-    case VT_I1:
-      return double(v.cVal);
-    case VT_UI1:
-      return double(v.bVal);
-    case VT_I2:
-      return double(v.iVal);
-    case VT_UI2:
-      return double(v.uiVal);
-    case VT_I4:
-      return double(v.lVal);
-    case VT_UI4:
-      return double(v.ulVal);
-    case VT_I8:
-      return double(v.llVal);
-    case VT_UI8:
-      return double(v.ullVal);
-    case VT_R4:
-      return double(v.fltVal);
-    case VT_R8:
-      return v.dblVal;
-    case VT_CY:
-      return double(v.cyVal.int64) / 10000.0;
-    case VT_BOOL:
-      return v.boolVal ? 1.0 : 0.0;
-    case VT_DATE:
-      return v.date;
-    default:
-      return std::nullopt;
-  }
+  return opc::numericValue(v, opc::TrueAs::One);
 }
 
 }  // namespace veze6::sim

@@ -15,23 +15,7 @@ bool ownsMemory(VARTYPE vt) { return !opc::isPlainVariantType(vt); }
 HRESULT conversionError(HRESULT hr) { return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE; }
 
 bool isRangedNumber(const SimItem& item) {
-  if (!item.euRange) return false;
-  switch (item.canonicalType) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-      return true;
-    default:
-      return false;
-  }
+  return item.euRange && opc::isNumeric(item.canonicalType);
 }
 
 /// A global block freed when the last holder lets go (a delivery dropped

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "opc/scalar.h"
 #include "opc/taskmem.h"
 
 namespace veze6::uab {
@@ -415,7 +416,7 @@ HRESULT uaFromVariant(const VARIANT& value, ua::BuiltinType type, std::int32_t v
   const VARTYPE vt = value.vt & VT_TYPEMASK;
   std::size_t n = 0;
   if (!psa || psa->vt != vt || FAILED(opc::safeArrayElementCount(psa, &n))) return OPC_E_BADTYPE;
-  const ULONG size = vt == VT_VARIANT ? ULONG(sizeof(VARIANT)) : opc::variantValueSize(vt);
+  const auto size = opc::valueSize(vt);
   if (size == 0 || psa->cbElements != size || (n && !psa->pvData)) return OPC_E_BADTYPE;
   ua::Variant::Array elements;
   elements.reserve(n);

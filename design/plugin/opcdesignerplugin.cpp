@@ -239,9 +239,9 @@ void TqOPCTaskMenu::execute() {
     } else {
       return;
     }
-  } catch (const std::exception& e) {
+  } catch (...) {
     // The window refused to open: nothing changed, nothing is stored.
-    Application().HandleException(host, e);
+    HandleCurrentException(host);
     return;
   }
   // Whatever the user did in the window, the form is saved again, with the
@@ -260,8 +260,8 @@ void TqOPCTaskMenu::chooseServer() {
   QString clsId;
   try {
     if (!qopcBrowseServer(computer, server, clsId)) return;
-  } catch (const std::exception& e) {
-    Application().HandleException(host, e);
+  } catch (...) {
+    HandleCurrentException(host);
     return;
   }
   // Through the cursor: undoable, shown and saved like a typed value.

@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,20 +12,14 @@
 #include <QTextBlock>
 
 #include "binding/qOPCGUI.h"
+#include "common/pump.h"
 #include "core/qOPC.h"
 #include "demoform.h"
 #include "simulator/simulator.h"
 
 namespace {
 
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  QDeadlineTimer deadline(timeout);
-  while (!condition()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using veze6::test::pumpUntil;
 
 TEST(DemoFormTest, BoundWidgetsShowTheSimulatorsValues) {
   veze6::sim::registerSimulationServer();

@@ -8,11 +8,13 @@
 #include <QSettings>
 #include <memory>
 
+#include "common/leakcheck.h"
+#include "common/widgetmain.h"
 #include "testwidgets.h"
 
 namespace {
 
-class DefaultPropNames : public ::testing::Test {
+class DefaultPropNames : public veze6::test::LeakCheckedTest {
  protected:
   void SetUp() override { store()->clear(); }
   void TearDown() override { store()->clear(); }

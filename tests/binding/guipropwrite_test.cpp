@@ -19,13 +19,14 @@
 #include <limits>
 
 #include "binding/tguiregcontrol.h"
+#include "common/leakcheck.h"
 #include "core/exceptions.h"
 #include "core/tdatetime.h"
 #include "testwidgets.h"
 
 namespace {
 
-class GenericWrite : public ::testing::Test {
+class GenericWrite : public veze6::test::LeakCheckedTest {
  protected:
   QMetaProperty prop(const char* name) {
     const QMetaObject* meta = w.metaObject();

@@ -8,9 +8,6 @@
 #include <QVariant>
 #include <QWidget>
 
-/// The temporary folder that holds the tests' settings.
-extern QString gSettingsDir;
-
 class TKindWidget : public QWidget {
   Q_OBJECT
   Q_PROPERTY(qint8 int8Prop MEMBER int8Prop)

@@ -19,6 +19,7 @@
 #include <tuple>
 
 #include "binding/qOPCGUI.h"
+#include "common/leakcheck.h"
 #include "core/qOPC.h"
 #include "simulator/simulator.h"
 
@@ -27,7 +28,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TqOPCGUITest : public ::testing::Test {
+class TqOPCGUITest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
 

@@ -50,7 +50,7 @@ QByteArray readFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-class ConfigStreamTest : public ::testing::Test {
+class ConfigStreamTest : public LeakCheckedTest {
  protected:
   TqOPCServer server;
   QTemporaryDir dir;
@@ -457,7 +457,7 @@ TEST_F(ConfigStreamTest, SaveToFileReplacesAtomically) {
   EXPECT_EQ(readFile(file), good);
 }
 
-class ConfigStreamSimTest : public ::testing::Test {
+class ConfigStreamSimTest : public LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
 

@@ -73,7 +73,7 @@ std::vector<OleVariant> everyKindOfValue() {
           OleVariant::array(VT_R8, {})};
 }
 
-class DataStreamTest : public ::testing::Test {
+class DataStreamTest : public LeakCheckedTest {
  protected:
   void SetUp() override { before = opc::diag::snapshot(); }
   void TearDown() override {

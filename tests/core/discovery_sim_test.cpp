@@ -2,7 +2,7 @@
 // simulation server, with every string and value it hands out accounted for.
 #include <QRegularExpression>
 
-#include "simulator/simulator.h"
+#include "common/simcomponent.h"
 #include "test_utils.h"
 
 using namespace core_test;
@@ -10,37 +10,9 @@ namespace sim = veze6::sim;
 
 namespace {
 
-class DiscoverySimTest : public ::testing::Test {
+class DiscoverySimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
-  void SetUp() override {
-    before = opc::diag::snapshot();
-    server = std::make_unique<TqOPCServer>();
-  }
-
-  void TearDown() override {
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u) << "a browser kept the server alive";
-    const auto after = opc::diag::snapshot();
-    EXPECT_EQ(after.taskAllocations, before.taskAllocations) << "server memory not freed";
-    EXPECT_EQ(after.bstrs, before.bstrs);
-    EXPECT_EQ(after.objects, before.objects);
-  }
-
-  void connect(const QString& name = "Veze6.Simulation.1") {
-    server->Connect(name);
-    ASSERT_TRUE(server->Active());
-  }
-
-  ComPtr<sim::SimulationControl> control() {
-    return server->GetOPCServer().as<sim::SimulationControl>();
-  }
-
   TqOPCBrowser& browser() { return *server->Browser(); }
-
-  opc::diag::Counters before{};
-  std::unique_ptr<TqOPCServer> server;
 };
 
 // ---- browsing -----------------------------------------------------------------------------
@@ -76,7 +48,7 @@ TEST_F(DiscoverySimTest, Hierarchical_WalkTheTree) {
   EXPECT_EQ(b.GetCurrentPosition(), "Static.Nested Level");
   ASSERT_TRUE(b.MovetoRoot());
   EXPECT_EQ(b.GetCurrentPosition(), "");
-  EXPECT_EQ(control()->callCount(sim::SimCall::QueryOrganization), 1u) << "cached";
+  EXPECT_EQ(simControl()->callCount(sim::SimCall::QueryOrganization), 1u) << "cached";
 }
 
 TEST_F(DiscoverySimTest, Hierarchical_FlatListingBelowABranchAndAccessPaths) {
@@ -147,10 +119,10 @@ TEST_F(DiscoverySimTest, Flat_NoBranchesNoMovesEveryIdListed) {
   EXPECT_EQ(b.GetOrganization(), OPC_NS_FLAT);
   b.ShowBranches();
   EXPECT_EQ(b.GetCount(), 0);
-  EXPECT_EQ(control()->callCount(sim::SimCall::BrowseOPCItemIDs), 0u);
+  EXPECT_EQ(simControl()->callCount(sim::SimCall::BrowseOPCItemIDs), 0u);
   EXPECT_FALSE(b.MoveDown("Static"));
   EXPECT_FALSE(b.Moveto("Static.Nested Level"));
-  EXPECT_EQ(control()->callCount(sim::SimCall::ChangeBrowsePosition), 0u);
+  EXPECT_EQ(simControl()->callCount(sim::SimCall::ChangeBrowsePosition), 0u);
   b.ShowLeafs(false);
   EXPECT_TRUE(b.Tags().contains("Static.Nested Level.Int4"));
   EXPECT_GT(b.GetCount(), 50);

@@ -1,5 +1,5 @@
-// The component framework: events, collections, components, exceptions, the
-// application facade and the Qt apartment.
+// The component framework: events, collections, components, exceptions,
+// result checks and formats, the application facade and the Qt apartment.
 #include <QThread>
 
 #include "core/qopclogging.h"
@@ -9,6 +9,51 @@
 using namespace core_test;
 
 namespace {
+
+// ---- OPCCheck and Format ------------------------------------------------------
+
+TEST(OPCErrorsTest, OPCCheck_SuccessCodesNeverRaise) {
+  for (HRESULT code : {S_OK, S_FALSE, OPC_S_CLAMP, OPC_S_UNSUPPORTEDRATE, hresult(0x7FFFFFFF)})
+    EXPECT_NO_THROW(OPCCheck(code)) << hr(code);
+}
+
+TEST(OPCErrorsTest, OPCCheck_FailureWithText_RaisesEOPCException) {
+  try {
+    OPCCheck(OPC_E_UNKNOWNITEMID);
+    FAIL() << "no exception";
+  } catch (const EOPCException& e) {
+    EXPECT_EQ(e.Message(), "The item is no longer available in the server address space.");
+    EXPECT_STREQ(e.ClassName(), "EOPCException");
+  }
+}
+
+TEST(OPCErrorsTest, OPCCheck_FailureWithoutText_RaisesComErrorWithSystemText) {
+  try {
+    OPCCheck(E_FAIL);
+    FAIL() << "no exception";
+  } catch (const EOPCException&) {
+    FAIL() << "a code without an OPC text is the platform's error";
+  } catch (const EOleSysError& e) {
+    EXPECT_EQ(e.ErrorCode(), E_FAIL);
+    EXPECT_EQ(e.Message(), "Unspecified error");
+  }
+  // Unknown to the system too: the generic wording, still with the code.
+  try {
+    OPCCheck(hresult(0xC0040002));
+    FAIL() << "no exception";
+  } catch (const EOleSysError& e) {
+    EXPECT_EQ(e.ErrorCode(), hresult(0xC0040002));
+    EXPECT_FALSE(e.Message().isEmpty());
+  }
+}
+
+TEST(OPCErrorsTest, Format_RejectsMissingOrMismatchedArguments) {
+  EXPECT_THROW(Format("%s and %s", {QString("one")}), EConvertError);
+  EXPECT_THROW(Format("%d", {QString("text")}), EConvertError);
+  EXPECT_THROW(Format("%s", {42}), EConvertError);
+  EXPECT_THROW(Format("50%", {}), EConvertError);
+  EXPECT_EQ(Format("100%% of %x", {255}), "100% of FF");
+}
 
 // ---- TEvent -------------------------------------------------------------------
 

@@ -32,7 +32,7 @@ TEST(FuzzCorpusTest, EverySavedInputLoadsOrFailsCleanly) {
 }
 
 TEST(FuzzCorpusTest, EverySavedStreamDecodesWithinItsBlock) {
-  const auto before = opc::diag::snapshot();
+  const veze6::test::LeakCheck leaks;
   const QDir corpus(QStringLiteral(VEZE6_DATASTREAM_CORPUS));
   const QStringList names = corpus.entryList(QDir::Files, QDir::Name);
   ASSERT_GE(names.size(), 8) << "corpus missing at " << corpus.path().toStdString();
@@ -54,9 +54,7 @@ TEST(FuzzCorpusTest, EverySavedStreamDecodesWithinItsBlock) {
       }
     }
   }
-  const auto after = opc::diag::snapshot();
-  EXPECT_EQ(after.bstrs, before.bstrs);
-  EXPECT_EQ(after.safeArrays, before.safeArrays);
+  leaks.expectBalanced();
 }
 
 }  // namespace

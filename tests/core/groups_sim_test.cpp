@@ -2,7 +2,7 @@
 // the server on connect, what a disconnect leaves, per-item failures and
 // their report, revised rates, names, the designer, and a server that
 // answers badly.
-#include "simulator/simulator.h"
+#include "common/simcomponent.h"
 #include "test_utils.h"
 
 using namespace core_test;
@@ -11,27 +11,11 @@ using Kind = TCaptureApplicationHandler::Kind;
 
 namespace {
 
-class GroupsSimTest : public ::testing::Test {
+class GroupsSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
-    before = opc::diag::snapshot();
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     server->SetServer("Veze6.Simulation.1");
-  }
-
-  void TearDown() override {
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u) << "the component kept the server alive";
-    const auto after = opc::diag::snapshot();
-    EXPECT_EQ(after.taskAllocations, before.taskAllocations) << "server memory not freed";
-    EXPECT_EQ(after.bstrs, before.bstrs);
-    EXPECT_EQ(after.objects, before.objects);
-  }
-
-  ComPtr<sim::SimulationControl> control() {
-    return server->GetOPCServer().as<sim::SimulationControl>();
   }
 
   void connect() {
@@ -39,15 +23,13 @@ class GroupsSimTest : public ::testing::Test {
     ASSERT_TRUE(server->Active());
   }
 
-  std::size_t calls(sim::SimCall call) { return control()->callCount(call); }
+  std::size_t calls(sim::SimCall call) { return simControl()->callCount(call); }
 
   TqOPCGroups& groups() { return *server->OPCGroups(); }
 
   // Scans only when a test asks: a scan thread's data change still on its
   // way when a test ends would hold server memory past the checks.
   sim::ScopedCreationHook manualScans{[](sim::SimulationControl& c) { c.setManualScan(true); }};
-  opc::diag::Counters before{};
-  std::unique_ptr<TqOPCServer> server;
   SleepRecorder sleeps;
   ScopedCaptureApplication capture;
 };
@@ -84,8 +66,8 @@ TEST_F(GroupsSimTest, Connect_PutsEveryGroupAndItemOnTheServer) {
   TqOPCItem* flag = b->OPCItems()->AddItem("Writable.Boolean");
   connect();
 
-  EXPECT_EQ(control()->groupCount(), 2u);
-  EXPECT_EQ(control()->liveItemCount(), 5u);
+  EXPECT_EQ(simControl()->groupCount(), 2u);
+  EXPECT_EQ(simControl()->liveItemCount(), 5u);
   EXPECT_EQ(calls(sim::SimCall::AddItems), 2u) << "one batch per group";
   EXPECT_TRUE(a->IsOnServer());
   EXPECT_NE(a->ServerHandle(), b->ServerHandle());
@@ -136,8 +118,8 @@ TEST_F(GroupsSimTest, DisconnectKeepsTheConfigurationAndReconnectRestoresIt) {
   item->SetItemID("Writable.Int2");  // allowed again
 
   connect();
-  EXPECT_EQ(control()->groupCount(), 1u);
-  EXPECT_EQ(control()->liveItemCount(), 1u);
+  EXPECT_EQ(simControl()->groupCount(), 1u);
+  EXPECT_EQ(simControl()->liveItemCount(), 1u);
   EXPECT_NE(item->ServerHandle(), TqOPCItem::kNoServerHandle);
   EXPECT_EQ(item->CanonicalDatatype(), VT_I2);
   tGroupStateRec state;
@@ -162,7 +144,7 @@ TEST_F(GroupsSimTest, PerItemFailures_AreShownInOneReport) {
                            GetOPCErrorMessage(OPC_E_UNKNOWNPATH) + "\r\n" + "Static.String- " +
                            GetOPCErrorMessage(OPC_E_BADTYPE) + "\r\n"});
   EXPECT_TRUE(capture->Texts(Kind::Exception).isEmpty()) << "shown, not raised";
-  EXPECT_EQ(control()->liveItemCount(), 1u);
+  EXPECT_EQ(simControl()->liveItemCount(), 1u);
   EXPECT_EQ(items->Items(1)->LastError(), OPC_E_UNKNOWNITEMID);
   EXPECT_EQ(items->Items(1)->ServerHandle(), TqOPCItem::kNoServerHandle);
 
@@ -199,7 +181,7 @@ TEST_F(GroupsSimTest, SingleItemChanges_ReachTheServerOrRaiseTheReport) {
   EXPECT_EQ(text->LastError(), S_OK);
 
   items->Delete(0);
-  EXPECT_EQ(control()->liveItemCount(), 0u) << "removed from the server before it went";
+  EXPECT_EQ(simControl()->liveItemCount(), 0u) << "removed from the server before it went";
   items->Items(0)->Free();  // a local item: no call
   EXPECT_EQ(calls(sim::SimCall::RemoveItems), 1u);
 }
@@ -213,10 +195,10 @@ TEST_F(GroupsSimTest, BatchMode_ManyItemsInOneCall) {
   EXPECT_EQ(calls(sim::SimCall::AddItems), 0u);
   items->OPCAddAllItems();
   EXPECT_EQ(calls(sim::SimCall::AddItems), 1u);
-  EXPECT_EQ(control()->liveItemCount(), 1000u);
+  EXPECT_EQ(simControl()->liveItemCount(), 1000u);
   items->RemoveAll();
   EXPECT_EQ(calls(sim::SimCall::RemoveItems), 1u);
-  EXPECT_EQ(control()->liveItemCount(), 0u);
+  EXPECT_EQ(simControl()->liveItemCount(), 0u);
   EXPECT_EQ(items->Count(), 0);
 }
 
@@ -247,9 +229,9 @@ TEST_F(GroupsSimTest, Names_DuplicatesAreRefusedByTheServerAndLocally) {
   b->GetState(state);
   EXPECT_EQ(state.Name, "c");
   EXPECT_EQ(thrownMessage([&] { groups().Add("a"); }), "group a already exists");
-  EXPECT_EQ(control()->groupCount(), 2u);
+  EXPECT_EQ(simControl()->groupCount(), 2u);
   groups().Remove("a");
-  EXPECT_EQ(control()->groupCount(), 1u);
+  EXPECT_EQ(simControl()->groupCount(), 1u);
   EXPECT_EQ(thrownMessage([&] { groups().Remove("a"); }), "group not found");
   (void)a;
 }
@@ -261,19 +243,19 @@ TEST_F(GroupsSimTest, Designer_PutsGroupsOnTheServerAndOnlyValidatesItems) {
   groups().AddDefault();  // "TqOPCGroup1"
   groups().Delete(0);
   connect();
-  EXPECT_EQ(control()->groupCount(), 1u);
+  EXPECT_EQ(simControl()->groupCount(), 1u);
   EXPECT_EQ(calls(sim::SimCall::AddItems), 0u);
 
   // The new group's default name would be "TqOPCGroup1", which the server
   // already knows: the group reaches it under its own name.
   TqOPCGroup* added = groups().Add("Designed");
   EXPECT_TRUE(added->IsOnServer());
-  EXPECT_EQ(control()->groupCount(), 2u);
+  EXPECT_EQ(simControl()->groupCount(), 2u);
   TqOPCItem* validated = added->OPCItems()->AddItem("Writable.Real4");
   EXPECT_EQ(validated->ServerHandle(), TqOPCItem::kNoServerHandle);
   EXPECT_EQ(validated->CanonicalDatatype(), VT_R4);
   EXPECT_EQ(validated->AccessRights(), OPC_READABLE | OPC_WRITEABLE);
-  EXPECT_EQ(control()->liveItemCount(), 0u);
+  EXPECT_EQ(simControl()->liveItemCount(), 0u);
   EXPECT_EQ(thrownMessage([&] { added->OPCItems()->AddItem("Nope"); }),
             "OPC Command:\r\nNope- " + GetOPCErrorMessage(OPC_E_UNKNOWNITEMID) + "\r\n");
   (void)item;
@@ -284,17 +266,17 @@ TEST_F(GroupsSimTest, BadServers_NoArraysOrArraysWithAFailure) {
   connect();
   server->SetBatchMode(true);
   g->OPCItems()->AddItem("Static.Int4");
-  control()->setQuirk(sim::Quirk::NullItemArrays, true);
+  simControl()->setQuirk(sim::Quirk::NullItemArrays, true);
   g->OPCItems()->OPCAddAllItems();
   EXPECT_EQ(capture->Texts(Kind::Message),
             QList<QString>{"cannot add Items:\r\nStatic.Int4- unknown error : -2147467261\r\n"});
   EXPECT_EQ(g->OPCItems()->Items(0)->ServerHandle(), TqOPCItem::kNoServerHandle);
 
-  control()->setQuirk(sim::Quirk::NullItemArrays, false);
-  control()->setQuirk(sim::Quirk::ArraysWithFailure, true);
-  control()->failCall(sim::SimCall::AddItems, E_OUTOFMEMORY, 1);
+  simControl()->setQuirk(sim::Quirk::NullItemArrays, false);
+  simControl()->setQuirk(sim::Quirk::ArraysWithFailure, true);
+  simControl()->failCall(sim::SimCall::AddItems, E_OUTOFMEMORY, 1);
   EXPECT_THROW(g->OPCItems()->OPCAddAllItems(), EOleSysError);
-  control()->failCall(sim::SimCall::SetActiveState, OPC_E_PUBLIC, 1);
+  simControl()->failCall(sim::SimCall::SetActiveState, OPC_E_PUBLIC, 1);
   g->OPCItems()->OPCAddAllItems();
   TqOPCItem* item = g->OPCItems()->Items(0);
   ASSERT_NE(item->ServerHandle(), TqOPCItem::kNoServerHandle);

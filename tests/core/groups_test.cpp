@@ -5,7 +5,7 @@ using namespace core_test;
 
 namespace {
 
-class GroupsTest : public ::testing::Test {
+class GroupsTest : public LeakCheckedTest {
  protected:
   TqOPCServer server;
   TqOPCGroups& groups = *server.OPCGroups();

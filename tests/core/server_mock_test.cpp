@@ -16,7 +16,7 @@ using ::testing::StrictMock;
 
 namespace {
 
-class ServerMockTest : public ::testing::Test {
+class ServerMockTest : public LeakCheckedTest {
  protected:
   using Mock = StrictMock<MockOPCServer>;
 
@@ -539,16 +539,16 @@ TEST_F(ServerMockTest, SetLocaleId_SendsAndIgnoresResult) {
 
 TEST_F(ServerMockTest, GetErrorString_ReturnsServerTextAndFreesIt) {
   connect();
-  const auto before = opc::diag::snapshot();
+  const LeakCheck leaks;
   EXPECT_CALL(*mock, GetErrorString(OPC_E_BADRIGHTS, 0u, _))
       .WillOnce(SetArgTaskString<2>(u"Zugriff verweigert – Rechte", S_OK));
   EXPECT_EQ(server->GetErrorString(OPC_E_BADRIGHTS), "Zugriff verweigert – Rechte");
-  EXPECT_EQ(opc::diag::snapshot().taskAllocations, before.taskAllocations);
+  leaks.expectBalanced();
 }
 
 TEST_F(ServerMockTest, GetErrorString_Failure_GivesEmptyAndFreesLeftovers) {
   connect();
-  const auto before = opc::diag::snapshot();
+  const LeakCheck leaks;
   EXPECT_CALL(*mock, GetErrorString(E_FAIL, 0u, _))
       .WillOnce(Return(E_INVALIDARG))
       .WillOnce(SetArgTaskString<2>(u"left behind", E_OUTOFMEMORY))
@@ -556,7 +556,7 @@ TEST_F(ServerMockTest, GetErrorString_Failure_GivesEmptyAndFreesLeftovers) {
   EXPECT_EQ(server->GetErrorString(E_FAIL), "");
   EXPECT_EQ(server->GetErrorString(E_FAIL), "") << "no fallback to the library's own texts";
   EXPECT_EQ(server->GetErrorString(E_FAIL), "");
-  EXPECT_EQ(opc::diag::snapshot().taskAllocations, before.taskAllocations);
+  leaks.expectBalanced();
 }
 
 TEST_F(ServerMockTest, PublishedProperties_InDeclarationOrder) {

@@ -1,5 +1,7 @@
 // The server component end to end against the simulation server.
-#include "simulator/simulator.h"
+#include <thread>
+
+#include "common/simcomponent.h"
 #include "test_utils.h"
 
 using namespace core_test;
@@ -7,37 +9,13 @@ namespace sim = veze6::sim;
 
 namespace {
 
-class ServerSimTest : public ::testing::Test {
+class ServerSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
-    before = opc::diag::snapshot();
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     log.attach(*server);
   }
 
-  void TearDown() override {
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u) << "the component kept the server alive";
-    const auto after = opc::diag::snapshot();
-    EXPECT_EQ(after.taskAllocations, before.taskAllocations) << "server memory not freed";
-    EXPECT_EQ(after.bstrs, before.bstrs);
-    EXPECT_EQ(after.objects, before.objects);
-  }
-
-  /// The simulation server's control interface (the component must be connected).
-  ComPtr<sim::SimulationControl> control() {
-    return server->GetOPCServer().as<sim::SimulationControl>();
-  }
-
-  void connect(const QString& name = "Veze6.Simulation.1") {
-    server->Connect(name);
-    ASSERT_TRUE(server->Active());
-  }
-
-  opc::diag::Counters before{};
-  std::unique_ptr<TqOPCServer> server;
   EventLog log;
 };
 
@@ -46,7 +24,7 @@ TEST_F(ServerSimTest, ConnectsReportsStatusAndDisconnects) {
   const QDateTime asked = QDateTime::currentDateTime();
   connect();
   EXPECT_TRUE(server->Version2());
-  EXPECT_EQ(WideToText(control()->clientName().c_str()), "veze6 tests");
+  EXPECT_EQ(WideToText(simControl()->clientName().c_str()), "veze6 tests");
 
   const tServerStateRec state = server->GetState();
   EXPECT_EQ(state.ServerState, OPC_STATUS_RUNNING);
@@ -70,40 +48,40 @@ TEST_F(ServerSimTest, ConnectsByClassId) {
 
 TEST_F(ServerSimTest, StateChangesReachTheGetters) {
   connect();
-  control()->setServerState(OPC_STATUS_SUSPENDED);
+  simControl()->setServerState(OPC_STATUS_SUSPENDED);
   EXPECT_EQ(server->GetServerStateStr(), "suspended");
   const FILETIME stamp = opc::fileTimeFromTicks(
       std::uint64_t(QDateTime(QDate(2022, 11, 3), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch()) *
           10000 +
       opc::kFileTimeUnixEpoch);
-  control()->setLastUpdateTime(stamp);
+  simControl()->setLastUpdateTime(stamp);
   EXPECT_EQ(DateTimeToQDateTime(server->GetLastUpdateTime()),
             QDateTime(QDate(2022, 11, 3), QTime(12, 0), Qt::UTC).toLocalTime());
-  control()->setLastUpdateTime(FILETIME{0, 0});
+  simControl()->setLastUpdateTime(FILETIME{0, 0});
   EXPECT_EQ(server->GetLastUpdateTime(), 0.0);
 }
 
 TEST_F(ServerSimTest, EachGetterIsOneStatusCall) {
   connect();
-  const auto calls = control()->callCount(sim::SimCall::GetStatus);
+  const auto calls = simControl()->callCount(sim::SimCall::GetStatus);
   server->GetVendorInfo();
   server->GetBuildNumber();
   server->GetServerStateStr();
-  EXPECT_EQ(control()->callCount(sim::SimCall::GetStatus), calls + 3);
+  EXPECT_EQ(simControl()->callCount(sim::SimCall::GetStatus), calls + 3);
 }
 
 TEST_F(ServerSimTest, FailingStatusCallsAndBrokenBlocks) {
   connect();
-  control()->failCall(sim::SimCall::GetStatus, E_OUTOFMEMORY, 1);
+  simControl()->failCall(sim::SimCall::GetStatus, E_OUTOFMEMORY, 1);
   try {
     server->GetState();
     FAIL() << "no exception";
   } catch (const EOleSysError& e) {
     EXPECT_EQ(e.ErrorCode(), E_OUTOFMEMORY);
   }
-  control()->setQuirk(sim::Quirk::NullVendorInfo, true);
+  simControl()->setQuirk(sim::Quirk::NullVendorInfo, true);
   EXPECT_EQ(server->GetVendorInfo(), "");
-  control()->setQuirk(sim::Quirk::NullStatus, true);
+  simControl()->setQuirk(sim::Quirk::NullStatus, true);
   EXPECT_EQ(thrownMessage([&] { server->GetMajorVersion(); }), "not connected to server");
 }
 
@@ -114,7 +92,7 @@ TEST_F(ServerSimTest, LocaleIdsAndServerTexts) {
   server->SetLocaleId(4711);  // rejected by the server, ignored here
   EXPECT_EQ(server->GetLocaleId(), 1033);
   EXPECT_FALSE(server->GetErrorString(OPC_E_UNKNOWNITEMID).isEmpty());
-  control()->failCall(sim::SimCall::GetErrorString, E_FAIL, 1);
+  simControl()->failCall(sim::SimCall::GetErrorString, E_FAIL, 1);
   EXPECT_EQ(server->GetErrorString(OPC_E_UNKNOWNITEMID), "");
 }
 
@@ -144,6 +122,17 @@ TEST_F(ServerSimTest, BadNamesNeverLeakOrHang) {
   server->SetComputername("far-away-host");
   EXPECT_THROW(server->SetActive(true), EOleSysError);
   EXPECT_FALSE(server->Active());
+}
+
+TEST(OwningThreadTest, ComponentCalledOffItsThread_AssertsInDebugBuilds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEBUG_DEATH(
+      {
+        TqOPCServer server;
+        std::thread other([&] { server.SetActive(false); });
+        other.join();
+      },
+      "owning thread");
 }
 
 }  // namespace

@@ -5,17 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QString>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <vector>
 
+#include "common/leakcheck.h"
+#include "common/pump.h"
 #include "core/qOPC.h"
 #include "opc/com.h"
 
 namespace core_test {
+
+using veze6::test::LeakCheck;
+using veze6::test::LeakCheckedTest;
+using veze6::test::pumpUntil;
 
 /// Hexadecimal text of a result code, for failure messages.
 inline std::string hr(HRESULT code) {
@@ -48,20 +52,9 @@ ACTION_TEMPLATE(SetArgTaskString, HAS_1_TEMPLATE_PARAMS(int, k), AND_2_VALUE_PAR
 }
 
 /// Matches a wide string argument (LPCWSTR) equal to text; null never matches.
-MATCHER_P(WideEq, text, "is the wide string \"" + opc::utf16ToUtf8(std::u16string_view(text)) + "\"") {
+MATCHER_P(WideEq, text,
+          "is the wide string \"" + opc::utf16ToUtf8(std::u16string_view(text)) + "\"") {
   return arg != nullptr && std::u16string_view(arg) == std::u16string_view(text);
-}
-
-/// Pumps the event loop until condition holds or timeout passes; returns
-/// whether it held.
-inline bool pumpUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  QDeadlineTimer deadline(timeout);
-  while (!condition()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
 }
 
 /// Records the ConnectDelay waits instead of sleeping, for its lifetime.

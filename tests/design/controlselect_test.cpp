@@ -19,12 +19,12 @@
 #include <optional>
 
 #include "binding/qOPCGUI.h"
+#include "common/dialogdriver.h"
 #include "core/exceptions.h"
 #include "core/qOPC.h"
 #include "design/qOPCGUIDlg.h"
 #include "dialogs/qGUIShowItems.h"
 #include "simulator/simulator.h"
-#include "tests/dialogs/dialog_test_utils.h"
 
 using namespace dialogs_test;
 namespace sim = veze6::sim;
@@ -110,7 +110,7 @@ QStringList bindings(const TqOPCGUI& gui) {
   return texts;
 }
 
-class ControlSelectTest : public ::testing::Test {
+class ControlSelectTest : public veze6::test::LeakCheckedTest {
  protected:
   // A form with an edit, a label and a frame, its server component (not
   // connected: the windows read only its collections) and a binding

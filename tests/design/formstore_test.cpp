@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "binding/qOPCGUI.h"
+#include "common/dialogdriver.h"
 #include "core/qOPC.h"
 #include "core/tdatetime.h"
 #include "design/plugin/opcdesignerplugin.h"
@@ -26,7 +27,6 @@
 #include "design/tqcomponenthost.h"
 #include "dialogs/qGUIShowItems.h"
 #include "simulator/simulator.h"
-#include "tests/dialogs/dialog_test_utils.h"
 #include "ui_panel.h"
 #include "ui_storedform.h"
 
@@ -38,7 +38,7 @@ namespace {
 
 using Kind = TCaptureApplicationHandler::Kind;
 
-class FormStoreTest : public ::testing::Test {
+class FormStoreTest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
   void TearDown() override {

@@ -17,7 +17,8 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "../dialogs/dialog_test_utils.h"
+#include "common/dialogdriver.h"
+#include "common/simcomponent.h"
 #include "design/qOPCPropEdit.h"
 #include "opc/classregistry.h"
 #include "qOPC.h"
@@ -110,14 +111,12 @@ struct InspectorForm {
 const QStringList kValueLabels{"LActive",    "LDeadBand", "LInfo",   "LName",      "LServer",
                                "LStartTime", "LState",    "LUpdate", "LUpdateTime"};
 
-class InspectorTest : public ::testing::Test {
+class InspectorTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
-  void SetUp() override { server = std::make_unique<TqOPCServer>(); }
   void TearDown() override {
     form.reset();
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    SimComponentTest::TearDown();
   }
 
   // Opens the window on the component, not modally, so the test can drive
@@ -128,13 +127,6 @@ class InspectorTest : public ::testing::Test {
     form->show();
     return InspectorForm(*form);
   }
-  void connect() {
-    server->Connect(kSimProgId);
-    ASSERT_TRUE(server->Active());
-  }
-  ComPtr<sim::SimulationControl> simControl() const {
-    return server->GetOPCServer().as<sim::SimulationControl>();
-  }
   QString deadBandText(double value) const {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
@@ -144,7 +136,6 @@ class InspectorTest : public ::testing::Test {
   QStringList messages() const { return app->Texts(TCaptureApplicationHandler::Kind::Message); }
 
   ScopedCaptureApplication app;
-  std::unique_ptr<TqOPCServer> server;
   std::unique_ptr<TqOPCDlgExplorer> form;
 };
 

@@ -15,6 +15,7 @@
 #include <QUndoStack>
 #include <memory>
 
+#include "common/dialogdriver.h"
 #include "core/application.h"
 #include "design/plugin/opcdesignerplugin.h"
 #include "design/qOPCGUIDlg.h"
@@ -23,7 +24,6 @@
 #include "dialogs/qOPCServerDlg.h"
 #include "realdesigner.h"
 #include "simulator/simulator.h"
-#include "tests/dialogs/dialog_test_utils.h"
 
 using namespace dialogs_test;
 using namespace design_test;
@@ -36,7 +36,7 @@ const QString kSimulated = QStringLiteral(
     "  ServerName = 'Veze6.Simulation.1'\n  Active = True\n  ConnectDelay = 0\nend\n"
     "</string></property>\n  </widget>\n");
 
-class DesignerPluginTest : public ::testing::Test {
+class DesignerPluginTest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { veze6::sim::registerSimulationServer(); }
   void TearDown() override {

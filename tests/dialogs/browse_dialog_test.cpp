@@ -8,7 +8,8 @@
 #include <QRegularExpression>
 #include <QToolButton>
 
-#include "dialog_test_utils.h"
+#include "common/dialogdriver.h"
+#include "common/simcomponent.h"
 #include "qOPC.h"
 #include "qOPCBrowseDlg.h"
 #include "simulator/simulator.h"
@@ -78,23 +79,11 @@ struct BrowseForm {
   QPushButton* bCancel;
 };
 
-class BrowseDialogTest : public ::testing::Test {
+class BrowseDialogTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
-  void SetUp() override { server = std::make_unique<TqOPCServer>(); }
-
-  void connect() {
-    server->Connect("Veze6.Simulation.1");
-    ASSERT_TRUE(server->Active());
-  }
   TqOPCBrowser* browser() const { return server->Browser(); }
-  ComPtr<sim::SimulationControl> simControl() const {
-    return server->GetOPCServer().as<sim::SimulationControl>();
-  }
 
   ScopedCaptureApplication app;
-  std::unique_ptr<TqOPCServer> server;
 };
 
 TEST_F(BrowseDialogTest, EntryPoints_WithoutConnectedServer_ShowNothing) {

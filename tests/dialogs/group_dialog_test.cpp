@@ -5,7 +5,7 @@
 #include <QLocale>
 #include <QPushButton>
 
-#include "dialog_test_utils.h"
+#include "common/dialogdriver.h"
 #include "qOPC.h"
 #include "qOPCGroupDlg.h"
 
@@ -73,7 +73,7 @@ class ScopedLocale {
   QLocale previous_;
 };
 
-class GroupDialogTest : public ::testing::Test {
+class GroupDialogTest : public veze6::test::LeakCheckedTest {
  protected:
   ScopedLocale english{QLocale(QLocale::English, QLocale::UnitedStates)};
   ScopedCaptureApplication app;

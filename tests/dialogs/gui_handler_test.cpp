@@ -2,7 +2,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "dialog_test_utils.h"
+#include "common/dialogdriver.h"
 #include "exceptions.h"
 #include "tguiapplicationhandler.h"
 
@@ -10,7 +10,7 @@ using namespace dialogs_test;
 
 namespace {
 
-class GuiHandlerTest : public ::testing::Test {
+class GuiHandlerTest : public veze6::test::LeakCheckedTest {
  protected:
   void SetUp() override {
     previous = Application().SetHandler(std::make_shared<TGuiApplicationHandler>());

@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "dialog_test_utils.h"
+#include "common/dialogdriver.h"
 #include "qGUIShowItems.h"
 #include "qOPC.h"
 #include "simulator/simulator.h"
@@ -116,7 +116,7 @@ bool selectItem(TqOPCServer* component, Choice& choice, std::function<void(TqGUI
   return result;
 }
 
-class ItemDialogTest : public ::testing::Test {
+class ItemDialogTest : public veze6::test::LeakCheckedTest {
  protected:
   // A server component that is not connected: the dialog reads only its
   // collections.
@@ -378,7 +378,7 @@ TEST_F(ItemDialogTest, NoServer_OnlyTheTopNodeTheIncomingGroupKept) {
   EXPECT_TRUE(app->Entries().isEmpty());
 }
 
-class ItemDialogSimTest : public ::testing::Test {
+class ItemDialogSimTest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
 

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "dialog_test_utils.h"
+#include "common/dialogdriver.h"
 #include "opc/OPCDA.h"
 #include "opc/classregistry.h"
 #include "qOPC.h"
@@ -104,7 +104,7 @@ class ListedClass {
   CLSID clsid_;
 };
 
-class ServerDialogTest : public ::testing::Test {
+class ServerDialogTest : public veze6::test::LeakCheckedTest {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
   void TearDown() override { EXPECT_EQ(QApplication::overrideCursor(), nullptr); }

@@ -15,7 +15,6 @@ constexpr CLSID kMissing{0x5EED01FF, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
 class Creation : public LeakCheckedTest {
  protected:
   void SetUp() override {
-    LeakCheckedTest::SetUp();
     ClassEntry common;
     common.clsid = kCommon;
     common.progId = u"Veze6.CreationTest.Common";
@@ -31,7 +30,6 @@ class Creation : public LeakCheckedTest {
   void TearDown() override {
     ClassRegistry::instance().unregisterClass(kCommon);
     ClassRegistry::instance().unregisterClass(kListed);
-    LeakCheckedTest::TearDown();
   }
 
   HRESULT createEx(const char16_t* computer, std::vector<MULTI_QI>& qis) {

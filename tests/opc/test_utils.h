@@ -5,39 +5,19 @@
 
 #include <string>
 
+#include "common/leakcheck.h"
+#include "common/pump.h"
+#include "common/sinks.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
 #include "opc/com.h"
 
 namespace opc::test {
 
-/// Fails the test when task memory, BSTRs, global blocks, safe arrays or
-/// objects are left over at its end.
-class LeakCheckedTest : public ::testing::Test {
- protected:
-  void SetUp() override { start_ = diag::snapshot(); }
-  void TearDown() override {
-    const diag::Counters end = diag::snapshot();
-    EXPECT_EQ(end.taskAllocations, start_.taskAllocations) << "task memory leaked";
-    EXPECT_EQ(end.bstrs, start_.bstrs) << "BSTR leaked";
-    EXPECT_EQ(end.globals, start_.globals) << "global block leaked";
-    EXPECT_EQ(end.safeArrays, start_.safeArrays) << "safe array leaked";
-    EXPECT_EQ(end.objects, start_.objects) << "object leaked";
-  }
-
- private:
-  diag::Counters start_{};
-};
-
-/// A sink for IOPCShutdown that records what it was told.
-class ShutdownSink final : public ComObject<IOPCShutdown> {
- public:
-  HRESULT ShutdownRequest(LPCWSTR szReason) override {
-    reasons.emplace_back(szReason ? szReason : u"");
-    return S_OK;
-  }
-  std::vector<std::u16string> reasons;
-};
+using veze6::test::LeakCheck;
+using veze6::test::LeakCheckedTest;
+using veze6::test::pumpUntil;
+using veze6::test::ShutdownSink;
 
 /// An object answering IOPCCommon and IOPCShutdown only.
 class CommonObject final : public ComObject<IOPCCommon, IOPCShutdown> {

@@ -1,19 +1,22 @@
 // Shared helpers of the simulator tests: a fixture that creates a server and
-// checks that every block the server handed out was freed, item definitions,
-// and a recording shutdown sink.
+// checks that every block the server handed out was freed, and item
+// definitions.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/leakcheck.h"
+#include "common/sinks.h"
 #include "opc/com.h"
 #include "simulator/simulator.h"
 
 namespace veze6::sim::test {
+
+using namespace veze6::test;
 
 /// Item definitions for AddItems/ValidateItems; keeps the strings alive.
 class ItemDefs {
@@ -56,37 +59,16 @@ class ItemDefs {
   std::vector<OPCITEMDEF> defs_;
 };
 
-/// Records every shutdown request and the thread it arrived on.
-class ShutdownSink final : public opc::ComObject<IOPCShutdown> {
- public:
-  HRESULT ShutdownRequest(LPCWSTR szReason) override {
-    reasons.emplace_back(szReason ? szReason : u"");
-    threads.push_back(std::this_thread::get_id());
-    return S_OK;
-  }
-  std::vector<std::u16string> reasons;
-  std::vector<std::thread::id> threads;
-};
-
-/// Creates a server per test; at the end releases it and checks that task
-/// memory, strings, arrays and objects are back where they started.
-class SimulatorTest : public ::testing::Test {
+/// Creates a server per test; at the end releases it and checks that every
+/// block the server handed out was freed.
+class SimulatorTest : public veze6::test::LeakCheckedTest {
  protected:
-  void SetUp() override {
-    before_ = opc::diag::snapshot();
-    createServer({});
-  }
+  void SetUp() override { createServer({}); }
 
   void TearDown() override {
     control.reset();
     server.reset();
     EXPECT_EQ(liveServerCount(), 0u);
-    const auto after = opc::diag::snapshot();
-    EXPECT_EQ(after.taskAllocations, before_.taskAllocations) << "task memory leaked";
-    EXPECT_EQ(after.bstrs, before_.bstrs) << "strings leaked";
-    EXPECT_EQ(after.safeArrays, before_.safeArrays) << "arrays leaked";
-    EXPECT_EQ(after.globals, before_.globals) << "global blocks leaked";
-    EXPECT_EQ(after.objects, before_.objects) << "objects leaked";
   }
 
   void createServer(const SimulationOptions& options) {
@@ -115,9 +97,6 @@ class SimulatorTest : public ::testing::Test {
 
   ComPtr<IOPCServer> server;
   ComPtr<SimulationControl> control;
-
- private:
-  opc::diag::Counters before_{};
 };
 
 /// Task memory arrays of one AddItems/ValidateItems call.

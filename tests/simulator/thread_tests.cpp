@@ -14,19 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = SinkCall::Kind;
 
-/// Runs the apartment's queue until `done` holds, at most `limit` long.
-template <class Done>
-bool pumpUntil(opc::ManualApartment& apartment, Done done,
-               std::chrono::steady_clock::duration limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    apartment.runPending();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-}
-
 using Threads = LiveTest;
 
 TEST_F(Threads, ScansOnAnotherThreadDeliverOnTheAdvisingThread) {

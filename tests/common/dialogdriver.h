@@ -8,7 +8,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QPointer>
@@ -17,6 +16,9 @@
 #include <chrono>
 #include <functional>
 #include <ostream>
+
+#include "common/leakcheck.h"
+#include "common/pump.h"
 
 // Texts in failure messages as text.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -31,17 +33,7 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
 
 namespace dialogs_test {
 
-/// Pumps the event loop until condition holds or timeout passes; returns
-/// whether it held.
-inline bool pumpUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  QDeadlineTimer deadline(timeout);
-  while (!condition()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using veze6::test::pumpUntil;
 
 /// Runs drive on the first modal dialog of type Dialog shown while the
 /// driver lives, from inside the dialog's modal loop. A dialog the steps
