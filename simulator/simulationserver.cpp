@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "errortexts.h"
+#include "opc/servererrors.h"
 #include "opc/taskmem.h"
 #include "servercore_p.h"
 #include "simgroup.h"
@@ -13,15 +13,6 @@ namespace veze6::sim {
 namespace {
 
 bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
-
-HRESULT errorStringOut(HRESULT code, LPWSTR* ppString) {
-  if (!ppString) return E_INVALIDARG;
-  *ppString = nullptr;
-  const std::u16string text = serverErrorText(code);
-  if (text.empty()) return E_INVALIDARG;
-  *ppString = opc::taskStringDup(text);
-  return *ppString ? S_OK : E_OUTOFMEMORY;
-}
 
 }  // namespace
 
@@ -76,7 +67,7 @@ HRESULT SimulationServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR*
   if (ppString) *ppString = nullptr;
   if (auto injected = core_->enter(SimCall::GetErrorString)) return *injected;
   if (!detail::isSupportedLocale(dwLocale)) return E_INVALIDARG;
-  return errorStringOut(dwError, ppString);
+  return opc::serverErrorString(dwError, ppString);
 }
 
 HRESULT SimulationServer::GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
@@ -206,7 +197,7 @@ HRESULT SimulationServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
   if (ppString) *ppString = nullptr;
   if (auto injected = core_->enter(SimCall::CommonGetErrorString)) return *injected;
   // Both supported locales read English.
-  return errorStringOut(dwError, ppString);
+  return opc::serverErrorString(dwError, ppString);
 }
 
 HRESULT SimulationServer::SetClientName(LPCWSTR szName) {

@@ -2,6 +2,7 @@
 
 #include "opc/enumerator.h"
 #include "opc/filetime.h"
+#include "opc/servererrors.h"
 #include "opc/taskmem.h"
 #include "uagroup.h"
 #include "uaservercore_p.h"
@@ -12,15 +13,6 @@ namespace veze6::uab {
 namespace {
 
 bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
-
-HRESULT errorStringOut(HRESULT code, LPWSTR* ppString) {
-  if (!ppString) return E_INVALIDARG;
-  *ppString = nullptr;
-  const std::u16string text = detail::errorText(code);
-  if (text.empty()) return E_INVALIDARG;
-  *ppString = opc::taskStringDup(text);
-  return *ppString ? S_OK : E_OUTOFMEMORY;
-}
 
 std::u16string lossReason(const ua::LossEvent& e) {
   std::string text = "The OPC UA server connection was lost";
@@ -113,7 +105,7 @@ HRESULT UaServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdate
 HRESULT UaServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
   if (ppString) *ppString = nullptr;
   if (!detail::isSupportedLocale(dwLocale)) return E_INVALIDARG;
-  return errorStringOut(dwError, ppString);
+  return opc::serverErrorString(dwError, ppString);
 }
 
 HRESULT UaServer::GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
@@ -217,7 +209,7 @@ HRESULT UaServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
 
 HRESULT UaServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
   if (ppString) *ppString = nullptr;
-  return errorStringOut(dwError, ppString);
+  return opc::serverErrorString(dwError, ppString);
 }
 
 HRESULT UaServer::SetClientName(LPCWSTR szName) {

@@ -82,8 +82,6 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
 bool isSupportedLocale(LCID lcid);
 /// The local time zone's bias in minutes (UTC = local time + bias).
 LONG localTimeBias();
-/// The text of a result code (OPC codes and the platform's), empty when unknown.
-std::u16string errorText(HRESULT code);
 
 }  // namespace detail
 }  // namespace veze6::uab

@@ -1,10 +1,10 @@
-#include "errortexts.h"
+#include "servererrors.h"
 
-#include "opc/OPCtypes.h"
-#include "opc/syserror.h"
-#include "opc/taskmem.h"
+#include "OPCtypes.h"
+#include "syserror.h"
+#include "taskmem.h"
 
-namespace veze6::sim {
+namespace opc {
 
 std::u16string serverErrorText(HRESULT code) {
   switch (code) {
@@ -48,7 +48,16 @@ std::u16string serverErrorText(HRESULT code) {
   }
   // Codes of the platform: the system's own wording, as a server would get
   // it from the operating system.
-  return opc::utf8ToUtf16(opc::systemErrorText(code));
+  return utf8ToUtf16(systemErrorText(code));
 }
 
-}  // namespace veze6::sim
+HRESULT serverErrorString(HRESULT code, LPWSTR* ppString) {
+  if (!ppString) return E_INVALIDARG;
+  *ppString = nullptr;
+  const std::u16string text = serverErrorText(code);
+  if (text.empty()) return E_INVALIDARG;
+  *ppString = taskStringDup(text);
+  return *ppString ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace opc
