@@ -11,8 +11,12 @@
 
 #include "testserver_process.h"
 #include "ua/client.h"
+#include "uapeer.h"
 
 namespace {
+
+using veze6bench::bankServer;
+using veze6bench::peerFigure;
 
 using namespace veze6::ua;
 using namespace std::chrono_literals;
@@ -42,7 +46,7 @@ std::vector<std::uint8_t> publishResponseBody() {
   e.diagnosticInfo({});
   e.arrayLength(0);
   e.extensionObject({});
-  e.u32(1);         // subscription
+  e.u32(1);          // subscription
   e.arrayLength(0);  // available sequence numbers
   e.boolean(false);
   e.u32(1);  // sequence number
@@ -95,32 +99,6 @@ void BM_CopyNotificationValues(benchmark::State& state) {
 }
 BENCHMARK(BM_CopyNotificationValues)->Unit(benchmark::kMicrosecond);
 
-/// The server with the 10,000-variable bank, started once.
-veze6test::TestServerProcess* bankServer() {
-  static std::unique_ptr<veze6test::TestServerProcess> server = [] {
-    veze6test::TestServerProcess::Options o;
-    o.arguments = {"--bank", std::to_string(kNotifications)};
-    return std::make_unique<veze6test::TestServerProcess>(o);
-  }();
-  return server->running() ? server.get() : nullptr;
-}
-
-/// Runs the peer benchmark script and returns the number after `key`.
-double peerFigure(const std::string& arguments, const std::string& key) {
-  const std::string command = std::string(VEZE6_NODE_EXECUTABLE) + " " +
-                              VEZE6_UA_PEERBENCH_SCRIPT + " " + arguments + " 2>/dev/null";
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return -1;
-  char line[256];
-  double value = -1;
-  while (std::fgets(line, sizeof line, p)) {
-    const std::string text(line);
-    if (text.rfind(key + " ", 0) == 0) value = std::atof(text.c_str() + key.size() + 1);
-  }
-  ::pclose(p);
-  return value;
-}
-
 void BM_Subscription10kAt100ms(benchmark::State& state) {
   auto* server = bankServer();
   if (!server) {
@@ -140,9 +118,12 @@ void BM_Subscription10kAt100ms(benchmark::State& state) {
     std::atomic<std::uint64_t> updates{0};
     std::atomic<bool> counting{false};
     std::uint32_t id = 0;
-    client.createSubscription({100, 1000, 10}, [&](std::uint32_t, const auto& items) {
-      if (counting) updates += items.size();
-    }, id);
+    client.createSubscription(
+        {100, 1000, 10},
+        [&](std::uint32_t, const auto& items) {
+          if (counting) updates += items.size();
+        },
+        id);
     std::vector<MonitoredItemCreateRequest> items(kNotifications);
     for (int i = 0; i < kNotifications; ++i) {
       char name[32];
@@ -158,13 +139,15 @@ void BM_Subscription10kAt100ms(benchmark::State& state) {
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(kSeconds);
     counting = false;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     ours = double(updates) / elapsed;
     client.disconnect();
   }
   state.counters["updates_per_second"] = ours;
-  state.counters["peer_updates_per_second"] = peerFigure(
-      server->url() + " subscribe " + std::to_string(kNotifications) + " 100 5", "updates_per_second");
+  state.counters["peer_updates_per_second"] =
+      peerFigure(server->url() + " subscribe " + std::to_string(kNotifications) + " 100 5",
+                 "updates_per_second");
 }
 BENCHMARK(BM_Subscription10kAt100ms)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
@@ -190,7 +173,8 @@ void BM_Read10RoundTrip(benchmark::State& state) {
     if (isBad(client.read(nodes, values))) state.SkipWithError("read failed");
   }
   client.disconnect();
-  state.counters["peer_read10_mean_us"] = peerFigure(server->url() + " read10 1000", "read10_mean_us");
+  state.counters["peer_read10_mean_us"] =
+      peerFigure(server->url() + " read10 1000", "read10_mean_us");
 }
 BENCHMARK(BM_Read10RoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

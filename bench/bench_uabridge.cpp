@@ -15,37 +15,16 @@
 #include "testserver_process.h"
 #include "uabridge/uaregistration.h"
 #include "uabridge/uaserver.h"
+#include "uapeer.h"
 
 namespace {
 
+using veze6bench::bankServer;
+using veze6bench::peerFigure;
+
 using namespace std::chrono_literals;
 
-constexpr int kBank = 10000;
-
-veze6test::TestServerProcess* bankServer() {
-  static std::unique_ptr<veze6test::TestServerProcess> server = [] {
-    veze6test::TestServerProcess::Options o;
-    o.arguments = {"--bank", std::to_string(kBank)};
-    return std::make_unique<veze6test::TestServerProcess>(o);
-  }();
-  return server->running() ? server.get() : nullptr;
-}
-
-/// Runs the peer benchmark script and returns the number after `key`.
-double peerFigure(const std::string& arguments, const std::string& key) {
-  const std::string command = std::string(VEZE6_NODE_EXECUTABLE) + " " + VEZE6_UA_PEERBENCH_SCRIPT +
-                              " " + arguments + " 2>/dev/null";
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return -1;
-  char line[256];
-  double value = -1;
-  while (std::fgets(line, sizeof line, p)) {
-    const std::string text(line);
-    if (text.rfind(key + " ", 0) == 0) value = std::atof(text.c_str() + key.size() + 1);
-  }
-  ::pclose(p);
-  return value;
-}
+constexpr int kBank = veze6bench::kBankSize;
 
 QString bankId(int i) { return QString::asprintf("ns=2;s=Bank.%04d", i); }
 
