@@ -5,6 +5,7 @@
 // happens when a test asks for it.
 #include <QThread>
 
+#include "common/groups.h"
 #include "simulator/simulator.h"
 #include "test_utils.h"
 
@@ -53,13 +54,7 @@ class DataPathSimTest : public LeakCheckedTest, public ::testing::WithParamInter
 
   /// An active group with the items, 100 ms.
   TqOPCGroup* groupWith(const QString& name, const QStringList& ids) {
-    server->OPCGroupDefault()->UpdateRate = 100;
-    TqOPCGroup* g = server->OPCGroups()->Add(name);
-    server->SetBatchMode(true);
-    for (const QString& id : ids) g->OPCItems()->AddItem(id);
-    server->SetBatchMode(false);
-    g->OPCItems()->OPCAddAllItems();
-    return g;
+    return veze6::test::addGroupWithItems(*server, name, ids);
   }
 
   /// Runs one scan and delivers what it posted.

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "binding/qOPCGUI.h"
+#include "common/groups.h"
 #include "common/leakcheck.h"
 #include "common/pump.h"
 #include "core/qOPC.h"
@@ -63,13 +64,7 @@ class UaBridgeTest : public ::testing::Test {
   }
 
   TqOPCGroup* groupWith(const QString& name, const QStringList& ids, int rate = 100) {
-    server->OPCGroupDefault()->UpdateRate = rate;
-    TqOPCGroup* g = server->OPCGroups()->Add(name);
-    server->SetBatchMode(true);
-    for (const QString& id : ids) g->OPCItems()->AddItem(id);
-    server->SetBatchMode(false);
-    g->OPCItems()->OPCAddAllItems();
-    return g;
+    return veze6::test::addGroupWithItems(*server, name, ids, rate);
   }
 
   /// Values reported for an item, in order.
