@@ -9,7 +9,9 @@ function(roff_escape var text)
 endfunction()
 
 function(help_of var)
-  execute_process(COMMAND ${QOPC} ${ARGN} --help OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  # The page is English, whatever language the build runs in.
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LANGUAGE LC_ALL=C LANG=C
+                          ${QOPC} ${ARGN} --help OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "qopc ${ARGN} --help failed (${rc})")
   endif()

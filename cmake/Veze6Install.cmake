@@ -12,6 +12,7 @@
 #   include/veze6/{opc,core,binding,...}/  the public headers
 #   bin/qopc, bin/qopc-inspector           the tools, with man page and completion
 #   etc/xdg/veze6/servers.d/               the module's registration file (/etc for /usr)
+#   share/veze6/translations/veze6_*.qm    the translations (rules in translations/)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

@@ -1,7 +1,8 @@
 # Debian packages from the install rules (CPack DEB), one per install
 # component:
 #   libveze6-1             Runtime      the shared libraries, the simulation
-#                                       server module and its registration
+#                                       server module and its registration,
+#                                       the translations
 #   libveze6-dev           Development  headers, CMake package, pkg-config
 #   veze6-tools            Tools        qopc, qopc-inspector, man page, completion
 #   qt6-designer-plugin-veze6  Designer the Qt Designer plugin
@@ -31,6 +32,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libveze6-1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# Qt's own texts (message box buttons) in the language of the library's
+# translations (share/veze6/translations, in this package).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # A shlibs file, so that packages built against these libraries depend on
 # this version or later.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

@@ -80,12 +80,12 @@ QString dateTimeText(TDateTime value) { return VarToAStr(OleVariant::fromDate(va
 
 // The quality word with its class, e.g. "good (192)".
 QString qualityText(qint32 quality) {
-  const char* kind = "bad";
+  const char* kind = QT_TRANSLATE_NOOP("TqOPCDlgExplorer", "bad");
   if ((quality & OPC_QUALITY_GOOD) == OPC_QUALITY_GOOD)
-    kind = "good";
+    kind = QT_TRANSLATE_NOOP("TqOPCDlgExplorer", "good");
   else if (quality & OPC_QUALITY_UNCERTAIN)
-    kind = "uncertain";
-  return QStringLiteral("%1 (%2)").arg(QLatin1String(kind)).arg(quality);
+    kind = QT_TRANSLATE_NOOP("TqOPCDlgExplorer", "uncertain");
+  return QStringLiteral("%1 (%2)").arg(TqOPCDlgExplorer::tr(kind)).arg(quality);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the benchmarks need.
+# Installs every Debian package the build, the tests and the benchmarks need
+# (qt6-l10n-tools: lupdate and lrelease for the translations;
+# qt6-translations-l10n: Qt's own German texts, which the translation tests
+# load beside the library's).
 # Safe to run repeatedly: package lists are fetched only when something is missing.
 # Options add the optional packages of the scripts named below.
 set -euo pipefail
@@ -7,6 +10,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev libxkbcommon-dev
+  qt6-l10n-tools qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
 )

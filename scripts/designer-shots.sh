@@ -24,7 +24,8 @@ trap cleanup EXIT
 # Designer's own settings and the simulation server module, apart from the user's.
 mkdir -p "$work/config/veze6/servers.d" "$work/home"
 cp "$build"/servers.d/*.conf "$work/config/veze6/servers.d/"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" DISPLAY="$display"
+# English pictures whatever the session's language.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" DISPLAY="$display" LC_ALL=C.UTF-8 LANGUAGE=
 export QT_PLUGIN_PATH="$build/plugins" QT_QPA_PLATFORM=xcb
 
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp &

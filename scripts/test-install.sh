@@ -88,4 +88,15 @@ pkg_config_client() {
 }
 run "pkg-config veze6core" pkg_config_client
 
+# The German translation is installed, and the installed tool speaks German
+# to a German user.
+german() {
+  test -f "$prefix/share/veze6/translations/veze6_de.qm" || return 1
+  local said
+  said=$(env LANGUAGE= LC_ALL= LANG=de_DE.UTF-8 "$prefix/bin/qopc" frobnicate 2>&1 || true)
+  echo "$said"
+  grep -q "unbekannter Befehl 'frobnicate'" <<<"$said"
+}
+run "German translation (share/veze6/translations/veze6_de.qm)" german
+
 exit $failed

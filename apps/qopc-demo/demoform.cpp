@@ -43,7 +43,8 @@ TDemoForm::TDemoForm(QWidget* parent) : QWidget(parent) {
     group->OPCItems()->AddItem(QLatin1String(id));
   }
 
-  // The widgets.
+  // The widgets. A label that is an item's id (and the property it goes to)
+  // is not for translation.
   auto* signalBox = new QGroupBox(tr("Signals"), this);
   auto* form = new QFormLayout(signalBox);
   eRandom = named<QLineEdit>(signalBox, "eRandom");
@@ -54,20 +55,20 @@ TDemoForm::TDemoForm(QWidget* parent) : QWidget(parent) {
   lDate = named<QLabel>(signalBox, "lDate");
   pbRamp = named<QProgressBar>(signalBox, "pbRamp");
   for (QLineEdit* e : {eRandom, eRamp, eSine}) e->setReadOnly(true);
-  form->addRow(tr("Random.Real8"), eRandom);
-  form->addRow(tr("Ramp.Int4"), eRamp);
-  form->addRow(tr("Ramp.Int4 (value)"), pbRamp);
-  form->addRow(tr("Sine.Real8"), eSine);
-  form->addRow(tr("Triangle.Real4"), lTriangle);
-  form->addRow(tr("Static.String"), lGreeting);
-  form->addRow(tr("Random.Date"), lDate);
+  form->addRow(QStringLiteral("Random.Real8"), eRandom);
+  form->addRow(QStringLiteral("Ramp.Int4"), eRamp);
+  form->addRow(QStringLiteral("Ramp.Int4 (value)"), pbRamp);
+  form->addRow(QStringLiteral("Sine.Real8"), eSine);
+  form->addRow(QStringLiteral("Triangle.Real4"), lTriangle);
+  form->addRow(QStringLiteral("Static.String"), lGreeting);
+  form->addRow(QStringLiteral("Random.Date"), lDate);
 
   auto* flags = new QGroupBox(tr("Booleans"), this);
   auto* flagRow = new QHBoxLayout(flags);
   cbSquare = named<QCheckBox>(flags, "cbSquare");
-  cbSquare->setText(tr("Square.Boolean"));
+  cbSquare->setText(QStringLiteral("Square.Boolean"));
   cbRandom = named<QCheckBox>(flags, "cbRandom");
-  cbRandom->setText(tr("Random.Boolean"));
+  cbRandom->setText(QStringLiteral("Random.Boolean"));
   flagRow->addWidget(cbSquare);
   flagRow->addWidget(cbRandom);
   flagRow->addStretch();

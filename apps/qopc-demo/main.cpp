@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "core/exceptions.h"
+#include "core/translations.h"
 #include "demoform.h"
 #include "dialogs/tguiapplicationhandler.h"
 #include "simulator/simulator.h"
@@ -21,14 +22,16 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("qopc-demo"));
+  veze6::installTranslations();
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Widgets bound to items of the veze6 simulation server."));
+  parser.setApplicationDescription(QCoreApplication::translate(
+      "qopc-demo", "Widgets bound to items of the veze6 simulation server."));
   parser.addHelpOption();
-  const QCommandLineOption shot(QStringLiteral("screenshot"),
-                                QStringLiteral("Save the window to <file> (PNG) once values have "
-                                               "arrived, then exit."),
-                                QStringLiteral("file"));
+  const QCommandLineOption shot(
+      QStringLiteral("screenshot"),
+      QCoreApplication::translate(
+          "qopc-demo", "Save the window to <file> (PNG) once values have arrived, then exit."),
+      QStringLiteral("file"));
   parser.addOption(shot);
   parser.process(app);
   const QString shotFile = parser.value(shot);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "core/qOPC.h"
+#include "core/translations.h"
 #include "design/qOPCPropEdit.h"
 #include "dialogs/tguiapplicationhandler.h"
 #include "screenshotharness.h"
@@ -22,9 +23,10 @@
 
 namespace {
 
-void report(const char* what, const std::exception& e) {
+void report(const QString& what, const std::exception& e) {
   const auto* ex = dynamic_cast<const Exception*>(&e);
-  std::fprintf(stderr, "qopc-inspector: %s: %s\n", what, ex ? qPrintable(ex->Message()) : e.what());
+  std::fprintf(stderr, "qopc-inspector: %s: %s\n", qPrintable(what),
+               ex ? qPrintable(ex->Message()) : e.what());
 }
 
 }  // namespace
@@ -32,22 +34,28 @@ void report(const char* what, const std::exception& e) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("qopc-inspector"));
+  veze6::installTranslations();
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("The OPC Inspector: connect to an OPC server, watch its status and edit "
-                     "groups and items."));
+  parser.setApplicationDescription(QCoreApplication::translate(
+      "qopc-inspector",
+      "The OPC Inspector: connect to an OPC server, watch its status and edit groups and "
+      "items."));
   parser.addHelpOption();
-  parser.addPositionalArgument(QStringLiteral("file"),
-                               QStringLiteral("A saved configuration to load first."),
-                               QStringLiteral("[file]"));
-  const QCommandLineOption save(QStringLiteral("save"),
-                                QStringLiteral("Save the configuration to <file> when the window "
-                                               "is closed."),
-                                QStringLiteral("file"));
-  const QCommandLineOption shot(QStringLiteral("screenshot"),
-                                QStringLiteral("Connect to the simulation server, save the window "
-                                               "to <file> (PNG) once the status is shown, exit."),
-                                QStringLiteral("file"));
+  parser.addPositionalArgument(
+      QStringLiteral("file"),
+      QCoreApplication::translate("qopc-inspector", "A saved configuration to load first."),
+      QStringLiteral("[file]"));
+  const QCommandLineOption save(
+      QStringLiteral("save"),
+      QCoreApplication::translate("qopc-inspector",
+                                  "Save the configuration to <file> when the window is closed."),
+      QStringLiteral("file"));
+  const QCommandLineOption shot(
+      QStringLiteral("screenshot"),
+      QCoreApplication::translate("qopc-inspector",
+                                  "Connect to the simulation server, save the window to <file> "
+                                  "(PNG) once the status is shown, exit."),
+      QStringLiteral("file"));
   parser.addOption(save);
   parser.addOption(shot);
   parser.process(app);
@@ -63,13 +71,13 @@ int main(int argc, char** argv) {
   try {
     if (!files.isEmpty()) server.LoadFromFile(files.first());
   } catch (const std::exception& e) {
-    report("cannot load", e);
+    report(QCoreApplication::translate("qopc-inspector", "cannot load"), e);
     return 1;
   }
   try {
     if (!shotFile.isEmpty()) ScreenshotHarness::connect(server);
   } catch (const std::exception& e) {
-    report("cannot connect", e);
+    report(QCoreApplication::translate("qopc-inspector", "cannot connect"), e);
     return 1;
   }
 
@@ -85,7 +93,7 @@ int main(int argc, char** argv) {
     try {
       server.SaveToFile(parser.value(save));
     } catch (const std::exception& e) {
-      report("cannot save", e);
+      report(QCoreApplication::translate("qopc-inspector", "cannot save"), e);
       return 1;
     }
   }

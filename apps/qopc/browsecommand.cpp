@@ -89,16 +89,18 @@ QStringList walk(TqOPCBrowser& browser, const Filters& filters, int depth) {
 
 int browseCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects to a server and walks its address space: branches end in '/', leaves show "
-      "their item ids. With --flat (or on a flat server) every item id is listed instead.");
+      "their item ids. With --flat (or on a flat server) every item id is listed instead."));
   addServerOptions(parser);
-  parser.addOption({"flat", "List every item id (below --branch) instead of the tree."});
-  parser.addOption({"filter", "OPC name filter for items (*, ?, #, [...]).", "F"});
+  parser.addOption({"flat", Text::tr("List every item id (below --branch) instead of the tree.")});
+  parser.addOption({"filter", Text::tr("OPC name filter for items (*, ?, #, [...])."), "F"});
+  parser.addOption({"type",
+                    Text::tr("Only items that read as this data type (R8, I4, BSTR... or a code)."),
+                    "T"});
   parser.addOption(
-      {"type", "Only items that read as this data type (R8, I4, BSTR... or a code).", "T"});
-  parser.addOption({"rights", "Only items with these access rights: r, w or rw.", "r|w|rw"});
-  parser.addOption({"branch", "Start at this dotted branch path.", "PATH"});
+      {"rights", Text::tr("Only items with these access rights: r, w or rw."), "r|w|rw"});
+  parser.addOption({"branch", Text::tr("Start at this dotted branch path."), "PATH"});
   addFormatOption(parser);
   if (int rc = parseArguments(parser, "browse", args, io); rc >= 0) return rc;
   Format format = Format::Text;
@@ -107,11 +109,13 @@ int browseCommand(const QStringList& args, Io io) {
   Filters filters;
   filters.name = parser.value("filter");
   if (parser.isSet("type") && !parseDatatype(parser.value("type"), filters.type)) {
-    io.err << "qopc browse: unknown data type '" << parser.value("type") << "'\n";
+    io.err << "qopc browse: " << Text::tr("unknown data type '%1'").arg(parser.value("type"))
+           << "\n";
     return kUsage;
   }
   if (parser.isSet("rights") && !parseRights(parser.value("rights"), filters.rights)) {
-    io.err << "qopc browse: --rights takes r, w or rw, not '" << parser.value("rights") << "'\n";
+    io.err << "qopc browse: "
+           << Text::tr("--rights takes r, w or rw, not '%1'").arg(parser.value("rights")) << "\n";
     return kUsage;
   }
 
@@ -123,12 +127,13 @@ int browseCommand(const QStringList& args, Io io) {
     if (parser.isSet("branch")) {
       const QString path = parser.value("branch");
       if (flatSpace) {
-        io.err << "qopc browse: the server's address space is flat; it has no branch '" << path
-               << "'\n";
+        io.err << "qopc browse: "
+               << Text::tr("the server's address space is flat; it has no branch '%1'").arg(path)
+               << "\n";
         return kFailed;
       }
       if (!browser.Moveto(path)) {
-        io.err << "qopc browse: no branch '" << path << "'\n";
+        io.err << "qopc browse: " << Text::tr("no branch '%1'").arg(path) << "\n";
         return kFailed;
       }
     }

@@ -3,10 +3,19 @@
 // tests run them in-process.
 #pragma once
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <QTextStream>
 
 namespace qopc {
+
+/// The tool's texts for people (help, usage, messages on stderr), translated
+/// when the application has loaded a translation. What programs read stays
+/// as it is: CSV and JSON output, field names, exit statuses, and the text
+/// reports on standard output, whose columns scripts may cut.
+struct Text {
+  Q_DECLARE_TR_FUNCTIONS(qopc)
+};
 
 /// Exit statuses.
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };

@@ -42,14 +42,15 @@ std::optional<SavePlan> makePlan(const QCommandLineParser& parser, Io io) {
       bool ok = false;
       const qint32 rate = value.toInt(&ok);
       if (!ok || rate < 0) {
-        io.err << "qopc save: --rate needs milliseconds, not '" << value << "'\n";
+        io.err << "qopc save: " << Text::tr("--rate needs milliseconds, not '%1'").arg(value)
+               << "\n";
         return std::nullopt;
       }
       (plan.groups.empty() ? plan.defaultRate : plan.groups.back().rate) = rate;
       continue;
     }
     if (plan.groups.empty()) {
-      io.err << "qopc save: --item " << value << " needs a --group before it\n";
+      io.err << "qopc save: " << Text::tr("--item %1 needs a --group before it").arg(value) << "\n";
       return std::nullopt;
     }
     plan.groups.back().items.append(value);
@@ -61,7 +62,7 @@ std::optional<SavePlan> makePlan(const QCommandLineParser& parser, Io io) {
 QString fileArgument(const QCommandLineParser& parser, const char* command, Io io) {
   const QStringList files = parser.positionalArguments();
   if (files.size() == 1) return files.first();
-  io.err << "qopc " << command << ": give exactly one FILE\n";
+  io.err << "qopc " << command << ": " << Text::tr("give exactly one FILE") << "\n";
   return {};
 }
 
@@ -123,16 +124,16 @@ void printConfiguration(TqOPCServer& server, QTextStream& out, Format format) {
 
 int saveCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects, configures groups and items from the command line and saves the configuration.\n"
       "--rate and --item belong to the --group before them; a --rate before any group sets the\n"
-      "default rate of new groups.");
+      "default rate of new groups."));
   addServerOptions(parser);
-  parser.addOptions({{"group", "Adds a group.", "NAME"},
-                     {"rate", "The update rate of the group (milliseconds).", "MS"},
-                     {"item", "Adds an item to the group.", "ID"}});
+  parser.addOptions({{"group", Text::tr("Adds a group."), "NAME"},
+                     {"rate", Text::tr("The update rate of the group (milliseconds)."), "MS"},
+                     {"item", Text::tr("Adds an item to the group."), "ID"}});
   addFormatOption(parser);
-  parser.addPositionalArgument("file", "The file to write (replaced whole).", "FILE");
+  parser.addPositionalArgument("file", Text::tr("The file to write (replaced whole)."), "FILE");
   if (int rc = parseArguments(parser, "save", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "save", io, format)) return kUsage;
@@ -166,17 +167,18 @@ int saveCommand(const QStringList& args, Io io) {
     return kFailed;
   }
   (format == Format::Text ? io.out : io.err)
-      << "saved to " << QDir::toNativeSeparators(file) << "\n";
+      << Text::tr("saved to %1").arg(QDir::toNativeSeparators(file)) << "\n";
   return kOk;
 }
 
 int loadCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Loads a saved configuration, connects, and shows the groups and items with their results.");
+  parser.setApplicationDescription(Text::tr(
+      "Loads a saved configuration, connects, and shows the groups and items with their results."));
   parser.addHelpOption();
   addFormatOption(parser);
-  parser.addPositionalArgument("file", "A file written by 'qopc save' or SaveToFile.", "FILE");
+  parser.addPositionalArgument("file", Text::tr("A file written by 'qopc save' or SaveToFile."),
+                               "FILE");
   if (int rc = parseArguments(parser, "load", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "load", io, format)) return kUsage;

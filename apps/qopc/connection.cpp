@@ -9,9 +9,9 @@ namespace qopc {
 
 void addServerOptions(QCommandLineParser& parser) {
   parser.addHelpOption();
-  parser.addOption(
-      {"server", "A ProgID, a class id in braces or an opc.tcp:// URL.", "NAME", kDefaultServer});
-  parser.addOption({"computer", "The computer the server runs on.", "NAME"});
+  parser.addOption({"server", Text::tr("A ProgID, a class id in braces or an opc.tcp:// URL."),
+                    "NAME", kDefaultServer});
+  parser.addOption({"computer", Text::tr("The computer the server runs on."), "NAME"});
 }
 
 int parseArguments(QCommandLineParser& parser, const QString& command, const QStringList& args,
@@ -21,10 +21,17 @@ int parseArguments(QCommandLineParser& parser, const QString& command, const QSt
     return kUsage;
   }
   if (parser.isSet("help")) {
-    // Qt names the program as it was started; the help names it as typed.
+    // Qt names the program as it was started; the help names it as typed,
+    // in Qt's words for "Usage", translated or not.
+    // (Qt's own text, translated by Qt's catalogue: not one of ours.)
+    static const char* const kQtUsage = "Usage: %1";
+    const QString usage = QCommandLineParser::tr(kQtUsage);
     QString text = parser.helpText();
-    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
-                 QStringLiteral("Usage: qopc ") + command);
+    text.replace(
+        QRegularExpression(QLatin1Char('^') +
+                           QRegularExpression::escape(usage.section(QStringLiteral("%1"), 0, 0)) +
+                           QStringLiteral("\\S+")),
+        usage.arg(QStringLiteral("qopc ") + command));
     io.out << text;
     return kOk;
   }
@@ -45,9 +52,13 @@ bool connectServer(TqOPCServer& server, Io io) {
   try {
     server.SetActive(true);
   } catch (const Exception& e) {
-    io.err << "qopc: cannot connect to " << server.ServerName();
-    if (!server.ComputerName().trimmed().isEmpty()) io.err << " on " << server.ComputerName();
-    io.err << ": " << e.Message() << "\n";
+    const QString computer = server.ComputerName().trimmed();
+    io.err << "qopc: "
+           << (computer.isEmpty()
+                   ? Text::tr("cannot connect to %1: %2").arg(server.ServerName(), e.Message())
+                   : Text::tr("cannot connect to %1 on %2: %3")
+                         .arg(server.ServerName(), server.ComputerName(), e.Message()))
+           << "\n";
     return false;
   }
   return server.Active();

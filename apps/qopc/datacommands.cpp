@@ -138,20 +138,20 @@ constexpr int kGoOn = -1;
 
 // kGoOn with the request filled, or the exit code (help, a refusal).
 int parseRead(const QStringList& args, Io io, QCommandLineParser& parser, ReadRequest& r) {
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects, adds the items and reads them once from the server's cache (or the device),\n"
       "printing each item's value, quality and time stamp, or its error.\n"
-      "Exits with 1 when any item failed.");
+      "Exits with 1 when any item failed."));
   addServerOptions(parser);
-  parser.addOption({"device", "Read from the device instead of the server's cache."});
+  parser.addOption({"device", Text::tr("Read from the device instead of the server's cache.")});
   addFormatOption(parser);
-  parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
+  parser.addPositionalArgument("itemid", Text::tr("The ids of the items."), "ITEM...");
   if (int rc = parseArguments(parser, "read", args, io); rc >= 0) return rc;
   if (!formatOf(parser, "read", io, r.format)) return kUsage;
   r.ids = parser.positionalArguments();
   r.fromDevice = parser.isSet("device");
   if (r.ids.isEmpty()) {
-    io.err << "qopc read: no item ids given\n";
+    io.err << "qopc read: " << Text::tr("no item ids given") << "\n";
     return kUsage;
   }
   return kGoOn;
@@ -162,7 +162,7 @@ int performRead(Session& s, const ReadRequest& r, Io io) {
   const TqOPCItemList list = onServer(s);
   if (list.Count() == 0) return kOk;
   if (!s.group->SyncIO()) {
-    io.err << "qopc read: the server offers no synchronous reads\n";
+    io.err << "qopc read: " << Text::tr("the server offers no synchronous reads") << "\n";
     return kFailed;
   }
   s.group->SyncRead(&list, !r.fromDevice);
@@ -217,20 +217,23 @@ struct WriteRequest {
 
 int parseWrite(const QStringList& args, Io io, QCommandLineParser& parser, WriteRequest& r) {
   parser.setApplicationDescription(
-      "Connects, adds the items and writes the values in one call, printing each item's\n"
-      "outcome. A value is converted to the item's canonical type when it reads as one.\n"
-      "Exits with 1 when any item failed.");
+      Text::tr("Connects, adds the items and writes the values in one call, printing each item's\n"
+               "outcome. A value is converted to the item's canonical type when it reads as one.\n"
+               "Exits with 1 when any item failed."));
   addServerOptions(parser);
-  parser.addOption({"async", "Write asynchronously and wait for the server's completion."});
-  parser.addOption({"timeout", "How long to wait for an asynchronous completion.", "MS", "10000"});
+  parser.addOption(
+      {"async", Text::tr("Write asynchronously and wait for the server's completion.")});
+  parser.addOption(
+      {"timeout", Text::tr("How long to wait for an asynchronous completion."), "MS", "10000"});
   addFormatOption(parser);
-  parser.addPositionalArgument("assignment", "An item id and the value to write.", "ITEM=VALUE...");
+  parser.addPositionalArgument("assignment", Text::tr("An item id and the value to write."),
+                               "ITEM=VALUE...");
   if (int rc = parseArguments(parser, "write", args, io); rc >= 0) return rc;
   if (!formatOf(parser, "write", io, r.format)) return kUsage;
   for (const QString& a : parser.positionalArguments()) {
     const qsizetype eq = a.indexOf(u'=');
     if (eq <= 0) {
-      io.err << "qopc write: '" << a << "' is not ITEM=VALUE\n";
+      io.err << "qopc write: " << Text::tr("'%1' is not ITEM=VALUE").arg(a) << "\n";
       return kUsage;
     }
     r.ids << a.left(eq);
@@ -240,8 +243,8 @@ int parseWrite(const QStringList& args, Io io, QCommandLineParser& parser, Write
   r.timeout = parser.value("timeout").toInt(&timeoutOk);
   if (r.ids.isEmpty() || !timeoutOk || r.timeout < 0) {
     io.err << "qopc write: "
-           << (r.ids.isEmpty() ? "no ITEM=VALUE given"
-                               : "the timeout must be a number of milliseconds")
+           << (r.ids.isEmpty() ? Text::tr("no ITEM=VALUE given")
+                               : Text::tr("the timeout must be a number of milliseconds"))
            << "\n";
     return kUsage;
   }
@@ -263,14 +266,14 @@ int performWrite(Session& s, const WriteRequest& r, Io io, bool& completed) {
   if (list.Count() == 0) return kOk;
   if (!r.async) {
     if (!s.group->SyncIO()) {
-      io.err << "qopc write: the server offers no synchronous writes\n";
+      io.err << "qopc write: " << Text::tr("the server offers no synchronous writes") << "\n";
       return kFailed;
     }
     s.group->SyncWrite(&list);
     return kOk;
   }
   if (!s.group->AsyncIO2() && !s.group->AsyncIO()) {
-    io.err << "qopc write: the server offers no asynchronous writes\n";
+    io.err << "qopc write: " << Text::tr("the server offers no asynchronous writes") << "\n";
     return kFailed;
   }
   s.group->AsyncWrite(&list);
@@ -322,16 +325,16 @@ struct WatchRequest {
 };
 
 int parseWatch(const QStringList& args, Io io, QCommandLineParser& parser, WatchRequest& r) {
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects, subscribes to the items at the update rate and prints every data change\n"
       "(time stamp, item, value, quality) until the count of changes or the time is reached,\n"
-      "or for ever when neither is given.");
+      "or for ever when neither is given."));
   addServerOptions(parser);
-  parser.addOption({"rate", "The group's requested update rate.", "MS", "1000"});
-  parser.addOption({"count", "Stop after this many item changes.", "N"});
-  parser.addOption({"seconds", "Stop after this many seconds.", "S"});
+  parser.addOption({"rate", Text::tr("The group's requested update rate."), "MS", "1000"});
+  parser.addOption({"count", Text::tr("Stop after this many item changes."), "N"});
+  parser.addOption({"seconds", Text::tr("Stop after this many seconds."), "S"});
   addFormatOption(parser);
-  parser.addPositionalArgument("itemid", "The ids of the items.", "ITEM...");
+  parser.addPositionalArgument("itemid", Text::tr("The ids of the items."), "ITEM...");
   if (int rc = parseArguments(parser, "watch", args, io); rc >= 0) return rc;
   if (!formatOf(parser, "watch", io, r.format)) return kUsage;
   r.ids = parser.positionalArguments();
@@ -342,10 +345,11 @@ int parseWatch(const QStringList& args, Io io, QCommandLineParser& parser, Watch
   if (r.ids.isEmpty() || !rateOk || r.rate < 0 || !countOk || r.count < 0 || !secondsOk ||
       r.seconds < 0) {
     io.err << "qopc watch: "
-           << (r.ids.isEmpty()           ? "no item ids given"
-               : !rateOk || r.rate < 0   ? "the update rate must be a number of milliseconds"
-               : !countOk || r.count < 0 ? "the count must be a whole number"
-                                         : "the time must be a number of seconds")
+           << (r.ids.isEmpty() ? Text::tr("no item ids given")
+               : !rateOk || r.rate < 0
+                   ? Text::tr("the update rate must be a number of milliseconds")
+               : !countOk || r.count < 0 ? Text::tr("the count must be a whole number")
+                                         : Text::tr("the time must be a number of seconds"))
            << "\n";
     return kUsage;
   }
@@ -429,7 +433,7 @@ int watchCommand(const QStringList& args, Io io) {
   // Only the items the server refused are listed before the changes.
   const bool failed = printOutcomes(io.err, s.items, idColumnWidth(r.ids), nullptr);
   if (onServer(s).Count() == 0) {
-    io.err << "qopc watch: no item to watch\n";
+    io.err << "qopc watch: " << Text::tr("no item to watch") << "\n";
     return kFailed;
   }
   // The group's line is for people; records carry only the changes.

@@ -30,17 +30,17 @@ QString rightsText(DWORD rights) {
 
 int itemsCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects, adds a group with the items in one batch (or only validates them) and prints\n"
       "each item's server handle, canonical type and access rights, or its error.\n"
-      "Exits with 1 when any item failed.");
+      "Exits with 1 when any item failed."));
   addServerOptions(parser);
-  parser.addOption({"group", "The group's name.", "NAME", "qopc"});
-  parser.addOption({"rate", "The group's requested update rate.", "MS", "1000"});
-  parser.addOption({"path", "The items' access path.", "PATH"});
-  parser.addOption({"validate", "Validate the items instead of adding them."});
+  parser.addOption({"group", Text::tr("The group's name."), "NAME", "qopc"});
+  parser.addOption({"rate", Text::tr("The group's requested update rate."), "MS", "1000"});
+  parser.addOption({"path", Text::tr("The items' access path."), "PATH"});
+  parser.addOption({"validate", Text::tr("Validate the items instead of adding them.")});
   addFormatOption(parser);
-  parser.addPositionalArgument("itemid", "The ids of the items.", "ITEMID...");
+  parser.addPositionalArgument("itemid", Text::tr("The ids of the items."), "ITEMID...");
   if (int rc = parseArguments(parser, "items", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "items", io, format)) return kUsage;
@@ -50,9 +50,9 @@ int itemsCommand(const QStringList& args, Io io) {
   const int rate = parser.value("rate").toInt(&rateOk);
   if (ids.isEmpty() || !rateOk || rate < 0 || parser.value("group").trimmed().isEmpty()) {
     io.err << "qopc items: "
-           << (ids.isEmpty()         ? "no item ids given"
-               : !rateOk || rate < 0 ? "the update rate must be a number of milliseconds"
-                                     : "the group name must not be blank")
+           << (ids.isEmpty()         ? Text::tr("no item ids given")
+               : !rateOk || rate < 0 ? Text::tr("the update rate must be a number of milliseconds")
+                                     : Text::tr("the group name must not be blank"))
            << "\n";
     return kUsage;
   }

@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 
 #include "commands.h"
+#include "core/translations.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("qopc"));
+  veze6::installTranslations();
   QTextStream out(stdout);
   QTextStream err(stderr);
   return qopc::run(app.arguments().mid(1), qopc::Io{out, err});

@@ -39,7 +39,7 @@ QVariant isoTime(double time) {
 }
 
 void addFormatOption(QCommandLineParser& parser) {
-  parser.addOption({"format", "Output: text (default), csv or json.", "FORMAT", "text"});
+  parser.addOption({"format", Text::tr("Output: text (default), csv or json."), "FORMAT", "text"});
 }
 
 bool formatOf(const QCommandLineParser& parser, const QString& command, Io io, Format& format) {
@@ -51,8 +51,9 @@ bool formatOf(const QCommandLineParser& parser, const QString& command, Io io, F
   else if (name == QLatin1String("json"))
     format = Format::Json;
   else {
-    io.err << "qopc " << command << ": --format takes text, csv or json, not '"
-           << parser.value("format") << "'\n";
+    io.err << "qopc " << command << ": "
+           << Text::tr("--format takes text, csv or json, not '%1'").arg(parser.value("format"))
+           << "\n";
     return false;
   }
   return true;

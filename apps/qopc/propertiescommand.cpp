@@ -22,17 +22,17 @@ QString typeName(qint32 type) {
 
 int propertiesCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Connects to a server and lists the properties of an item: id, description, data type "
-      "and current value.");
+      "and current value."));
   addServerOptions(parser);
   addFormatOption(parser);
-  parser.addPositionalArgument("ITEM", "The item id.");
+  parser.addPositionalArgument("ITEM", Text::tr("The item id."));
   if (int rc = parseArguments(parser, "properties", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "properties", io, format)) return kUsage;
   if (parser.positionalArguments().size() != 1) {
-    io.err << "qopc properties: give exactly one item id\n";
+    io.err << "qopc properties: " << Text::tr("give exactly one item id") << "\n";
     return kUsage;
   }
   const QString itemId = parser.positionalArguments().constFirst();
@@ -40,7 +40,8 @@ int propertiesCommand(const QStringList& args, Io io) {
   auto server = makeServer(parser);
   if (!connectServer(*server, io)) return kFailed;
   if (!server->GetItemPropIF()) {
-    io.err << "qopc properties: " << server->ServerName() << " offers no item properties\n";
+    io.err << "qopc properties: "
+           << Text::tr("%1 offers no item properties").arg(server->ServerName()) << "\n";
     return kFailed;
   }
   try {

@@ -37,13 +37,14 @@ bool parseCategories(const QString& text, tqopcServerSet& set) {
 
 int serversCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(Text::tr(
       "Lists the OPC servers registered on a computer, asking its server list object for the "
-      "categories DA 1.0, DA 2.0 and Alarms and Events 1.0.");
+      "categories DA 1.0, DA 2.0 and Alarms and Events 1.0."));
   parser.addHelpOption();
-  parser.addOption({"computer", "The computer to search (default: this one).", "NAME"});
-  parser.addOption({"category", "Only these categories: da10, da20, ae10 (comma-separated).",
-                    "LIST", "da10,da20,ae10"});
+  parser.addOption({"computer", Text::tr("The computer to search (default: this one)."), "NAME"});
+  parser.addOption({"category",
+                    Text::tr("Only these categories: da10, da20, ae10 (comma-separated)."), "LIST",
+                    "da10,da20,ae10"});
   addFormatOption(parser);
   if (int rc = parseArguments(parser, "servers", args, io); rc >= 0) return rc;
   Format format = Format::Text;
@@ -51,8 +52,10 @@ int serversCommand(const QStringList& args, Io io) {
 
   tqopcServerSet categories;
   if (!parseCategories(parser.value("category"), categories)) {
-    io.err << "qopc servers: unknown category in '" << parser.value("category")
-           << "' (use da10, da20, ae10)\n";
+    io.err
+        << "qopc servers: "
+        << Text::tr("unknown category in '%1' (use da10, da20, ae10)").arg(parser.value("category"))
+        << "\n";
     return kUsage;
   }
 
@@ -64,9 +67,11 @@ int serversCommand(const QStringList& args, Io io) {
   try {
     browser.GetOPCServers(computer);
   } catch (const Exception& e) {
-    io.err << "qopc servers: cannot list the servers of "
-           << (computer.isEmpty() ? QStringLiteral("this computer") : computer) << ": "
-           << e.Message() << "\n";
+    io.err << "qopc servers: "
+           << (computer.isEmpty()
+                   ? Text::tr("cannot list the servers of this computer: %1").arg(e.Message())
+                   : Text::tr("cannot list the servers of %1: %2").arg(computer, e.Message()))
+           << "\n";
     return kFailed;
   }
   if (format != Format::Text) {
@@ -78,7 +83,7 @@ int serversCommand(const QStringList& args, Io io) {
     return kOk;
   }
   if (browser.GetCount() == 0) {
-    io.out << "no OPC servers found\n";
+    io.out << Text::tr("no OPC servers found") << "\n";
     return kOk;
   }
   int progIdWidth = 6;

@@ -15,7 +15,7 @@ QString timeText(TDateTime t) {
 
 int statusCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription("Connects to a server and prints its status.");
+  parser.setApplicationDescription(Text::tr("Connects to a server and prints its status."));
   addServerOptions(parser);
   addFormatOption(parser);
   if (int rc = parseArguments(parser, "status", args, io); rc >= 0) return rc;
@@ -55,7 +55,8 @@ int statusCommand(const QStringList& args, Io io) {
            << "\n"
            << "Vendor:       " << s.VendorInfo << "\n";
   } catch (const Exception& e) {
-    io.err << "qopc: cannot read the status of " << server->ServerName() << ": " << e.Message()
+    io.err << "qopc: "
+           << Text::tr("cannot read the status of %1: %2").arg(server->ServerName(), e.Message())
            << "\n";
     return kFailed;
   }

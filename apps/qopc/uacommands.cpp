@@ -20,15 +20,18 @@ using namespace veze6::ua;
 
 void addUaOptions(QCommandLineParser& parser) {
   parser.addHelpOption();
-  parser.addOption({"security", "POLICY[:MODE], e.g. Basic256Sha256:SignAndEncrypt (default None).",
+  parser.addOption({"security",
+                    Text::tr("POLICY[:MODE], e.g. Basic256Sha256:SignAndEncrypt (default None)."),
                     "POLICY:MODE", "None"});
   parser.addOption(
-      {"user", "Log on as NAME; the password is asked for, or read from --password-file.", "NAME"});
-  parser.addOption({"password-file", "Read the password from the first line of FILE.", "FILE"});
-  parser.addOption({"pki", "The certificate folder (own/, trusted/, rejected/).", "DIR"});
+      {"user", Text::tr("Log on as NAME; the password is asked for, or read from --password-file."),
+       "NAME"});
+  parser.addOption(
+      {"password-file", Text::tr("Read the password from the first line of FILE."), "FILE"});
+  parser.addOption({"pki", Text::tr("The certificate folder (own/, trusted/, rejected/)."), "DIR"});
   addFormatOption(parser);
   parser.addOption(
-      {"timeout", "Milliseconds each request may take (default 10000).", "MS", "10000"});
+      {"timeout", Text::tr("Milliseconds each request may take (default 10000)."), "MS", "10000"});
 }
 
 /// Reads a password from the terminal without echo; false without one.
@@ -62,7 +65,7 @@ bool makeOptions(const QCommandLineParser& parser, const QString& url, ConnectOp
   const QStringList security = parser.value("security").split(':');
   o.securityPolicy = security[0].toStdString();
   if (security.size() > 2) {
-    io.err << "qopc: --security takes POLICY[:MODE]\n";
+    io.err << "qopc: " << Text::tr("--security takes POLICY[:MODE]") << "\n";
     return false;
   }
   const QString mode = security.size() == 2 ? security[1] : QStringLiteral("SignAndEncrypt");
@@ -73,13 +76,15 @@ bool makeOptions(const QCommandLineParser& parser, const QString& url, ConnectOp
   else if (mode == "None")
     o.securityMode = MessageSecurityMode::None;
   else {
-    io.err << "qopc: unknown security mode '" << mode << "' (Sign, SignAndEncrypt or None)\n";
+    io.err << "qopc: "
+           << Text::tr("unknown security mode '%1' (Sign, SignAndEncrypt or None)").arg(mode)
+           << "\n";
     return false;
   }
   bool ok = false;
   const int timeout = parser.value("timeout").toInt(&ok);
   if (!ok || timeout <= 0) {
-    io.err << "qopc: --timeout takes a positive number of milliseconds\n";
+    io.err << "qopc: " << Text::tr("--timeout takes a positive number of milliseconds") << "\n";
     return false;
   }
   o.requestTimeout = std::chrono::milliseconds(timeout);
@@ -90,14 +95,16 @@ bool makeOptions(const QCommandLineParser& parser, const QString& url, ConnectOp
     if (parser.isSet("password-file")) {
       QFile file(parser.value("password-file"));
       if (!file.open(QIODevice::ReadOnly)) {
-        io.err << "qopc: cannot read " << file.fileName() << ": " << file.errorString() << "\n";
+        io.err << "qopc: "
+               << Text::tr("cannot read %1: %2").arg(file.fileName(), file.errorString()) << "\n";
         return false;
       }
       QByteArray line = file.readLine();
       while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
       user.password = line.toStdString();
     } else if (!promptPassword(parser.value("user"), user.password)) {
-      io.err << "qopc: no terminal to ask for the password: use --password-file\n";
+      io.err << "qopc: " << Text::tr("no terminal to ask for the password: use --password-file")
+             << "\n";
       return false;
     }
     o.user = std::move(user);
@@ -109,8 +116,9 @@ bool connectUa(Client& client, const ConnectOptions& o, Io io) {
   std::string error;
   const StatusCode s = client.connect(o, &error);
   if (isGood(s)) return true;
-  io.err << "qopc: cannot connect to " << QString::fromStdString(o.endpointUrl) << ": "
-         << QString::fromStdString(statusName(s));
+  io.err << "qopc: "
+         << Text::tr("cannot connect to %1: %2")
+                .arg(QString::fromStdString(o.endpointUrl), QString::fromStdString(statusName(s)));
   if (!error.empty()) io.err << ": " << QString::fromStdString(error);
   io.err << "\n";
   return false;
@@ -163,24 +171,24 @@ void printTree(Client& client, const NodeId& start, int depth, int indent, int& 
 
 int uaBrowseCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription("Walks an OPC UA server's address space.");
+  parser.setApplicationDescription(Text::tr("Walks an OPC UA server's address space."));
   addUaOptions(parser);
   parser.addOption(
-      {"node", "Where to start (default i=85, the Objects folder).", "NODEID", "i=85"});
-  parser.addOption({"depth", "How many levels to walk (default 1).", "N", "1"});
-  parser.addPositionalArgument("URL", "opc.tcp://host:port/path");
+      {"node", Text::tr("Where to start (default i=85, the Objects folder)."), "NODEID", "i=85"});
+  parser.addOption({"depth", Text::tr("How many levels to walk (default 1)."), "N", "1"});
+  parser.addPositionalArgument("URL", Text::tr("opc.tcp://host:port/path"));
   if (int rc = parseArguments(parser, "ua-browse", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "ua-browse", io, format)) return kUsage;
   if (parser.positionalArguments().size() != 1) {
-    io.err << "qopc ua-browse: give one URL\n";
+    io.err << "qopc ua-browse: " << Text::tr("give one URL") << "\n";
     return kUsage;
   }
   const auto start = NodeId::parse(parser.value("node").toStdString());
   bool ok = false;
   const int depth = parser.value("depth").toInt(&ok);
   if (!start || !ok || depth < 1) {
-    io.err << "qopc ua-browse: bad --node or --depth\n";
+    io.err << "qopc ua-browse: " << Text::tr("bad --node or --depth") << "\n";
     return kUsage;
   }
   ConnectOptions o;
@@ -200,16 +208,17 @@ int uaBrowseCommand(const QStringList& args, Io io) {
 
 int uaReadCommand(const QStringList& args, Io io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription("Reads values from an OPC UA server once.");
+  parser.setApplicationDescription(Text::tr("Reads values from an OPC UA server once."));
   addUaOptions(parser);
-  parser.addPositionalArgument("URL", "opc.tcp://host:port/path");
-  parser.addPositionalArgument("NODEID", "e.g. ns=2;s=Boiler.Temperature or i=2258", "NODEID...");
+  parser.addPositionalArgument("URL", Text::tr("opc.tcp://host:port/path"));
+  parser.addPositionalArgument("NODEID", Text::tr("e.g. ns=2;s=Boiler.Temperature or i=2258"),
+                               "NODEID...");
   if (int rc = parseArguments(parser, "ua-read", args, io); rc >= 0) return rc;
   Format format = Format::Text;
   if (!formatOf(parser, "ua-read", io, format)) return kUsage;
   const QStringList positional = parser.positionalArguments();
   if (positional.size() < 2) {
-    io.err << "qopc ua-read: give a URL and at least one node id\n";
+    io.err << "qopc ua-read: " << Text::tr("give a URL and at least one node id") << "\n";
     return kUsage;
   }
   std::vector<ReadValueId> nodes;
@@ -217,7 +226,7 @@ int uaReadCommand(const QStringList& args, Io io) {
   for (const QString& text : positional.mid(1)) {
     const auto id = NodeId::parse(text.toStdString());
     if (!id) {
-      io.err << "qopc ua-read: not a node id: " << text << "\n";
+      io.err << "qopc ua-read: " << Text::tr("not a node id: %1").arg(text) << "\n";
       return kUsage;
     }
     nodes.emplace_back(*id);
@@ -229,7 +238,8 @@ int uaReadCommand(const QStringList& args, Io io) {
   if (!connectUa(client, o, io)) return kFailed;
   std::vector<DataValue> values;
   if (const StatusCode s = client.read(nodes, values); isBad(s)) {
-    io.err << "qopc: read failed: " << QString::fromStdString(statusName(s)) << "\n";
+    io.err << "qopc: " << Text::tr("read failed: %1").arg(QString::fromStdString(statusName(s)))
+           << "\n";
     return kFailed;
   }
   const int width = idColumnWidth(ids);

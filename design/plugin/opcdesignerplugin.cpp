@@ -1,5 +1,6 @@
 #include "opcdesignerplugin.h"
 
+#include <QCoreApplication>
 #include <QDesignerFormEditorInterface>
 #include <QDesignerFormWindowCursorInterface>
 #include <QDesignerFormWindowInterface>
@@ -13,6 +14,7 @@
 #include <exception>
 
 #include "core/application.h"
+#include "core/translations.h"
 #include "design/qOPCGUIDlg.h"
 #include "design/qOPCPropEdit.h"
 #include "design/tqcomponenthost.h"
@@ -113,6 +115,11 @@ void TqOPCComponentInterface::initialize(QDesignerFormEditorInterface* core) {
 // ---- the collection ----
 
 TqOPCDesignerWidgets::TqOPCDesignerWidgets(QObject* parent) : QObject(parent) {
+  // In Qt Designer the widget box and the verbs follow the user's language,
+  // as Designer's own texts do. Any other program hosting the collection (the
+  // tests) decides about translations itself.
+  if (QCoreApplication::applicationName() == QLatin1String("Designer"))
+    veze6::installTranslations();
   widgets_ << new TqOPCComponentInterface(
       TqOPCServerHost::staticMetaObject, QStringLiteral("OPCServer1"), tr("OPC server component"),
       [](QWidget* p) { return new TqOPCServerHost(p); }, this);

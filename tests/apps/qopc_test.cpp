@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "commands.h"
+#include "core/translations.h"
 #include "simulator/simulationcontrol.h"
 
 namespace {
@@ -56,6 +57,20 @@ TEST(Qopc, UsageErrors) {
   EXPECT_EQ(runQopc({"frobnicate"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"status", "--bogus"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"status", "--help"}).code, qopc::kOk);
+}
+
+// In German the messages and the help change (Qt's own "Usage:" with them,
+// and the help still names the command as typed); what programs read does
+// not.
+TEST(Qopc, Translation_GermanMessagesAndHelpMachineOutputStays) {
+  ASSERT_TRUE(veze6::installTranslations(QLocale(QLocale::German, QLocale::Germany)));
+  EXPECT_TRUE(runQopc({"frobnicate"}).err.startsWith("qopc: unbekannter Befehl 'frobnicate'\n"));
+  const QString help = runQopc({"status", "--help"}).out;
+  EXPECT_TRUE(help.startsWith("Aufruf: qopc status [")) << help.toStdString();
+  EXPECT_TRUE(help.contains("Verbindet mit einem Server und gibt seinen Status aus."));
+  EXPECT_TRUE(runQopc({"status", "--format", "csv"}).out.startsWith("server,computer,state,"));
+  veze6::removeTranslations();
+  EXPECT_TRUE(runQopc({"status", "--help"}).out.startsWith("Usage: qopc status ["));
 }
 
 // ---- save and load ---------------------------------------------------------

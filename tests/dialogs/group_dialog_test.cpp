@@ -1,6 +1,7 @@
 // The group edit dialog: the record shown and read back, the blank name, the
-// conversions and their failures, cancelling.
+// conversions and their failures, cancelling, its texts in German.
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 #include "common/dialogdriver.h"
 #include "qOPC.h"
 #include "qOPCGroupDlg.h"
+#include "translations.h"
 
 using namespace dialogs_test;
 
@@ -196,6 +198,37 @@ TEST_F(GroupDialogTest, Cancel_LeavesTheRecordAsItWas) {
       [&](TqOPCDlgEditGroup& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
   EXPECT_FALSE(OPCEditGroupDialog(state));
   expectSame(state, sampleState());
+}
+
+// The German translation, found in the build tree: captions and the
+// conversion failure change; unloaded, the English texts are back. A user
+// who prefers English gets no translation.
+TEST_F(GroupDialogTest, Translation_GermanCaptionsAndMessagesEnglishWithout) {
+  ASSERT_TRUE(veze6::installTranslations(QLocale(QLocale::German, QLocale::Germany)));
+  tGroupStateRec state = sampleState();
+  ModalDriver<TqOPCDlgEditGroup> german([&](TqOPCDlgEditGroup& dialog) {
+    GroupForm form(dialog);
+    EXPECT_EQ(dialog.windowTitle(), "Gruppe bearbeiten");
+    EXPECT_EQ(form.BCancel->text(), "&Abbrechen");
+    EXPECT_EQ(control<QLabel>(dialog, "Label4")->text(), "Aktualisierungsrate");
+    GroupForm::retype(form.eUpdateRate, "12x");
+    QTest::mouseClick(form.bOk, Qt::LeftButton);
+    ASSERT_EQ(app->Entries().size(), 1);
+    EXPECT_EQ(app->Entries()[0].text, "'12x' ist keine gültige ganze Zahl");
+    QTest::mouseClick(form.BCancel, Qt::LeftButton);
+  });
+  EXPECT_FALSE(OPCEditGroupDialog(state));
+  veze6::removeTranslations();
+
+  EXPECT_FALSE(veze6::installTranslations(QLocale(QLocale::English, QLocale::Germany)));
+  ModalDriver<TqOPCDlgEditGroup> english([&](TqOPCDlgEditGroup& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Edit Group");
+    GroupForm form(dialog);
+    EXPECT_EQ(form.BCancel->text(), "&Cancel");
+    QTest::mouseClick(form.BCancel, Qt::LeftButton);
+  });
+  EXPECT_FALSE(OPCEditGroupDialog(state));
+  veze6::removeTranslations();
 }
 
 }  // namespace
