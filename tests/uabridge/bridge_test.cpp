@@ -23,6 +23,7 @@
 #include "opc/diag.h"
 #include "opc/filetime.h"
 #include "opc/registrationfiles.h"
+#include "opc/warnings.h"
 #include "uatestserver.h"
 
 extern QString gHomeDir;
@@ -171,6 +172,28 @@ TEST_F(UaBridgeTest, GroupStateAndItemManagementOnTheServersInterfaces) {
   io.reset();
   EXPECT_EQ(opc->RemoveGroup(handle, FALSE), OPC_S_INUSE) << "still held here";
   EXPECT_EQ(opc->RemoveGroup(handle, FALSE), E_INVALIDARG);
+  group.reset();
+
+  // Each group is a subscription: past the server's limit one more group is
+  // refused, and a warning says why.
+  std::vector<std::string> warnings;
+  const auto previous =
+      opc::setWarningHandler([&](const std::string& w) { warnings.push_back(w); });
+  std::vector<OPCHANDLE> handles;
+  HRESULT hr = S_OK;
+  for (char16_t n = u'A'; SUCCEEDED(hr) && n < u'Z'; ++n) {
+    const std::u16string name{u'g', n};
+    ComPtr<IUnknown> g;
+    hr = opc->AddGroup(name.c_str(), TRUE, 100, 9, nullptr, nullptr, 0, &handle, &revised,
+                       IID_IUnknown, g.put());
+    if (SUCCEEDED(hr)) handles.push_back(handle);
+  }
+  opc::setWarningHandler(previous);
+  EXPECT_EQ(hr, E_FAIL);
+  EXPECT_EQ(handles.size(), 19u) << "20 subscriptions a session, one watching the server state";
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("no more subscriptions"), std::string::npos) << warnings[0];
+  for (OPCHANDLE h : handles) EXPECT_EQ(opc->RemoveGroup(h, FALSE), S_OK);
 }
 
 TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
