@@ -2,7 +2,8 @@
 // server: connecting by URL and by registration file (secured, with a user),
 // status, item ids good and bad in one batch, reads, writes, asynchronous
 // requests, data changes in the handler and in a bound control, the percent
-// dead band, and the server going away under a live subscription.
+// dead band, the server's subscription limit, and the server going away under
+// a live subscription or announcing its shutdown.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -385,6 +386,33 @@ TEST(UaBridgeSecuredTest, UserOverSignAndEncrypt_ThenTheServerStopsUnderASubscri
   leaks.expectBalanced();
   QFile::remove(folder + "/plant.conf");
   opc::ClassRegistry::instance().reloadRegistrationFiles();
+}
+
+TEST(UaBridgeShutdownTest, TheServerAnnouncingShutdownEndsTheConnectionBeforeItCloses) {
+  if (!veze6test::sharedUaServer()) GTEST_SKIP() << veze6test::uaServerSkipReason();
+  veze6test::TestServerProcess ua({});  // a server of its own: this case stops it
+  ASSERT_TRUE(ua.running()) << ua.error() << ua.serverErrors();
+  const veze6::test::LeakCheck leaks;
+  {
+    TqOPCServer server;
+    QStringList events;
+    server.OnServerShutdown = [&](QObject*, const QString&) { events << "shutdown"; };
+    server.OnDisconnect = [&](QObject*) { events << "disconnect"; };
+    server.Connect(QString::fromStdString(ua.url()));
+    ASSERT_TRUE(server.Active());
+    TqOPCGroup* g = veze6::test::addGroupWithItems(
+        server, "control", {node("Control.ShutdownDelay"), node("Control.Shutdown")}, 100);
+    // The server closes a minute after it announces the shutdown in its
+    // state, so only the state can end the connection within the wait.
+    g->OPCItems()->Items(0)->WriteSync(OleVariant(60000));
+    g->OPCItems()->Items(1)->WriteSync(OleVariant(true));
+    ASSERT_TRUE(waitUntil([&] { return events.size() == 2; }, 30s))
+        << events.join(",").toStdString();
+    EXPECT_EQ(events, (QStringList{"shutdown", "disconnect"}));
+    EXPECT_FALSE(server.Active());
+  }
+  QCoreApplication::processEvents();
+  leaks.expectBalanced();
 }
 
 }  // namespace
