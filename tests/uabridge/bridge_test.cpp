@@ -234,6 +234,8 @@ TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
   TqOPCItemList one(items->Items(1));
   EXPECT_TRUE(g->AsyncRead(&one));
   ASSERT_TRUE(waitUntil([&] { return g->TaskId() == 0; }));
+  // The task id clears as the completion's data change is posted.
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(reported(node("Access.ReadOnly")).size(), 1u);
   int writeCompletions = 0;
   server->OnWriteComplete = [&](QObject*, TqOPCItemList* list) {
@@ -262,6 +264,7 @@ TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
     // A second read's completion shows the first one's would have come before.
     EXPECT_TRUE(g->AsyncRead(&one));
     ASSERT_TRUE(waitUntil([&] { return g->TaskId() == 0; }));
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(reported(node("Access.ReadOnly")).size(), 1u);
   } else {
     ASSERT_TRUE(waitUntil([&] { return reported(node("Access.ReadOnly")).size() == 1; }));
