@@ -97,19 +97,32 @@ class Client {
   }
   /// One request per slice of `items` the server's `limit` allows; `fill`
   /// puts a slice into a request, and each response's results are appended
-  /// to `results` in order.
+  /// to `results` in order. Up to `inFlight` requests await their responses
+  /// at a time: a long list costs a few round trips rather than one each.
   template <class Req, class Resp, class Item, class Result, class Fill>
   StatusCode callInBatches(const std::vector<Item>& items, std::uint32_t limit,
-                           std::vector<Result>& results, Fill fill) {
+                           std::vector<Result>& results, Fill fill,
+                           std::size_t inFlight = kRequestsInFlight) {
     results.clear();
-    return forEachBatch(items.size(), limit, [&](std::size_t first, std::size_t count) {
-      Req request;
-      fill(request, slice(items, first, count));
-      Resp response;
-      if (StatusCode s = call(std::move(request), response); isBad(s)) return s;
-      return appendResults(results, response.results, count);
-    });
+    if (items.empty()) return status::BadNothingToDo;
+    const std::size_t step = limit ? limit : items.size();
+    std::vector<Req> requests;
+    requests.reserve((items.size() + step - 1) / step);
+    for (std::size_t first = 0; first < items.size(); first += step) {
+      fill(requests.emplace_back(), slice(items, first, std::min(step, items.size() - first)));
+    }
+    std::vector<Resp> responses;
+    if (StatusCode s = session_->callPipelined(std::move(requests), responses, inFlight); isBad(s))
+      return s;
+    results.reserve(items.size());
+    for (std::size_t k = 0; k < responses.size(); ++k) {
+      const std::size_t count = std::min(step, items.size() - k * step);
+      if (StatusCode s = appendResults(results, responses[k].results, count); isBad(s)) return s;
+    }
+    return status::Good;
   }
+  /// Requests of one service call awaiting their responses at a time.
+  static constexpr std::size_t kRequestsInFlight = 4;
   std::vector<std::uint32_t> subscriptionIds();
 
   std::unique_ptr<IoThread> io_;

@@ -22,9 +22,10 @@ StatusCode Client::read(const std::vector<ReadValueId>& nodes, std::vector<DataV
 }
 
 StatusCode Client::write(const std::vector<WriteValue>& values, std::vector<StatusCode>& results) {
+  // One request after the other: a node written twice ends with the later value.
   return callInBatches<WriteRequest, WriteResponse>(
       values, operationLimits().maxNodesPerWrite, results,
-      [&](WriteRequest& request, auto part) { request.nodesToWrite = std::move(part); });
+      [&](WriteRequest& request, auto part) { request.nodesToWrite = std::move(part); }, 1);
 }
 
 StatusCode Client::browse(const std::vector<BrowseDescription>& nodes,

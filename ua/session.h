@@ -3,6 +3,7 @@
 // on every request, and the one loss event when any of it breaks.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -77,6 +78,13 @@ class Session {
   /// limit). BadInvalidState when called on the I/O thread.
   template <class Req, class Resp>
   StatusCode call(Req request, Resp& response);
+  /// Sends the requests with at most `window` of them awaiting their response
+  /// and waits for all: responses[i] answers requests[i]. After a Bad result
+  /// no further request goes out; the first Bad (in request order) is
+  /// returned. BadInvalidState when called on the I/O thread.
+  template <class Req, class Resp>
+  StatusCode callPipelined(std::vector<Req> requests, std::vector<Resp>& responses,
+                           std::size_t window);
 
   // I/O thread:
 
@@ -124,6 +132,23 @@ class Session {
       return status;
     }
   };
+  template <class Req, class Resp>
+  struct Pipeline {
+    std::vector<Req> requests;
+    std::vector<Resp> responses;
+    std::vector<StatusCode> results;
+    std::size_t window = 1;
+    // ---- I/O thread ----
+    std::size_t next = 0;
+    std::size_t outstanding = 0;
+    bool failed = false;
+    // ---- guarded by mutex ----
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  template <class Req, class Resp>
+  void sendPipelined(const std::shared_ptr<Pipeline<Req, Resp>>& p);
   using StepDone = std::function<void(StatusCode, const std::string&)>;
 
   StatusCode runStep(std::function<void(StepDone)> step, std::string* error);
@@ -219,6 +244,52 @@ StatusCode Session::call(Req request, Resp& response) {
   std::lock_guard lock(waiter->mutex);
   if (waiter->done) response = std::move(waiter->value);
   return s;
+}
+
+template <class Req, class Resp>
+void Session::sendPipelined(const std::shared_ptr<Pipeline<Req, Resp>>& p) {
+  while (!p->failed && p->next < p->requests.size() && p->outstanding < p->window) {
+    const std::size_t i = p->next++;
+    ++p->outstanding;
+    calls_.fetch_add(1, std::memory_order_relaxed);
+    callAsync<Req, Resp>(std::move(p->requests[i]), options_.requestTimeout,
+                         [this, p, i](StatusCode s, Resp& r) {
+                           --p->outstanding;
+                           p->results[i] = s;
+                           p->responses[i] = std::move(r);
+                           if (isBad(s)) p->failed = true;
+                           sendPipelined(p);
+                           if (p->outstanding != 0) return;
+                           std::lock_guard lock(p->mutex);
+                           p->done = true;
+                           p->cv.notify_all();
+                         });
+  }
+}
+
+template <class Req, class Resp>
+StatusCode Session::callPipelined(std::vector<Req> requests, std::vector<Resp>& responses,
+                                  std::size_t window) {
+  if (io_.inThread()) return status::BadInvalidState;
+  if (requests.empty()) return status::BadNothingToDo;
+  auto p = std::make_shared<Pipeline<Req, Resp>>();
+  const std::size_t n = requests.size();
+  p->requests = std::move(requests);
+  p->responses.resize(n);
+  p->results.assign(n, status::BadRequestInterrupted);  // never sent
+  p->window = std::max<std::size_t>(window, 1);
+  io_.post([this, p] { sendPipelined(p); });
+  // Every request ends within its time limit; the margin only guards
+  // against a stalled loop.
+  const auto rounds = std::int64_t((n + p->window - 1) / p->window);
+  const auto limit = options_.requestTimeout * rounds + std::chrono::seconds(5);
+  std::unique_lock lock(p->mutex);
+  if (!p->cv.wait_for(lock, limit, [&] { return p->done; })) return status::BadTimeout;
+  for (StatusCode s : p->results) {
+    if (isBad(s)) return s;
+  }
+  responses = std::move(p->responses);
+  return status::Good;
 }
 
 }  // namespace veze6::ua

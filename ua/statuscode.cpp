@@ -49,6 +49,7 @@ std::string statusName(StatusCode s) {
       VEZE6_UA_NAME(BadSecurityModeRejected),
       VEZE6_UA_NAME(BadSecurityPolicyRejected),
       VEZE6_UA_NAME(BadTypeMismatch),
+      VEZE6_UA_NAME(BadTooManySubscriptions),
       VEZE6_UA_NAME(BadTooManyPublishRequests),
       VEZE6_UA_NAME(BadNoSubscription),
       VEZE6_UA_NAME(BadSequenceNumberUnknown),

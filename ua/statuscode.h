@@ -48,6 +48,7 @@ inline constexpr StatusCode BadContinuationPointInvalid = 0x804A0000;
 inline constexpr StatusCode BadSecurityModeRejected = 0x80540000;
 inline constexpr StatusCode BadSecurityPolicyRejected = 0x80550000;
 inline constexpr StatusCode BadTypeMismatch = 0x80740000;
+inline constexpr StatusCode BadTooManySubscriptions = 0x80770000;
 inline constexpr StatusCode BadTooManyPublishRequests = 0x80780000;
 inline constexpr StatusCode BadNoSubscription = 0x80790000;
 inline constexpr StatusCode BadSequenceNumberUnknown = 0x807A0000;

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "opc/taskmem.h"
+#include "opc/warnings.h"
 #include "uagroup_p.h"
 #include "uaservercore_p.h"
 #include "uavalue.h"
@@ -78,6 +79,12 @@ HRESULT UaGroup::subscribe(DWORD requestedRate, DWORD* revisedRate) {
         data->onDataChange(changes);
       },
       id, &revised);
+  if (s == ua::status::BadTooManySubscriptions) {
+    // Otherwise the user sees only an unspecified failure of one more group.
+    opc::warn(
+        "the OPC UA server allows no more subscriptions on this connection; each group "
+        "is one (and one watches the server state): put the items in fewer groups");
+  }
   if (ua::isBad(s)) return detail::failureOf(s);
   subscriptionId_ = id;
   std::lock_guard lock(data_->mutex);

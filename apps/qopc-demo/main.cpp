@@ -1,9 +1,13 @@
 // qopc-demo: a window whose widgets show items of the built-in simulation
-// server through the binding component.
+// server through the binding component, or a form of any server's items.
 //
 //   qopc-demo                    shows the window
 //   qopc-demo --screenshot FILE  waits until values have arrived, saves the
 //                                window as a PNG picture and exits
+//   qopc-demo --server S [--items ID,... | --branch B] [--count N]
+//                                a form of the named items of S (a ProgID,
+//                                class id or opc.tcp:// URL), or of the first
+//                                N items found at and below branch B
 #include <QApplication>
 #include <QCheckBox>
 #include <QCommandLineParser>
@@ -15,9 +19,46 @@
 #include "core/exceptions.h"
 #include "core/translations.h"
 #include "demoform.h"
+#include "demooptions.h"
 #include "dialogs/tguiapplicationhandler.h"
+#include "itemform.h"
 #include "simulator/simulator.h"
 #include "uabridge/uaregistration.h"
+
+namespace {
+
+/// The form of a server's items; with a screenshot file, saves it once every
+/// accepted item has a value.
+int showItemForm(QApplication& app, const TDemoOptions& options) {
+  std::unique_ptr<TItemForm> form;
+  try {
+    form = std::make_unique<TItemForm>(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qopc-demo: %s\n", e.what());
+    return 1;
+  }
+  form->show();
+  if (options.screenshot.isEmpty()) return app.exec();
+  QDeadlineTimer giveUp(std::chrono::seconds(30));
+  QTimer poll;
+  int result = 1;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (form->ValuesArrived()) {
+      result = form->grab().save(options.screenshot, "PNG") ? 0 : 1;
+      if (result != 0)
+        std::fprintf(stderr, "qopc-demo: cannot write %s\n", qPrintable(options.screenshot));
+      app.quit();
+    } else if (giveUp.hasExpired()) {
+      std::fprintf(stderr, "qopc-demo: no values arrived\n");
+      app.quit();
+    }
+  });
+  poll.start(50);
+  app.exec();
+  return result;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -27,18 +68,20 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(QCoreApplication::translate(
       "qopc-demo", "Widgets bound to items of the veze6 simulation server."));
   parser.addHelpOption();
-  const QCommandLineOption shot(
-      QStringLiteral("screenshot"),
-      QCoreApplication::translate(
-          "qopc-demo", "Save the window to <file> (PNG) once values have arrived, then exit."),
-      QStringLiteral("file"));
-  parser.addOption(shot);
+  AddDemoOptions(parser);
   parser.process(app);
-  const QString shotFile = parser.value(shot);
+  TDemoOptions options;
+  QString optionError;
+  if (!ReadDemoOptions(parser, options, optionError)) {
+    std::fprintf(stderr, "qopc-demo: %s\n", qPrintable(optionError));
+    return 2;
+  }
+  const QString shotFile = options.screenshot;
 
   veze6::sim::registerSimulationServer();
   veze6::uab::registerUaBridge();
   if (shotFile.isEmpty()) InstallGuiApplicationHandler();
+  if (options.itemForm) return showItemForm(app, options);
 
   std::unique_ptr<TDemoForm> form;
   try {

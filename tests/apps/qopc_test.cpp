@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +13,7 @@
 
 #include "commands.h"
 #include "core/translations.h"
+#include "demooptions.h"
 #include "simulator/simulationcontrol.h"
 
 namespace {
@@ -517,4 +519,39 @@ TEST(Qopc, Ua_UsageAndConnectionErrors) {
   const auto r = runQopc({"ua-read", "http://127.0.0.1:1", "i=2258"});
   EXPECT_EQ(r.code, qopc::kFailed);
   EXPECT_TRUE(r.err.contains("BadTcpEndpointUrlInvalid")) << r.err.toStdString();
+}
+
+TEST(QopcDemo, OptionsChooseTheFormAndRefuseContradictions) {
+  const auto read = [](QStringList args, TDemoOptions& options, QString& error) {
+    QCommandLineParser parser;
+    AddDemoOptions(parser);
+    args.prepend("qopc-demo");
+    EXPECT_TRUE(parser.parse(args)) << parser.errorText().toStdString();
+    return ReadDemoOptions(parser, options, error);
+  };
+  TDemoOptions o;
+  QString error;
+  ASSERT_TRUE(read({}, o, error));
+  EXPECT_FALSE(o.itemForm) << "without options the simulation window stays";
+
+  ASSERT_TRUE(read({"--server", "opc.tcp://127.0.0.1:4840", "--items", "ns=2;s=A, ns=2;s=B,",
+                    "--items", "ns=2;i=7", "--screenshot", "ua.png"},
+                   o, error));
+  EXPECT_TRUE(o.itemForm);
+  EXPECT_EQ(o.server, "opc.tcp://127.0.0.1:4840");
+  EXPECT_EQ(o.items, QStringList({"ns=2;s=A", "ns=2;s=B", "ns=2;i=7"}));
+  EXPECT_EQ(o.screenshot, "ua.png");
+
+  ASSERT_TRUE(read({"--count", "3"}, o, error)) << "browsing the simulation server";
+  EXPECT_TRUE(o.itemForm);
+  EXPECT_EQ(o.count, 3);
+  EXPECT_TRUE(o.server.isEmpty());
+
+  for (const QStringList& bad :
+       {QStringList{"--items", "a", "--branch", "Tree"}, QStringList{"--items", " , "},
+        QStringList{"--count", "0"}, QStringList{"--branch", "Tree", "--count", "many"}}) {
+    error.clear();
+    EXPECT_FALSE(read(bad, o, error)) << bad.join(' ').toStdString();
+    EXPECT_FALSE(error.isEmpty());
+  }
 }

@@ -2,7 +2,8 @@
 // server: connecting by URL and by registration file (secured, with a user),
 // status, item ids good and bad in one batch, reads, writes, asynchronous
 // requests, data changes in the handler and in a bound control, the percent
-// dead band, and the server going away under a live subscription.
+// dead band, the server's subscription limit, and the server going away under
+// a live subscription or announcing its shutdown.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include "opc/diag.h"
 #include "opc/filetime.h"
 #include "opc/registrationfiles.h"
+#include "opc/warnings.h"
 #include "uatestserver.h"
 
 extern QString gHomeDir;
@@ -171,6 +173,28 @@ TEST_F(UaBridgeTest, GroupStateAndItemManagementOnTheServersInterfaces) {
   io.reset();
   EXPECT_EQ(opc->RemoveGroup(handle, FALSE), OPC_S_INUSE) << "still held here";
   EXPECT_EQ(opc->RemoveGroup(handle, FALSE), E_INVALIDARG);
+  group.reset();
+
+  // Each group is a subscription: past the server's limit one more group is
+  // refused, and a warning says why.
+  std::vector<std::string> warnings;
+  const auto previous =
+      opc::setWarningHandler([&](const std::string& w) { warnings.push_back(w); });
+  std::vector<OPCHANDLE> handles;
+  HRESULT hr = S_OK;
+  for (char16_t n = u'A'; SUCCEEDED(hr) && n < u'Z'; ++n) {
+    const std::u16string name{u'g', n};
+    ComPtr<IUnknown> g;
+    hr = opc->AddGroup(name.c_str(), TRUE, 100, 9, nullptr, nullptr, 0, &handle, &revised,
+                       IID_IUnknown, g.put());
+    if (SUCCEEDED(hr)) handles.push_back(handle);
+  }
+  opc::setWarningHandler(previous);
+  EXPECT_EQ(hr, E_FAIL);
+  EXPECT_EQ(handles.size(), 19u) << "20 subscriptions a session, one watching the server state";
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("no more subscriptions"), std::string::npos) << warnings[0];
+  for (OPCHANDLE h : handles) EXPECT_EQ(opc->RemoveGroup(h, FALSE), S_OK);
 }
 
 TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
@@ -210,6 +234,8 @@ TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
   TqOPCItemList one(items->Items(1));
   EXPECT_TRUE(g->AsyncRead(&one));
   ASSERT_TRUE(waitUntil([&] { return g->TaskId() == 0; }));
+  // The task id clears as the completion's data change is posted.
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(reported(node("Access.ReadOnly")).size(), 1u);
   int writeCompletions = 0;
   server->OnWriteComplete = [&](QObject*, TqOPCItemList* list) {
@@ -238,6 +264,7 @@ TEST_F(UaBridgeTest, ReadsWritesRefreshAndCancel) {
     // A second read's completion shows the first one's would have come before.
     EXPECT_TRUE(g->AsyncRead(&one));
     ASSERT_TRUE(waitUntil([&] { return g->TaskId() == 0; }));
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(reported(node("Access.ReadOnly")).size(), 1u);
   } else {
     ASSERT_TRUE(waitUntil([&] { return reported(node("Access.ReadOnly")).size() == 1; }));
@@ -362,6 +389,33 @@ TEST(UaBridgeSecuredTest, UserOverSignAndEncrypt_ThenTheServerStopsUnderASubscri
   leaks.expectBalanced();
   QFile::remove(folder + "/plant.conf");
   opc::ClassRegistry::instance().reloadRegistrationFiles();
+}
+
+TEST(UaBridgeShutdownTest, TheServerAnnouncingShutdownEndsTheConnectionBeforeItCloses) {
+  if (!veze6test::sharedUaServer()) GTEST_SKIP() << veze6test::uaServerSkipReason();
+  veze6test::TestServerProcess ua({});  // a server of its own: this case stops it
+  ASSERT_TRUE(ua.running()) << ua.error() << ua.serverErrors();
+  const veze6::test::LeakCheck leaks;
+  {
+    TqOPCServer server;
+    QStringList events;
+    server.OnServerShutdown = [&](QObject*, const QString&) { events << "shutdown"; };
+    server.OnDisconnect = [&](QObject*) { events << "disconnect"; };
+    server.Connect(QString::fromStdString(ua.url()));
+    ASSERT_TRUE(server.Active());
+    TqOPCGroup* g = veze6::test::addGroupWithItems(
+        server, "control", {node("Control.ShutdownDelay"), node("Control.Shutdown")}, 100);
+    // The server closes a minute after it announces the shutdown in its
+    // state, so only the state can end the connection within the wait.
+    g->OPCItems()->Items(0)->WriteSync(OleVariant(60000));
+    g->OPCItems()->Items(1)->WriteSync(OleVariant(true));
+    ASSERT_TRUE(waitUntil([&] { return events.size() == 2; }, 30s))
+        << events.join(",").toStdString();
+    EXPECT_EQ(events, (QStringList{"shutdown", "disconnect"}));
+    EXPECT_FALSE(server.Active());
+  }
+  QCoreApplication::processEvents();
+  leaks.expectBalanced();
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+#include "demooptions.h"
+
+#include <QCommandLineParser>
+
+void AddDemoOptions(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("screenshot"),
+                    QStringLiteral("Save the window to <file> (PNG) once values have arrived, "
+                                   "then exit."),
+                    QStringLiteral("file")});
+  parser.addOption({QStringLiteral("server"),
+                    QStringLiteral("Show items of <server>: a ProgID, a class id or an "
+                                   "opc.tcp:// URL (default: the simulation server)."),
+                    QStringLiteral("server")});
+  parser.addOption({QStringLiteral("items"),
+                    QStringLiteral("The item ids to show, separated by commas (the option may "
+                                   "be repeated)."),
+                    QStringLiteral("ids")});
+  parser.addOption({QStringLiteral("branch"),
+                    QStringLiteral("Show the first items found at and below <branch> (a dotted "
+                                   "path or a branch's item id; default: the root)."),
+                    QStringLiteral("branch")});
+  parser.addOption({QStringLiteral("count"),
+                    QStringLiteral("How many browsed items to show (default 12)."),
+                    QStringLiteral("n")});
+}
+
+bool ReadDemoOptions(const QCommandLineParser& parser, TDemoOptions& options, QString& error) {
+  options = TDemoOptions{};
+  options.screenshot = parser.value(QStringLiteral("screenshot"));
+  options.server = parser.value(QStringLiteral("server")).trimmed();
+  for (const QString& list : parser.values(QStringLiteral("items"))) {
+    for (const QString& id : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+      if (!id.trimmed().isEmpty()) options.items << id.trimmed();
+    }
+  }
+  options.branch = parser.value(QStringLiteral("branch")).trimmed();
+  if (parser.isSet(QStringLiteral("items")) && options.items.isEmpty()) {
+    error = QStringLiteral("--items names no item");
+    return false;
+  }
+  if (!options.items.isEmpty() &&
+      (parser.isSet(QStringLiteral("branch")) || parser.isSet(QStringLiteral("count")))) {
+    error = QStringLiteral("--items and --branch or --count exclude each other");
+    return false;
+  }
+  if (parser.isSet(QStringLiteral("count"))) {
+    bool ok = false;
+    options.count = parser.value(QStringLiteral("count")).toInt(&ok);
+    if (!ok || options.count < 1 || options.count > 100) {
+      error = QStringLiteral("--count must be a number from 1 to 100");
+      return false;
+    }
+  }
+  options.itemForm = !options.server.isEmpty() || !options.items.isEmpty() ||
+                     parser.isSet(QStringLiteral("branch")) ||
+                     parser.isSet(QStringLiteral("count"));
+  return true;
+}
