@@ -1,27 +1,37 @@
 #include "demooptions.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 void AddDemoOptions(QCommandLineParser& parser) {
-  parser.addOption({QStringLiteral("screenshot"),
-                    QStringLiteral("Save the window to <file> (PNG) once values have arrived, "
+  parser.addOption(
+      {QStringLiteral("screenshot"),
+       QCoreApplication::translate("qopc-demo",
+                                   "Save the window to <file> (PNG) once values have arrived, "
                                    "then exit."),
-                    QStringLiteral("file")});
-  parser.addOption({QStringLiteral("server"),
-                    QStringLiteral("Show items of <server>: a ProgID, a class id or an "
+       QStringLiteral("file")});
+  parser.addOption(
+      {QStringLiteral("server"),
+       QCoreApplication::translate("qopc-demo",
+                                   "Show items of <server>: a ProgID, a class id or an "
                                    "opc.tcp:// URL (default: the simulation server)."),
-                    QStringLiteral("server")});
-  parser.addOption({QStringLiteral("items"),
-                    QStringLiteral("The item ids to show, separated by commas (the option may "
+       QStringLiteral("server")});
+  parser.addOption(
+      {QStringLiteral("items"),
+       QCoreApplication::translate("qopc-demo",
+                                   "The item ids to show, separated by commas (the option may "
                                    "be repeated)."),
-                    QStringLiteral("ids")});
-  parser.addOption({QStringLiteral("branch"),
-                    QStringLiteral("Show the first items found at and below <branch> (a dotted "
+       QStringLiteral("ids")});
+  parser.addOption(
+      {QStringLiteral("branch"),
+       QCoreApplication::translate("qopc-demo",
+                                   "Show the first items found at and below <branch> (a dotted "
                                    "path or a branch's item id; default: the root)."),
-                    QStringLiteral("branch")});
-  parser.addOption({QStringLiteral("count"),
-                    QStringLiteral("How many browsed items to show (default 12)."),
-                    QStringLiteral("n")});
+       QStringLiteral("branch")});
+  parser.addOption(
+      {QStringLiteral("count"),
+       QCoreApplication::translate("qopc-demo", "How many browsed items to show (default 12)."),
+       QStringLiteral("n")});
 }
 
 bool ReadDemoOptions(const QCommandLineParser& parser, TDemoOptions& options, QString& error) {
