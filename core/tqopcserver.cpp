@@ -99,6 +99,17 @@ void TqOPCServer::SetServer(const QString& value) {
 
 void TqOPCServer::SetActive(bool value) {
   VEZE6_ASSERT_OWNING_THREAD(this);
+  // The application decides now: no retry may undo what it chose.
+  ++choices_;
+  if (reconnecting_) {
+    const QPointer<TqOPCServer> alive(this);
+    stopReconnect();
+    if (!alive) return;  // a receiver of reconnectingChanged destroyed it
+  }
+  setActive(value);
+}
+
+void TqOPCServer::setActive(bool value) {
   if (IsLoading()) {
     active_ = value;
     return;
@@ -129,6 +140,10 @@ void TqOPCServer::Connect(const QString& serverName, const QString& computerName
 void TqOPCServer::Disconnect() { SetActive(false); }
 
 void TqOPCServer::connectSequence() {
+  if (makeConnection()) announceConnection();
+}
+
+bool TqOPCServer::makeConnection() {
   // Nothing of an earlier connection remains.
   RemoveServerInterface();
 
@@ -143,7 +158,7 @@ void TqOPCServer::connectSequence() {
   const bool url = valid && !resolved && opc::isEndpointUrl(serverName_.trimmed().toStdString());
   if (!resolved && !url) {
     Fault(_STR_NOServer());
-    return;
+    return false;
   }
 
   // Create the server object; creation errors reach the caller unchanged.
@@ -159,7 +174,7 @@ void TqOPCServer::connectSequence() {
   // No server object: the connection fails, naming the server.
   if (!server_) {
     Fault(Format(_STR_NOCONNECT(), {serverName_}));
-    return;
+    return false;
   }
 
   // Count a new connection: shutdown requests queued for an earlier one are stale.
@@ -177,6 +192,10 @@ void TqOPCServer::connectSequence() {
     common_->SetClientName(TextToWide(clientName_).get());
   // The groups and items the component holds are created on the server.
   createGroupsOnServer();
+  return true;
+}
+
+void TqOPCServer::announceConnection() {
   // The application hears of the connection; its handler may destroy the component.
   const QPointer<TqOPCServer> alive(this);
   OnConnect(this);
@@ -280,7 +299,7 @@ int TqOPCServer::GetGroupCount() const { return groups_->Count(); }
 qint32 TqOPCServer::GetLocaleId() {
   if (!common_) throw EOPCException(_STR_NOTACTIVE());
   LCID lcid = 0;
-  OPCCheck(common_->GetLocaleID(&lcid));
+  CheckCall(common_->GetLocaleID(&lcid));
   return qint32(lcid);
 }
 
@@ -289,6 +308,8 @@ void TqOPCServer::SetLocaleId(qint32 value) {
 }
 
 void TqOPCServer::Fault(const QString& errorString) {
+  // A retry of an outage already reported fails without telling anyone.
+  if (quietFaults_) throw EOPCException(errorString);
   bool raiseException = true;
   const QPointer<TqOPCServer> alive(this);
   OnError(this, errorString, raiseException);
@@ -298,6 +319,22 @@ void TqOPCServer::Fault(const QString& errorString) {
   emit error(errorString, raiseException);
   if (!alive) raiseException = true;
   if (raiseException) throw EOPCException(errorString);
+}
+
+void TqOPCServer::NoteCallResult(HRESULT code) {
+  const bool lost = code == RPC_E_DISCONNECTED || code == HRESULT_RPC_S_SERVER_UNAVAILABLE ||
+                    code == HRESULT_RPC_S_CALL_FAILED;
+  if (!lost || !server_) return;
+  qCInfo(lcOpc) << "connection to" << serverName_ << "lost: a call failed with" << Qt::hex
+                << quint32(code);
+  // Tagged with this connection: once it has ended, further losses noted
+  // for it are dropped.
+  PostMessage(GetHandle(), CM_OPCSHUTDOWN, connection_, 0);
+}
+
+void TqOPCServer::CheckCall(HRESULT code) {
+  NoteCallResult(code);
+  OPCCheck(code);
 }
 
 QString TqOPCServer::GetErrorString(HRESULT code) {
@@ -352,12 +389,15 @@ void TqOPCServer::CMOPCShutDown(TMessage& message) {
   // A request tagged with a connection other than the one held now was meant
   // for a connection since given up; it must not end this one.
   if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
+  const quint64 choices = choices_;
   const QPointer<TqOPCServer> alive(this);
   OnServerShutdown(this, QString());
   if (!alive) return;
   emit serverShutdown(QString());
   if (!alive) return;
-  SetActive(false);
+  setActive(false);
+  if (!alive) return;
+  connectionLost(choices);
 }
 
 bool TqOPCServer::listened(const TOnOPCDataChangeEvent& field,
@@ -428,7 +468,7 @@ tServerStateRec TqOPCServer::GetState() {
   tServerStateRec state;
   if (!CheckServer()) return state;
   StatusCall call(server_.get());
-  OPCCheck(call.hr);
+  CheckCall(call.hr);
   if (!call.block) {
     Fault(_STR_NOTACTIVE());
     return state;
@@ -451,7 +491,7 @@ OPCSERVERSTATUS TqOPCServer::GetStatus() {
   OPCSERVERSTATUS result{};
   if (!CheckServer()) return result;
   StatusCall call(server_.get());
-  OPCCheck(call.hr);
+  CheckCall(call.hr);
   if (!call.block) {
     Fault(_STR_NOTACTIVE());
     return result;

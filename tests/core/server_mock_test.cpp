@@ -566,7 +566,7 @@ TEST_F(ServerMockTest, PublishedProperties_InDeclarationOrder) {
     names << meta->property(i).name();
   EXPECT_EQ(names,
             (QStringList{"BatchMode", "ComputerName", "ServerName", "OPCGroups", "OPCGroupDefault",
-                         "Active", "ClientName", "Version", "ConnectDelay"}));
+                         "Active", "ClientName", "Version", "ConnectDelay", "AutoReconnect"}));
   // Empty texts are not saved; Version always is.
   auto stored = [&](const char* name) {
     return server->IsPropertyStored(meta->property(meta->indexOfProperty(name)));
