@@ -85,16 +85,20 @@ TqOPCServer::~TqOPCServer() {
 
 QString TqOPCServer::Version() const { return QStringLiteral("1.40"); }
 
+// An OnDisconnect handler may destroy the component (closing its form):
+// nothing is stored then.
 void TqOPCServer::SetComputername(const QString& value) {
   if (value == computerName_) return;
+  const QPointer<TqOPCServer> alive(this);
   if (!IsLoading()) SetActive(false);
-  computerName_ = value;
+  if (alive) computerName_ = value;
 }
 
 void TqOPCServer::SetServer(const QString& value) {
   if (value == serverName_) return;
+  const QPointer<TqOPCServer> alive(this);
   if (!IsLoading()) SetActive(false);
-  serverName_ = value;
+  if (alive) serverName_ = value;
 }
 
 void TqOPCServer::SetActive(bool value) {
@@ -131,10 +135,11 @@ void TqOPCServer::Loaded() {
 }
 
 void TqOPCServer::Connect(const QString& serverName, const QString& computerName) {
+  const QPointer<TqOPCServer> alive(this);
   SetActive(false);
-  SetServer(serverName);
-  SetComputername(computerName);
-  SetActive(true);
+  if (alive) SetServer(serverName);
+  if (alive) SetComputername(computerName);
+  if (alive) SetActive(true);
 }
 
 void TqOPCServer::Disconnect() { SetActive(false); }
