@@ -65,10 +65,13 @@ void TqOPCServer::timerEvent(QTimerEvent* event) {
   }
   retryTimer_.stop();
   // Nothing may escape into the event loop.
+  const QPointer<TqOPCServer> alive(this);
   try {
     retryConnect();
   } catch (const std::exception& e) {
-    Application().HandleException(this, e);
+    Application().HandleException(alive.data(), e);
+  } catch (...) {
+    Application().HandleException(alive.data(), Exception(QStringLiteral("unknown error")));
   }
 }
 
@@ -90,10 +93,19 @@ void TqOPCServer::retryConnect() {
   if (choices != choices_) return;
   if (made) {
     qCInfo(lcOpc) << "reconnected to" << serverName_;
-    announceConnection();
-    if (!alive || !reconnecting_) return;  // an OnConnect handler took over
-    reconnecting_ = false;
-    emit reconnectingChanged(false);
+    // The outage is over also when OnConnect raises.
+    const auto over = [&] {
+      if (!alive || !reconnecting_) return;  // an OnConnect handler took over
+      reconnecting_ = false;
+      emit reconnectingChanged(false);
+    };
+    try {
+      announceConnection();
+    } catch (...) {
+      over();
+      throw;
+    }
+    over();
     return;
   }
   retryFailed(failure);
