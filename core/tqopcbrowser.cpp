@@ -66,6 +66,7 @@ ComPtr<IOPCBrowseServerAddressSpace> TqOPCBrowser::GetBrowser() {
 
 bool TqOPCBrowser::Check(HRESULT result) {
   if (SUCCEEDED(result)) return true;
+  if (server_) server_->NoteCallResult(result);
   // Check is only reached once GetBrowser found the server component; a
   // server component destroyed since then takes the library's text.
   QString text = server_ ? server_->GetErrorString(result) : QString();

@@ -101,7 +101,7 @@ void TqOPCGroup::OPCAddGroup() {
       server->AddGroup(name.get(), toBool(isActive_), DWORD(updateRate_), ClientHandle(), &timeBias,
                        &deadBand, DWORD(localeId_), &serverGroup, &revisedRate, IID_IOPCItemMgt,
                        reinterpret_cast<IUnknown**>(itemMgt.put()));
-  OPCCheck(hr);
+  server_->CheckCall(hr);
   if (!itemMgt) {
     // A server group we cannot reach is of no use; it must not stay behind.
     server->RemoveGroup(serverGroup, FALSE);
@@ -160,7 +160,7 @@ bool TqOPCGroup::singleItemCalls() const {
 
 void TqOPCGroup::SetName(const QString& value) {
   if (value == name_) return;
-  if (stateMgt_) OPCCheck(stateMgt_->SetName(TextToWide(value).get()));
+  if (stateMgt_) server_->CheckCall(stateMgt_->SetName(TextToWide(value).get()));
   name_ = value;
 }
 
@@ -210,7 +210,8 @@ void TqOPCGroup::SetState(qint32& updateRate, bool active, qint32 timeBias, floa
   FLOAT percent = deadBand;
   DWORD lcid = DWORD(localeId);
   OPCHANDLE client = OPCHANDLE(clientGroup);
-  OPCCheck(stateMgt_->SetState(&requested, &revised, &isActive, &bias, &percent, &lcid, &client));
+  server_->CheckCall(
+      stateMgt_->SetState(&requested, &revised, &isActive, &bias, &percent, &lcid, &client));
   updateRate = qint32(revised);
 }
 
@@ -225,8 +226,8 @@ void TqOPCGroup::GetState(tGroupStateRec& state) {
   DWORD lcid = 0;
   OPCHANDLE client = 0;
   OPCHANDLE serverGroup = 0;
-  OPCCheck(stateMgt_->GetState(&rate, &active, name.put(), &bias, &percent, &lcid, &client,
-                               &serverGroup));
+  server_->CheckCall(stateMgt_->GetState(&rate, &active, name.put(), &bias, &percent, &lcid,
+                                         &client, &serverGroup));
   state.UpdateRate = qint32(rate);
   state.Active = active != FALSE;
   state.Name = WideToText(name.get());

@@ -193,8 +193,8 @@ bool TqOPCGroup::SyncRead(const TqOPCItemList* list, bool fromCache) {
   const DWORD count = DWORD(items.size());
   ItemStates states(count);
   opc::TaskOut<HRESULT> errors;
-  OPCCheck(syncIO_->Read(fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE, count, handles.get(),
-                         states.put(), errors.put()));
+  server_->CheckCall(syncIO_->Read(fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE, count, handles.get(),
+                                   states.put(), errors.put()));
   int failed = 0;
   veze6::core::detail::StampConverter toDateTime;
   for (DWORD i = 0; i < count; ++i) {
@@ -240,7 +240,8 @@ bool TqOPCGroup::SyncWrite(const TqOPCItemList* list) {
   const auto handles = serverHandles(items);
   const WriteValues values(items);
   opc::TaskOut<HRESULT> errors;
-  OPCCheck(syncIO_->Write(DWORD(items.size()), handles.get(), values.get(), errors.put()));
+  server_->CheckCall(
+      syncIO_->Write(DWORD(items.size()), handles.get(), values.get(), errors.put()));
   return storeResults(items, errors.get());
 }
 
@@ -258,7 +259,7 @@ bool TqOPCGroup::AsyncRead(const TqOPCItemList* list) {
   TqOPCItemList::CheckAllActiveOnServer(items);
   if (items.empty()) return false;
   DWORD connection = 0;
-  if (!asyncIO2_) OPCCheck(asyncConnection(connection));
+  if (!asyncIO2_) server_->CheckCall(asyncConnection(connection));
   const auto handles = serverHandles(items);
   const DWORD count = DWORD(items.size());
   const quint32 transaction = nextTransactionId();
@@ -267,9 +268,10 @@ bool TqOPCGroup::AsyncRead(const TqOPCItemList* list) {
   opc::TaskOut<HRESULT> errors;
   const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
-    OPCCheck(asyncIO2_->Read(count, handles.get(), transaction, &id, errors.put()));
+    server_->CheckCall(asyncIO2_->Read(count, handles.get(), transaction, &id, errors.put()));
   else
-    OPCCheck(asyncIO_->Read(connection, OPC_DS_DEVICE, count, handles.get(), &id, errors.put()));
+    server_->CheckCall(
+        asyncIO_->Read(connection, OPC_DS_DEVICE, count, handles.get(), &id, errors.put()));
   recordPending(id, transaction, ended.ids());
   return storeResults(items, errors.get());
 }
@@ -280,7 +282,7 @@ bool TqOPCGroup::AsyncWrite(const TqOPCItemList* list) {
   TqOPCItemList::CheckAllActiveOnServer(items);
   if (items.empty()) return false;
   DWORD connection = 0;
-  if (!asyncIO2_) OPCCheck(asyncConnection(connection));
+  if (!asyncIO2_) server_->CheckCall(asyncConnection(connection));
   const auto handles = serverHandles(items);
   const WriteValues values(items);
   const DWORD count = DWORD(items.size());
@@ -290,9 +292,11 @@ bool TqOPCGroup::AsyncWrite(const TqOPCItemList* list) {
   opc::TaskOut<HRESULT> errors;
   const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
-    OPCCheck(asyncIO2_->Write(count, handles.get(), values.get(), transaction, &id, errors.put()));
+    server_->CheckCall(
+        asyncIO2_->Write(count, handles.get(), values.get(), transaction, &id, errors.put()));
   else
-    OPCCheck(asyncIO_->Write(connection, count, handles.get(), values.get(), &id, errors.put()));
+    server_->CheckCall(
+        asyncIO_->Write(connection, count, handles.get(), values.get(), &id, errors.put()));
   recordPending(id, transaction, ended.ids());
   return storeResults(items, errors.get());
 }
@@ -300,15 +304,15 @@ bool TqOPCGroup::AsyncWrite(const TqOPCItemList* list) {
 void TqOPCGroup::Refresh(bool fromCache) {
   if (!asyncIO2_ && !asyncIO_) return;
   DWORD connection = 0;
-  if (!asyncIO2_) OPCCheck(asyncConnection(connection));
+  if (!asyncIO2_) server_->CheckCall(asyncConnection(connection));
   const quint32 transaction = nextTransactionId();
   const OPCDATASOURCE source = fromCache ? OPC_DS_CACHE : OPC_DS_DEVICE;
   DWORD id = 0;
   const EndedInCall ended(endedInCall_);
   if (asyncIO2_)
-    OPCCheck(asyncIO2_->Refresh2(source, transaction, &id));
+    server_->CheckCall(asyncIO2_->Refresh2(source, transaction, &id));
   else
-    OPCCheck(asyncIO_->Refresh(connection, source, &id));
+    server_->CheckCall(asyncIO_->Refresh(connection, source, &id));
   // Stored only once the server accepted the call: a refused refresh
   // leaves the pending call as it was.
   recordPending(id, transaction, ended.ids());
@@ -323,7 +327,7 @@ void TqOPCGroup::CancelLastAsyncCall() {
     taskTransactionId_ = 0;
   });
   if (asyncIO2_)
-    OPCCheck(asyncIO2_->Cancel2(id));
+    server_->CheckCall(asyncIO2_->Cancel2(id));
   else if (asyncIO_)
-    OPCCheck(asyncIO_->Cancel(id));
+    server_->CheckCall(asyncIO_->Cancel(id));
 }

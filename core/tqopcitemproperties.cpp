@@ -51,6 +51,7 @@ void TqOPCItemProperties::QueryAvailableProperties() {
   const ComPtr<IOPCItemProperties> held = server_ ? server_->HeldItemPropIF() : nullptr;
   if (itemId_.isEmpty() || !held) return;
   PropertyListing listing(held.get(), itemId_);
+  server_->NoteCallResult(listing.hr);
   OPCCheck(listing.hr);
   items_.reserve(listing.size());
   for (DWORD i = 0; i < listing.size(); ++i) {

@@ -85,20 +85,35 @@ TqOPCServer::~TqOPCServer() {
 
 QString TqOPCServer::Version() const { return QStringLiteral("1.40"); }
 
+// An OnDisconnect handler may destroy the component (closing its form):
+// nothing is stored then.
 void TqOPCServer::SetComputername(const QString& value) {
   if (value == computerName_) return;
+  const QPointer<TqOPCServer> alive(this);
   if (!IsLoading()) SetActive(false);
-  computerName_ = value;
+  if (alive) computerName_ = value;
 }
 
 void TqOPCServer::SetServer(const QString& value) {
   if (value == serverName_) return;
+  const QPointer<TqOPCServer> alive(this);
   if (!IsLoading()) SetActive(false);
-  serverName_ = value;
+  if (alive) serverName_ = value;
 }
 
 void TqOPCServer::SetActive(bool value) {
   VEZE6_ASSERT_OWNING_THREAD(this);
+  // The application decides now: no retry may undo what it chose.
+  ++choices_;
+  if (reconnecting_) {
+    const QPointer<TqOPCServer> alive(this);
+    stopReconnect();
+    if (!alive) return;  // a receiver of reconnectingChanged destroyed it
+  }
+  setActive(value);
+}
+
+void TqOPCServer::setActive(bool value) {
   if (IsLoading()) {
     active_ = value;
     return;
@@ -120,15 +135,20 @@ void TqOPCServer::Loaded() {
 }
 
 void TqOPCServer::Connect(const QString& serverName, const QString& computerName) {
+  const QPointer<TqOPCServer> alive(this);
   SetActive(false);
-  SetServer(serverName);
-  SetComputername(computerName);
-  SetActive(true);
+  if (alive) SetServer(serverName);
+  if (alive) SetComputername(computerName);
+  if (alive) SetActive(true);
 }
 
 void TqOPCServer::Disconnect() { SetActive(false); }
 
 void TqOPCServer::connectSequence() {
+  if (makeConnection()) announceConnection();
+}
+
+bool TqOPCServer::makeConnection() {
   // Nothing of an earlier connection remains.
   RemoveServerInterface();
 
@@ -143,7 +163,7 @@ void TqOPCServer::connectSequence() {
   const bool url = valid && !resolved && opc::isEndpointUrl(serverName_.trimmed().toStdString());
   if (!resolved && !url) {
     Fault(_STR_NOServer());
-    return;
+    return false;
   }
 
   // Create the server object; creation errors reach the caller unchanged.
@@ -159,7 +179,7 @@ void TqOPCServer::connectSequence() {
   // No server object: the connection fails, naming the server.
   if (!server_) {
     Fault(Format(_STR_NOCONNECT(), {serverName_}));
-    return;
+    return false;
   }
 
   // Count a new connection: shutdown requests queued for an earlier one are stale.
@@ -177,6 +197,10 @@ void TqOPCServer::connectSequence() {
     common_->SetClientName(TextToWide(clientName_).get());
   // The groups and items the component holds are created on the server.
   createGroupsOnServer();
+  return true;
+}
+
+void TqOPCServer::announceConnection() {
   // The application hears of the connection; its handler may destroy the component.
   const QPointer<TqOPCServer> alive(this);
   OnConnect(this);
@@ -280,7 +304,7 @@ int TqOPCServer::GetGroupCount() const { return groups_->Count(); }
 qint32 TqOPCServer::GetLocaleId() {
   if (!common_) throw EOPCException(_STR_NOTACTIVE());
   LCID lcid = 0;
-  OPCCheck(common_->GetLocaleID(&lcid));
+  CheckCall(common_->GetLocaleID(&lcid));
   return qint32(lcid);
 }
 
@@ -289,6 +313,8 @@ void TqOPCServer::SetLocaleId(qint32 value) {
 }
 
 void TqOPCServer::Fault(const QString& errorString) {
+  // A retry of an outage already reported fails without telling anyone.
+  if (quietFaults_) throw EOPCException(errorString);
   bool raiseException = true;
   const QPointer<TqOPCServer> alive(this);
   OnError(this, errorString, raiseException);
@@ -298,6 +324,22 @@ void TqOPCServer::Fault(const QString& errorString) {
   emit error(errorString, raiseException);
   if (!alive) raiseException = true;
   if (raiseException) throw EOPCException(errorString);
+}
+
+void TqOPCServer::NoteCallResult(HRESULT code) {
+  const bool lost = code == RPC_E_DISCONNECTED || code == HRESULT_RPC_S_SERVER_UNAVAILABLE ||
+                    code == HRESULT_RPC_S_CALL_FAILED;
+  if (!lost || !server_) return;
+  qCInfo(lcOpc) << "connection to" << serverName_ << "lost: a call failed with" << Qt::hex
+                << quint32(code);
+  // Tagged with this connection: once it has ended, further losses noted
+  // for it are dropped.
+  PostMessage(GetHandle(), CM_OPCSHUTDOWN, connection_, 0);
+}
+
+void TqOPCServer::CheckCall(HRESULT code) {
+  NoteCallResult(code);
+  OPCCheck(code);
 }
 
 QString TqOPCServer::GetErrorString(HRESULT code) {
@@ -352,12 +394,15 @@ void TqOPCServer::CMOPCShutDown(TMessage& message) {
   // A request tagged with a connection other than the one held now was meant
   // for a connection since given up; it must not end this one.
   if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
+  const quint64 choices = choices_;
   const QPointer<TqOPCServer> alive(this);
   OnServerShutdown(this, QString());
   if (!alive) return;
   emit serverShutdown(QString());
   if (!alive) return;
-  SetActive(false);
+  setActive(false);
+  if (!alive) return;
+  connectionLost(choices);
 }
 
 bool TqOPCServer::listened(const TOnOPCDataChangeEvent& field,
@@ -428,7 +473,7 @@ tServerStateRec TqOPCServer::GetState() {
   tServerStateRec state;
   if (!CheckServer()) return state;
   StatusCall call(server_.get());
-  OPCCheck(call.hr);
+  CheckCall(call.hr);
   if (!call.block) {
     Fault(_STR_NOTACTIVE());
     return state;
@@ -451,7 +496,7 @@ OPCSERVERSTATUS TqOPCServer::GetStatus() {
   OPCSERVERSTATUS result{};
   if (!CheckServer()) return result;
   StatusCall call(server_.get());
-  OPCCheck(call.hr);
+  CheckCall(call.hr);
   if (!call.block) {
     Fault(_STR_NOTACTIVE());
     return result;

@@ -3,13 +3,15 @@
 // the client, putting the groups on the server) or disconnects. Every failure
 // of the component itself goes through Fault, which lets OnError decide
 // whether an exception is raised. The component lives on the thread that
-// created it; it never reconnects by itself.
+// created it; it reconnects by itself only with AutoReconnect, after the
+// server ended the connection.
 //
 // Each event is a handler field (OnConnect...) and a Qt signal (connected()...).
 // The field is called first; the signal follows right after it, also when no
 // handler is assigned, and never once the handler destroyed the component.
 #pragma once
 
+#include <QBasicTimer>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -54,6 +56,8 @@ class TqOPCServer : public TComponent {
   Q_PROPERTY(QString ClientName READ ClientName WRITE SetClientName)
   Q_PROPERTY(QString Version READ Version WRITE SetVersion)
   Q_PROPERTY(int ConnectDelay READ ConnectDelay WRITE SetConnectDelay)
+  // Last, so that older files and the order of the others stay as they were.
+  Q_PROPERTY(bool AutoReconnect READ AutoReconnect WRITE SetAutoReconnect)
 
  public:
   /// Blocks the calling thread for the given time (the ConnectDelay wait).
@@ -97,6 +101,14 @@ class TqOPCServer : public TComponent {
   /// holds items (0 or less: no wait).
   qint32 ConnectDelay() const { return connectDelay_; }
   void SetConnectDelay(qint32 value) { connectDelay_ = value; }
+  /// True: a connection the server ended (a shutdown request, or a call
+  /// failing because the connection is gone) is made again after
+  /// OnDisconnect, retried with growing pauses, without blocking. Once back,
+  /// every group and item is on the server again and OnConnect fires as
+  /// after any connect. False (the default) stops retries under way. Saved
+  /// only when True.
+  bool AutoReconnect() const { return autoReconnect_; }
+  void SetAutoReconnect(bool value);
 
   // ---- events ----
   TOnOPCErrorEvent OnError;
@@ -110,12 +122,26 @@ class TqOPCServer : public TComponent {
   /// Ends loading; in the designer BatchMode becomes False; a component read
   /// as active connects now.
   void Loaded() override;
+  /// AutoReconnect only when True; the others as TPersistent says.
+  bool IsPropertyStored(const QMetaProperty& property) const override;
 
   // ---- connection ----
   /// Disconnects, sets ServerName and ComputerName, connects.
   void Connect(const QString& serverName, const QString& computerName = QString());
   /// Active := False.
   void Disconnect();
+
+  // ---- reconnect (AutoReconnect) ----
+  /// True from a lost connection (with AutoReconnect) until it is back, that
+  /// is until the OnConnect of the reconnect has run (a handler can tell a
+  /// reconnect by it), or until the retries stop: Active written (Connect,
+  /// Disconnect, a changed ServerName or ComputerName, loading a
+  /// configuration), AutoReconnect set False, destruction.
+  bool Reconnecting() const { return reconnecting_; }
+  /// The pause before the first retry, doubled after each failed one up to
+  /// cap (1 s and 30 s unless changed). Not published: for tests and
+  /// applications with their own timing.
+  void SetReconnectBackoff(std::chrono::milliseconds first, std::chrono::milliseconds cap);
 
   // ---- configuration stream (componentwriter.h, componentreader.h) ----
   /// Writes the component's configuration as text at the device's current
@@ -169,6 +195,15 @@ class TqOPCServer : public TComponent {
   qint32 GetLocaleId();
   /// Sends the locale id when IOPCCommon is held (result ignored).
   void SetLocaleId(qint32 value);
+  /// Called with the result of every call on the held server's interfaces:
+  /// a result saying the connection is gone (RPC_E_DISCONNECTED, the RPC
+  /// server unavailable, the remote call failed) ends the connection as a
+  /// server's shutdown request does. The request is posted, so
+  /// OnServerShutdown, OnDisconnect and (AutoReconnect) the retries follow
+  /// once the failing operation has raised.
+  void NoteCallResult(HRESULT code);
+  /// NoteCallResult, then OPCCheck.
+  void CheckCall(HRESULT code);
   /// The one fault path: calls OnError (raise flag True on entry) and raises
   /// EOPCException with the text unless the handler cleared the flag.
   void Fault(const QString& errorString);
@@ -246,6 +281,8 @@ class TqOPCServer : public TComponent {
   void error(const QString& message, bool raiseException);
   /// After OnServerShutdown, before the component disconnects.
   void serverShutdown(const QString& reason);
+  /// Reconnecting() changed. Not emitted while the component is destroyed.
+  void reconnectingChanged(bool reconnecting);
   /// After OnDatachange: the items of one group whose values arrived.
   void dataChanged(TqOPCItemList* items);
   /// After OnWriteComplete; each item's LastError is its write's result.
@@ -255,9 +292,28 @@ class TqOPCServer : public TComponent {
   /// neither is there.
   void writeError(TqOPCItemList* items);
 
+ protected:
+  void timerEvent(QTimerEvent* event) override;
+
  private:
+  /// SetActive without ending the retries: the component's own changes.
+  void setActive(bool value);
   void connectSequence();
+  /// The connect sequence up to OnConnect: the server object held and
+  /// everything put on it. False when a fault was silenced.
+  bool makeConnection();
+  /// The end of the connect sequence: OnConnect, then connected().
+  void announceConnection();
   void disconnectSequence();
+  // Reconnect (tqopcserver_reconnect.cpp).
+  /// After the server ended the connection: with AutoReconnect, and unless
+  /// the application has since set Active itself, the retries begin.
+  void connectionLost(quint64 choices);
+  void scheduleRetry();
+  void retryConnect();
+  void stopReconnect();
+  /// A failed retry: reported once per outage, logged always.
+  void retryFailed(const std::exception_ptr& failure);
   // Seams of the connect and disconnect sequences, filled by the subsystems
   // that own them.
   void bindBrowser();
@@ -304,6 +360,17 @@ class TqOPCServer : public TComponent {
   WPARAM connection_ = 0;
   QString clientName_;
   qint32 connectDelay_ = 300;
+  bool autoReconnect_ = false;
+  bool reconnecting_ = false;
+  // Counts the application's writes of Active: a retry never overrides one
+  // made since the connection was lost.
+  quint64 choices_ = 0;
+  int retries_ = 0;  // failed retries of this outage
+  bool outageReported_ = false;
+  bool quietFaults_ = false;  // Fault raises without OnError (later retries)
+  std::chrono::milliseconds firstRetryDelay_{1000};
+  std::chrono::milliseconds maxRetryDelay_{30000};
+  QBasicTimer retryTimer_;
 
   ComPtr<IOPCServer> server_;  // held exactly while connected
   ComPtr<IOPCCommon> common_;

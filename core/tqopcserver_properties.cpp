@@ -10,7 +10,7 @@ bool TqOPCServer::QueryAvailableProperties(const QString& itemId, QStringList& l
   list.clear();
   if (itemProperties_) {
     PropertyListing listing(itemProperties_.get(), itemId);
-    OPCCheck(listing.hr);
+    CheckCall(listing.hr);
     for (DWORD i = 0; i < listing.size(); ++i)
       list.append(QString::number(listing.ids[i]) + QStringLiteral(",\"") +
                   WideToText(listing.descriptions[i]) + QStringLiteral("\",") +
@@ -33,7 +33,7 @@ QString TqOPCServer::LookupItemId(const QString& itemId, quint32 propertyId) {
   PropertyItemIds lookup(itemProperties_.get(), itemId, {DWORD(propertyId)});
   if (FAILED(lookup.hr) || !lookup.errors) return {};
   const HRESULT result = lookup.errors[0];
-  OPCCheck(result);
+  CheckCall(result);
   if (result != S_OK || !lookup.itemIds) return {};
   return WideToText(lookup.itemIds[0]);
 }

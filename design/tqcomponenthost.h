@@ -95,6 +95,7 @@ class TqOPCServerHost : public TqComponentHost {
   Q_PROPERTY(QString ClientName READ ClientName WRITE setClientName)
   Q_PROPERTY(bool BatchMode READ BatchMode WRITE setBatchMode)
   Q_PROPERTY(int ConnectDelay READ ConnectDelay WRITE setConnectDelay)
+  Q_PROPERTY(bool AutoReconnect READ AutoReconnect WRITE setAutoReconnect)
   Q_PROPERTY(QString Version READ Version WRITE setVersion)
   // The group defaults, one property each: the designer edits no nested
   // objects.
@@ -143,6 +144,8 @@ class TqOPCServerHost : public TqComponentHost {
   void setBatchMode(bool value);
   int ConnectDelay() const;
   void setConnectDelay(int value);
+  bool AutoReconnect() const;
+  void setAutoReconnect(bool value);
   QString Version() const;
   void setVersion(const QString& value);
   bool OPCGroupDefaultIsActive() const;

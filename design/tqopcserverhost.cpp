@@ -158,6 +158,10 @@ int TqOPCServerHost::ConnectDelay() const { return Server() ? Server()->ConnectD
 void TqOPCServerHost::setConnectDelay(int value) {
   if (Server()) Server()->SetConnectDelay(value);
 }
+bool TqOPCServerHost::AutoReconnect() const { return Server() && Server()->AutoReconnect(); }
+void TqOPCServerHost::setAutoReconnect(bool value) {
+  if (Server()) Server()->SetAutoReconnect(value);
+}
 QString TqOPCServerHost::Version() const { return Server() ? Server()->Version() : QString(); }
 void TqOPCServerHost::setVersion(const QString& value) {
   if (Server()) Server()->SetVersion(value);

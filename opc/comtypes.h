@@ -110,6 +110,8 @@ inline constexpr HRESULT RPC_E_TOO_LATE = hresult(0x80010119);
 inline constexpr HRESULT RPC_E_CALL_REJECTED = hresult(0x80010001);
 /// The RPC server is unavailable (a named computer that cannot be reached).
 inline constexpr HRESULT HRESULT_RPC_S_SERVER_UNAVAILABLE = hresult(0x800706BA);
+/// The remote procedure call failed (the link broke during the call).
+inline constexpr HRESULT HRESULT_RPC_S_CALL_FAILED = hresult(0x800706BE);
 
 /// 128-bit globally unique identifier.
 struct GUID {

@@ -56,6 +56,7 @@ constexpr SystemText kTexts[] = {
      "Security must be initialized before any interfaces are marshalled or unmarshalled. It "
      "cannot be changed once initialized."},
     {HRESULT_RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
+    {HRESULT_RPC_S_CALL_FAILED, "The remote procedure call failed."},
 };
 
 }  // namespace

@@ -167,6 +167,7 @@ TEST_F(ConfigStreamTest, FullConfigurationRoundTrip) {
   server.SetClientName(QString::fromUtf8("Kessel 'Süd' \t\r\nnext \xF0\x9F\x98\x80 ") +
                        QChar(0xD800));
   server.SetConnectDelay(-5);
+  server.SetAutoReconnect(true);
   TqDefaultGroup* defaults = server.OPCGroupDefault();
   defaults->IsActive = false;
   defaults->UpdateRate = 0;
@@ -189,6 +190,8 @@ TEST_F(ConfigStreamTest, FullConfigurationRoundTrip) {
   server.OPCGroups()->Add("empty");
 
   const QByteArray first = saved(server);
+  EXPECT_TRUE(first.endsWith("  ConnectDelay = -5\r\n  AutoReconnect = True\r\nend\r\n"))
+      << "last, and only when True";
 
   TqOPCServer copy;
   loadText(copy, first);
@@ -197,6 +200,7 @@ TEST_F(ConfigStreamTest, FullConfigurationRoundTrip) {
   EXPECT_EQ(copy.ComputerName(), "plant-floor-7");
   EXPECT_EQ(copy.ClientName(), server.ClientName());
   EXPECT_EQ(copy.ConnectDelay(), -5);
+  EXPECT_TRUE(copy.AutoReconnect());
   EXPECT_EQ(copy.OPCGroupDefault()->DeadBand, 0.1f);
   EXPECT_EQ(copy.OPCGroupDefault()->TimeBias, std::numeric_limits<qint32>::min());
   ASSERT_EQ(copy.GetGroupCount(), 4);

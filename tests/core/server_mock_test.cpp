@@ -193,6 +193,18 @@ TEST_F(ServerMockTest, HandlerDestroyingTheComponent_NothingTouchesItAfterwards)
   server->SetActive(false);
   EXPECT_FALSE(server);
   EXPECT_EQ(mock->refCount(), baseRefs);
+  // Also when the disconnect is a step of changing the names.
+  for (int way = 0; way < 2; ++way) {
+    fresh();
+    connect();
+    signalled = 0;
+    server->OnDisconnect = [this](QObject*) { server.reset(); };
+    if (way == 0)
+      server->SetServer("Other.Server");
+    else
+      server->Connect("Other.Server", "elsewhere");
+    EXPECT_FALSE(server);
+  }
 
   // A suppressed fault has nothing to return to: the operation ends raising.
   fresh();
@@ -566,7 +578,7 @@ TEST_F(ServerMockTest, PublishedProperties_InDeclarationOrder) {
     names << meta->property(i).name();
   EXPECT_EQ(names,
             (QStringList{"BatchMode", "ComputerName", "ServerName", "OPCGroups", "OPCGroupDefault",
-                         "Active", "ClientName", "Version", "ConnectDelay"}));
+                         "Active", "ClientName", "Version", "ConnectDelay", "AutoReconnect"}));
   // Empty texts are not saved; Version always is.
   auto stored = [&](const char* name) {
     return server->IsPropertyStored(meta->property(meta->indexOfProperty(name)));

@@ -1,11 +1,14 @@
-// The server component end to end against the simulation server.
+// The server component end to end against the simulation server, its
+// reconnect included.
 #include <thread>
 
+#include "common/groups.h"
 #include "common/simcomponent.h"
 #include "test_utils.h"
 
 using namespace core_test;
 namespace sim = veze6::sim;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -14,10 +17,30 @@ class ServerSimTest : public veze6::test::SimComponentTest {
   void SetUp() override {
     SimComponentTest::SetUp();
     log.attach(*server);
+    server->OnServerShutdown = [this](QObject*, const QString&) {
+      log.entries.push_back("shutdown");
+    };
+  }
+
+  /// AutoReconnect with pauses short enough for tests.
+  void autoReconnect(std::chrono::milliseconds first = 1ms) {
+    server->SetAutoReconnect(true);
+    server->SetReconnectBackoff(first, first * 4);
+  }
+
+  /// Waits until the component has lost its connection and is back.
+  bool reconnected() {
+    return pumpUntil([&] {
+      return std::count(log.entries.begin(), log.entries.end(), "disconnect") > 0 &&
+             server->Active() && !server->Reconnecting();
+    });
   }
 
   EventLog log;
+  SleepRecorder sleeps;
 };
+
+const std::vector<QString> kOneOutage{"connect", "shutdown", "disconnect", "connect"};
 
 TEST_F(ServerSimTest, ConnectsReportsStatusAndDisconnects) {
   server->SetClientName("veze6 tests");
@@ -122,6 +145,120 @@ TEST_F(ServerSimTest, BadNamesNeverLeakOrHang) {
   server->SetComputername("far-away-host");
   EXPECT_THROW(server->SetActive(true), EOleSysError);
   EXPECT_FALSE(server->Active());
+}
+
+// ---- reconnect ------------------------------------------------------------------
+
+TEST_F(ServerSimTest, ShutdownWithoutAutoReconnect_StaysDisconnected) {
+  server->SetReconnectBackoff(1ms, 1ms);
+  connect();
+  simControl()->requestShutdown(u"maintenance");
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_FALSE(pumpUntil([&] { return server->Active() || server->Reconnecting(); }, 50ms));
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown", "disconnect"}));
+}
+
+TEST_F(ServerSimTest, ShutdownWithAutoReconnect_PutsEverythingBackAndDataFlows) {
+  autoReconnect();
+  std::vector<bool> states;
+  QObject::connect(server.get(), &TqOPCServer::reconnectingChanged,
+                   [&](bool on) { states.push_back(on); });
+  connect();
+  TqOPCGroup* g = veze6::test::addGroupWithItems(*server, "g", {"Writable.Int4", "Random.Real8"});
+  bool toldReconnect = false;
+  server->OnConnect = [&](QObject*) {
+    log.entries.push_back("connect");
+    toldReconnect = server->Reconnecting();
+  };
+  ComPtr<sim::SimulationControl> before = simControl();
+  before->requestShutdown(u"maintenance");
+  ASSERT_TRUE(reconnected());
+  EXPECT_EQ(log.entries, kOneOutage);
+  EXPECT_TRUE(toldReconnect) << "OnConnect tells a reconnect by Reconnecting()";
+  EXPECT_EQ(states, (std::vector<bool>{true, false}));
+
+  const ComPtr<sim::SimulationControl> after = simControl();
+  EXPECT_NE(after.get(), before.get());
+  EXPECT_EQ(before->groupCount(), 0u);
+  before.reset();
+  EXPECT_EQ(after->groupCount(), 1u);
+  EXPECT_EQ(after->liveItemCount(), 2u);
+  // Values flow through the new server's handles.
+  TqOPCItem* item = g->OPCItems()->Items(0);
+  ASSERT_EQ(after->setItemValue(u"Writable.Int4", OleVariant(LONG(4711))), S_OK);
+  EXPECT_TRUE(pumpUntil([&] { return item->Value().get().lVal == 4711; }));
+  item->WriteSync(OleVariant(LONG(815)));
+  OleVariant written;
+  after->itemValue(u"Writable.Int4", written);
+  EXPECT_EQ(written.get().lVal, 815);
+}
+
+TEST_F(ServerSimTest, FailingRetries_GoOnUntilTheServerIsBack_ReportedOnce) {
+  autoReconnect();
+  connect();
+  veze6::test::addGroupWithItems(*server, "g", {"Static.Int4"});
+  int created = 0;
+  const sim::ScopedCreationHook failing([&](sim::SimulationControl& c) {
+    if (++created <= 3) c.failCall(sim::SimCall::AddGroup, E_OUTOFMEMORY);
+  });
+  ScopedCaptureApplication capture;
+  simControl()->requestShutdown(u"");
+  ASSERT_TRUE(reconnected());
+  EXPECT_EQ(created, 4);
+  EXPECT_EQ(capture->Texts(TCaptureApplicationHandler::Kind::Exception).size(), 1)
+      << "once per outage";
+  EXPECT_EQ(log.entries, kOneOutage) << "failed retries fire no events";
+  EXPECT_EQ(simControl()->groupCount(), 1u);
+}
+
+TEST_F(ServerSimTest, DisconnectAutoReconnectOffAndDestroying_StopTheRetries) {
+  // Pauses long enough that no retry runs before the test stops them.
+  autoReconnect(100ms);
+  int created = 0;
+  const sim::ScopedCreationHook counting([&](sim::SimulationControl&) { ++created; });
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    connect();
+    simControl()->requestShutdown(u"");
+    ASSERT_TRUE(pumpUntil([&] { return server->Reconnecting(); }));
+    const int before = created;
+    if (way == 0) {
+      server->Disconnect();
+    } else if (way == 1) {
+      server->SetAutoReconnect(false);
+    } else {
+      server.reset();
+    }
+    EXPECT_FALSE(server && server->Reconnecting());
+    EXPECT_FALSE(pumpUntil([&] { return created > before; }, 250ms));
+    if (server) server->SetAutoReconnect(true);
+  }
+}
+
+TEST_F(ServerSimTest, CallFailingForALostConnection_EndsItAndReconnects) {
+  connect();
+  TqOPCGroup* g = veze6::test::addGroupWithItems(*server, "g", {"Writable.Int4"});
+  simControl()->failCall(sim::SimCall::SyncWrite, RPC_E_DISCONNECTED);
+  try {
+    g->OPCItems()->Items(0)->WriteSync(OleVariant(LONG(1)));
+    FAIL() << "no exception";
+  } catch (const EOleSysError& e) {
+    EXPECT_EQ(e.ErrorCode(), RPC_E_DISCONNECTED);
+  }
+  EXPECT_TRUE(server->Active()) << "the events follow the failing call";
+  ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+  EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "shutdown", "disconnect"}));
+
+  autoReconnect();
+  connect();
+  simControl()->failCall(sim::SimCall::GetStatus, HRESULT_RPC_S_CALL_FAILED);
+  EXPECT_THROW(server->GetState(), EOleSysError);
+  EXPECT_THROW(server->GetState(), EOleSysError) << "noted twice, ended once";
+  ASSERT_TRUE(pumpUntil([&] { return log.entries.size() == 7; }));
+  ASSERT_TRUE(reconnected());
+  EXPECT_EQ(log.entries.back(), "connect");
+  EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), "shutdown"), 2);
+  EXPECT_EQ(server->GetState().ServerState, OPC_STATUS_RUNNING);
 }
 
 TEST(OwningThreadTest, ComponentCalledOffItsThread_AssertsInDebugBuilds) {

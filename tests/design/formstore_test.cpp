@@ -138,7 +138,8 @@ TEST_F(FormStoreTest, Configuration_DeclaredFirstSoTheSimplePropertiesAppliedAft
   const QMetaObject& meta = TqOPCServerHost::staticMetaObject;
   const int configuration = meta.indexOfProperty("Configuration");
   ASSERT_GE(configuration, meta.propertyOffset());
-  for (const char* name : {"ServerName", "ComputerName", "ClientName", "BatchMode", "ConnectDelay"})
+  for (const char* name :
+       {"ServerName", "ComputerName", "ClientName", "BatchMode", "ConnectDelay", "AutoReconnect"})
     EXPECT_GT(meta.indexOfProperty(name), configuration) << name;
 
   // Applied in declaration order, as uic's code does.
