@@ -1,5 +1,6 @@
 #include "tqopcdatacallback.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "connectionpoints.h"
@@ -41,6 +42,35 @@ struct TqOPCDataCallback::Copied {
     errors = copy(e, count);
   }
 
+  // Adds the items of a later data change: an item already here takes the
+  // newer value in its place, others are appended.
+  void joinItems(DWORD count, const OPCHANDLE* h, VARIANT* v, const WORD* q, const FILETIME* t,
+                 const HRESULT* e) {
+    if (!count || !h || !v || !q || !t || !e) return;
+    if (positions.empty()) {
+      // An item named twice counts at its later (newer) place.
+      for (std::size_t k = 0; k < handles.size(); ++k) positions[handles[k]] = k;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+      const auto [at, added] = positions.try_emplace(h[i], handles.size());
+      if (added) {
+        handles.push_back(h[i]);
+        values.push_back(v[i]);
+        qualities.push_back(q[i]);
+        timeStamps.push_back(t[i]);
+        errors.push_back(e[i]);
+      } else {
+        const std::size_t k = at->second;
+        VariantClear(&values[k]);
+        values[k] = v[i];
+        qualities[k] = q[i];
+        timeStamps[k] = t[i];
+        errors[k] = e[i];
+      }
+      VariantInit(&v[i]);
+    }
+  }
+
   const Kind kind;
   const DWORD transid;
   const OPCHANDLE hGroup;
@@ -49,6 +79,7 @@ struct TqOPCDataCallback::Copied {
   std::vector<WORD> qualities;
   std::vector<FILETIME> timeStamps;
   std::vector<HRESULT> errors;
+  std::unordered_map<OPCHANDLE, std::size_t> positions;  // of handles, once joined
 };
 
 ComPtr<TqOPCDataCallback> TqOPCDataCallback::Create(TqOPCGroup* group) {
@@ -77,9 +108,16 @@ void TqOPCDataCallback::ClearTaskId(DWORD transactionId) {
 }
 
 void TqOPCDataCallback::forward(std::shared_ptr<Copied> call) {
+  // Whatever comes after this call may not join a data change before it.
+  waiting_.reset();
   if (!apartment_) return;
   ComPtr<TqOPCDataCallback> self(this);
   apartment_->post([self, call] {
+    {
+      // Taken: later data changes start a batch of their own.
+      const std::lock_guard lock(self->pendingMutex_);
+      if (self->waiting_ == call) self->waiting_.reset();
+    }
     Copied& c = *call;
     const DWORD n = DWORD(c.handles.size());
     switch (c.kind) {
@@ -108,9 +146,16 @@ HRESULT TqOPCDataCallback::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESU
     dataChange(dwTransid, hGroup, dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps,
                pErrors);
   } else {
+    const std::lock_guard lock(pendingMutex_);
+    // A refresh's answer is not merged: it clears its transaction.
+    if (dwTransid == 0 && waiting_ && waiting_->transid == 0 && waiting_->hGroup == hGroup) {
+      waiting_->joinItems(dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
+      return S_OK;
+    }
     auto call = std::make_shared<Copied>(Copied::Kind::DataChange, dwTransid, hGroup);
     call->takeItems(dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
-    forward(std::move(call));
+    forward(call);
+    waiting_ = std::move(call);
   }
   return S_OK;
 }
@@ -127,6 +172,7 @@ HRESULT TqOPCDataCallback::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRE
   } else {
     auto call = std::make_shared<Copied>(Copied::Kind::ReadComplete, dwTransid, hGroup);
     call->takeItems(dwCount, phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
+    const std::lock_guard lock(pendingMutex_);
     forward(std::move(call));
   }
   return S_OK;
@@ -143,16 +189,19 @@ HRESULT TqOPCDataCallback::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HR
       call->handles = Copied::copy(pClienthandles, dwCount);
       call->errors = Copied::copy(pErrors, dwCount);
     }
+    const std::lock_guard lock(pendingMutex_);
     forward(std::move(call));
   }
   return S_OK;
 }
 
 HRESULT TqOPCDataCallback::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
-  if (onOwnThread())
+  if (onOwnThread()) {
     ClearTaskId(dwTransid);
-  else
+  } else {
+    const std::lock_guard lock(pendingMutex_);
     forward(std::make_shared<Copied>(Copied::Kind::CancelComplete, dwTransid, hGroup));
+  }
   return S_OK;
 }
 

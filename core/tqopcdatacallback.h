@@ -9,10 +9,16 @@
 // A call arriving on any other thread touches nothing of the group or its
 // items there: its arguments are copied (values taken over) and handed to
 // the component's thread, where the call then runs as if made there, in
-// arrival order.
+// arrival order. Data changes (those answering no refresh) that arrive
+// while an earlier one still waits for that thread join it, the newer value
+// of an item replacing the waiting one in its place, as a server sending at
+// the group's rate would: a component whose thread cannot keep up then
+// holds at most one value per item instead of every change. Any other call
+// closes the waiting batch, so each item's values still arrive in order.
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "opc/OPCDA.h"
 #include "opc/apartment.h"
@@ -62,6 +68,7 @@ class TqOPCDataCallback final : public opc::ComObject<IOPCDataCallback> {
 
   struct Copied;  // a call's arguments, for another thread
   bool onOwnThread() const { return !apartment_ || apartment_->isCurrentThread(); }
+  /// Hands the call to the owning thread; pendingMutex_ held.
   void forward(std::shared_ptr<Copied> call);
   void dataChange(DWORD transid, OPCHANDLE hGroup, DWORD count, const OPCHANDLE* handles,
                   VARIANT* values, const WORD* qualities, const FILETIME* timeStamps,
@@ -73,4 +80,9 @@ class TqOPCDataCallback final : public opc::ComObject<IOPCDataCallback> {
   DWORD cookie_ = 0;
   HRESULT adviseResult_ = E_FAIL;
   std::shared_ptr<opc::Apartment> apartment_;  // the owning thread's
+  // Calls from other threads are posted under this lock, so they queue in
+  // arrival order; joining (the server's threads) and taking (the owning
+  // thread) the waiting data change happen under it too.
+  std::mutex pendingMutex_;
+  std::shared_ptr<Copied> waiting_;  // posted, not yet taken; more changes join it
 };

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The test command: set-up, build and every test suite.
+# The test command: set-up, build and every test suite, then the suite again
+# under the address/undefined sanitizers (scripts/test-asan.sh; skipped with
+# VEZE6_SKIP_ASAN=1, and when this run is itself a sanitizer build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/bootstrap.sh"
@@ -10,3 +12,7 @@ ctest --output-on-failure -j 2 --timeout 300
 cd "$root"
 # The installed package as users see it: examples built against a prefix.
 BUILD_DIR="${BUILD_DIR:-$root/build}" "$root/scripts/test-install.sh"
+if [[ ${VEZE6_SKIP_ASAN:-0} != 1 ]] &&
+  ! grep -q '^VEZE6_[AT]SAN:BOOL=ON' "${BUILD_DIR:-$root/build}/CMakeCache.txt"; then
+  "$root/scripts/test-asan.sh"
+fi

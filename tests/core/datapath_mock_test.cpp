@@ -365,6 +365,42 @@ TEST_F(DataPathMockTest, CallFromAnotherThread_IsHandedToTheComponentsThread) {
   EXPECT_EQ(VarToStr(a->Value()), "from a worker");
 }
 
+// A component whose thread falls behind holds one value per item: changes
+// from the server's thread join the one still waiting, the latest value of
+// each item wins, and a read completing between them closes the batch so
+// that no older value lands last.
+TEST_F(DataPathMockTest, ChangesWhileTheComponentLags_JoinAndTheLatestValueOfEachItemWins) {
+  connectWithItems();
+  recordEvents();
+  const auto send = [&](bool read, TqOPCItem* item, LONG value) {
+    OPCHANDLE handles[] = {item->GetClientHandle()};
+    VARIANT values[1];
+    VariantInit(&values[0]);
+    values[0].vt = VT_I4;
+    values[0].lVal = value;
+    WORD qualities[] = {OPC_QUALITY_GOOD};
+    FILETIME times[] = {stamp(int(value % 60))};
+    HRESULT errors[] = {S_OK};
+    if (read)
+      callback()->OnReadComplete(7, g->ClientHandle(), S_OK, S_OK, 1, handles, values, qualities,
+                                 times, errors);
+    else
+      callback()->OnDataChange(0, g->ClientHandle(), S_OK, S_OK, 1, handles, values, qualities,
+                               times, errors);
+  };
+  std::thread worker([&] {
+    for (LONG i = 1; i <= 1000; ++i) send(false, i % 2 ? a : b, i);
+    send(true, a, 2000);
+    send(false, a, 3000);
+  });
+  worker.join();
+  ASSERT_TRUE(pumpUntil([&] { return events.size() >= 3; }));
+  deliver();
+  EXPECT_EQ(events, (std::vector<QString>{"change:A,B", "change:A", "change:A"}));
+  EXPECT_EQ(a->Value().get().lVal, 3000);
+  EXPECT_EQ(b->Value().get().lVal, 1000);
+}
+
 // ---- DA 1.0 streams ----------------------------------------------------------------------
 
 // A data stream from the simulator's writer, handed to the sink as a server

@@ -2,8 +2,12 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "configfolders.h"
 #include "opc/serverlist.h"
+#include "registrationfile_entry.h"
 #include "test_utils.h"
 
 namespace opc::test {
@@ -146,6 +150,23 @@ TEST(RegistrationFormat, HostileContentNeverBreaksTheReader) {
       parse(std::string("[") + kClassA + "]\nUserType=" + longValue + "\n[[[\n=\n", warnings);
   ASSERT_EQ(classes.size(), 1u);
   EXPECT_EQ(classes[0].userType.size(), longValue.size());
+}
+
+// The parser's fuzz corpus: every saved text parses within the limits, and
+// what it names writes back as a file that parses to the same classes
+// (registrationfile_entry.h).
+TEST(RegistrationFormat, EverySavedFuzzInputParsesAndWritesBack) {
+  std::size_t inputs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VEZE6_REGISTRATION_CORPUS)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(veze6fuzz::RunRegistrationFile(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size()),
+              "")
+        << entry.path().filename();
+    ++inputs;
+  }
+  EXPECT_GE(inputs, 4u) << "corpus missing at " << VEZE6_REGISTRATION_CORPUS;
 }
 
 // ---- Folders -------------------------------------------------------------------
