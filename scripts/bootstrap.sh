@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
+  libcapnp-dev capnproto
 )
 # Optional, neither the build nor the tests need them:
 #   --screenshots  what scripts/designer-shots.sh needs to take the pictures
