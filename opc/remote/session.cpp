@@ -106,7 +106,7 @@ struct Session::Link {
   kj::Own<kj::TaskSet> tasks;
 };
 
-Session::Session(std::u16string text) : text_(std::move(text)) {}
+Session::Session(Token, std::u16string text) : text_(std::move(text)) {}
 
 Session::~Session() {
   auto& runtime = RemoteRuntime::instance();
@@ -141,7 +141,7 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
   std::memcpy(&address, found->ai_addr, std::min<std::size_t>(length, sizeof address));
   ::freeaddrinfo(found);
 
-  std::shared_ptr<Session> session(new Session(std::u16string(text)));
+  auto session = std::make_shared<Session>(Token{}, std::u16string(text));
   std::weak_ptr<Session> weak = session;
   session->stopHook_ = runtime.addStopHook([weak] {
     if (auto s = weak.lock()) {
@@ -160,9 +160,12 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
           KJ_IF_MAYBE (fd, stream->getFd()) RemoteRuntime::configureSocket(*fd);
           session->link_ = std::make_unique<Link>(kj::mv(stream));
           std::weak_ptr<Session> weak = session;
-          session->link_->tasks->add(session->link_->rpc.onDisconnect().then([weak] {
+          // A reset link rejects where a closed one resolves: both are a loss.
+          const auto lose = [weak] {
             if (auto s = weak.lock()) s->markLost();
-          }));
+          };
+          session->link_->tasks->add(session->link_->rpc.onDisconnect().then(
+              [lose] { lose(); }, [lose](kj::Exception&&) { lose(); }));
           waiter->finish(S_OK);
         },
         [waiter](kj::Exception&&) { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); }));
@@ -230,28 +233,25 @@ void Session::markLost() {
   std::map<std::uint64_t, LossListener> listeners;
   {
     std::lock_guard lock(listenersMutex_);
-    listeners = listeners_;
+    listeners.swap(listeners_);  // each runs once; what it holds goes after
   }
   for (auto& [id, listener] : listeners) listener();
 }
 
-std::uint64_t Session::addLossListener(LossListener listener) {
-  std::uint64_t id;
+void Session::setLossListener(std::uint64_t key, LossListener listener) {
   {
     std::lock_guard lock(listenersMutex_);
-    id = nextListener_++;
     if (!lost()) {
-      listeners_.emplace(id, std::move(listener));
-      return id;
+      listeners_[key] = std::move(listener);
+      return;
     }
   }
   RemoteRuntime::instance().post(std::move(listener));
-  return id;
 }
 
-void Session::removeLossListener(std::uint64_t id) {
+void Session::removeLossListener(std::uint64_t key) {
   std::lock_guard lock(listenersMutex_);
-  listeners_.erase(id);
+  listeners_.erase(key);
 }
 
 }  // namespace opc::remote

@@ -27,6 +27,11 @@ class Session : public std::enable_shared_from_this<Session> {
   /// it cannot be reached. Not on the RPC thread.
   static HRESULT connect(std::u16string_view text, std::shared_ptr<Session>* out);
 
+  /// Made by connect() only.
+  struct Token {
+    explicit Token() = default;
+  };
+  Session(Token, std::u16string text);
   ~Session();
 
   /// Starts a call on the RPC thread; its promise's value is the call's
@@ -48,11 +53,12 @@ class Session : public std::enable_shared_from_this<Session> {
   /// "connection to HOST lost"
   std::u16string lossText() const;
 
-  /// Runs on the RPC thread when the connection is lost (once); a listener
-  /// added after the loss runs at once there.
+  /// Runs on the RPC thread when the connection is lost (once), under a
+  /// key of the caller's choosing (a shutdown sink's cookie); a listener set
+  /// after the loss runs at once there.
   using LossListener = std::function<void()>;
-  std::uint64_t addLossListener(LossListener listener);
-  void removeLossListener(std::uint64_t id);
+  void setLossListener(std::uint64_t key, LossListener listener);
+  void removeLossListener(std::uint64_t key);
 
   /// RPC thread only: marks the connection lost, cancels the calls in
   /// progress and tells the listeners.
@@ -62,7 +68,6 @@ class Session : public std::enable_shared_from_this<Session> {
   struct Link;
   struct Waiter;
 
-  explicit Session(std::u16string text);
   void start(Work work, const std::shared_ptr<Waiter>& waiter);
 
   const std::u16string text_;
@@ -71,7 +76,6 @@ class Session : public std::enable_shared_from_this<Session> {
   std::uint64_t stopHook_ = 0;
   std::mutex listenersMutex_;
   std::map<std::uint64_t, LossListener> listeners_;  // guarded by listenersMutex_
-  std::uint64_t nextListener_ = 1;                   // guarded by listenersMutex_
 };
 
 }  // namespace opc::remote
