@@ -106,7 +106,6 @@ class RemoteGroupsTest : public veze6::test::LeakCheckedTest,
 };
 
 TEST_P(RemoteGroupsTest, ItemsReadsWritesAndChangesCrossTheWire) {
-  if (!da10()) GTEST_SKIP() << "the group's connection point crosses the wire in a later step";
   const QStringList ids{"Random.Real8", "Static.Int4", "Static.String", "Static.ArrayOfString",
                         "Writable.Int4"};
   TqOPCGroup* g = veze6::test::addGroupWithItems(*server, "g", ids);
