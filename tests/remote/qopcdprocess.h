@@ -1,10 +1,11 @@
 // A qopcd daemon run by a test on a free loopback port, with its log.
 #pragma once
 
-#include <QProcess>
 #include <QString>
+#include <memory>
 #include <string>
 
+#include "childprocess.h"
 #include "common/pump.h"
 #include "opc/taskmem.h"
 
@@ -15,18 +16,12 @@ class QopcdProcess {
   QopcdProcess() = default;
   QopcdProcess(const QopcdProcess&) = delete;
   QopcdProcess& operator=(const QopcdProcess&) = delete;
-  ~QopcdProcess() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.terminate();
-      process_.waitForFinished(10000);
-    }
-  }
 
   /// Starts the daemon and waits until it listens; false (with the log) when
   /// it does not.
   bool start() {
-    process_.start(QStringLiteral(QOPCD_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
-    if (!process_.waitForStarted(10000)) return false;
+    process_ = std::make_unique<ChildProcess>(QOPCD_PATH, std::vector<std::string>{"--port", "0"});
+    if (!process_->started()) return false;
     static const QString listening = QStringLiteral("listening on 127.0.0.1:");
     if (!pumpUntil([&] { return log().contains(listening); }, std::chrono::seconds(20))) {
       return false;
@@ -37,10 +32,7 @@ class QopcdProcess {
   }
 
   /// Ends the daemon at once, as a crash would.
-  void kill() {
-    process_.kill();
-    process_.waitForFinished(10000);
-  }
+  void kill() { process_->stop(SIGKILL); }
 
   std::u16string computer() const {
     return u"127.0.0.1:" + opc::utf8ToUtf16(std::to_string(port_));
@@ -49,13 +41,13 @@ class QopcdProcess {
 
   /// Everything the daemon has logged so far.
   const QString& log() {
-    log_ += QString::fromUtf8(process_.readAllStandardError());
+    if (process_) log_ = QString::fromStdString(process_->output());
     return log_;
   }
   int count(const QString& part) { return log().count(part); }
 
  private:
-  QProcess process_;
+  std::unique_ptr<ChildProcess> process_;
   QString log_;
   quint16 port_ = 0;
 };
