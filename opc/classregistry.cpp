@@ -11,6 +11,7 @@
 #include "endpointclasses.h"
 #include "inprocmodule.h"
 #include "registrationfiles.h"
+#include "remote/createremoteinstance_p.h"
 #include "serverlist.h"
 #include "taskmem.h"
 
@@ -237,9 +238,12 @@ HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD /*dwClsCt
     }
     return hr;
   };
-  // No remote transport exists: a named computer other than this one cannot
-  // be reached.
-  if (!opc::isLocalComputer(pServerInfo)) return failAll(HRESULT_RPC_S_SERVER_UNAVAILABLE);
+  // Another computer: its host daemon makes the object and hands out proxies.
+  if (!opc::isLocalComputer(pServerInfo)) {
+    if (punkOuter) return failAll(CLASS_E_NOAGGREGATION);
+    return opc::remote::createRemoteInstance(rclsid, opc::trimmed(pServerInfo->pwszName), dwCount,
+                                             pResults);
+  }
 
   IUnknown* unk = nullptr;
   const HRESULT hr =

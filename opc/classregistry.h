@@ -43,9 +43,10 @@ struct MULTI_QI {
 
 VEZE6_OPC_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
                                           REFIID riid, void** ppv);
-/// With a server info naming a computer (non-blank) the object would be made
-/// there; without a remote transport that fails with the code of an
-/// unreachable machine (HRESULT_RPC_S_SERVER_UNAVAILABLE).
+/// With a server info naming another computer ("name" or "name:port", see
+/// opc/remote/host.h for the default port) the object is made there by its
+/// host daemon and the results are proxies; a computer that cannot be
+/// reached fails with HRESULT_RPC_S_SERVER_UNAVAILABLE.
 VEZE6_OPC_EXPORT HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
                                             COSERVERINFO* pServerInfo, DWORD dwCount,
                                             MULTI_QI* pResults);

@@ -13,6 +13,7 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev
+  libcapnp-dev capnproto
 )
 # Optional, neither the build nor the tests need them:
 #   --screenshots  what scripts/designer-shots.sh needs to take the pictures

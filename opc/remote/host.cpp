@@ -1,0 +1,181 @@
+#include "opc/remote/host.h"
+
+#include <arpa/inet.h>
+#include <capnp/rpc-twoparty.h>
+#include <kj/async-io.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "opc/remote/hostconnection_p.h"
+#include "opc/remote/hostserver_p.h"
+#include "opc/remote/remoteruntime.h"
+
+namespace opc::remote {
+
+namespace {
+
+std::string peerText(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "?";
+  char host[NI_MAXHOST] = {};
+  char port[NI_MAXSERV] = {};
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, port,
+                    sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return "?";
+  }
+  return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port
+                                       : std::string(host) + ":" + port;
+}
+
+}  // namespace
+
+struct Host::Impl final : kj::TaskSet::ErrorHandler {
+  struct Accepted {
+    std::shared_ptr<HostConnection> connection;
+    kj::Own<kj::AsyncIoStream> stream;
+    kj::Own<capnp::TwoPartyClient> rpc;
+  };
+
+  explicit Impl(HostOptions o) : options(std::move(o)) {}
+
+  void taskFailed(kj::Exception&& e) override {
+    if (options.log) options.log(std::string("error: ") + e.getDescription().cStr());
+  }
+
+  kj::Promise<void> acceptLoop() {
+    return listener->accept().then([this](kj::Own<kj::AsyncIoStream> stream) {
+      add(kj::mv(stream));
+      return acceptLoop();
+    });
+  }
+
+  void add(kj::Own<kj::AsyncIoStream> stream) {
+    std::string peer = "?";
+    KJ_IF_MAYBE (fd, stream->getFd()) {
+      RemoteRuntime::configureSocket(*fd);
+      peer = peerText(*fd);
+    }
+    const auto id = nextId++;
+    auto accepted = kj::heap<Accepted>();
+    accepted->connection = std::make_shared<HostConnection>(id, peer, options.log);
+    accepted->connection->log("connected");
+    accepted->stream = kj::mv(stream);
+    accepted->rpc =
+        kj::heap<capnp::TwoPartyClient>(*accepted->stream, makeHostServer(accepted->connection),
+                                        capnp::rpc::twoparty::Side::SERVER);
+    // Closed or reset, the connection goes; not from inside its own
+    // continuation.
+    const auto gone = [this, id] { return kj::evalLater([this, id] { drop(id); }); };
+    tasks->add(accepted->rpc->onDisconnect().then([gone] { return gone(); },
+                                                  [gone](kj::Exception&&) { return gone(); }));
+    connections.emplace(id, kj::mv(accepted));
+    count.store(connections.size());
+  }
+
+  void drop(std::uint64_t id) {
+    auto it = connections.find(id);
+    if (it == connections.end()) return;
+    const auto connection = it->second->connection;
+    connections.erase(it);  // the client's capabilities go, and with them its objects
+    count.store(connections.size());
+    connection->log("closed");
+  }
+
+  /// Everything of the RPC thread goes (at the host's end, or the process's).
+  void close() {
+    tasks = nullptr;
+    listener = nullptr;
+    while (!connections.empty()) drop(connections.begin()->first);
+  }
+
+  const HostOptions options;
+  std::atomic<std::uint16_t> port{0};
+  std::atomic<std::size_t> count{0};
+  std::mutex errorMutex;
+  std::string error;  // guarded by errorMutex
+  std::uint64_t stopHook = 0;
+
+  // RPC thread only:
+  kj::Own<kj::ConnectionReceiver> listener;
+  kj::Own<kj::TaskSet> tasks;
+  std::map<std::uint64_t, kj::Own<Accepted>> connections;
+  std::uint64_t nextId = 1;
+};
+
+Host::Host(HostOptions options) : impl_(std::make_shared<Impl>(std::move(options))) {
+  std::weak_ptr<Impl> weak = impl_;
+  impl_->stopHook = RemoteRuntime::instance().addStopHook([weak] {
+    if (auto impl = weak.lock()) impl->close();
+  });
+}
+
+Host::~Host() {
+  auto& runtime = RemoteRuntime::instance();
+  if (runtime.removeStopHook(impl_->stopHook)) {
+    auto impl = impl_;
+    runtime.runAndWait([impl] { impl->close(); });
+  }
+}
+
+HRESULT Host::listen() {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const auto& o = impl_->options;
+  const int rc = ::getaddrinfo(o.address.empty() ? nullptr : o.address.c_str(),
+                               std::to_string(o.port).c_str(), &hints, &found);
+  if (rc != 0 || !found) {
+    std::lock_guard lock(impl_->errorMutex);
+    impl_->error = "cannot resolve " + o.address + ": " + ::gai_strerror(rc);
+    return E_INVALIDARG;
+  }
+  sockaddr_storage address{};
+  const auto length = found->ai_addrlen;
+  std::memcpy(&address, found->ai_addr, std::min<std::size_t>(length, sizeof address));
+  ::freeaddrinfo(found);
+
+  HRESULT hr = E_FAIL;
+  auto impl = impl_;
+  const bool ran = RemoteRuntime::instance().runAndWait([&] {
+    auto& io = RemoteRuntime::instance().io();
+    KJ_IF_MAYBE (e, kj::runCatchingExceptions([&] {
+                   impl->listener =
+                       io.provider->getNetwork().getSockaddr(&address, length)->listen();
+                 })) {
+      std::lock_guard lock(impl->errorMutex);
+      impl->error = e->getDescription().cStr();
+      return;
+    }
+    impl->port.store(static_cast<std::uint16_t>(impl->listener->getPort()));
+    impl->tasks = kj::heap<kj::TaskSet>(*impl);
+    impl->tasks->add(impl->acceptLoop());
+    hr = S_OK;
+  });
+  return ran ? hr : E_UNEXPECTED;
+}
+
+std::uint16_t Host::port() const { return impl_->port.load(); }
+
+std::string Host::errorText() const {
+  std::lock_guard lock(impl_->errorMutex);
+  return impl_->error;
+}
+
+std::size_t Host::connectionCount() const { return impl_->count.load(); }
+
+std::string Host::computerName() {
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return "localhost";
+  return buf;
+}
+
+}  // namespace opc::remote

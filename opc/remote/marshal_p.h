@@ -1,0 +1,93 @@
+// Values between their in-process form and the wire form: GUIDs, wide
+// strings (UTF-16 code units as Data), time stamps, VARIANTs and lists.
+// Decoding checks everything it reads: a malformed value is reported, never
+// read past its end. Which code a failure becomes is the caller's choice
+// (a stub answers E_INVALIDARG, a proxy RPC_E_INVALID_DATA).
+#pragma once
+
+#include <bit>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "opc/filetime.h"
+#include "opc/remote/remote.capnp.h"
+#include "opc/taskmem.h"
+#include "opc/variant.h"
+
+namespace opc::remote {
+
+static_assert(std::endian::native == std::endian::little,
+              "wide strings and packed array elements travel in the host's little-endian order");
+
+/// A reply from the host that does not have the form its request asks for.
+inline constexpr HRESULT RPC_E_INVALID_DATA = hresult(0x8001000F);
+
+void setGuid(wire::Guid::Builder out, REFGUID guid);
+GUID guidFrom(wire::Guid::Reader in);
+
+/// The bytes of a wide string, for a Data field.
+inline capnp::Data::Reader wideData(std::u16string_view s) {
+  return capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(s.data()), s.size() * 2);
+}
+inline capnp::Data::Reader wideData(LPCWSTR s) {
+  return wideData(std::u16string_view(s, wideLength(s)));
+}
+
+/// Reads a wide string; false for an odd number of bytes.
+bool readWide(capnp::Data::Reader in, std::u16string& out);
+
+/// A wide-string argument as the stub passes it on: null when the field was
+/// unset.
+class WideArg {
+ public:
+  /// False when the field holds an odd number of bytes.
+  bool read(bool has, capnp::Data::Reader in) {
+    text_.reset();
+    if (!has) return true;
+    std::u16string s;
+    if (!readWide(in, s)) return false;
+    text_ = std::move(s);
+    return true;
+  }
+  LPCWSTR get() const { return text_ ? text_->c_str() : nullptr; }
+  /// For the few signatures that take a non-const string.
+  LPWSTR mutableGet() { return text_ ? text_->data() : nullptr; }
+
+ private:
+  std::optional<std::u16string> text_;
+};
+
+/// A wide string out of a reply, as task memory the caller frees (null when
+/// the field was unset). False for an odd number of bytes or no memory.
+bool taskWide(bool has, capnp::Data::Reader in, LPWSTR* out);
+
+inline std::uint64_t wireTime(const FILETIME& ft) { return fileTimeTicks(ft); }
+inline FILETIME timeFrom(std::uint64_t ticks) { return fileTimeFromTicks(ticks); }
+
+/// Encodes a VARIANT: DISP_E_BADVARTYPE for what the wire cannot carry
+/// (references, interfaces, arrays of more than one dimension).
+HRESULT setVariant(wire::Variant::Builder out, const VARIANT& v);
+/// Decodes into *out (VT_EMPTY on failure): false when malformed.
+bool readVariant(wire::Variant::Reader in, VARIANT* out);
+
+/// Copies a list of numbers into a task-memory array of `expected`
+/// elements (null for none); false when the list has another length or
+/// memory runs out.
+template <class T, class List>
+bool taskArray(List in, std::size_t expected, T** out) {
+  *out = nullptr;
+  if (in.size() != expected) return false;
+  if (expected == 0) return true;
+  auto* p = static_cast<T*>(CoTaskMemAlloc(expected * sizeof(T)));
+  if (!p) return false;
+  for (std::size_t i = 0; i < expected; ++i) p[i] = static_cast<T>(in[i]);
+  *out = p;
+  return true;
+}
+
+/// The code a failed wire call becomes: RPC_E_DISCONNECTED for a lost link.
+HRESULT hresultFrom(const kj::Exception& e);
+
+}  // namespace opc::remote

@@ -1,0 +1,132 @@
+#include "opc/remote/connectionpointproxy_p.h"
+#include "opc/remote/connectionpointstub_p.h"
+#include "opc/remote/enumproxy_p.h"
+#include "opc/remote/enumstub_p.h"
+#include "opc/remote/marshal_p.h"
+#include "opc/remote/objectref_p.h"
+#include "opc/remote/serverlistproxy_p.h"
+#include "opc/remote/serverproxy_p.h"
+#include "opc/remote/serverstub_p.h"
+#include "opc/remote/session_p.h"
+
+namespace opc::remote {
+
+const std::vector<IID>& kindInterfaces(wire::Kind kind) {
+  static const std::vector<IID> server{IID_IOPCServer,
+                                       IID_IOPCCommon,
+                                       IID_IOPCServerPublicGroups,
+                                       IID_IOPCItemProperties,
+                                       IID_IOPCBrowseServerAddressSpace,
+                                       IID_IConnectionPointContainer};
+  static const std::vector<IID> group{IID_IOPCGroupStateMgt, IID_IOPCPublicGroupStateMgt,
+                                      IID_IOPCItemMgt,       IID_IOPCSyncIO,
+                                      IID_IOPCAsyncIO,       IID_IOPCAsyncIO2,
+                                      IID_IDataObject,       IID_IConnectionPointContainer};
+  static const std::vector<IID> serverList{IID_IOPCServerList};
+  static const std::vector<IID> enumString{IID_IEnumString};
+  static const std::vector<IID> enumUnknown{IID_IEnumUnknown};
+  static const std::vector<IID> enumGuid{IID_IEnumGUID};
+  static const std::vector<IID> enumItemAttributes{IID_IEnumOPCItemAttributes};
+  static const std::vector<IID> connectionPoint{IID_IConnectionPoint};
+  static const std::vector<IID> enumConnectionPoints{IID_IEnumConnectionPoints};
+  static const std::vector<IID> none;
+  switch (kind) {
+    case wire::Kind::SERVER:
+      return server;
+    case wire::Kind::GROUP:
+      return group;
+    case wire::Kind::SERVER_LIST:
+      return serverList;
+    case wire::Kind::ENUM_STRING:
+      return enumString;
+    case wire::Kind::ENUM_UNKNOWN:
+      return enumUnknown;
+    case wire::Kind::ENUM_GUID:
+      return enumGuid;
+    case wire::Kind::ENUM_ITEM_ATTRIBUTES:
+      return enumItemAttributes;
+    case wire::Kind::CONNECTION_POINT:
+      return connectionPoint;
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      return enumConnectionPoints;
+  }
+  return none;
+}
+
+std::vector<IID> listedInterfaces(wire::ObjectRef::Reader ref) {
+  // Only what the kind may implement: a host cannot make a proxy claim an
+  // interface it has no methods for.
+  const auto& possible = kindInterfaces(ref.getKind());
+  std::vector<IID> out;
+  for (const auto g : ref.getIids()) {
+    const IID iid = guidFrom(g);
+    if (std::find(possible.begin(), possible.end(), iid) != possible.end()) out.push_back(iid);
+  }
+  return out;
+}
+
+HRESULT proxyFromRef(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,
+                     REFIID iid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!ref.hasObject()) return RPC_E_INVALID_DATA;
+  switch (ref.getKind()) {
+    case wire::Kind::SERVER:
+      return makeServerProxy(session, ref, iid, ppv);
+    case wire::Kind::GROUP:
+      return makeGroupProxy(session, ref, iid, ppv);
+    case wire::Kind::ENUM_ITEM_ATTRIBUTES:
+      return makeEnumItemAttributesProxy(session, ref, iid, ppv);
+    case wire::Kind::SERVER_LIST:
+      return makeServerListProxy(session, ref, iid, ppv);
+    case wire::Kind::CONNECTION_POINT:
+      return makeConnectionPointProxy(session, ref, iid, ppv);
+    case wire::Kind::ENUM_STRING:
+    case wire::Kind::ENUM_UNKNOWN:
+    case wire::Kind::ENUM_GUID:
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      return makeEnumProxy(session, ref, iid, ppv);
+  }
+  return RPC_E_INVALID_DATA;
+}
+
+void refFromObject(const std::shared_ptr<HostConnection>& connection, ComPtr<IUnknown> object,
+                   wire::Kind kind, wire::ObjectRef::Builder ref, std::function<void()> onRelease) {
+  ref.setKind(kind);
+  if (!object) return;
+  std::vector<IID> implemented;
+  for (const IID& iid : kindInterfaces(kind)) {
+    ComPtr<IUnknown> probe;
+    if (SUCCEEDED(object->QueryInterface(iid, probe.putVoid())) && probe)
+      implemented.push_back(iid);
+  }
+  auto iids = ref.initIids(static_cast<capnp::uint>(implemented.size()));
+  for (std::size_t i = 0; i < implemented.size(); ++i) {
+    setGuid(iids[static_cast<capnp::uint>(i)], implemented[i]);
+  }
+  switch (kind) {
+    case wire::Kind::SERVER:
+      ref.setObject(makeServerStub(connection, object, std::move(onRelease)));
+      break;
+    case wire::Kind::GROUP:
+      ref.setObject(makeGroupStub(connection, std::move(object)));
+      break;
+    case wire::Kind::ENUM_ITEM_ATTRIBUTES:
+      ref.setObject(makeEnumItemAttributesStub(connection, std::move(object)));
+      break;
+    case wire::Kind::SERVER_LIST:
+      ref.setObject(makeServerListStub(connection, object, std::move(onRelease)));
+      break;
+    case wire::Kind::CONNECTION_POINT:
+      ref.setObject(makeConnectionPointStub(connection, object));
+      break;
+    case wire::Kind::ENUM_STRING:
+    case wire::Kind::ENUM_UNKNOWN:
+    case wire::Kind::ENUM_GUID:
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      ref.setObject(makeEnumStub(connection, object, kind));
+      break;
+  }
+}
+
+}  // namespace opc::remote

@@ -1,0 +1,51 @@
+// The base of every client proxy: the session its calls go over, the
+// capability of the host's object (kept on the RPC thread) and the
+// interfaces the host listed, which QueryInterface answers from without a
+// round trip (a listed interface always comes from this same proxy).
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "opc/remote/marshal_p.h"
+#include "opc/remote/objectref_p.h"
+#include "opc/remote/remoteruntime.h"
+#include "opc/remote/session_p.h"
+#include "opc/unknown.h"
+
+namespace opc::remote {
+
+template <class Cap, class... Interfaces>
+class RemoteProxy : public ComObject<Interfaces...> {
+ public:
+  /// RPC thread only (it takes the reference's capability).
+  RemoteProxy(std::shared_ptr<Session> session, wire::ObjectRef::Reader ref)
+      : session_(std::move(session)),
+        iids_(listedInterfaces(ref)),
+        cap_(makeRpcOwned<typename Cap::Client>(ref.getObject().template castAs<Cap>())) {}
+
+ protected:
+  bool interfaceEnabled(REFIID iid) const override {
+    return std::find(iids_.begin(), iids_.end(), iid) != iids_.end();
+  }
+
+  /// Runs a call over the session (see Session::call).
+  HRESULT call(Session::Work work) const { return session_->call(std::move(work)); }
+  /// The host object's capability; RPC thread only.
+  typename Cap::Client& cap() const { return *cap_; }
+  const std::shared_ptr<Session>& session() const { return session_; }
+
+ private:
+  std::shared_ptr<Session> session_;
+  std::vector<IID> iids_;
+  RpcOwned<typename Cap::Client> cap_;
+};
+
+/// A reply's code for a call that succeeded but whose out-values did not
+/// arrive whole: the call's own failure, or RPC_E_INVALID_DATA.
+inline HRESULT replyCode(HRESULT hr, bool wellFormed) {
+  return FAILED(hr) || wellFormed ? hr : RPC_E_INVALID_DATA;
+}
+
+}  // namespace opc::remote

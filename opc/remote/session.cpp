@@ -1,0 +1,257 @@
+#include <capnp/rpc-twoparty.h>
+#include <kj/async-io.h>
+#include <kj/debug.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <set>
+
+#include "opc/remote/marshal_p.h"
+#include "opc/taskmem.h"
+#include "session_p.h"
+
+namespace opc::remote {
+
+namespace {
+
+class DropErrors final : public kj::TaskSet::ErrorHandler {
+ public:
+  void taskFailed(kj::Exception&&) override {}
+};
+DropErrors g_dropErrors;
+
+constexpr auto kConnectTimeout = 10 * kj::SECONDS;
+
+bool blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+bool parsePort(std::u16string_view s, std::uint16_t& port) {
+  if (s.empty() || s.size() > 5) return false;
+  unsigned value = 0;
+  for (char16_t c : s) {
+    if (c < u'0' || c > u'9') return false;
+    value = value * 10 + unsigned(c - u'0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool splitHostText(std::u16string_view text, std::string& host, std::uint16_t& port) {
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  port = kDefaultPort;
+  std::u16string_view name = text;
+  if (!text.empty() && text.front() == u'[') {
+    const auto close = text.find(u']');
+    if (close == std::u16string_view::npos) return false;
+    name = text.substr(1, close - 1);
+    const auto rest = text.substr(close + 1);
+    if (!rest.empty() && (rest.front() != u':' || !parsePort(rest.substr(1), port))) return false;
+  } else if (const auto colon = text.find(u':');
+             colon != std::u16string_view::npos &&
+             text.find(u':', colon + 1) == std::u16string_view::npos) {
+    name = text.substr(0, colon);
+    if (!parsePort(text.substr(colon + 1), port)) return false;
+  }
+  if (name.empty()) return false;
+  host = utf16ToUtf8(name);
+  return true;
+}
+
+struct Session::Waiter {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;  // guarded by mutex
+  HRESULT hr = E_FAIL;
+
+  void finish(HRESULT result) {
+    {
+      std::lock_guard lock(mutex);
+      if (done) return;
+      done = true;
+      hr = result;
+    }
+    cv.notify_all();
+  }
+  HRESULT wait() {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [this] { return done; });
+    return hr;
+  }
+};
+
+/// The connection's state on the RPC thread.
+struct Session::Link {
+  explicit Link(kj::Own<kj::AsyncIoStream> s)
+      : stream(kj::mv(s)),
+        rpc(*stream),
+        hostCap(rpc.bootstrap().castAs<wire::Host>()),
+        tasks(kj::heap<kj::TaskSet>(g_dropErrors)) {}
+  ~Link() {
+    // Calls that never finished end here, after their work (which may
+    // refer to the callers' out-parameters) is gone.
+    tasks = nullptr;
+    canceler.release();
+    for (const auto& w : pending) w->finish(RPC_E_DISCONNECTED);
+  }
+
+  kj::Own<kj::AsyncIoStream> stream;
+  capnp::TwoPartyClient rpc;
+  wire::Host::Client hostCap;
+  kj::Canceler canceler;
+  std::set<std::shared_ptr<Waiter>> pending;
+  kj::Own<kj::TaskSet> tasks;
+};
+
+Session::Session(Token, std::u16string text) : text_(std::move(text)) {}
+
+Session::~Session() {
+  auto& runtime = RemoteRuntime::instance();
+  // When the stop hook ran already, the link went with it.
+  if (!runtime.removeStopHook(stopHook_) || !link_) return;
+  if (runtime.isRpcThread()) {
+    link_.reset();
+    return;
+  }
+  auto link = std::make_shared<std::unique_ptr<Link>>(std::move(link_));
+  if (!runtime.post([link] { link->reset(); })) (void)link->release();
+}
+
+HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out) {
+  *out = nullptr;
+  auto& runtime = RemoteRuntime::instance();
+  if (runtime.isRpcThread()) return RPC_E_WRONG_THREAD;
+  std::string host;
+  std::uint16_t port = kDefaultPort;
+  if (!splitHostText(text, host, port)) return HRESULT_RPC_S_SERVER_UNAVAILABLE;
+
+  // Name lookup blocks; it runs here, on the caller's thread, not in the loop.
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+    return HRESULT_RPC_S_SERVER_UNAVAILABLE;
+  }
+  sockaddr_storage address{};
+  const auto length = found->ai_addrlen;
+  std::memcpy(&address, found->ai_addr, std::min<std::size_t>(length, sizeof address));
+  ::freeaddrinfo(found);
+
+  auto session = std::make_shared<Session>(Token{}, std::u16string(text));
+  std::weak_ptr<Session> weak = session;
+  session->stopHook_ = runtime.addStopHook([weak] {
+    if (auto s = weak.lock()) {
+      s->markLost();
+      s->link_.reset();
+    }
+  });
+  auto waiter = std::make_shared<Waiter>();
+  const bool posted = runtime.post([session, waiter, address, length] {
+    auto& io = RemoteRuntime::instance().io();
+    auto target = io.provider->getNetwork().getSockaddr(&address, length);
+    auto connected = target->connect().attach(kj::mv(target));
+    auto timed = io.provider->getTimer().timeoutAfter(kConnectTimeout, kj::mv(connected));
+    RemoteRuntime::instance().tasks().add(timed.then(
+        [session, waiter](kj::Own<kj::AsyncIoStream> stream) {
+          KJ_IF_MAYBE (fd, stream->getFd()) RemoteRuntime::configureSocket(*fd);
+          session->link_ = std::make_unique<Link>(kj::mv(stream));
+          std::weak_ptr<Session> weak = session;
+          // A reset link rejects where a closed one resolves: both are a loss.
+          const auto lose = [weak] {
+            if (auto s = weak.lock()) s->markLost();
+          };
+          session->link_->tasks->add(session->link_->rpc.onDisconnect().then(
+              [lose] { lose(); }, [lose](kj::Exception&&) { lose(); }));
+          waiter->finish(S_OK);
+        },
+        [waiter](kj::Exception&&) { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); }));
+  });
+  if (!posted) return HRESULT_RPC_S_SERVER_UNAVAILABLE;
+  const HRESULT hr = waiter->wait();
+  if (FAILED(hr)) return hr;
+  *out = std::move(session);
+  return S_OK;
+}
+
+wire::Host::Client& Session::host() {
+  KJ_REQUIRE(link_ != nullptr, "the session has no connection");
+  return link_->hostCap;
+}
+
+std::u16string Session::lossText() const { return u"connection to " + text_ + u" lost"; }
+
+HRESULT Session::call(Work work) {
+  if (lost()) return RPC_E_DISCONNECTED;
+  auto& runtime = RemoteRuntime::instance();
+  if (runtime.isRpcThread()) return RPC_E_WRONG_THREAD;
+  auto waiter = std::make_shared<Waiter>();
+  auto self = shared_from_this();
+  if (!runtime.post([self, waiter, work = std::move(work)]() mutable {
+        self->start(std::move(work), waiter);
+      })) {
+    return RPC_E_DISCONNECTED;
+  }
+  return waiter->wait();
+}
+
+void Session::start(Work work, const std::shared_ptr<Waiter>& waiter) {
+  if (lost() || !link_) {
+    waiter->finish(RPC_E_DISCONNECTED);
+    return;
+  }
+  kj::Promise<HRESULT> promise = nullptr;
+  try {
+    KJ_IF_MAYBE (e, kj::runCatchingExceptions([&] { promise = work(); })) {
+      waiter->finish(hresultFrom(*e));
+      return;
+    }
+  } catch (...) {
+    waiter->finish(E_FAIL);
+    return;
+  }
+  link_->pending.insert(waiter);
+  std::weak_ptr<Session> weak = weak_from_this();
+  auto done = [weak, waiter](HRESULT hr) {
+    if (auto s = weak.lock()) {
+      if (hr == RPC_E_DISCONNECTED) s->markLost();
+      if (s->link_) s->link_->pending.erase(waiter);
+    }
+    waiter->finish(hr);
+  };
+  link_->tasks->add(link_->canceler.wrap(kj::mv(promise))
+                        .then([done](HRESULT hr) { done(hr); },
+                              [done](kj::Exception&& e) { done(hresultFrom(e)); }));
+}
+
+void Session::markLost() {
+  if (lost_.exchange(true, std::memory_order_acq_rel)) return;
+  if (link_) link_->canceler.cancel(KJ_EXCEPTION(DISCONNECTED, "connection lost"));
+  std::map<std::uint64_t, LossListener> listeners;
+  {
+    std::lock_guard lock(listenersMutex_);
+    listeners.swap(listeners_);  // each runs once; what it holds goes after
+  }
+  for (auto& [id, listener] : listeners) listener();
+}
+
+void Session::setLossListener(std::uint64_t key, LossListener listener) {
+  {
+    std::lock_guard lock(listenersMutex_);
+    if (!lost()) {
+      listeners_[key] = std::move(listener);
+      return;
+    }
+  }
+  RemoteRuntime::instance().post(std::move(listener));
+}
+
+void Session::removeLossListener(std::uint64_t key) {
+  std::lock_guard lock(listenersMutex_);
+  listeners_.erase(key);
+}
+
+}  // namespace opc::remote

@@ -1,0 +1,43 @@
+// What every host-side stub shares: the connection it serves (for the
+// objects it hands out in turn) and the note the host logs when the client
+// lets a top-level object go.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "opc/remote/hostconnection_p.h"
+#include "opc/remote/marshal_p.h"
+#include "opc/remote/objectref_p.h"
+
+namespace opc::remote {
+
+class StubBase {
+ public:
+  StubBase(const StubBase&) = delete;
+  StubBase& operator=(const StubBase&) = delete;
+
+ protected:
+  StubBase(std::shared_ptr<HostConnection> connection, std::function<void()> onRelease)
+      : connection_(std::move(connection)), onRelease_(std::move(onRelease)) {}
+  ~StubBase() {
+    if (onRelease_) onRelease_();
+  }
+
+  const std::shared_ptr<HostConnection>& connection() const { return connection_; }
+
+ private:
+  std::shared_ptr<HostConnection> connection_;
+  std::function<void()> onRelease_;
+};
+
+/// The answer of a method whose interface the object does not implement,
+/// or whose arguments do not have their form.
+template <class Context>
+kj::Promise<void> answer(Context& context, HRESULT hr) {
+  context.getResults().setHr(hr);
+  return kj::READY_NOW;
+}
+
+}  // namespace opc::remote
