@@ -176,6 +176,16 @@ HRESULT makeGroupEnumerator(REFIID riid, std::vector<ComPtr<IUnknown>> groups,
 
 // ---- Item properties -------------------------------------------------------------
 
+HRESULT checkAvailablePropertiesRequest(DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                        LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+  if (pdwCount) *pdwCount = 0;
+  if (ppPropertyIDs) *ppPropertyIDs = nullptr;
+  if (ppDescriptions) *ppDescriptions = nullptr;
+  if (ppvtDataTypes) *ppvtDataTypes = nullptr;
+  if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
+  return S_OK;
+}
+
 HRESULT availablePropertiesAnswer(const std::vector<DWORD>& ids, const std::vector<VARTYPE>& types,
                                   DWORD* pdwCount, DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
                                   VARTYPE** ppvtDataTypes) {

@@ -97,6 +97,11 @@ VEZE6_OPC_EXPORT HRESULT makeGroupEnumerator(REFIID riid, std::vector<ComPtr<IUn
 /// server allocate.
 inline constexpr DWORD kMaxPropertyRequest = 65536;
 
+/// QueryAvailableProperties' checks: the outputs nulled, E_INVALIDARG for a
+/// missing pointer.
+VEZE6_OPC_EXPORT HRESULT checkAvailablePropertiesRequest(DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                                         LPWSTR** ppDescriptions,
+                                                         VARTYPE** ppvtDataTypes);
 /// GetItemProperties' and LookupItemIDs' checks of the request: the outputs
 /// nulled, E_INVALIDARG for a missing pointer or a count of 0 or above
 /// kMaxPropertyRequest.

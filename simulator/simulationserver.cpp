@@ -39,15 +39,13 @@ HRESULT SimulationServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequest
                                    OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
                                    DWORD dwLCID, OPCHANDLE* phServerGroup,
                                    DWORD* pRevisedUpdateRate, REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (auto injected = core_->enter(SimCall::AddGroup)) return *injected;
+  // The arguments are read (and the output nulled) before an injected failure.
   detail::GroupSettings s;
-  if (HRESULT hr = opc::addGroupSettings(szName, bActive, dwRequestedUpdateRate, hClientGroup,
-                                         pTimeBias, pPercentDeadband, dwLCID, phServerGroup,
-                                         pRevisedUpdateRate, ppUnk, s);
-      FAILED(hr)) {
-    return hr;
-  }
+  const HRESULT args =
+      opc::addGroupSettings(szName, bActive, dwRequestedUpdateRate, hClientGroup, pTimeBias,
+                            pPercentDeadband, dwLCID, phServerGroup, pRevisedUpdateRate, ppUnk, s);
+  if (auto injected = core_->enter(SimCall::AddGroup)) return *injected;
+  if (FAILED(args)) return args;
   return core_->addGroup(s, nullptr, riid, ppUnk, phServerGroup, pRevisedUpdateRate);
 }
 

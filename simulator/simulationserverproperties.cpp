@@ -31,12 +31,11 @@ bool hasProperty(const std::vector<DWORD>& ids, DWORD id) {
 HRESULT SimulationServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
                                                    DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
                                                    VARTYPE** ppvtDataTypes) {
-  if (pdwCount) *pdwCount = 0;
-  if (ppPropertyIDs) *ppPropertyIDs = nullptr;
-  if (ppDescriptions) *ppDescriptions = nullptr;
-  if (ppvtDataTypes) *ppvtDataTypes = nullptr;
+  // The outputs are nulled also for an injected failure.
+  const HRESULT args =
+      opc::checkAvailablePropertiesRequest(pdwCount, ppPropertyIDs, ppDescriptions, ppvtDataTypes);
   if (auto injected = core_->enter(SimCall::QueryAvailableProperties)) return *injected;
-  if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
+  if (FAILED(args)) return args;
 
   std::vector<DWORD> ids;
   std::vector<VARTYPE> types;
@@ -53,13 +52,9 @@ HRESULT SimulationServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCo
 
 HRESULT SimulationServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                             VARIANT** ppvData, HRESULT** ppErrors) {
-  if (ppvData) *ppvData = nullptr;
-  if (ppErrors) *ppErrors = nullptr;
+  const HRESULT args = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppvData, ppErrors);
   if (auto injected = core_->enter(SimCall::GetItemProperties)) return *injected;
-  if (HRESULT hr = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppvData, ppErrors);
-      FAILED(hr)) {
-    return hr;
-  }
+  if (FAILED(args)) return args;
   std::vector<OleVariant> values(dwCount);
   std::vector<HRESULT> errors(dwCount, OPC_E_INVALID_PID);
   {
@@ -78,13 +73,9 @@ HRESULT SimulationServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWOR
 
 HRESULT SimulationServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                         LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) {
-  if (ppszNewItemIDs) *ppszNewItemIDs = nullptr;
-  if (ppErrors) *ppErrors = nullptr;
+  const HRESULT args = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppszNewItemIDs, ppErrors);
   if (auto injected = core_->enter(SimCall::LookupItemIDs)) return *injected;
-  if (HRESULT hr = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppszNewItemIDs, ppErrors);
-      FAILED(hr)) {
-    return hr;
-  }
+  if (FAILED(args)) return args;
   std::vector<std::u16string> found(dwCount);
   {
     std::lock_guard lock(core_->mutex);

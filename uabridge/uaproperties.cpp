@@ -241,11 +241,11 @@ UaProperties::UaProperties(std::shared_ptr<UaSession> session) : session_(std::m
 HRESULT UaProperties::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
                                                DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
                                                VARTYPE** ppvtDataTypes) {
-  if (pdwCount) *pdwCount = 0;
-  if (ppPropertyIDs) *ppPropertyIDs = nullptr;
-  if (ppDescriptions) *ppDescriptions = nullptr;
-  if (ppvtDataTypes) *ppvtDataTypes = nullptr;
-  if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkAvailablePropertiesRequest(pdwCount, ppPropertyIDs, ppDescriptions,
+                                                        ppvtDataTypes);
+      FAILED(hr)) {
+    return hr;
+  }
   Item item;
   if (HRESULT hr = resolve(*session_, szItemID, item); FAILED(hr)) return hr;
   const std::vector<DWORD> ids = propertyIds(item);
