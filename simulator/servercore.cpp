@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <ctime>
 #include <limits>
 
 #include "generators.h"
@@ -41,15 +40,6 @@ void scanLoop(std::weak_ptr<ServerCore> weak, std::shared_ptr<ScanSignal> signal
 }
 
 }  // namespace
-
-bool isSupportedLocale(LCID lcid) { return lcid == 0 || lcid == 1033; }
-
-LONG localTimeBias() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (!localtime_r(&now, &local)) return 0;
-  return static_cast<LONG>(-local.tm_gmtoff / 60);
-}
 
 ServerCore::ServerCore(const SimulationOptions& options)
     : da10Only(options.da10Only),
@@ -140,26 +130,6 @@ DWORD ServerCore::reviseRateLocked(DWORD requested) const {
   return static_cast<DWORD>(revised);
 }
 
-std::u16string ServerCore::uniqueGroupNameLocked() {
-  for (;;) {
-    const std::string n = "Group" + std::to_string(++groupNameCounter_);
-    std::u16string name(n.begin(), n.end());
-    if (!findGroupLocked(name)) return name;
-  }
-}
-
-SimGroup* ServerCore::findGroupLocked(std::u16string_view name, const SimGroup* except) const {
-  for (const auto& g : groups) {
-    if (g.get() != except && g->nameLocked() == name) return g.get();
-  }
-  return nullptr;
-}
-
-OPCHANDLE ServerCore::nextItemHandleLocked() {
-  if (nextItemHandle_ == 0) ++nextItemHandle_;  // 0 is never a handle
-  return nextItemHandle_++;
-}
-
 HRESULT ServerCore::addGroup(const GroupSettings& settings, const SimGroup* cloneOf, REFIID riid,
                              IUnknown** ppUnk, OPCHANDLE* serverHandle, DWORD* revisedRate) {
   ComPtr<SimGroup> group;
@@ -167,24 +137,18 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, const SimGroup* clon
   HRESULT hr = S_OK;
   {
     std::lock_guard lock(mutex);
-    if (closed) return RPC_E_DISCONNECTED;
     GroupSettings s = settings;
-    if (s.name.empty()) {
-      s.name = uniqueGroupNameLocked();
-    } else if (findGroupLocked(s.name)) {
-      return OPC_E_DUPLICATENAME;
-    }
+    if (HRESULT admitted = groups.admitNameLocked(s.name); FAILED(admitted)) return admitted;
     const DWORD rate = reviseRateLocked(s.requestedUpdateRate);
-    if (nextGroupHandle_ == 0) ++nextGroupHandle_;
-    group = opc::makeCom<SimGroup>(shared_from_this(), s, nextGroupHandle_, rate);
+    group = opc::makeCom<SimGroup>(shared_from_this(), s, groups.nextHandleLocked(), rate);
     registerGroupLocked(group.get());
     // The group's QueryInterface takes no lock, so asking here keeps a refused
     // group from ever being seen in the name space.
     hr = group->QueryInterface(riid, asked.putVoid());
     if (SUCCEEDED(hr) && asked) {
-      ++nextGroupHandle_;
+      groups.takeHandleLocked();
       if (cloneOf) group->copyItemsLocked(*cloneOf);
-      groups.push_back(group);
+      groups.addLocked(group);
       if (serverHandle) *serverHandle = group->serverHandle();
       if (revisedRate) *revisedRate = rate;
       hr = rate != s.requestedUpdateRate ? OPC_S_UNSUPPORTEDRATE : S_OK;
@@ -200,14 +164,15 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, const SimGroup* clon
   return hr;
 }
 
+SimGroup* ServerCore::findGroupLocked(std::u16string_view name, const SimGroup* except) const {
+  return groups.findLocked(name, except);
+}
+
 bool ServerCore::takeGroup(OPCHANDLE serverHandle, ComPtr<SimGroup>& taken) {
   std::lock_guard lock(mutex);
-  const auto it = std::find_if(groups.begin(), groups.end(),
-                               [&](const auto& g) { return g->serverHandle() == serverHandle; });
-  if (it == groups.end()) return false;
-  (*it)->leaveNameSpaceLocked();
-  taken = std::move(*it);
-  groups.erase(it);
+  taken = groups.takeLocked(serverHandle);
+  if (!taken) return false;
+  taken->leaveNameSpaceLocked();
   return true;
 }
 
@@ -215,9 +180,8 @@ void ServerCore::close() {
   std::vector<ComPtr<SimGroup>> dropped;
   {
     std::lock_guard lock(mutex);
-    closed = true;
-    for (auto& g : groups) g->leaveNameSpaceLocked();
-    dropped.swap(groups);
+    dropped = groups.closeLocked();
+    for (auto& g : dropped) g->leaveNameSpaceLocked();
   }
   // Released unlocked: a group's destruction must not run under the lock.
 }
@@ -237,11 +201,6 @@ void ServerCore::sampleLocked(SimItem& item, const PassTime& now) {
     ++item.changeCount;
     item.timeStamp = now.fileTime;
   }
-}
-
-DWORD ServerCore::nextRequestIdLocked() {
-  if (nextRequestId_ == 0) ++nextRequestId_;
-  return nextRequestId_++;
 }
 
 void ServerCore::unregisterGroupLocked(SimGroup* group) { std::erase(liveGroupList_, group); }
@@ -306,7 +265,7 @@ void ServerCore::setManualScan(bool manual) {
   {
     std::lock_guard lock(mutex);
     manualScan = manual;
-    if (!manual && !groups.empty()) startScannerLocked();
+    if (!manual && !groups.groupsLocked().empty()) startScannerLocked();
   }
   wakeScanner();
 }

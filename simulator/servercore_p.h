@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "addressspace.h"
+#include "opc/groupnamespace.h"
+#include "opc/servercommon.h"
 #include "scan_p.h"
 #include "simulationserver.h"
 
@@ -22,16 +24,9 @@ class SimGroup;
 
 namespace detail {
 
-/// What a new group starts with.
-struct GroupSettings {
-  std::u16string name;  ///< empty: the server invents one
-  bool active = true;
-  DWORD requestedUpdateRate = 0;
-  OPCHANDLE clientHandle = 0;
-  LONG timeBias = 0;
-  FLOAT percentDeadband = 0.0f;
-  LCID lcid = 0;
-};
+/// What a new group starts with (a type of its own: the group declares it
+/// ahead).
+struct GroupSettings : opc::GroupSettings {};
 
 /// Server state shared by the server object and its groups. Everything below
 /// `mutex` is guarded by it; sinks are never called while it is held.
@@ -86,17 +81,15 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   /// Lets a generated item's value catch up with `now` (once per time).
   void sampleLocked(SimItem& item, const PassTime& now);
   /// Ids for cancelling (DA 2.0) and DA 1.0 transactions: never 0.
-  DWORD nextRequestIdLocked();
+  DWORD nextRequestIdLocked() { return requestIds_.next(); }
   void registerGroupLocked(SimGroup* group) { liveGroupList_.push_back(group); }
   void unregisterGroupLocked(SimGroup* group);
 
   /// Requested rate revised to a multiple of the base scan rate (0: the base).
   DWORD reviseRateLocked(DWORD requested) const;
-  /// A name no group in the name space has.
-  std::u16string uniqueGroupNameLocked();
   /// The group in the name space with that name, other than `except`.
   SimGroup* findGroupLocked(std::u16string_view name, const SimGroup* except = nullptr) const;
-  OPCHANDLE nextItemHandleLocked();
+  OPCHANDLE nextItemHandleLocked() { return itemHandles_.next(); }
 
   const bool da10Only;
   std::atomic<std::size_t> liveGroups{0};
@@ -106,15 +99,12 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   // ---- guarded by mutex ----
   AddressSpace space;
   OPCSERVERSTATE state = OPC_STATUS_RUNNING;
-  std::u16string clientName;
-  LCID locale = 0;
   DWORD baseScanRate;
   std::shared_ptr<Clock> clock;
   FILETIME startTime{};
   FILETIME lastUpdateTime{};
   std::u16string vendorInfo;
-  std::vector<ComPtr<SimGroup>> groups;  ///< the name space, in creation order
-  bool closed = false;
+  opc::GroupNameSpace<SimGroup> groups;
   bool manualScan;
   /// Signals count time from here (FILETIME ticks).
   std::uint64_t signalEpoch = 0;
@@ -124,13 +114,11 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
     HRESULT result;
     int remaining;  ///< < 0: until cleared
   };
-  OPCHANDLE nextGroupHandle_ = 1;
-  OPCHANDLE nextItemHandle_ = 1;
-  std::size_t groupNameCounter_ = 0;
+  opc::NonZeroIds itemHandles_;
+  opc::NonZeroIds requestIds_;
   std::array<std::optional<Failure>, kSimCallCount> failures_;  // guarded by mutex
   std::array<std::atomic<std::size_t>, kSimCallCount> calls_{};
   std::atomic<unsigned> quirks_{0};
-  DWORD nextRequestId_ = 1;
   /// Every group object alive, in creation order, also those outside the
   /// name space (their queued requests still complete). A group leaves the
   /// list in its destructor, so a pass never meets a dead one.
@@ -138,12 +126,6 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   const std::shared_ptr<ScanSignal> scanSignal_ = std::make_shared<ScanSignal>();
   std::thread scanThread_;
 };
-
-/// The locales the server speaks: 0 (the default, English) and 1033.
-bool isSupportedLocale(LCID lcid);
-
-/// The local time zone's bias in minutes (UTC = local time + bias).
-LONG localTimeBias();
 
 }  // namespace detail
 }  // namespace veze6::sim

@@ -59,10 +59,6 @@ OleVariant wordValue(WORD w) { return OleVariant(SHORT(w)); }
 
 }  // namespace
 
-std::u16string_view propertyDescription(DWORD propertyId) {
-  return opc::propertyDescription(propertyId);
-}
-
 std::u16string_view propertyItemName(DWORD propertyId) {
   const PropertyName* p = lookup(propertyId);
   return p ? p->itemName : std::u16string_view();
@@ -152,7 +148,7 @@ OleVariant propertyValue(const SimItem& item, DWORD propertyId, DWORD scanRateMs
       return OleVariant(kOpenLabel);
     case OPC_PROP_TIMEZONE:
       // Date values are the server machine's local time.
-      return OleVariant(LONG(detail::localTimeBias()));
+      return OleVariant(LONG(opc::localTimeBias()));
     default:
       return OleVariant();
   }

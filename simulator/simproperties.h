@@ -20,9 +20,6 @@
 
 namespace veze6::sim {
 
-/// The standard's description of a property id; empty for unknown ids.
-std::u16string_view propertyDescription(DWORD propertyId);
-
 /// The last part of the item id of a property with an item of its own
 /// ("EUUnits", "HighEU"...); empty when the property has none.
 std::u16string_view propertyItemName(DWORD propertyId);

@@ -2,7 +2,6 @@
 
 #include <mutex>
 
-#include "opc/servererrors.h"
 #include "opc/taskmem.h"
 #include "servercore_p.h"
 #include "simgroup.h"
@@ -10,24 +9,17 @@
 
 namespace veze6::sim {
 
-namespace {
-
-bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
-
-}  // namespace
-
 SimulationServer::SimulationServer(const SimulationOptions& options)
     : core_(std::make_shared<detail::ServerCore>(options)),
+      shutdown_(static_cast<IConnectionPointContainer*>(this)),
       flatAddressSpace_(options.flatAddressSpace) {
-  shutdownPoint_ = opc::makeCom<opc::ConnectionPoint>(static_cast<IConnectionPointContainer*>(this),
-                                                      IID_IOPCShutdown);
   detail::serverCreated();
 }
 
 SimulationServer::~SimulationServer() {
   // The point may outlive the server in a client's hands; it must not reach
   // back into a destroyed container, and the sinks are let go now.
-  shutdownPoint_->detach();
+  shutdown_.detach();
   core_->close();
   detail::ServerCore::release(core_);
   detail::serverDestroyed();
@@ -47,40 +39,26 @@ HRESULT SimulationServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequest
                                    OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
                                    DWORD dwLCID, OPCHANDLE* phServerGroup,
                                    DWORD* pRevisedUpdateRate, REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (auto injected = core_->enter(SimCall::AddGroup)) return *injected;
-  if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_INVALIDARG;
-  if (pPercentDeadband && !validDeadband(*pPercentDeadband)) return E_INVALIDARG;
+  // The arguments are read (and the output nulled) before an injected failure.
   detail::GroupSettings s;
-  if (szName) s.name.assign(szName, wideLength(szName));
-  s.active = bActive != FALSE;
-  s.requestedUpdateRate = dwRequestedUpdateRate;
-  s.clientHandle = hClientGroup;
-  // Without a time bias the group takes the server machine's own.
-  s.timeBias = pTimeBias ? *pTimeBias : detail::localTimeBias();
-  s.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
-  s.lcid = dwLCID;
+  const HRESULT args =
+      opc::addGroupSettings(szName, bActive, dwRequestedUpdateRate, hClientGroup, pTimeBias,
+                            pPercentDeadband, dwLCID, phServerGroup, pRevisedUpdateRate, ppUnk, s);
+  if (auto injected = core_->enter(SimCall::AddGroup)) return *injected;
+  if (FAILED(args)) return args;
   return core_->addGroup(s, nullptr, riid, ppUnk, phServerGroup, pRevisedUpdateRate);
 }
 
 HRESULT SimulationServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
   if (ppString) *ppString = nullptr;
   if (auto injected = core_->enter(SimCall::GetErrorString)) return *injected;
-  if (!detail::isSupportedLocale(dwLocale)) return E_INVALIDARG;
-  return opc::serverErrorString(dwError, ppString);
+  return opc::ServerCommon::GetErrorString(dwError, dwLocale, ppString);
 }
 
 HRESULT SimulationServer::GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
   if (ppUnk) *ppUnk = nullptr;
   if (auto injected = core_->enter(SimCall::GetGroupByName)) return *injected;
-  if (!szName || !ppUnk) return E_INVALIDARG;
-  ComPtr<SimGroup> group;
-  {
-    std::lock_guard lock(core_->mutex);
-    group = ComPtr<SimGroup>(core_->findGroupLocked({szName, wideLength(szName)}));
-  }
-  if (!group) return E_INVALIDARG;
-  return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+  return core_->groups.groupByName(core_->mutex, szName, riid, ppUnk);
 }
 
 HRESULT SimulationServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
@@ -97,7 +75,7 @@ HRESULT SimulationServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     status.ftStartTime = core_->startTime;
     status.ftLastUpdateTime = core_->lastUpdateTime;
     status.dwServerState = core_->state;
-    status.dwGroupCount = static_cast<DWORD>(core_->groups.size());
+    status.dwGroupCount = static_cast<DWORD>(core_->groups.groupsLocked().size());
     vendor = core_->vendorInfo;
     clock = core_->clock;
   }
@@ -123,89 +101,44 @@ HRESULT SimulationServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   if (auto injected = core_->enter(SimCall::RemoveGroup)) return *injected;
   ComPtr<SimGroup> taken;
   if (!core_->takeGroup(hServerGroup, taken)) return E_INVALIDARG;
-  // The name space held the only reference unless the client still holds the
-  // group; it is gone from the name space either way and keeps answering.
-  // (Server-side work on a group, such as a scan, must therefore not hold its
-  // own reference across this call, or the answer would be in use wrongly.)
-  const bool inUse = taken->refCount() > 1;
-  taken.reset();
-  return inUse && !bForce ? OPC_S_INUSE : S_OK;
+  return opc::removedGroupResult(std::move(taken), bForce);
 }
 
 HRESULT SimulationServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
                                                 IUnknown** ppUnk) {
   if (ppUnk) *ppUnk = nullptr;
   if (auto injected = core_->enter(SimCall::CreateGroupEnumerator)) return *injected;
-  if (!ppUnk) return E_INVALIDARG;
-  if (dwScope < OPC_ENUM_PRIVATE_CONNECTIONS || dwScope > OPC_ENUM_ALL) return E_INVALIDARG;
-  if (riid != IID_IEnumUnknown && riid != IID_IEnumString) return E_NOINTERFACE;
-  // Every group is private: the public scopes find none.
-  const bool wantPrivate = dwScope != OPC_ENUM_PUBLIC_CONNECTIONS && dwScope != OPC_ENUM_PUBLIC;
-  std::vector<ComPtr<IUnknown>> groups;
-  std::vector<std::u16string> names;
-  if (wantPrivate) {
-    std::lock_guard lock(core_->mutex);
-    for (const auto& g : core_->groups) {
-      groups.emplace_back(g->unknown());
-      names.push_back(g->nameLocked());
-    }
-  }
-  const bool empty = groups.empty();
-  if (riid == IID_IEnumUnknown) {
-    *ppUnk = opc::makeEnumUnknown(std::move(groups)).detach();
-  } else {
-    *ppUnk = opc::makeEnumString(std::move(names)).detach();
-  }
-  if (!*ppUnk) return E_OUTOFMEMORY;
-  // Nothing to enumerate still hands out an (empty) enumerator.
-  return empty ? S_FALSE : S_OK;
+  return core_->groups.groupEnumerator(core_->mutex, dwScope, riid, ppUnk);
 }
 
 // ---- IOPCCommon -------------------------------------------------------------------
 
 HRESULT SimulationServer::SetLocaleID(LCID dwLcid) {
   if (auto injected = core_->enter(SimCall::SetLocaleID)) return *injected;
-  if (!detail::isSupportedLocale(dwLcid)) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  core_->locale = dwLcid;
-  return S_OK;
+  return common_.SetLocaleID(dwLcid);
 }
 
 HRESULT SimulationServer::GetLocaleID(LCID* pdwLcid) {
   if (auto injected = core_->enter(SimCall::GetLocaleID)) return *injected;
-  if (!pdwLcid) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  *pdwLcid = core_->locale;
-  return S_OK;
+  return common_.GetLocaleID(pdwLcid);
 }
 
 HRESULT SimulationServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
   if (pdwCount) *pdwCount = 0;
   if (pdwLcid) *pdwLcid = nullptr;
   if (auto injected = core_->enter(SimCall::QueryAvailableLocaleIDs)) return *injected;
-  if (!pdwCount || !pdwLcid) return E_INVALIDARG;
-  constexpr LCID kLocales[] = {0, 1033};
-  auto* out = static_cast<LCID*>(CoTaskMemAlloc(sizeof(kLocales)));
-  if (!out) return E_OUTOFMEMORY;
-  std::copy(std::begin(kLocales), std::end(kLocales), out);
-  *pdwCount = static_cast<DWORD>(std::size(kLocales));
-  *pdwLcid = out;
-  return S_OK;
+  return opc::ServerCommon::QueryAvailableLocaleIDs(pdwCount, pdwLcid);
 }
 
 HRESULT SimulationServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
   if (ppString) *ppString = nullptr;
   if (auto injected = core_->enter(SimCall::CommonGetErrorString)) return *injected;
-  // Both supported locales read English.
-  return opc::serverErrorString(dwError, ppString);
+  return opc::ServerCommon::GetErrorString(dwError, ppString);
 }
 
 HRESULT SimulationServer::SetClientName(LPCWSTR szName) {
   if (auto injected = core_->enter(SimCall::SetClientName)) return *injected;
-  if (!szName) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  core_->clientName.assign(szName, wideLength(szName));
-  return S_OK;
+  return common_.SetClientName(szName);
 }
 
 // ---- IConnectionPointContainer ---------------------------------------------------------
@@ -213,31 +146,22 @@ HRESULT SimulationServer::SetClientName(LPCWSTR szName) {
 HRESULT SimulationServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   if (ppEnum) *ppEnum = nullptr;
   if (auto injected = core_->enter(SimCall::EnumConnectionPoints)) return *injected;
-  if (!ppEnum) return E_POINTER;
-  *ppEnum =
-      opc::makeEnumConnectionPoints({ComPtr<IConnectionPoint>(shutdownPoint_.get())}).detach();
-  return S_OK;
+  return shutdown_.EnumConnectionPoints(ppEnum);
 }
 
 HRESULT SimulationServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   if (ppCP) *ppCP = nullptr;
   if (auto injected = core_->enter(SimCall::FindConnectionPoint)) return *injected;
-  if (!ppCP) return E_POINTER;
-  if (riid != IID_IOPCShutdown) return CONNECT_E_NOCONNECTION;
-  *ppCP = shutdownPoint_.get();
-  (*ppCP)->AddRef();
-  return S_OK;
+  return shutdown_.FindConnectionPoint(riid, ppCP);
 }
 
 // ---- SimulationControl ------------------------------------------------------------------
 
 std::size_t SimulationServer::requestShutdown(std::u16string_view reason) {
-  const auto text = std::make_shared<const std::u16string>(reason);
-  return shutdownPoint_->deliverToAll<IOPCShutdown>(
-      [text](IOPCShutdown* sink) { sink->ShutdownRequest(text->c_str()); });
+  return shutdown_.requestShutdown(reason);
 }
 
-std::size_t SimulationServer::shutdownSinkCount() const { return shutdownPoint_->sinks().size(); }
+std::size_t SimulationServer::shutdownSinkCount() const { return shutdown_.sinkCount(); }
 
 void SimulationServer::setServerState(OPCSERVERSTATE state) {
   std::lock_guard lock(core_->mutex);
@@ -297,19 +221,13 @@ void SimulationServer::setVendorInfo(std::u16string_view text) {
   core_->vendorInfo = text;
 }
 
-std::u16string SimulationServer::clientName() const {
-  std::lock_guard lock(core_->mutex);
-  return core_->clientName;
-}
+std::u16string SimulationServer::clientName() const { return common_.clientName(); }
 
-LCID SimulationServer::localeId() const {
-  std::lock_guard lock(core_->mutex);
-  return core_->locale;
-}
+LCID SimulationServer::localeId() const { return common_.locale(); }
 
 std::size_t SimulationServer::groupCount() const {
   std::lock_guard lock(core_->mutex);
-  return core_->groups.size();
+  return core_->groups.groupsLocked().size();
 }
 
 std::size_t SimulationServer::liveGroupCount() const { return core_->liveGroups.load(); }

@@ -12,7 +12,7 @@
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
 #include "opc/apartment.h"
-#include "opc/connectionpoint.h"
+#include "opc/servercommon.h"
 #include "simclock.h"
 #include "simulationcontrol.h"
 
@@ -142,7 +142,8 @@ class SimulationServer final
 
  private:
   std::shared_ptr<detail::ServerCore> core_;
-  ComPtr<opc::ConnectionPoint> shutdownPoint_;  ///< sinks are called in their own apartments
+  opc::ServerCommon common_;
+  opc::ShutdownPoint shutdown_;
   // Browsing (simbrowser.cpp), guarded by the core's lock.
   bool flatAddressSpace_;
   const Branch* browsePosition_ = nullptr;  ///< null: the root

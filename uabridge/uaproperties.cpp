@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "opc/propertydescriptions.h"
+#include "opc/servercommon.h"
 #include "opc/taskmem.h"
 #include "uanodeinfo.h"
 #include "uavalue.h"
@@ -234,23 +234,6 @@ HRESULT propertyValue(const Item& item, const Values& v, DWORD id, OleVariant& o
   }
 }
 
-// Frees task-memory strings handed out so far when a later step fails.
-struct StringArrayGuard {
-  LPWSTR* strings;
-  DWORD count = 0;
-  bool armed = true;
-  ~StringArrayGuard() {
-    if (!armed) return;
-    for (DWORD i = 0; i < count; ++i) CoTaskMemFree(strings[i]);
-  }
-};
-
-template <class T>
-opc::TaskMem<T> taskArray(DWORD n) {
-  // One element at least: a block for no elements is still a block to free.
-  return opc::TaskMem<T>(static_cast<T*>(CoTaskMemAlloc(std::max<DWORD>(n, 1) * sizeof(T))));
-}
-
 }  // namespace
 
 UaProperties::UaProperties(std::shared_ptr<UaSession> session) : session_(std::move(session)) {}
@@ -258,41 +241,26 @@ UaProperties::UaProperties(std::shared_ptr<UaSession> session) : session_(std::m
 HRESULT UaProperties::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
                                                DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
                                                VARTYPE** ppvtDataTypes) {
-  if (pdwCount) *pdwCount = 0;
-  if (ppPropertyIDs) *ppPropertyIDs = nullptr;
-  if (ppDescriptions) *ppDescriptions = nullptr;
-  if (ppvtDataTypes) *ppvtDataTypes = nullptr;
-  if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkAvailablePropertiesRequest(pdwCount, ppPropertyIDs, ppDescriptions,
+                                                        ppvtDataTypes);
+      FAILED(hr)) {
+    return hr;
+  }
   Item item;
   if (HRESULT hr = resolve(*session_, szItemID, item); FAILED(hr)) return hr;
   const std::vector<DWORD> ids = propertyIds(item);
-  const DWORD n = DWORD(ids.size());
-  auto idOut = taskArray<DWORD>(n);
-  auto textOut = taskArray<LPWSTR>(n);
-  auto typeOut = taskArray<VARTYPE>(n);
-  if (!idOut || !textOut || !typeOut) return E_OUTOFMEMORY;
-  StringArrayGuard texts{textOut.get()};
-  for (DWORD i = 0; i < n; ++i) {
-    idOut.get()[i] = ids[i];
-    typeOut.get()[i] = propertyType(item, ids[i]);
-    textOut.get()[i] = opc::taskStringDup(opc::propertyDescription(ids[i]));
-    if (!textOut.get()[i]) return E_OUTOFMEMORY;
-    texts.count = i + 1;
-  }
-  texts.armed = false;
-  *pdwCount = n;
-  *ppPropertyIDs = idOut.release();
-  *ppDescriptions = textOut.release();
-  *ppvtDataTypes = typeOut.release();
-  return S_OK;
+  std::vector<VARTYPE> types;
+  for (DWORD id : ids) types.push_back(propertyType(item, id));
+  return opc::availablePropertiesAnswer(ids, types, pdwCount, ppPropertyIDs, ppDescriptions,
+                                        ppvtDataTypes);
 }
 
 HRESULT UaProperties::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                         VARIANT** ppvData, HRESULT** ppErrors) {
-  if (ppvData) *ppvData = nullptr;
-  if (ppErrors) *ppErrors = nullptr;
-  if (!ppvData || !ppErrors || !pdwPropertyIDs) return E_INVALIDARG;
-  if (dwCount == 0 || dwCount > kMaxPropertyRequest) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppvData, ppErrors);
+      FAILED(hr)) {
+    return hr;
+  }
   Item item;
   if (HRESULT hr = resolve(*session_, szItemID, item); FAILED(hr)) return hr;
   const std::vector<DWORD> has = propertyIds(item);
@@ -300,55 +268,31 @@ HRESULT UaProperties::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* p
   Values values;
   if (HRESULT hr = readValues(*session_, item, wanted, values); FAILED(hr)) return hr;
 
-  auto out = taskArray<VARIANT>(dwCount);
-  auto errors = taskArray<HRESULT>(dwCount);
-  if (!out || !errors) return E_OUTOFMEMORY;
-  bool allGood = true;
+  std::vector<OleVariant> out(dwCount);
+  std::vector<HRESULT> errors(dwCount);
   for (DWORD i = 0; i < dwCount; ++i) {
-    VariantInit(&out.get()[i]);
-    OleVariant value;
-    HRESULT hr = contains(has, wanted[i]) ? propertyValue(item, values, wanted[i], value)
-                                          : OPC_E_INVALID_PID;
-    if (SUCCEEDED(hr)) out.get()[i] = value.detach();
-    errors.get()[i] = hr;
-    allGood = allGood && hr == S_OK;
+    errors[i] = contains(has, wanted[i]) ? propertyValue(item, values, wanted[i], out[i])
+                                         : OPC_E_INVALID_PID;
   }
-  *ppvData = out.release();
-  *ppErrors = errors.release();
-  return allGood ? S_OK : S_FALSE;
+  return opc::itemPropertiesAnswer(std::move(out), errors, ppvData, ppErrors);
 }
 
 HRESULT UaProperties::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                     LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) {
-  if (ppszNewItemIDs) *ppszNewItemIDs = nullptr;
-  if (ppErrors) *ppErrors = nullptr;
-  if (!ppszNewItemIDs || !ppErrors || !pdwPropertyIDs) return E_INVALIDARG;
-  if (dwCount == 0 || dwCount > kMaxPropertyRequest) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkPropertyRequest(dwCount, pdwPropertyIDs, ppszNewItemIDs, ppErrors);
+      FAILED(hr)) {
+    return hr;
+  }
   Item item;
   if (HRESULT hr = resolve(*session_, szItemID, item); FAILED(hr)) return hr;
-
-  auto ids = taskArray<LPWSTR>(dwCount);
-  auto errors = taskArray<HRESULT>(dwCount);
-  if (!ids || !errors) return E_OUTOFMEMORY;
-  StringArrayGuard handedOut{ids.get()};
-  bool allGood = true;
+  std::vector<std::u16string> found(dwCount);
   for (DWORD i = 0; i < dwCount; ++i) {
-    ids.get()[i] = nullptr;
-    handedOut.count = i + 1;
     // Only the enumeration labels are a node whose value is the property.
-    if (pdwPropertyIDs[i] != OPC_PROP_EUINFO || !item.enumerated()) {
-      errors.get()[i] = OPC_E_INVALID_PID;
-      allGood = false;
-      continue;
+    if (pdwPropertyIDs[i] == OPC_PROP_EUINFO && item.enumerated()) {
+      found[i] = itemIdText(*item.enumStrings);
     }
-    ids.get()[i] = opc::taskStringDup(itemIdText(*item.enumStrings));
-    if (!ids.get()[i]) return E_OUTOFMEMORY;
-    errors.get()[i] = S_OK;
   }
-  handedOut.armed = false;
-  *ppszNewItemIDs = ids.release();
-  *ppErrors = errors.release();
-  return allGood ? S_OK : S_FALSE;
+  return opc::lookupItemIdsAnswer(found, ppszNewItemIDs, ppErrors);
 }
 
 }  // namespace veze6::uab

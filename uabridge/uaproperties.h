@@ -25,10 +25,6 @@ namespace veze6::uab {
 
 class UaProperties {
  public:
-  /// More properties than a variable has; bounds what a caller can make the
-  /// bridge allocate.
-  static constexpr DWORD kMaxPropertyRequest = 65536;
-
   explicit UaProperties(std::shared_ptr<UaSession> session);
 
   HRESULT QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,

@@ -1,8 +1,6 @@
 #include "uaserver.h"
 
-#include "opc/enumerator.h"
 #include "opc/filetime.h"
-#include "opc/servererrors.h"
 #include "opc/taskmem.h"
 #include "uagroup.h"
 #include "uaservercore_p.h"
@@ -11,8 +9,6 @@
 namespace veze6::uab {
 
 namespace {
-
-bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
 
 std::u16string lossReason(const ua::LossEvent& e) {
   std::string text = "The OPC UA server connection was lost";
@@ -24,18 +20,14 @@ std::u16string lossReason(const ua::LossEvent& e) {
 
 void UaServer::Shutdown::send(const std::u16string& reason) {
   if (sent.exchange(true)) return;  // once per connection
-  const auto text = std::make_shared<const std::u16string>(reason);
-  point->deliverToAll<IOPCShutdown>(
-      [text](IOPCShutdown* sink) { sink->ShutdownRequest(text->c_str()); });
+  point.requestShutdown(reason);
 }
 
 UaServer::UaServer(std::shared_ptr<UaSession> session)
     : core_(std::make_shared<detail::ServerCore>(session)),
-      shutdown_(std::make_shared<Shutdown>()),
+      shutdown_(std::make_shared<Shutdown>(static_cast<IConnectionPointContainer*>(this))),
       browser_(session),
       properties_(session) {
-  shutdown_->point = opc::makeCom<opc::ConnectionPoint>(
-      static_cast<IConnectionPointContainer*>(this), IID_IOPCShutdown);
   session->client.setLossHandler(
       [shutdown = shutdown_](const ua::LossEvent& e) { shutdown->send(lossReason(e)); });
   watchServerState();
@@ -44,7 +36,7 @@ UaServer::UaServer(std::shared_ptr<UaSession> session)
 UaServer::~UaServer() {
   // The point may outlive the server in a client's hands; it must not reach
   // back into a destroyed container, and the sinks are let go now.
-  shutdown_->point->detach();
+  shutdown_->point.detach();
   if (stateSubscription_ != 0) {
     std::vector<ua::StatusCode> results;
     core_->session->client.deleteSubscriptions({stateSubscription_}, results);
@@ -88,36 +80,22 @@ HRESULT UaServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdate
                            OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
                            DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
                            REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_INVALIDARG;
-  if (pPercentDeadband && !validDeadband(*pPercentDeadband)) return E_INVALIDARG;
   detail::GroupSettings s;
-  if (szName) s.name.assign(szName, wideLength(szName));
-  s.active = bActive != FALSE;
-  s.requestedUpdateRate = dwRequestedUpdateRate;
-  s.clientHandle = hClientGroup;
-  s.timeBias = pTimeBias ? *pTimeBias : detail::localTimeBias();
-  s.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
-  s.lcid = dwLCID;
+  if (HRESULT hr = opc::addGroupSettings(szName, bActive, dwRequestedUpdateRate, hClientGroup,
+                                         pTimeBias, pPercentDeadband, dwLCID, phServerGroup,
+                                         pRevisedUpdateRate, ppUnk, s);
+      FAILED(hr)) {
+    return hr;
+  }
   return core_->addGroup(s, nullptr, riid, ppUnk, phServerGroup, pRevisedUpdateRate);
 }
 
 HRESULT UaServer::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
-  if (ppString) *ppString = nullptr;
-  if (!detail::isSupportedLocale(dwLocale)) return E_INVALIDARG;
-  return opc::serverErrorString(dwError, ppString);
+  return opc::ServerCommon::GetErrorString(dwError, dwLocale, ppString);
 }
 
 HRESULT UaServer::GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (!szName || !ppUnk) return E_INVALIDARG;
-  ComPtr<UaGroup> group;
-  {
-    std::lock_guard lock(core_->mutex);
-    group = ComPtr<UaGroup>(core_->findGroupLocked({szName, wideLength(szName)}));
-  }
-  if (!group) return E_INVALIDARG;
-  return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+  return core_->groups.groupByName(core_->mutex, szName, riid, ppUnk);
 }
 
 HRESULT UaServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
@@ -135,7 +113,7 @@ HRESULT UaServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
   if (FAILED(fillServerStatus(uaStatus, status))) return E_OUTOFMEMORY;
   {
     std::lock_guard lock(core_->mutex);
-    status.dwGroupCount = static_cast<DWORD>(core_->groups.size());
+    status.dwGroupCount = static_cast<DWORD>(core_->groups.groupsLocked().size());
   }
   status.dwBandWidth = 0;
   status.ftLastUpdateTime = opc::fileTimeFromTicks(core_->lastUpdate->load());
@@ -147,93 +125,37 @@ HRESULT UaServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
 HRESULT UaServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   ComPtr<UaGroup> taken;
   if (!core_->takeGroup(hServerGroup, taken)) return E_INVALIDARG;
-  const bool inUse = taken->refCount() > 1;
-  taken.reset();
-  return inUse && !bForce ? OPC_S_INUSE : S_OK;
+  return opc::removedGroupResult(std::move(taken), bForce);
 }
 
 HRESULT UaServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (!ppUnk) return E_INVALIDARG;
-  if (dwScope < OPC_ENUM_PRIVATE_CONNECTIONS || dwScope > OPC_ENUM_ALL) return E_INVALIDARG;
-  if (riid != IID_IEnumUnknown && riid != IID_IEnumString) return E_NOINTERFACE;
-  // Every group is private: the public scopes find none.
-  const bool wantPrivate = dwScope != OPC_ENUM_PUBLIC_CONNECTIONS && dwScope != OPC_ENUM_PUBLIC;
-  std::vector<ComPtr<IUnknown>> groups;
-  std::vector<std::u16string> names;
-  if (wantPrivate) {
-    std::lock_guard lock(core_->mutex);
-    for (const auto& g : core_->groups) {
-      groups.emplace_back(g->unknown());
-      names.push_back(g->nameLocked());
-    }
-  }
-  const bool empty = groups.empty();
-  if (riid == IID_IEnumUnknown) {
-    *ppUnk = opc::makeEnumUnknown(std::move(groups)).detach();
-  } else {
-    *ppUnk = opc::makeEnumString(std::move(names)).detach();
-  }
-  if (!*ppUnk) return E_OUTOFMEMORY;
-  return empty ? S_FALSE : S_OK;
+  return core_->groups.groupEnumerator(core_->mutex, dwScope, riid, ppUnk);
 }
 
 // ---- IOPCCommon -------------------------------------------------------------------
 
-HRESULT UaServer::SetLocaleID(LCID dwLcid) {
-  if (!detail::isSupportedLocale(dwLcid)) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  core_->locale = dwLcid;
-  return S_OK;
-}
+HRESULT UaServer::SetLocaleID(LCID dwLcid) { return common_.SetLocaleID(dwLcid); }
 
-HRESULT UaServer::GetLocaleID(LCID* pdwLcid) {
-  if (!pdwLcid) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  *pdwLcid = core_->locale;
-  return S_OK;
-}
+HRESULT UaServer::GetLocaleID(LCID* pdwLcid) { return common_.GetLocaleID(pdwLcid); }
 
 HRESULT UaServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
-  if (pdwCount) *pdwCount = 0;
-  if (pdwLcid) *pdwLcid = nullptr;
-  if (!pdwCount || !pdwLcid) return E_INVALIDARG;
-  constexpr LCID kLocales[] = {0, 1033};
-  auto* out = static_cast<LCID*>(CoTaskMemAlloc(sizeof(kLocales)));
-  if (!out) return E_OUTOFMEMORY;
-  std::copy(std::begin(kLocales), std::end(kLocales), out);
-  *pdwCount = static_cast<DWORD>(std::size(kLocales));
-  *pdwLcid = out;
-  return S_OK;
+  return opc::ServerCommon::QueryAvailableLocaleIDs(pdwCount, pdwLcid);
 }
 
 HRESULT UaServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
-  if (ppString) *ppString = nullptr;
-  return opc::serverErrorString(dwError, ppString);
+  return opc::ServerCommon::GetErrorString(dwError, ppString);
 }
 
-HRESULT UaServer::SetClientName(LPCWSTR szName) {
-  if (!szName) return E_INVALIDARG;
-  std::lock_guard lock(core_->mutex);
-  core_->clientName.assign(szName, wideLength(szName));
-  return S_OK;
-}
+HRESULT UaServer::SetClientName(LPCWSTR szName) { return common_.SetClientName(szName); }
 
 // ---- IConnectionPointContainer ---------------------------------------------------------
 
 HRESULT UaServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-  if (ppEnum) *ppEnum = nullptr;
-  if (!ppEnum) return E_POINTER;
-  *ppEnum =
-      opc::makeEnumConnectionPoints({ComPtr<IConnectionPoint>(shutdown_->point.get())}).detach();
-  return S_OK;
+  return shutdown_->point.EnumConnectionPoints(ppEnum);
 }
 
 HRESULT UaServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-  if (ppCP) *ppCP = nullptr;
-  if (!ppCP) return E_POINTER;
-  if (riid != IID_IOPCShutdown) return CONNECT_E_NOCONNECTION;
-  return ComPtr<IConnectionPoint>(shutdown_->point.get()).copyTo(ppCP);
+  return shutdown_->point.FindConnectionPoint(riid, ppCP);
 }
 
 // ---- Browsing and properties: the classes of their own ----------------------------------

@@ -14,7 +14,7 @@
 
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
-#include "opc/connectionpoint.h"
+#include "opc/servercommon.h"
 #include "uabrowser.h"
 #include "uaproperties.h"
 #include "uasession.h"
@@ -83,13 +83,15 @@ class UaServer final : public opc::ComObject<IOPCServer, IOPCCommon, IConnection
   /// What the UA client's I/O thread may hold of the server: the shutdown
   /// point and whether the request went out (never the session).
   struct Shutdown {
-    ComPtr<opc::ConnectionPoint> point;
+    explicit Shutdown(IConnectionPointContainer* container) : point(container) {}
+    opc::ShutdownPoint point;
     std::atomic<bool> sent{false};
     void send(const std::u16string& reason);
   };
   void watchServerState();
 
   std::shared_ptr<detail::ServerCore> core_;
+  opc::ServerCommon common_;
   std::shared_ptr<Shutdown> shutdown_;
   UaBrowser browser_;
   UaProperties properties_;

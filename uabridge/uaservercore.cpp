@@ -1,6 +1,3 @@
-#include <algorithm>
-#include <ctime>
-
 #include "opc/syserror.h"
 #include "opc/taskmem.h"
 #include "uagroup.h"
@@ -14,14 +11,8 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, UaGroup* cloneOf, RE
   OPCHANDLE handle = 0;
   {
     std::lock_guard lock(mutex);
-    if (closed) return RPC_E_DISCONNECTED;
-    if (s.name.empty()) {
-      s.name = uniqueGroupNameLocked();
-    } else if (findGroupLocked(s.name)) {
-      return OPC_E_DUPLICATENAME;
-    }
-    if (nextGroupHandle_ == 0) ++nextGroupHandle_;
-    handle = nextGroupHandle_++;
+    if (HRESULT admitted = groups.admitNameLocked(s.name); FAILED(admitted)) return admitted;
+    handle = groups.takeHandleLocked();
   }
   // The subscription is made unlocked: it takes a round trip to the server.
   const ComPtr<UaGroup> group = opc::makeCom<UaGroup>(shared_from_this(), s, handle);
@@ -34,10 +25,9 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, UaGroup* cloneOf, RE
   if (cloneOf) group->copyItemsFrom(*cloneOf);
   {
     std::lock_guard lock(mutex);
-    if (closed) return RPC_E_DISCONNECTED;
     // Another caller may have taken the name meanwhile.
-    if (findGroupLocked(s.name)) return OPC_E_DUPLICATENAME;
-    groups.push_back(group);
+    if (HRESULT admitted = groups.admitNameLocked(s.name); FAILED(admitted)) return admitted;
+    groups.addLocked(group);
   }
   if (serverHandle) *serverHandle = handle;
   if (revisedRate) *revisedRate = rate;
@@ -45,14 +35,15 @@ HRESULT ServerCore::addGroup(const GroupSettings& settings, UaGroup* cloneOf, RE
   return rate != s.requestedUpdateRate ? OPC_S_UNSUPPORTEDRATE : S_OK;
 }
 
+UaGroup* ServerCore::findGroupLocked(std::u16string_view name, const UaGroup* except) const {
+  return groups.findLocked(name, except);
+}
+
 bool ServerCore::takeGroup(OPCHANDLE serverHandle, ComPtr<UaGroup>& taken) {
   {
     std::lock_guard lock(mutex);
-    const auto it = std::find_if(groups.begin(), groups.end(),
-                                 [&](const auto& g) { return g->serverHandle() == serverHandle; });
-    if (it == groups.end()) return false;
-    taken = std::move(*it);
-    groups.erase(it);
+    taken = groups.takeLocked(serverHandle);
+    if (!taken) return false;
   }
   taken->leaveNameSpace();
   return true;
@@ -62,41 +53,10 @@ void ServerCore::close() {
   std::vector<ComPtr<UaGroup>> dropped;
   {
     std::lock_guard lock(mutex);
-    closed = true;
-    dropped.swap(groups);
+    dropped = groups.closeLocked();
   }
   // Released unlocked: a group's destruction makes a UA call.
   for (auto& g : dropped) g->leaveNameSpace();
-}
-
-std::u16string ServerCore::uniqueGroupNameLocked() {
-  for (;;) {
-    const std::string name = "Group" + std::to_string(++groupNameCounter_);
-    std::u16string wide(name.begin(), name.end());
-    if (!findGroupLocked(wide)) return wide;
-  }
-}
-
-UaGroup* ServerCore::findGroupLocked(std::u16string_view name, const UaGroup* except) const {
-  for (const auto& g : groups) {
-    if (g.get() != except && g->nameLocked() == name) return g.get();
-  }
-  return nullptr;
-}
-
-DWORD ServerCore::nextRequestId() {
-  DWORD id = nextRequestId_.fetch_add(1);
-  if (id == 0) id = nextRequestId_.fetch_add(1);
-  return id;
-}
-
-bool isSupportedLocale(LCID lcid) { return lcid == 0 || lcid == 1033; }
-
-LONG localTimeBias() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (!localtime_r(&now, &local)) return 0;
-  return static_cast<LONG>(-local.tm_gmtoff / 60);
 }
 
 }  // namespace veze6::uab::detail

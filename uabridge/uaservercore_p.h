@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "opc/OPCDA.h"
+#include "opc/groupnamespace.h"
+#include "opc/servercommon.h"
 #include "uasession.h"
 #include "uaworker.h"
 
@@ -18,16 +20,9 @@ class UaGroup;
 
 namespace detail {
 
-/// What a new group starts with.
-struct GroupSettings {
-  std::u16string name;  ///< empty: the server invents one
-  bool active = true;
-  DWORD requestedUpdateRate = 0;
-  OPCHANDLE clientHandle = 0;
-  LONG timeBias = 0;
-  FLOAT percentDeadband = 0.0f;
-  LCID lcid = 0;
-};
+/// What a new group starts with (a type of its own: the group declares it
+/// ahead).
+struct GroupSettings : opc::GroupSettings {};
 
 /// Server state shared by the server object and its groups. Everything below
 /// `mutex` is guarded by it; no UA call and no sink call is made while it is
@@ -48,11 +43,11 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
   /// The server object is going: empties the name space, refuses new groups.
   void close();
 
-  std::u16string uniqueGroupNameLocked();
   UaGroup* findGroupLocked(std::u16string_view name, const UaGroup* except = nullptr) const;
-  OPCHANDLE nextItemHandle() { return nextItemHandle_.fetch_add(1); }
+  /// Never 0.
+  OPCHANDLE nextItemHandle() { return itemHandles_.next(); }
   /// Cancel ids of asynchronous requests: never 0.
-  DWORD nextRequestId();
+  DWORD nextRequestId() { return requestIds_.next(); }
 
   const std::shared_ptr<UaSession> session;
   /// Runs the asynchronous requests of every group of this server.
@@ -66,22 +61,12 @@ class ServerCore : public std::enable_shared_from_this<ServerCore> {
 
   mutable std::mutex mutex;
   // ---- guarded by mutex ----
-  std::vector<ComPtr<UaGroup>> groups;  ///< the name space, in creation order
-  std::u16string clientName;
-  LCID locale = 0;
-  bool closed = false;
+  opc::GroupNameSpace<UaGroup> groups;
 
  private:
-  OPCHANDLE nextGroupHandle_ = 1;  // guarded by mutex
-  std::size_t groupNameCounter_ = 0;
-  std::atomic<OPCHANDLE> nextItemHandle_{1};
-  std::atomic<DWORD> nextRequestId_{1};
+  opc::NonZeroIds itemHandles_;
+  opc::NonZeroIds requestIds_;
 };
-
-/// The locales the server speaks: 0 (the default, English) and 1033.
-bool isSupportedLocale(LCID lcid);
-/// The local time zone's bias in minutes (UTC = local time + bias).
-LONG localTimeBias();
 
 }  // namespace detail
 }  // namespace veze6::uab
