@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev
+  libssl-dev openssl iproute2
   libcapnp-dev capnproto
 )
 # Optional, neither the build nor the tests need them:
