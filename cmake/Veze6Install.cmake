@@ -11,6 +11,7 @@
 #   lib/<arch>/qt6/plugins/designer/       the Qt Designer plugin
 #   include/veze6/{opc,core,binding,...}/  the public headers
 #   bin/qopc, bin/qopc-inspector           the tools, with man page and completion
+#   bin/qopcd, lib/systemd/system/         the host daemon and its systemd unit
 #   etc/xdg/veze6/servers.d/               the module's registration file (/etc for /usr)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -140,8 +141,12 @@ set_target_properties(veze6designer PROPERTIES INSTALL_RPATH "$ORIGIN/${_veze6_p
 install(TARGETS veze6designer LIBRARY DESTINATION ${VEZE6_INSTALL_DESIGNERDIR} COMPONENT Designer)
 
 # The tools.
-set_target_properties(qopc qopc-inspector PROPERTIES INSTALL_RPATH "$ORIGIN/${_veze6_bin_to_lib}")
-install(TARGETS qopc qopc-inspector RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+set_target_properties(qopc qopc-inspector qopcd PROPERTIES INSTALL_RPATH "$ORIGIN/${_veze6_bin_to_lib}")
+install(TARGETS qopc qopc-inspector qopcd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+# The host daemon's unit, naming the installed program.
+configure_file(${PROJECT_SOURCE_DIR}/apps/qopcd/qopcd.service.in ${PROJECT_BINARY_DIR}/qopcd.service
+  @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qopcd.service DESTINATION lib/systemd/system COMPONENT Tools)
 install(FILES ${PROJECT_SOURCE_DIR}/apps/qopc/qopc.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qopc COMPONENT Tools)
 # The man page, written from the tool's own help when the tool is built.

@@ -111,10 +111,11 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
         *accepted->stream,
         refused ? makeRefusingHostServer() : makeHostServer(accepted->connection),
         capnp::rpc::twoparty::Side::SERVER);
-    tasks->add(accepted->rpc->onDisconnect().then([this, id] {
-      // Not from inside the connection's own continuation.
-      return kj::evalLater([this, id] { drop(id); });
-    }));
+    // Closed or reset, the connection goes; not from inside its own
+    // continuation.
+    const auto gone = [this, id] { return kj::evalLater([this, id] { drop(id); }); };
+    tasks->add(accepted->rpc->onDisconnect().then([gone] { return gone(); },
+                                                  [gone](kj::Exception&&) { return gone(); }));
     connections.emplace(id, kj::mv(accepted));
     count.store(connections.size());
   }

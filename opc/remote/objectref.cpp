@@ -1,5 +1,10 @@
+#include "opc/remote/connectionpointproxy_p.h"
+#include "opc/remote/connectionpointstub_p.h"
+#include "opc/remote/enumproxy_p.h"
+#include "opc/remote/enumstub_p.h"
 #include "opc/remote/marshal_p.h"
 #include "opc/remote/objectref_p.h"
+#include "opc/remote/serverlistproxy_p.h"
 #include "opc/remote/serverproxy_p.h"
 #include "opc/remote/serverstub_p.h"
 #include "opc/remote/session_p.h"
@@ -72,9 +77,17 @@ HRESULT proxyFromRef(const std::shared_ptr<Session>& session, wire::ObjectRef::R
       return makeGroupProxy(session, ref, iid, ppv);
     case wire::Kind::ENUM_ITEM_ATTRIBUTES:
       return makeEnumItemAttributesProxy(session, ref, iid, ppv);
-    default:
-      return E_NOTIMPL;
+    case wire::Kind::SERVER_LIST:
+      return makeServerListProxy(session, ref, iid, ppv);
+    case wire::Kind::CONNECTION_POINT:
+      return makeConnectionPointProxy(session, ref, iid, ppv);
+    case wire::Kind::ENUM_STRING:
+    case wire::Kind::ENUM_UNKNOWN:
+    case wire::Kind::ENUM_GUID:
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      return makeEnumProxy(session, ref, iid, ppv);
   }
+  return RPC_E_INVALID_DATA;
 }
 
 void refFromObject(const std::shared_ptr<HostConnection>& connection, ComPtr<IUnknown> object,
@@ -101,7 +114,17 @@ void refFromObject(const std::shared_ptr<HostConnection>& connection, ComPtr<IUn
     case wire::Kind::ENUM_ITEM_ATTRIBUTES:
       ref.setObject(makeEnumItemAttributesStub(connection, std::move(object)));
       break;
-    default:
+    case wire::Kind::SERVER_LIST:
+      ref.setObject(makeServerListStub(connection, object, std::move(onRelease)));
+      break;
+    case wire::Kind::CONNECTION_POINT:
+      ref.setObject(makeConnectionPointStub(connection, object));
+      break;
+    case wire::Kind::ENUM_STRING:
+    case wire::Kind::ENUM_UNKNOWN:
+    case wire::Kind::ENUM_GUID:
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      ref.setObject(makeEnumStub(connection, object, kind));
       break;
   }
 }

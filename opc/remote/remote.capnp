@@ -154,7 +154,7 @@ struct Sink {
   }
 }
 
-interface ConnectionPoint {
+interface ConnectionPoint extends(Unknown) {
   getConnectionInterface @0 () -> (hr :Int32, iid :Guid);
   getConnectionPointContainer @1 () -> (hr :Int32, container :ObjectRef);
   advise @2 (sink :Sink) -> (hr :Int32, cookie :UInt32);

@@ -6,6 +6,8 @@
 #include <kj/debug.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -203,6 +205,13 @@ bool RemoteRuntime::runQueued() {
 }
 
 void RemoteRuntime::threadMain() {
+  // A write to a peer that has gone fails with EPIPE here instead of ending
+  // the process: the signal is blocked on this thread, which does all the
+  // transport's writes, and nothing else of the process changes.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   Loop loop;
   loop_ = &loop;
   Apartment::setCurrent(apartment_);

@@ -171,9 +171,12 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
           auto stream = kj::mv(secured.stream);
           session->link_ = std::make_unique<Link>(kj::mv(stream));
           std::weak_ptr<Session> weak = session;
-          session->link_->tasks->add(session->link_->rpc.onDisconnect().then([weak] {
+          // A reset link rejects where a closed one resolves: both are a loss.
+          const auto lose = [weak] {
             if (auto s = weak.lock()) s->markLost();
-          }));
+          };
+          session->link_->tasks->add(session->link_->rpc.onDisconnect().then(
+              [lose] { lose(); }, [lose](kj::Exception&&) { lose(); }));
           waiter->finish(S_OK);
         },
         [waiter](kj::Exception&&) { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); }));
@@ -241,28 +244,25 @@ void Session::markLost() {
   std::map<std::uint64_t, LossListener> listeners;
   {
     std::lock_guard lock(listenersMutex_);
-    listeners = listeners_;
+    listeners.swap(listeners_);  // each runs once; what it holds goes after
   }
   for (auto& [id, listener] : listeners) listener();
 }
 
-std::uint64_t Session::addLossListener(LossListener listener) {
-  std::uint64_t id;
+void Session::setLossListener(std::uint64_t key, LossListener listener) {
   {
     std::lock_guard lock(listenersMutex_);
-    id = nextListener_++;
     if (!lost()) {
-      listeners_.emplace(id, std::move(listener));
-      return id;
+      listeners_[key] = std::move(listener);
+      return;
     }
   }
   RemoteRuntime::instance().post(std::move(listener));
-  return id;
 }
 
-void Session::removeLossListener(std::uint64_t id) {
+void Session::removeLossListener(std::uint64_t key) {
   std::lock_guard lock(listenersMutex_);
-  listeners_.erase(id);
+  listeners_.erase(key);
 }
 
 }  // namespace opc::remote

@@ -48,11 +48,12 @@ class Session : public std::enable_shared_from_this<Session> {
   /// "connection to HOST lost"
   std::u16string lossText() const;
 
-  /// Runs on the RPC thread when the connection is lost (once); a listener
-  /// added after the loss runs at once there.
+  /// Runs on the RPC thread when the connection is lost (once), under a
+  /// key of the caller's choosing (a shutdown sink's cookie); a listener set
+  /// after the loss runs at once there.
   using LossListener = std::function<void()>;
-  std::uint64_t addLossListener(LossListener listener);
-  void removeLossListener(std::uint64_t id);
+  void setLossListener(std::uint64_t key, LossListener listener);
+  void removeLossListener(std::uint64_t key);
 
   /// RPC thread only: marks the connection lost, cancels the calls in
   /// progress and tells the listeners.
@@ -71,7 +72,6 @@ class Session : public std::enable_shared_from_this<Session> {
   std::uint64_t stopHook_ = 0;
   std::mutex listenersMutex_;
   std::map<std::uint64_t, LossListener> listeners_;  // guarded by listenersMutex_
-  std::uint64_t nextListener_ = 1;                   // guarded by listenersMutex_
 };
 
 }  // namespace opc::remote

@@ -28,7 +28,7 @@ using capnp::InterfaceSchema;
 /// The host of the process and this thread's own event loop for the client.
 struct Environment {
   Environment() {
-    sim::registerSimulationServer();
+    veze6::sim::registerSimulationServer();
     opc::remote::HostOptions options;
     options.port = 0;
     host = std::make_unique<opc::remote::Host>(options);
@@ -137,7 +137,7 @@ int RunRemoteStubs(const std::uint8_t* data, std::size_t size) {
     {
       auto create = host.createInstanceRequest();
       auto clsid = create.initClsid();
-      const GUID& c = sim::CLSID_Veze6Simulation;
+      const GUID& c = veze6::sim::CLSID_Veze6Simulation;
       clsid.setData1(c.Data1);
       clsid.setData2(c.Data2);
       clsid.setData3(c.Data3);
@@ -146,13 +146,13 @@ int RunRemoteStubs(const std::uint8_t* data, std::size_t size) {
       clsid.setData4(d4);
       create.initIids(0);
       auto created = create.send().wait(ws);
-      collectObjects(capnp::toDynamic(created.asReader()), targets);
+      collectObjects(capnp::toDynamic(wire::Host::CreateInstanceResults::Reader(created)), targets);
     }
 
     std::size_t at = 0;
     while (at + 4 <= size) {
-      const auto& target = targets[data[at] % targets.size()];
-      const auto& method = target.methods[data[at + 1] % target.methods.size()];
+      auto& target = targets[data[at] % targets.size()];
+      const auto method = target.methods[data[at + 1] % target.methods.size()];
       const std::size_t length = std::min<std::size_t>(data[at + 2] | data[at + 3] << 8, size - at - 4);
       at += 4;
       auto words = kj::heapArray<capnp::word>((length + 7) / 8);

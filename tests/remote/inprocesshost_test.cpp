@@ -1,6 +1,10 @@
 // Remote creation and calls against a host in this process.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <atomic>
+#include <thread>
+
 #include "hostfixture.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
@@ -43,6 +47,44 @@ TEST_F(InProcessHost, UnknownClassAndUnreachableHostFail) {
   EXPECT_EQ(createOn(gone, sim::CLSID_Veze6Simulation, server), HRESULT_RPC_S_SERVER_UNAVAILABLE);
   EXPECT_EQ(createOn(u"[::1", sim::CLSID_Veze6Simulation, server),
             HRESULT_RPC_S_SERVER_UNAVAILABLE);
+}
+
+TEST_F(InProcessHost, KilledClientProcess_HostReleasesWhatItHeld) {
+  QProcess client;
+  client.start(QStringLiteral(HOLDCLIENT_PATH), {QString::fromStdU16String(computer)});
+  ASSERT_TRUE(pumpUntil([&] { return client.readAllStandardOutput().contains("holding"); },
+                        std::chrono::seconds(20)));
+  EXPECT_GT(opc::diag::snapshot().objects, leaks_.start().objects);
+  client.kill();
+  client.waitForFinished(10000);
+  // A closed connection frees at once what it held (the fixture checks that
+  // every object is gone).
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(pumpUntil([&] { return log.count("closed") == 1; }));
+  EXPECT_EQ(log.count("released Veze6.Simulation.1"), 1u);
+  ASSERT_TRUE(pumpUntil([&] { return opc::diag::snapshot() == leaks_.start(); }));
+  RecordProperty("release_ms", int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - killed)
+                                       .count()));
+}
+
+TEST_F(InProcessHost, HundredConcurrentClients) {
+  constexpr int kClients = 100;
+  std::atomic<int> served{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      ComPtr<IOPCServer> server;
+      if (FAILED(createOn(computer, sim::CLSID_Veze6Simulation, server))) return;
+      opc::TaskOut<OPCSERVERSTATUS> status;
+      if (server->GetStatus(status.put()) != S_OK) return;
+      CoTaskMemFree(status.get()->szVendorInfo);
+      ++served;
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(served.load(), kClients);
+  EXPECT_TRUE(pumpUntil([&] { return log.count("closed") == kClients; }));
 }
 
 }  // namespace

@@ -1,0 +1,142 @@
+#include "opc/remote/enumproxy_p.h"
+#include "opc/remote/remoteproxy_p.h"
+
+namespace opc::remote {
+
+namespace {
+
+// How each enumerator's elements come off the wire and are let go of when a
+// later one turns out malformed.
+struct StringElements {
+  using Elem = LPOLESTR;
+  static bool read(const std::shared_ptr<Session>&, capnp::Data::Reader in, Elem* out) {
+    return taskWide(true, in, out);
+  }
+  static void drop(Elem& e) {
+    CoTaskMemFree(e);
+    e = nullptr;
+  }
+};
+
+struct GuidElements {
+  using Elem = GUID;
+  static bool read(const std::shared_ptr<Session>&, wire::Guid::Reader in, Elem* out) {
+    *out = guidFrom(in);
+    return true;
+  }
+  static void drop(Elem&) {}
+};
+
+template <class I>
+struct ObjectElements {
+  using Elem = I*;
+  static bool read(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader in, Elem* out) {
+    return SUCCEEDED(proxyFromRef(session, in, I::iid(), reinterpret_cast<void**>(out)));
+  }
+  static void drop(Elem& e) {
+    if (e) e->Release();
+    e = nullptr;
+  }
+};
+
+template <class Cap, class I, class Elements>
+class EnumProxy final : public RemoteProxy<Cap, I> {
+  using Base = RemoteProxy<Cap, I>;
+  using Elem = typename Elements::Elem;
+
+ public:
+  using Base::Base;
+
+  HRESULT Next(ULONG celt, Elem* rgelt, ULONG* pceltFetched) override {
+    if (!rgelt) return E_POINTER;
+    if (celt != 1 && !pceltFetched) return E_INVALIDARG;
+    ULONG fetched = 0;
+    HRESULT hr = S_OK;
+    // Large requests go in batches; a short batch ends the enumeration.
+    while (fetched < celt) {
+      const ULONG want = std::min(celt - fetched, kMaxEnumBatch);
+      ULONG got = 0;
+      hr = this->call([&]() {
+        auto req = this->cap().nextRequest();
+        req.setCount(want);
+        return req.send().then([&](auto&& r) -> HRESULT {
+          const HRESULT result = r.getHr();
+          if (FAILED(result)) return result;
+          const auto items = r.getItems();
+          if (items.size() > want) return RPC_E_INVALID_DATA;
+          for (; got < items.size(); ++got) {
+            if (!Elements::read(this->session(), items[got], &rgelt[fetched + got])) {
+              return RPC_E_INVALID_DATA;
+            }
+          }
+          return result;
+        });
+      });
+      fetched += got;
+      if (FAILED(hr)) {
+        for (ULONG i = 0; i < fetched; ++i) Elements::drop(rgelt[i]);
+        fetched = 0;
+        break;
+      }
+      if (got < want) break;
+    }
+    if (pceltFetched) *pceltFetched = fetched;
+    if (FAILED(hr)) return hr;
+    return fetched == celt ? S_OK : S_FALSE;
+  }
+
+  HRESULT Skip(ULONG celt) override {
+    return this->call([&]() {
+      auto req = this->cap().skipRequest();
+      req.setCount(celt);
+      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+    });
+  }
+
+  HRESULT Reset() override {
+    return this->call([&]() {
+      return this->cap().resetRequest().send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+    });
+  }
+
+  HRESULT Clone(I** ppenum) override {
+    if (!ppenum) return E_POINTER;
+    *ppenum = nullptr;
+    return this->call([&]() {
+      return this->cap().cloneRequest().send().then([&](auto&& r) -> HRESULT {
+        const HRESULT hr = r.getHr();
+        if (FAILED(hr)) return hr;
+        const HRESULT made = proxyFromRef(this->session(), r.getEnumerator(), ppenum);
+        return FAILED(made) ? made : hr;
+      });
+    });
+  }
+};
+
+template <class Proxy>
+HRESULT make(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref, REFIID iid,
+             void** ppv) {
+  return makeCom<Proxy>(session, ref)->QueryInterface(iid, ppv);
+}
+
+}  // namespace
+
+HRESULT makeEnumProxy(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,
+                      REFIID iid, void** ppv) {
+  switch (ref.getKind()) {
+    case wire::Kind::ENUM_STRING:
+      return make<EnumProxy<wire::EnumString, IEnumString, StringElements>>(session, ref, iid, ppv);
+    case wire::Kind::ENUM_GUID:
+      return make<EnumProxy<wire::EnumGuid, IEnumGUID, GuidElements>>(session, ref, iid, ppv);
+    case wire::Kind::ENUM_UNKNOWN:
+      return make<EnumProxy<wire::EnumUnknown, IEnumUnknown, ObjectElements<IUnknown>>>(
+          session, ref, iid, ppv);
+    case wire::Kind::ENUM_CONNECTION_POINTS:
+      return make<EnumProxy<wire::EnumConnectionPoints, IEnumConnectionPoints,
+                            ObjectElements<IConnectionPoint>>>(session, ref, iid, ppv);
+    default:
+      return E_NOINTERFACE;
+  }
+}
+
+}  // namespace opc::remote
