@@ -1,8 +1,8 @@
 #include "coopcserver.h"
 
 #include "exceptions.h"
-#include "opc/classregistry.h"
 #include "opc/OPCCOMN.h"
+#include "opc/classregistry.h"
 #include "opc/endpointclasses.h"
 #include "qopcconversions.h"
 #include "qopclogging.h"
@@ -35,8 +35,8 @@ bool CoOPCServer::ResolveOnComputer(const QString& progId, const QString& comput
   opc::Bstr name = TextToWide(computer);
   COSERVERINFO info{0, name.get(), nullptr, 0};
   MULTI_QI request{&IID_IOPCServerList, nullptr, S_OK};
-  const HRESULT hr = CoCreateInstanceEx(CLSID_OPCServerList, nullptr,
-                                        CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, &info, 1, &request);
+  const HRESULT hr = CoCreateInstanceEx(
+      CLSID_OPCServerList, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, &info, 1, &request);
   const auto list = ComPtr<IOPCServerList>::attach(static_cast<IOPCServerList*>(request.pItf));
   if (FAILED(hr) || FAILED(request.hr) || !list) return false;
   const opc::Bstr wide = TextToWide(progId);

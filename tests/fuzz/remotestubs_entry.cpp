@@ -63,14 +63,22 @@ std::vector<InterfaceSchema::Method> methodsOf(InterfaceSchema schema) {
 
 InterfaceSchema schemaOf(wire::Kind kind) {
   switch (kind) {
-    case wire::Kind::SERVER: return capnp::Schema::from<wire::ServerObject>();
-    case wire::Kind::GROUP: return capnp::Schema::from<wire::GroupObject>();
-    case wire::Kind::SERVER_LIST: return capnp::Schema::from<wire::ServerList>();
-    case wire::Kind::ENUM_STRING: return capnp::Schema::from<wire::EnumString>();
-    case wire::Kind::ENUM_UNKNOWN: return capnp::Schema::from<wire::EnumUnknown>();
-    case wire::Kind::ENUM_GUID: return capnp::Schema::from<wire::EnumGuid>();
-    case wire::Kind::ENUM_ITEM_ATTRIBUTES: return capnp::Schema::from<wire::EnumItemAttributes>();
-    case wire::Kind::CONNECTION_POINT: return capnp::Schema::from<wire::ConnectionPoint>();
+    case wire::Kind::SERVER:
+      return capnp::Schema::from<wire::ServerObject>();
+    case wire::Kind::GROUP:
+      return capnp::Schema::from<wire::GroupObject>();
+    case wire::Kind::SERVER_LIST:
+      return capnp::Schema::from<wire::ServerList>();
+    case wire::Kind::ENUM_STRING:
+      return capnp::Schema::from<wire::EnumString>();
+    case wire::Kind::ENUM_UNKNOWN:
+      return capnp::Schema::from<wire::EnumUnknown>();
+    case wire::Kind::ENUM_GUID:
+      return capnp::Schema::from<wire::EnumGuid>();
+    case wire::Kind::ENUM_ITEM_ATTRIBUTES:
+      return capnp::Schema::from<wire::EnumItemAttributes>();
+    case wire::Kind::CONNECTION_POINT:
+      return capnp::Schema::from<wire::ConnectionPoint>();
     case wire::Kind::ENUM_CONNECTION_POINTS:
       return capnp::Schema::from<wire::EnumConnectionPoints>();
   }
@@ -153,7 +161,8 @@ int RunRemoteStubs(const std::uint8_t* data, std::size_t size) {
     while (at + 4 <= size) {
       auto& target = targets[data[at] % targets.size()];
       const auto method = target.methods[data[at + 1] % target.methods.size()];
-      const std::size_t length = std::min<std::size_t>(data[at + 2] | data[at + 3] << 8, size - at - 4);
+      const std::size_t length =
+          std::min<std::size_t>(data[at + 2] | data[at + 3] << 8, size - at - 4);
       at += 4;
       auto words = kj::heapArray<capnp::word>((length + 7) / 8);
       std::memset(words.begin(), 0, words.asBytes().size());
@@ -199,7 +208,8 @@ std::vector<std::vector<std::uint8_t>> RemoteStubSeeds() {
   const auto methodIndex = [](const char* name) {
     const auto methods = methodsOf(capnp::Schema::from<wire::ServerObject>());
     for (std::size_t i = 0; i < methods.size(); ++i) {
-      if (methods[i].getProto().getName() == kj::StringPtr(name)) return static_cast<std::uint8_t>(i);
+      if (methods[i].getProto().getName() == kj::StringPtr(name))
+        return static_cast<std::uint8_t>(i);
     }
     return std::uint8_t{0};
   };

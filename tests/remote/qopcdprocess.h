@@ -32,8 +32,9 @@ class QopcdProcess {
     process_.start(all.takeFirst(), all);
     if (!process_.waitForStarted(10000)) return false;
     static const QString listening = QStringLiteral("listening on ");
-    if (!pumpUntil([&] { return log().contains(listening) || process_.state() == QProcess::NotRunning; },
-                   std::chrono::seconds(20)) ||
+    if (!pumpUntil(
+            [&] { return log().contains(listening) || process_.state() == QProcess::NotRunning; },
+            std::chrono::seconds(20)) ||
         !log_.contains(listening)) {
       return false;
     }

@@ -2,43 +2,14 @@
 // made for them) and what a client hears in either case.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "hostfixture.h"
 #include "opc/OPCDA.h"
 #include "opc/com.h"
+#include "qopcdprocess.h"
 #include "testcerts.h"
 
 namespace veze6::test {
 namespace {
-
-/// This process's client TLS files for a scope; the user's own folder is
-/// never read.
-class ClientFiles {
- public:
-  ClientFiles(const std::string& authority, const std::string& certificate = {},
-              const std::string& key = {}) {
-    ::setenv("VEZE6_REMOTE_DIR", "/nonexistent", 1);
-    set("VEZE6_REMOTE_CA", authority);
-    set("VEZE6_REMOTE_CERT", certificate);
-    set("VEZE6_REMOTE_KEY", key);
-  }
-  ~ClientFiles() {
-    for (const char* name :
-         {"VEZE6_REMOTE_DIR", "VEZE6_REMOTE_CA", "VEZE6_REMOTE_CERT", "VEZE6_REMOTE_KEY"}) {
-      ::unsetenv(name);
-    }
-  }
-
- private:
-  static void set(const char* name, const std::string& value) {
-    if (value.empty()) {
-      ::unsetenv(name);
-    } else {
-      ::setenv(name, value.c_str(), 1);
-    }
-  }
-};
 
 class TlsHost : public InProcessHostTest {
  protected:
@@ -175,6 +146,29 @@ TEST_F(TlsHost, WillNotStartBeyondLoopbackWithoutTlsOrWithoutClientAdmission) {
   open.tls.allowedFingerprints = {"12:34"};
   opc::remote::Host badList(open);
   EXPECT_EQ(badList.listen(), E_INVALIDARG);
+}
+
+TEST_F(TlsHost, QopcdLogsEachRefusalOnOneLine) {
+  QopcdProcess daemon;
+  ASSERT_TRUE(daemon.start({"--tls-cert", QString::fromStdString(certs->crt("host")), "--tls-key",
+                            QString::fromStdString(certs->key("host")), "--allow-fingerprint",
+                            QString::fromStdString(certs->fingerprint("client"))}))
+      << daemon.log().toStdString();
+  computer = daemon.computer();
+  {
+    ClientFiles files(certs->crt("ca"), certs->crt("rogue"), certs->key("rogue"));
+    EXPECT_EQ(status(), E_ACCESSDENIED);
+  }
+  {
+    ClientFiles files(certs->crt("ca"), certs->crt("client"), certs->key("client"));
+    EXPECT_EQ(status(), S_OK);
+  }
+  EXPECT_TRUE(pumpUntil([&] { return daemon.count("released") == 1; }))
+      << daemon.log().toStdString();
+  const QStringList refusals = daemon.log().split('\n').filter("refused");
+  ASSERT_EQ(refusals.size(), 1) << daemon.log().toStdString();
+  EXPECT_TRUE(refusals.front().contains("/CN=rogue")) << refusals.front().toStdString();
+  EXPECT_EQ(daemon.count("created"), 1);
 }
 
 }  // namespace

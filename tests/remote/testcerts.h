@@ -77,4 +77,32 @@ class TestCerts {
   bool ok_ = false;
 };
 
+/// This process's client TLS files for a scope; the user's own folder is
+/// never read.
+class ClientFiles {
+ public:
+  ClientFiles(const std::string& authority, const std::string& certificate = {},
+              const std::string& key = {}) {
+    ::setenv("VEZE6_REMOTE_DIR", "/nonexistent", 1);
+    set("VEZE6_REMOTE_CA", authority);
+    set("VEZE6_REMOTE_CERT", certificate);
+    set("VEZE6_REMOTE_KEY", key);
+  }
+  ~ClientFiles() {
+    for (const char* name :
+         {"VEZE6_REMOTE_DIR", "VEZE6_REMOTE_CA", "VEZE6_REMOTE_CERT", "VEZE6_REMOTE_KEY"}) {
+      ::unsetenv(name);
+    }
+  }
+
+ private:
+  static void set(const char* name, const std::string& value) {
+    if (value.empty()) {
+      ::unsetenv(name);
+    } else {
+      ::setenv(name, value.c_str(), 1);
+    }
+  }
+};
+
 }  // namespace veze6::test
