@@ -28,6 +28,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "OPCtypes.h"
+#include "objidl.h"
 #include "opcexport.h"
 #include "variant.h"
 
@@ -71,5 +73,23 @@ class VEZE6_OPC_EXPORT Decoder {
   std::uint64_t size_;
   std::uint64_t budget_;
 };
+
+/// Builds a whole data stream ("OPCSTMFORMATDATATIME" when `withTime`, else
+/// "OPCSTMFORMATDATA") in a new global block the caller frees with
+/// GlobalFree; null when memory runs out or the block would pass 4 GiB. The
+/// header's dwSize is the block's size, hrStatus S_OK when every quality is
+/// good, else S_FALSE; the values follow the item headers in item order.
+/// The arrays hold `count` entries; `timeStamps` is read only `withTime`.
+VEZE6_OPC_EXPORT HGLOBAL buildDataStream(bool withTime, OPCHANDLE clientGroup, DWORD transactionId,
+                                         std::size_t count, const OPCHANDLE* clientHandles,
+                                         const VARIANT* values, const WORD* qualities,
+                                         const FILETIME* timeStamps);
+
+/// Builds a write-result stream ("OPCSTMFORMATWRITECOMPLETE": the write
+/// group header, then one OPCITEMHEADERWRITE per item; hrStatus S_OK when
+/// every item succeeded, else S_FALSE) in a new global block (the caller's).
+VEZE6_OPC_EXPORT HGLOBAL buildWriteCompleteStream(OPCHANDLE clientGroup, DWORD transactionId,
+                                                  std::size_t count, const OPCHANDLE* clientHandles,
+                                                  const HRESULT* errors);
 
 }  // namespace opc::stream

@@ -94,12 +94,25 @@ void ReleaseStgMedium(STGMEDIUM* pmedium) {
 
 // ---- Clipboard formats ----------------------------------------------------
 
+namespace {
+
+// The registered names, index i being format 0xC000 + i. Function-local so
+// that registrations made during start-up of other translation units find
+// the table constructed.
+struct FormatTable {
+  std::mutex mutex;
+  std::vector<std::string> names;
+};
+
+FormatTable& formatTable() {
+  static FormatTable table;
+  return table;
+}
+
+}  // namespace
+
 UINT RegisterClipboardFormat(const char* lpszFormat) {
   if (!lpszFormat || !*lpszFormat) return 0;
-  // Function-local so that registrations made during start-up of other
-  // translation units find the table constructed.
-  static std::mutex mutex;
-  static std::vector<std::string> names;
   const auto sameName = [&](const std::string& known) {
     const std::size_t n = std::strlen(lpszFormat);
     if (known.size() != n) return false;
@@ -111,7 +124,9 @@ UINT RegisterClipboardFormat(const char* lpszFormat) {
     }
     return true;
   };
-  std::lock_guard lock(mutex);
+  FormatTable& table = formatTable();
+  std::lock_guard lock(table.mutex);
+  auto& names = table.names;
   const auto it = std::find_if(names.begin(), names.end(), sameName);
   std::size_t index = std::size_t(it - names.begin());
   if (it == names.end()) {
@@ -119,6 +134,19 @@ UINT RegisterClipboardFormat(const char* lpszFormat) {
     names.emplace_back(lpszFormat);
   }
   return UINT(0xC000 + index);
+}
+
+int GetClipboardFormatName(UINT format, char* lpszFormatName, int cchMaxCount) {
+  if (!lpszFormatName || cchMaxCount <= 0) return 0;
+  lpszFormatName[0] = '\0';
+  FormatTable& table = formatTable();
+  std::lock_guard lock(table.mutex);
+  if (format < 0xC000 || format - 0xC000 >= table.names.size()) return 0;
+  const std::string& name = table.names[format - 0xC000];
+  const std::size_t n = std::min(name.size(), std::size_t(cchMaxCount - 1));
+  std::memcpy(lpszFormatName, name.data(), n);
+  lpszFormatName[n] = '\0';
+  return int(n);
 }
 
 // ---- Enumerators over fixed lists -------------------------------------------

@@ -187,6 +187,10 @@ VEZE6_OPC_EXPORT void ReleaseStgMedium(STGMEDIUM* pmedium);
 /// Process-wide clipboard format ids, 0xC000 upwards, equal for equal names
 /// (compared without regard to case, as the platform does).
 VEZE6_OPC_EXPORT UINT RegisterClipboardFormat(const char* lpszFormat);
+/// The registered name of `format` copied into lpszFormatName (at most
+/// cchMaxCount - 1 characters and a terminating zero); returns the
+/// characters copied, 0 for a format that was never registered.
+VEZE6_OPC_EXPORT int GetClipboardFormatName(UINT format, char* lpszFormatName, int cchMaxCount);
 
 namespace opc {
 

@@ -1,20 +1,435 @@
-// The data callbacks across the connection (placeholders until the group
-// side arrives).
-#include <kj/debug.h>
+#include <capnp/capability.h>
+#include <kj/async.h>
 
-#include "opc/remote/objectref_p.h"
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "callbackqueue_p.h"
+#include "callbacks_p.h"
+#include "itemmarshal_p.h"
+#include "marshal_p.h"
+#include "opc/taskmem.h"
+#include "remoteruntime.h"
 
 namespace opc::remote {
 
-wire::DataCallback::Client makeDataCallbackServer(ComPtr<IOPCDataCallback>,
-                                                  std::shared_ptr<Apartment>) {
-  return wire::DataCallback::Client(
-      KJ_EXCEPTION(UNIMPLEMENTED, "data callbacks are not served yet"));
+namespace {
+
+// ---- client side -------------------------------------------------------------------
+
+/// The answer to one callback: fulfilled on the RPC thread once the sink has
+/// run. Dropped unfulfilled (the apartment went away with the call still
+/// queued), the host's call fails and the host stops calling that sink.
+struct Answer {
+  kj::Own<kj::PromiseFulfiller<void>> fulfiller;
+};
+
+/// Runs `call` on `apartment` and answers after it ran. RPC thread only.
+kj::Promise<void> runThere(const std::shared_ptr<Apartment>& apartment,
+                           std::function<void()> call) {
+  if (!apartment) {
+    call();
+    return kj::READY_NOW;
+  }
+  auto paf = kj::newPromiseAndFulfiller<void>();
+  std::shared_ptr<Answer> answer(makeRpcOwned<Answer>(Answer{std::move(paf.fulfiller)}));
+  apartment->post([call = std::move(call), answer]() mutable {
+    call();
+    call = nullptr;  // what the call held goes here, on the sink's thread
+    RemoteRuntime::instance().post([answer] { answer->fulfiller->fulfill(); });
+  });
+  return std::move(paf.promise);
+}
+
+/// A callback's items, owned until the sink has taken them.
+struct Items {
+  explicit Items(std::size_t n) : handles(n), values(n), qualities(n), timeStamps(n), errors(n) {
+    for (VARIANT& v : values) VariantInit(&v);
+  }
+  Items(const Items&) = delete;
+  Items& operator=(const Items&) = delete;
+  ~Items() {
+    for (VARIANT& v : values) VariantClear(&v);
+  }
+  DWORD size() const { return DWORD(handles.size()); }
+  template <class T>
+  static T* at(std::vector<T>& v) {
+    return v.empty() ? nullptr : v.data();
+  }
+
+  std::vector<OPCHANDLE> handles;
+  std::vector<VARIANT> values;
+  std::vector<WORD> qualities;
+  std::vector<FILETIME> timeStamps;
+  std::vector<HRESULT> errors;
+};
+
+/// The items of a data callback. A value that does not decode reaches the
+/// sink as an empty bad-quality value with RPC_E_INVALID_DATA: the rest of
+/// the call, a completion above all, still arrives.
+std::shared_ptr<Items> readItems(capnp::List<wire::ItemState>::Reader list) {
+  auto items = std::make_shared<Items>(list.size());
+  for (unsigned i = 0; i < list.size(); ++i) {
+    const auto from = list[i];
+    items->handles[i] = from.getClientHandle();
+    items->timeStamps[i] = timeFrom(from.getTimeStamp());
+    items->qualities[i] = from.getQuality();
+    items->errors[i] = from.getError();
+    if (!readVariant(from.getValue(), &items->values[i])) {
+      items->qualities[i] = OPC_QUALITY_BAD;
+      items->errors[i] = RPC_E_INVALID_DATA;
+    }
+  }
+  return items;
+}
+
+/// Releases a sink on its own thread, as its advise was made there.
+template <class I>
+void releaseThere(const std::shared_ptr<Apartment>& apartment, ComPtr<I>& sink) {
+  if (!sink) return;
+  if (apartment && !apartment->isCurrentThread()) apartment->post([s = std::move(sink)] {});
+  sink.reset();
+}
+
+class DataCallbackServer final : public wire::DataCallback::Server {
+ public:
+  DataCallbackServer(ComPtr<IOPCDataCallback> sink, std::shared_ptr<Apartment> apartment)
+      : sink_(std::move(sink)), apartment_(std::move(apartment)) {}
+  ~DataCallbackServer() { releaseThere(apartment_, sink_); }
+
+ protected:
+  kj::Promise<void> onDataChange(OnDataChangeContext context) override {
+    return items(context.getParams(), false);
+  }
+  kj::Promise<void> onReadComplete(OnReadCompleteContext context) override {
+    return items(context.getParams(), true);
+  }
+  kj::Promise<void> onWriteComplete(OnWriteCompleteContext context) override {
+    const auto p = context.getParams();
+    const auto list = p.getItems();
+    auto handles = std::make_shared<std::vector<OPCHANDLE>>(list.size());
+    auto errors = std::make_shared<std::vector<HRESULT>>(list.size());
+    for (unsigned i = 0; i < list.size(); ++i) {
+      (*handles)[i] = list[i].getClientHandle();
+      (*errors)[i] = list[i].getError();
+    }
+    return runThere(apartment_,
+                    [sink = sink_, transid = p.getTransactionId(), group = p.getClientGroup(),
+                     master = p.getMasterError(), handles, errors] {
+                      sink->OnWriteComplete(transid, group, master, DWORD(handles->size()),
+                                            Items::at(*handles), Items::at(*errors));
+                    });
+  }
+  kj::Promise<void> onCancelComplete(OnCancelCompleteContext context) override {
+    const auto p = context.getParams();
+    return runThere(apartment_,
+                    [sink = sink_, transid = p.getTransactionId(), group = p.getClientGroup()] {
+                      sink->OnCancelComplete(transid, group);
+                    });
+  }
+
+ private:
+  template <class Params>
+  kj::Promise<void> items(Params p, bool read) {
+    auto items = readItems(p.getItems());
+    return runThere(apartment_, [sink = sink_, items, read, transid = p.getTransactionId(),
+                                 group = p.getClientGroup(), quality = p.getMasterQuality(),
+                                 error = p.getMasterError()] {
+      Items& i = *items;
+      if (read) {
+        sink->OnReadComplete(transid, group, quality, error, i.size(), Items::at(i.handles),
+                             Items::at(i.values), Items::at(i.qualities), Items::at(i.timeStamps),
+                             Items::at(i.errors));
+      } else {
+        sink->OnDataChange(transid, group, quality, error, i.size(), Items::at(i.handles),
+                           Items::at(i.values), Items::at(i.qualities), Items::at(i.timeStamps),
+                           Items::at(i.errors));
+      }
+    });
+  }
+
+  ComPtr<IOPCDataCallback> sink_;
+  std::shared_ptr<Apartment> apartment_;
+};
+
+/// A global block freed by its last holder.
+struct GlobalBlock {
+  explicit GlobalBlock(HGLOBAL h) : handle(h) {}
+  GlobalBlock(const GlobalBlock&) = delete;
+  GlobalBlock& operator=(const GlobalBlock&) = delete;
+  ~GlobalBlock() {
+    if (handle) GlobalFree(handle);
+  }
+  HGLOBAL handle;
+};
+
+class AdviseSinkServer final : public wire::AdviseSink::Server {
+ public:
+  AdviseSinkServer(ComPtr<IAdviseSink> sink, std::shared_ptr<Apartment> apartment)
+      : sink_(std::move(sink)), apartment_(std::move(apartment)) {}
+  ~AdviseSinkServer() { releaseThere(apartment_, sink_); }
+
+ protected:
+  kj::Promise<void> onDataChange(OnDataChangeContext context) override {
+    const auto p = context.getParams();
+    FORMATETC format{};
+    if (FAILED(readFormat(p.getFormat(), format))) return kj::READY_NOW;  // not ours to read
+    HGLOBAL h = globalFromData(p.getData());
+    if (!h) return kj::READY_NOW;
+    auto block = std::make_shared<GlobalBlock>(h);
+    return runThere(apartment_, [sink = sink_, format, block]() mutable {
+      STGMEDIUM medium{};
+      medium.tymed = TYMED_HGLOBAL;
+      medium.hGlobal = block->handle;
+      medium.pUnkForRelease = nullptr;
+      sink->OnDataChange(&format, &medium);
+    });
+  }
+
+ private:
+  ComPtr<IAdviseSink> sink_;
+  std::shared_ptr<Apartment> apartment_;
+};
+
+// ---- host side ---------------------------------------------------------------------
+
+/// What both host-side sinks share: the queue, the calls in flight and the
+/// client's capability (which lives and dies on the RPC thread).
+template <class Capability>
+class QueuedSink {
+ protected:
+  explicit QueuedSink(typename Capability::Client client)
+      : client_(makeRpcOwned<typename Capability::Client>(std::move(client))) {}
+  ~QueuedSink() { addHostCallbackBacklog(-std::ptrdiff_t(counted_)); }
+
+  /// Changes the queue under the lock, keeping the process's count.
+  template <class F>
+  void enqueue(F&& change) {
+    std::lock_guard lock(mutex_);
+    if (broken_) return;
+    change(queue_);
+    recount();
+  }
+
+  std::optional<QueuedCallback> next() {
+    std::lock_guard lock(mutex_);
+    auto c = queue_.take();
+    recount();
+    return c;
+  }
+
+  void fail() {
+    std::lock_guard lock(mutex_);
+    broken_ = true;
+    queue_ = CallbackQueue();
+    recount();
+  }
+
+  typename Capability::Client& client() { return *client_; }
+
+  int inFlight_ = 0;  // RPC thread only
+
+ private:
+  void recount() {
+    const std::size_t now = queue_.pendingItems();
+    addHostCallbackBacklog(std::ptrdiff_t(now) - std::ptrdiff_t(counted_));
+    counted_ = now;
+  }
+
+  RpcOwned<typename Capability::Client> client_;
+  std::mutex mutex_;
+  CallbackQueue queue_;      // guarded by mutex_
+  bool broken_ = false;      // guarded by mutex_
+  std::size_t counted_ = 0;  // guarded by mutex_: this queue's part of `backlog`
+};
+
+/// Sends what the queue holds, kCallsInFlight at a time; on the RPC thread
+/// (posted there when the server called from another thread).
+template <class Sink>
+void schedule(Sink* sink) {
+  auto& runtime = RemoteRuntime::instance();
+  ComPtr<Sink> self(sink);
+  if (runtime.isRpcThread()) {
+    self->pump(self);
+  } else {
+    runtime.post([self] { self->pump(self); });
+  }
+}
+
+template <class Sink>
+void pumpQueue(Sink* sink, const ComPtr<Sink>& self) {
+  while (sink->inFlight_ < kCallsInFlight) {
+    auto c = sink->next();
+    if (!c) return;
+    ++sink->inFlight_;
+    RemoteRuntime::instance().tasks().add(sink->send(*c).then(
+        [self] {
+          --self->inFlight_;
+          self->pump(self);
+        },
+        [self](kj::Exception&&) {
+          // The client is gone or refused: nothing more goes to it.
+          --self->inFlight_;
+          self->fail();
+        }));
+  }
+}
+
+class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
+                                 public QueuedSink<wire::DataCallback> {
+ public:
+  explicit RemoteDataCallback(wire::DataCallback::Client client) : QueuedSink(std::move(client)) {}
+
+  HRESULT OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                       HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                       VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                       HRESULT* pErrors) override {
+    enqueue([&](CallbackQueue& q) {
+      q.dataChange(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                   pvValues, pwQualities, pftTimeStamps, pErrors);
+    });
+    schedule(this);
+    return S_OK;
+  }
+  HRESULT OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                         HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                         VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                         HRESULT* pErrors) override {
+    enqueue([&](CallbackQueue& q) {
+      q.readComplete(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                     pvValues, pwQualities, pftTimeStamps, pErrors);
+    });
+    schedule(this);
+    return S_OK;
+  }
+  HRESULT OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                          OPCHANDLE* pClienthandles, HRESULT* pErrors) override {
+    enqueue([&](CallbackQueue& q) {
+      q.writeComplete(dwTransid, hGroup, hrMastererr, dwCount, pClienthandles, pErrors);
+    });
+    schedule(this);
+    return S_OK;
+  }
+  HRESULT OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override {
+    enqueue([&](CallbackQueue& q) { q.cancelComplete(dwTransid, hGroup); });
+    schedule(this);
+    return S_OK;
+  }
+
+  void pump(const ComPtr<RemoteDataCallback>& self) { pumpQueue(this, self); }
+  using QueuedSink::fail;
+  using QueuedSink::inFlight_;
+  using QueuedSink::next;
+
+  kj::Promise<void> send(const QueuedCallback& c) {
+    using Kind = QueuedCallback::Kind;
+    switch (c.kind) {
+      case Kind::DataChange:
+      case Kind::ReadComplete: {
+        auto fill = [&](auto request) {
+          request.setTransactionId(c.transactionId);
+          request.setClientGroup(c.group);
+          request.setMasterQuality(c.masterQuality);
+          request.setMasterError(c.masterError);
+          auto items = request.initItems(unsigned(c.size()));
+          for (unsigned i = 0; i < items.size(); ++i) {
+            auto to = items[i];
+            to.setClientHandle(c.handles[i]);
+            to.setTimeStamp(wireTime(c.timeStamps[i]));
+            to.setQuality(c.qualities[i]);
+            HRESULT error = c.errors[i];
+            if (const HRESULT hr = setVariant(to.initValue(), c.values[i].get()); FAILED(hr)) {
+              to.initValue();  // cannot travel: arrives empty, with the reason
+              if (SUCCEEDED(error)) error = hr;
+            }
+            to.setError(error);
+          }
+          return request.send().ignoreResult();
+        };
+        return c.kind == Kind::DataChange ? fill(client().onDataChangeRequest())
+                                          : fill(client().onReadCompleteRequest());
+      }
+      case Kind::WriteComplete: {
+        auto request = client().onWriteCompleteRequest();
+        request.setTransactionId(c.transactionId);
+        request.setClientGroup(c.group);
+        request.setMasterError(c.masterError);
+        auto items = request.initItems(unsigned(c.handles.size()));
+        for (unsigned i = 0; i < items.size(); ++i) {
+          items[i].setClientHandle(c.handles[i]);
+          items[i].setError(c.errors[i]);
+        }
+        return request.send().ignoreResult();
+      }
+      case Kind::CancelComplete: {
+        auto request = client().onCancelCompleteRequest();
+        request.setTransactionId(c.transactionId);
+        request.setClientGroup(c.group);
+        return request.send().ignoreResult();
+      }
+      case Kind::Stream:
+        break;
+    }
+    return kj::READY_NOW;
+  }
+};
+
+class RemoteAdviseSink final : public ComObject<IAdviseSink>, public QueuedSink<wire::AdviseSink> {
+ public:
+  explicit RemoteAdviseSink(wire::AdviseSink::Client client) : QueuedSink(std::move(client)) {}
+
+  void OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) override {
+    if (!pFormatetc || !pStgmed || pStgmed->tymed != TYMED_HGLOBAL || !pStgmed->hGlobal) return;
+    const auto* block = static_cast<const char*>(GlobalLock(pStgmed->hGlobal));
+    if (!block) return;
+    const std::size_t size = GlobalSize(pStgmed->hGlobal);
+    enqueue([&](CallbackQueue& q) { q.stream(pFormatetc->cfFormat, block, size); });
+    GlobalUnlock(pStgmed->hGlobal);
+    schedule(this);
+  }
+  void OnViewChange(DWORD, LONG) override {}
+  void OnRename(struct IMoniker*) override {}
+  void OnSave() override {}
+  void OnClose() override {}
+
+  void pump(const ComPtr<RemoteAdviseSink>& self) { pumpQueue(this, self); }
+  using QueuedSink::fail;
+  using QueuedSink::inFlight_;
+  using QueuedSink::next;
+
+  kj::Promise<void> send(const QueuedCallback& c) {
+    auto request = client().onDataChangeRequest();
+    const FORMATETC format{c.format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    if (!putFormat(request.initFormat(), format)) return kj::READY_NOW;
+    const std::vector<char> bytes = c.buildStream();
+    request.setData(
+        capnp::Data::Reader(reinterpret_cast<const kj::byte*>(bytes.data()), bytes.size()));
+    return request.send().ignoreResult();
+  }
+};
+
+}  // namespace
+
+wire::DataCallback::Client makeDataCallbackServer(ComPtr<IOPCDataCallback> sink,
+                                                  std::shared_ptr<Apartment> apartment) {
+  return kj::heap<DataCallbackServer>(std::move(sink), std::move(apartment));
+}
+
+wire::AdviseSink::Client makeAdviseSinkServer(ComPtr<IAdviseSink> sink,
+                                              std::shared_ptr<Apartment> apartment) {
+  return kj::heap<AdviseSinkServer>(std::move(sink), std::move(apartment));
 }
 
 ComPtr<IOPCDataCallback> makeDataCallbackProxy(const std::shared_ptr<HostConnection>&,
-                                               wire::DataCallback::Client) {
-  return {};
+                                               wire::DataCallback::Client client) {
+  return makeCom<RemoteDataCallback>(std::move(client));
+}
+
+ComPtr<IAdviseSink> makeAdviseSinkProxy(const std::shared_ptr<HostConnection>&,
+                                        wire::AdviseSink::Client client) {
+  return makeCom<RemoteAdviseSink>(std::move(client));
 }
 
 }  // namespace opc::remote

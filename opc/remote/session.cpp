@@ -107,7 +107,7 @@ struct Session::Link {
   kj::Own<kj::TaskSet> tasks;
 };
 
-Session::Session(std::u16string text) : text_(std::move(text)) {}
+Session::Session(Token, std::u16string text) : text_(std::move(text)) {}
 
 Session::~Session() {
   auto& runtime = RemoteRuntime::instance();
@@ -142,7 +142,7 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
   std::memcpy(&address, found->ai_addr, std::min<std::size_t>(length, sizeof address));
   ::freeaddrinfo(found);
 
-  std::shared_ptr<Session> session(new Session(std::u16string(text)));
+  auto session = std::make_shared<Session>(Token{}, std::u16string(text));
   std::weak_ptr<Session> weak = session;
   session->stopHook_ = runtime.addStopHook([weak] {
     if (auto s = weak.lock()) {

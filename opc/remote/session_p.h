@@ -27,6 +27,11 @@ class Session : public std::enable_shared_from_this<Session> {
   /// it cannot be reached. Not on the RPC thread.
   static HRESULT connect(std::u16string_view text, std::shared_ptr<Session>* out);
 
+  /// Made by connect() only.
+  struct Token {
+    explicit Token() = default;
+  };
+  Session(Token, std::u16string text);
   ~Session();
 
   /// Starts a call on the RPC thread; its promise's value is the call's
@@ -63,7 +68,6 @@ class Session : public std::enable_shared_from_this<Session> {
   struct Link;
   struct Waiter;
 
-  explicit Session(std::u16string text);
   void start(Work work, const std::shared_ptr<Waiter>& waiter);
 
   const std::u16string text_;

@@ -73,6 +73,16 @@ TEST(ClipboardFormats, SameNameSameIdWithoutRegardToCase) {
   EXPECT_EQ(RegisterClipboardFormat("veze6.test.FORMAT.a"), a);
   EXPECT_EQ(RegisterClipboardFormat(""), 0u);
   EXPECT_EQ(RegisterClipboardFormat(nullptr), 0u);
+
+  // The name as first registered, cut to the room given; unknown ids none.
+  char name[32];
+  EXPECT_EQ(GetClipboardFormatName(a, name, sizeof name), 19);
+  EXPECT_STREQ(name, "Veze6.Test.Format.A");
+  EXPECT_EQ(GetClipboardFormatName(b, name, 6), 5);
+  EXPECT_STREQ(name, "Veze6");
+  EXPECT_EQ(GetClipboardFormatName(0xBFFF, name, sizeof name), 0);
+  EXPECT_EQ(GetClipboardFormatName(0xFFFF, name, sizeof name), 0);
+  EXPECT_STREQ(name, "");
 }
 
 TEST(ClipboardFormats, OpcStreamFormatsAreRegisteredAtStartUp) {

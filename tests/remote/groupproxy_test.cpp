@@ -1,0 +1,214 @@
+// The group proxy against a host that answers wrongly: a fake host, served
+// on its own thread and event loop, hands out a group whose answers are
+// short, malformed or contradictory. Every such call fails with a code and
+// leaves nothing allocated; the proxy never reads past what arrived.
+#include <capnp/rpc-twoparty.h>
+#include <gtest/gtest.h>
+#include <kj/async-io.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+
+#include "common/leakcheck.h"
+#include "opc/OPCDA.h"
+#include "opc/classregistry.h"
+#include "opc/remote/remote.capnp.h"
+#include "opc/taskmem.h"
+
+namespace wire = opc::remote::wire;
+
+namespace {
+
+constexpr HRESULT kInvalidData = hresult(0x8001000F);  // RPC_E_INVALID_DATA
+
+void setGuid(wire::Guid::Builder out, const GUID& g) {
+  out.setData1(g.Data1);
+  out.setData2(g.Data2);
+  out.setData3(g.Data3);
+  std::uint64_t d4 = 0;
+  for (int i = 7; i >= 0; --i) d4 = (d4 << 8) | g.Data4[i];
+  out.setData4(d4);
+}
+
+void setRef(wire::ObjectRef::Builder ref, wire::Unknown::Client object, wire::Kind kind,
+            std::initializer_list<IID> iids) {
+  ref.setObject(std::move(object));
+  ref.setKind(kind);
+  auto list = ref.initIids(unsigned(iids.size()));
+  unsigned i = 0;
+  for (const IID& iid : iids) setGuid(list[i++], iid);
+}
+
+/// A group that gets every answer a little wrong.
+class WrongGroup final : public wire::GroupObject::Server {
+ protected:
+  kj::Promise<void> addItems(AddItemsContext context) override {
+    const unsigned n = context.getParams().getItems().size();
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    auto results = r.initResults(n - 1);  // one short
+    for (auto result : results) result.setBlob(kj::StringPtr("blob").asBytes());
+    r.initErrors(n);
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> validateItems(ValidateItemsContext context) override {
+    const unsigned n = context.getParams().getItems().size();
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    for (auto result : r.initResults(n)) result.setBlob(kj::StringPtr("blob").asBytes());
+    r.initErrors(n + 1);  // one too many
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> removeItems(RemoveItemsContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    r.initErrors(0);  // none at all
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> read(wire::OpcSyncIo::Server::ReadContext context) override {
+    const unsigned n = context.getParams().getServerHandles().size();
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    r.initErrors(n);
+    auto states = r.initStates(n);
+    for (auto s : states) s.initValue().setText(kj::StringPtr("text").asBytes());
+    for (auto s : states) s.getValue().setVt(VT_BSTR);
+    states[n - 1].getValue().setText(kj::StringPtr("odd").asBytes());  // 3 bytes
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> getState(GetStateContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    r.initState().setName(kj::StringPtr("odd").asBytes());
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> createEnumerator(CreateEnumeratorContext context) override {
+    context.getResults().setHr(S_OK);  // and no enumerator
+    return kj::READY_NOW;
+  }
+};
+
+class FakeServer final : public wire::ServerObject::Server {
+ protected:
+  kj::Promise<void> addGroup(AddGroupContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    r.setServerGroup(1);
+    setRef(r.initGroup(), kj::heap<WrongGroup>(), wire::Kind::GROUP,
+           {IID_IOPCItemMgt, IID_IOPCSyncIO, IID_IOPCGroupStateMgt});
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> removeGroup(RemoveGroupContext context) override {
+    context.getResults().setHr(S_OK);
+    return kj::READY_NOW;
+  }
+};
+
+class FakeHost final : public wire::Host::Server {
+ protected:
+  kj::Promise<void> createInstance(CreateInstanceContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    auto results = r.initResults(context.getParams().getIids().size());
+    for (unsigned i = 0; i < results.size(); ++i) results.set(i, S_OK);
+    setRef(r.initObject(), kj::heap<FakeServer>(), wire::Kind::SERVER, {IID_IOPCServer});
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> hostName(HostNameContext context) override {
+    context.getResults().setName("fake");
+    return kj::READY_NOW;
+  }
+};
+
+/// Serves FakeHost on loopback from its own thread until destroyed.
+class FakeHostThread {
+ public:
+  FakeHostThread() {
+    EXPECT_EQ(pipe(stop_), 0);
+    std::promise<std::uint16_t> port;
+    auto listening = port.get_future();
+    thread_ = std::thread([this, &port] {
+      auto io = kj::setupAsyncIo();
+      auto address = io.provider->getNetwork().parseAddress("127.0.0.1", 0).wait(io.waitScope);
+      auto listener = address->listen();
+      port.set_value(std::uint16_t(listener->getPort()));
+      capnp::TwoPartyServer server(kj::heap<FakeHost>());
+      auto serving = server.listen(*listener);
+      auto stop = io.lowLevelProvider->wrapInputFd(stop_[0]);
+      kj::byte b = 0;
+      stop->read(&b, 1).exclusiveJoin(kj::mv(serving)).wait(io.waitScope);
+    });
+    port_ = listening.get();
+  }
+  ~FakeHostThread() {
+    EXPECT_EQ(write(stop_[1], "x", 1), 1);
+    thread_.join();
+    close(stop_[0]);
+    close(stop_[1]);
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int stop_[2] = {-1, -1};
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+class GroupProxyTest : public veze6::test::LeakCheckedTest {};
+
+TEST_F(GroupProxyTest, WrongAnswersAreFailuresThatLeaveNothingAllocated) {
+  FakeHostThread fake;
+  {
+    std::u16string name = u"127.0.0.1:" + opc::utf8ToUtf16(std::to_string(fake.port()));
+    COSERVERINFO info{0, name.data(), nullptr, 0};
+    MULTI_QI qi{&IID_IOPCServer, nullptr, S_OK};
+    ASSERT_EQ(CoCreateInstanceEx(GUID{0x1, 0, 0, {}}, nullptr, 0, &info, 1, &qi), S_OK);
+    const auto server = ComPtr<IOPCServer>::attach(static_cast<IOPCServer*>(qi.pItf));
+    OPCHANDLE serverGroup = 0;
+    DWORD rate = 0;
+    ComPtr<IOPCItemMgt> items;
+    ASSERT_EQ(server->AddGroup(u"g", TRUE, 100, 1, nullptr, nullptr, 0, &serverGroup, &rate,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.put())),
+              S_OK);
+    ASSERT_TRUE(items);
+    EXPECT_FALSE(items.as<IOPCAsyncIO2>()) << "only what the host listed";
+
+    OPCITEMDEF defs[2] = {};
+    defs[0].szItemID = const_cast<LPWSTR>(u"a");
+    defs[1].szItemID = const_cast<LPWSTR>(u"b");
+    OPCITEMRESULT* results = reinterpret_cast<OPCITEMRESULT*>(1);
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(items->AddItems(2, defs, &results, &errors), kInvalidData);
+    EXPECT_EQ(results, nullptr);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(items->ValidateItems(2, defs, FALSE, &results, &errors), kInvalidData);
+    EXPECT_EQ(results, nullptr);
+    OPCHANDLE handles[2] = {1, 2};
+    EXPECT_EQ(items->RemoveItems(2, handles, &errors), kInvalidData);
+    EXPECT_EQ(errors, nullptr);
+    ComPtr<IUnknown> enumerator;
+    EXPECT_EQ(items->CreateEnumerator(IID_IEnumOPCItemAttributes, enumerator.put()), kInvalidData);
+
+    OPCITEMSTATE* states = reinterpret_cast<OPCITEMSTATE*>(1);
+    EXPECT_EQ(items.as<IOPCSyncIO>()->Read(OPC_DS_CACHE, 2, handles, &states, &errors),
+              kInvalidData)
+        << "a value that does not decode";
+    EXPECT_EQ(states, nullptr);
+    EXPECT_EQ(errors, nullptr);
+
+    DWORD updateRate = 0;
+    BOOL active = FALSE;
+    LPWSTR groupName = reinterpret_cast<LPWSTR>(1);
+    LONG bias = 0;
+    FLOAT deadband = 0;
+    DWORD lcid = 0;
+    OPCHANDLE client = 0, serverHandle = 0;
+    EXPECT_EQ(items.as<IOPCGroupStateMgt>()->GetState(&updateRate, &active, &groupName, &bias,
+                                                      &deadband, &lcid, &client, &serverHandle),
+              kInvalidData);
+    EXPECT_EQ(groupName, nullptr);
+  }
+}
+
+}  // namespace
