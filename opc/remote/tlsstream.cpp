@@ -76,6 +76,7 @@ kj::Promise<void> TlsStream::handshake() {
 }
 
 kj::Promise<size_t> TlsStream::tryRead(void* buffer, size_t minBytes, size_t maxBytes) {
+  if (maxBytes == 0) return size_t(0);
   return readLoop(static_cast<kj::byte*>(buffer), minBytes, maxBytes, 0);
 }
 

@@ -39,7 +39,7 @@ class RemoteTools : public LeakCheckedTest {
   QopcdProcess daemon;
 };
 
-TEST_F(RemoteTools, QopcStatusAndServersReachTheDaemon) {
+TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
   auto r = qopc({"status", "--computer", daemon.computerName()});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains(daemon.computerName())) << r.out.toStdString();
@@ -48,6 +48,10 @@ TEST_F(RemoteTools, QopcStatusAndServersReachTheDaemon) {
   r = qopc({"servers", "--computer", daemon.computerName()});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("Veze6.Simulation.1")) << r.out.toStdString();
+
+  r = qopc({"read", "--computer", daemon.computerName(), "Static.Int4"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Static.Int4")) << r.out.toStdString();
   // Every object qopc made there was released when it ended.
   EXPECT_TRUE(pumpUntil([&] {
     return daemon.count("created") > 0 && daemon.count("created") == daemon.count("released");
