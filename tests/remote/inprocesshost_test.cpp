@@ -1,10 +1,10 @@
 // Remote creation and calls against a host in this process.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <atomic>
 #include <thread>
 
+#include "childprocess.h"
 #include "hostfixture.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
@@ -50,13 +50,11 @@ TEST_F(InProcessHost, UnknownClassAndUnreachableHostFail) {
 }
 
 TEST_F(InProcessHost, KilledClientProcess_HostReleasesWhatItHeld) {
-  QProcess client;
-  client.start(QStringLiteral(HOLDCLIENT_PATH), {QString::fromStdU16String(computer)});
-  ASSERT_TRUE(pumpUntil([&] { return client.readAllStandardOutput().contains("holding"); },
+  ChildProcess client(HOLDCLIENT_PATH, {opc::utf16ToUtf8(computer)});
+  ASSERT_TRUE(pumpUntil([&] { return client.output().find("holding") != std::string::npos; },
                         std::chrono::seconds(20)));
   EXPECT_GT(opc::diag::snapshot().objects, leaks_.start().objects);
-  client.kill();
-  client.waitForFinished(10000);
+  client.stop(SIGKILL);
   // A closed connection frees at once what it held (the fixture checks that
   // every object is gone).
   const auto killed = std::chrono::steady_clock::now();

@@ -52,7 +52,9 @@ class NetworkNamespace {
   /// Takes this side of the link down: nothing passes any more, and neither
   /// end is told.
   bool cut() { return sh("ip link set " + outer_ + " down"); }
-  QStringList wrapper() const { return {"ip", "netns", "exec", QString::fromStdString(name)}; }
+  QStringList wrapper() const {
+    return {"/usr/bin/env", "ip", "netns", "exec", QString::fromStdString(name)};
+  }
 
   std::string name, localAddress, address;
 

@@ -1,11 +1,12 @@
-// A qopcd daemon run by a test on a free loopback port, with its log.
+// A qopcd daemon run by a test on a free port, with its log.
 #pragma once
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <string>
 
+#include "childprocess.h"
 #include "common/pump.h"
 #include "opc/taskmem.h"
 
@@ -16,26 +17,27 @@ class QopcdProcess {
   QopcdProcess() = default;
   QopcdProcess(const QopcdProcess&) = delete;
   QopcdProcess& operator=(const QopcdProcess&) = delete;
-  ~QopcdProcess() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.terminate();
-      process_.waitForFinished(10000);
-    }
-  }
 
   /// Starts the daemon (with args after the port, run through `wrapper`
-  /// when given, e.g. to enter a network namespace) and waits until it
-  /// listens; false (with the log) when it does not.
+  /// when given, e.g. to enter a network namespace; its first word a full
+  /// path) and waits until it listens; false (with the log) when it does
+  /// not.
   bool start(const QStringList& args = {}, const QStringList& wrapper = {}) {
-    QStringList all = wrapper;
-    all << QStringLiteral(QOPCD_PATH) << QStringLiteral("--port") << QStringLiteral("0") << args;
-    process_.start(all.takeFirst(), all);
-    if (!process_.waitForStarted(10000)) return false;
+    std::vector<std::string> all;
+    for (const auto& w : wrapper) all.push_back(w.toStdString());
+    all.insert(all.end(), {QOPCD_PATH, "--port", "0"});
+    for (const auto& a : args) all.push_back(a.toStdString());
+    const std::string program = all.front();
+    all.erase(all.begin());
+    process_ = std::make_unique<ChildProcess>(program, all);
+    if (!process_->started()) return false;
     static const QString listening = QStringLiteral("listening on ");
-    if (!pumpUntil(
-            [&] { return log().contains(listening) || process_.state() == QProcess::NotRunning; },
-            std::chrono::seconds(20)) ||
-        !log_.contains(listening)) {
+    // The whole line: the pipe may hand it over in pieces.
+    const auto listened = [&] {
+      const auto at = log().indexOf(listening);
+      return at >= 0 && log_.indexOf(QLatin1Char('\n'), at) > at;
+    };
+    if (!pumpUntil(listened, std::chrono::seconds(20))) {
       return false;
     }
     const auto at = log_.indexOf(listening) + listening.size();
@@ -46,30 +48,23 @@ class QopcdProcess {
     return port_ != 0;
   }
 
-  /// Asks the daemon to stop (SIGTERM) and waits.
-  void stop() {
-    process_.terminate();
-    process_.waitForFinished(10000);
-  }
-
   /// Ends the daemon at once, as a crash would.
-  void kill() {
-    process_.kill();
-    process_.waitForFinished(10000);
-  }
+  void kill() { process_->stop(SIGKILL); }
+  /// Asks the daemon to stop (SIGTERM) and waits.
+  void stop() { process_->stop(SIGTERM); }
 
   std::u16string computer() const { return computerName().toStdU16String(); }
   QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
 
   /// Everything the daemon has logged so far.
   const QString& log() {
-    log_ += QString::fromUtf8(process_.readAllStandardError());
+    if (process_) log_ = QString::fromStdString(process_->output());
     return log_;
   }
   int count(const QString& part) { return log().count(part); }
 
  private:
-  QProcess process_;
+  std::unique_ptr<ChildProcess> process_;
   QString log_;
   QString host_;
   quint16 port_ = 0;
