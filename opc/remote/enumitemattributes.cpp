@@ -1,5 +1,10 @@
 // A group's item enumerator across the wire: the client's proxy and the
 // host's stub.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "enumproxy_p.h"
 #include "groupreply_p.h"
 #include "groupstub_util_p.h"
 #include "itemmarshal_p.h"
@@ -18,30 +23,52 @@ class EnumItemAttributesProxy final
     if (!ppItemArray || !pceltFetched) return E_INVALIDARG;
     *ppItemArray = nullptr;
     *pceltFetched = 0;
-    return call([&]() {
-      auto request = cap().nextRequest();
-      request.setCount(celt);
-      return request.send().then([&](auto&& r) {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const auto items = r.getItems();
-        if (items.size() > celt) return RPC_E_INVALID_DATA;
-        const ULONG n = items.size();
-        if (n == 0) return hr;
-        auto* out = static_cast<OPCITEMATTRIBUTES*>(CoTaskMemAlloc(sizeof(OPCITEMATTRIBUTES) * n));
-        if (!out) return E_OUTOFMEMORY;
-        for (ULONG i = 0; i < n; ++i) {
-          if (const HRESULT taken = takeItemAttributes(items[i], out[i]); FAILED(taken)) {
-            for (ULONG k = 0; k < i; ++k) clearItemAttributes(out[k]);
-            CoTaskMemFree(out);
-            return taken;
+    // Large requests go in batches; a short batch ends the enumeration. The
+    // elements are held here until all arrived, then handed over in one block.
+    std::vector<OPCITEMATTRIBUTES> got;
+    const auto dropAll = [&] {
+      for (OPCITEMATTRIBUTES& a : got) clearItemAttributes(a);
+      got.clear();
+    };
+    HRESULT hr = S_OK;
+    while (got.size() < celt) {
+      const ULONG want = std::min(ULONG(celt - got.size()), kMaxEnumBatch);
+      ULONG arrived = 0;
+      hr = call([&]() {
+        auto request = cap().nextRequest();
+        request.setCount(want);
+        return request.send().then([&](auto&& r) -> HRESULT {
+          const HRESULT result = r.getHr();
+          if (FAILED(result)) return result;
+          const auto items = r.getItems();
+          if (items.size() > want) return RPC_E_INVALID_DATA;
+          for (; arrived < items.size(); ++arrived) {
+            got.emplace_back();
+            if (FAILED(takeItemAttributes(items[arrived], got.back()))) {
+              got.pop_back();  // holds nothing
+              return RPC_E_INVALID_DATA;
+            }
           }
-        }
-        *ppItemArray = out;
-        *pceltFetched = n;
-        return hr;
+          return result;
+        });
       });
-    });
+      if (FAILED(hr)) {
+        dropAll();
+        return hr;
+      }
+      if (arrived < want) break;
+    }
+    if (got.empty()) return hr;
+    auto* out =
+        static_cast<OPCITEMATTRIBUTES*>(CoTaskMemAlloc(sizeof(OPCITEMATTRIBUTES) * got.size()));
+    if (!out) {
+      dropAll();
+      return E_OUTOFMEMORY;
+    }
+    std::memcpy(static_cast<void*>(out), got.data(), sizeof(OPCITEMATTRIBUTES) * got.size());
+    *ppItemArray = out;
+    *pceltFetched = ULONG(got.size());
+    return hr;
   }
 
   HRESULT Skip(ULONG celt) override {
@@ -94,6 +121,8 @@ class EnumItemAttributesStub final : public wire::EnumItemAttributes::Server {
     OPCITEMATTRIBUTES* items = nullptr;
     ULONG fetched = 0;
     const ULONG asked = context.getParams().getCount();
+    // The proxy splits larger requests; a bigger one is not from it.
+    if (asked > kMaxEnumBatch) return reply(results, E_INVALIDARG);
     const HRESULT hr = enumerator_->Next(asked, &items, &fetched);
     // Never more than asked for, whatever the server claims.
     const ULONG n = items ? std::min(fetched, asked) : 0;
