@@ -1,6 +1,7 @@
 #include "coopcserver.h"
 
 #include "exceptions.h"
+#include "opc/OPCCOMN.h"
 #include "opc/classregistry.h"
 #include "opc/endpointclasses.h"
 #include "qopcconversions.h"
@@ -28,6 +29,18 @@ ComPtr<IOPCServer> CoOPCServer::Create(const CLSID& clsid, const QString& comput
   ComPtr<IOPCServer> server;
   OleCheck(object.as(server));
   return server;
+}
+
+bool CoOPCServer::ResolveOnComputer(const QString& progId, const QString& computer, CLSID& clsid) {
+  opc::Bstr name = TextToWide(computer);
+  COSERVERINFO info{0, name.get(), nullptr, 0};
+  MULTI_QI request{&IID_IOPCServerList, nullptr, S_OK};
+  const HRESULT hr = CoCreateInstanceEx(
+      CLSID_OPCServerList, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, &info, 1, &request);
+  const auto list = ComPtr<IOPCServerList>::attach(static_cast<IOPCServerList*>(request.pItf));
+  if (FAILED(hr) || FAILED(request.hr) || !list) return false;
+  const opc::Bstr wide = TextToWide(progId);
+  return SUCCEEDED(list->CLSIDFromProgID(wide.get(), &clsid));
 }
 
 ComPtr<IOPCServer> CoOPCServer::CreateForEndpoint(const QString& url) {

@@ -19,6 +19,10 @@ class CoOPCServer {
   /// registered for its scheme (opc/endpointclasses.h), anonymously and with
   /// the scheme's default security; failures raise EOleSysError as above.
   static ComPtr<IOPCServer> CreateForEndpoint(const QString& url);
+  /// The class id the server list of `computer` (not empty when trimmed)
+  /// gives for progId: a server may be registered only there. False when
+  /// the computer cannot be reached or does not know the name.
+  static bool ResolveOnComputer(const QString& progId, const QString& computer, CLSID& clsid);
 };
 
 /// Initialises the process's COM security once: no security descriptor,

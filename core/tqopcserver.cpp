@@ -158,9 +158,12 @@ bool TqOPCServer::makeConnection() {
   CLSID clsid{};
   const opc::Bstr name = TextToWide(serverName_);
   const bool valid = !serverName_.contains(QChar(u'\0'));
-  const bool resolved = valid && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
-                                  SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
+  bool resolved = valid && (SUCCEEDED(CLSIDFromProgID(name.get(), &clsid)) ||
+                            SUCCEEDED(CLSIDFromString(name.get(), &clsid)));
   const bool url = valid && !resolved && opc::isEndpointUrl(serverName_.trimmed().toStdString());
+  // A server registered only on the other computer is known by its server list.
+  if (valid && !resolved && !url && !computerName_.trimmed().isEmpty())
+    resolved = CoOPCServer::ResolveOnComputer(serverName_, computerName_, clsid);
   if (!resolved && !url) {
     Fault(_STR_NOServer());
     return false;

@@ -177,7 +177,21 @@ void TqOPCDlgExplorer::ServerComboDropDown() {
   QStringList servers;
   {
     BusyCursor busy;
-    GetOPCServers(servers);
+    const QString computer = Server ? Server->ComputerName().trimmed() : QString();
+    if (computer.isEmpty()) {
+      GetOPCServers(servers);
+    } else {
+      // The servers of the computer the component connects to.
+      TqopcServerBrowser browser;
+      browser.SetServertype(svr_DA10 | svr_DA20);
+      try {
+        browser.GetOPCServers(computer);
+      } catch (const Exception& e) {
+        lErrorinfo->setText(e.Message());
+      }
+      for (int i = 0; i < browser.GetCount(); ++i)
+        if (!servers.contains(browser.GetItems(i)->ProgID)) servers << browser.GetItems(i)->ProgID;
+    }
   }
   // Filling the list would make its first entry the text: the typed text
   // stays.

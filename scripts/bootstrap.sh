@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev libxkbcommon-dev
   qt6-l10n-tools qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev
+  libssl-dev openssl iproute2
   libcapnp-dev capnproto
 )
 # Optional, neither the build nor the tests need them:

@@ -53,7 +53,10 @@ void printUsage(QTextStream& s) {
     << Text::tr("a ProgID, a class id in braces or an opc.tcp:// URL (default: %1)")
            .arg(QString(kDefaultServer))
     << "\n"
-    << "  --computer NAME    " << Text::tr("the computer the server runs on (default: this one)")
+    << "  --computer HOST    "
+    << Text::tr(
+           "the computer the server runs on, host or host:port, reached\n"
+           "                     through its qopcd (default: this one)")
     << "\n"
     << "  --format FORMAT    "
     << Text::tr("text (default), csv or json (watch: one JSON object a line)") << "\n"

@@ -11,7 +11,10 @@ void addServerOptions(QCommandLineParser& parser) {
   parser.addHelpOption();
   parser.addOption({"server", Text::tr("A ProgID, a class id in braces or an opc.tcp:// URL."),
                     "NAME", kDefaultServer});
-  parser.addOption({"computer", Text::tr("The computer the server runs on."), "NAME"});
+  parser.addOption({"computer",
+                    Text::tr("The computer the server runs on: host or host:port (its qopcd; TLS "
+                             "when ~/.config/veze6/remote/ca.crt exists)."),
+                    "HOST"});
 }
 
 int parseArguments(QCommandLineParser& parser, const QString& command, const QStringList& args,

@@ -41,7 +41,9 @@ int serversCommand(const QStringList& args, Io io) {
       "Lists the OPC servers registered on a computer, asking its server list object for the "
       "categories DA 1.0, DA 2.0 and Alarms and Events 1.0."));
   parser.addHelpOption();
-  parser.addOption({"computer", Text::tr("The computer to search (default: this one)."), "NAME"});
+  parser.addOption({"computer",
+                    Text::tr("The computer to search: host or host:port (default: this one)."),
+                    "HOST"});
   parser.addOption({"category",
                     Text::tr("Only these categories: da10, da20, ae10 (comma-separated)."), "LIST",
                     "da10,da20,ae10"});

@@ -17,7 +17,8 @@
 namespace {
 
 void usage(std::ostream& out) {
-  out << "Usage: qopcd [--listen ADDRESS] [--port PORT]\n"
+  out << "Usage: qopcd [--listen ADDRESS] [--port PORT] [--tls-cert FILE --tls-key FILE\n"
+         "             [--client-ca FILE] [--allow-fingerprint SHA256]...]\n"
          "\n"
          "Serves this computer's OPC servers to OPC clients on other computers\n"
          "(a component's ComputerName \"host\" or \"host:port\").\n"
@@ -27,7 +28,19 @@ void usage(std::ostream& out) {
          "  --port PORT       the port to listen on (default "
       << opc::remote::kDefaultPort
       << "; 0: any free port)\n"
+         "  --tls-cert FILE   TLS: this host's certificate (PEM, chain after it)\n"
+         "  --tls-key FILE    TLS: the certificate's private key (PEM)\n"
+         "  --client-ca FILE  TLS: admit clients whose certificate this authority\n"
+         "                    issued\n"
+         "  --allow-fingerprint SHA256\n"
+         "                    TLS: admit the client whose certificate has this\n"
+         "                    SHA-256 fingerprint (hex, colons allowed; repeatable)\n"
          "  --help            this text\n"
+         "\n"
+         "Without TLS the host listens on a loopback address only. With TLS a\n"
+         "client must show a certificate --client-ca issued or one whose\n"
+         "fingerprint is allowed; any other client is refused (and logged) before\n"
+         "anything is made for it.\n"
          "\n"
          "Runs in the foreground until interrupted (SIGINT, SIGTERM). Logs one line\n"
          "per connection, object creation and release to standard error.\n";
@@ -62,6 +75,14 @@ int main(int argc, char** argv) {
         std::cerr << "qopcd: not a port: " << argv[i] << "\n";
         return 2;
       }
+    } else if (arg == "--tls-cert" && hasValue) {
+      options.tls.certificateFile = argv[++i];
+    } else if (arg == "--tls-key" && hasValue) {
+      options.tls.keyFile = argv[++i];
+    } else if (arg == "--client-ca" && hasValue) {
+      options.tls.clientAuthorityFile = argv[++i];
+    } else if (arg == "--allow-fingerprint" && hasValue) {
+      options.tls.allowedFingerprints.push_back(argv[++i]);
     } else {
       std::cerr << "qopcd: unknown argument " << arg << "\n";
       usage(std::cerr);

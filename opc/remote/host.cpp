@@ -15,6 +15,7 @@
 #include "opc/remote/hostconnection_p.h"
 #include "opc/remote/hostserver_p.h"
 #include "opc/remote/remoteruntime.h"
+#include "opc/remote/transportsecurity_p.h"
 
 namespace opc::remote {
 
@@ -34,11 +35,28 @@ std::string peerText(int fd) {
                                        : std::string(host) + ":" + port;
 }
 
+bool isLoopback(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    return (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+  }
+  return false;
+}
+
+/// How long a client may take to show its credentials.
+constexpr auto kAdmissionTimeout = 10 * kj::SECONDS;
+
 }  // namespace
 
 struct Host::Impl final : kj::TaskSet::ErrorHandler {
   struct Accepted {
     std::shared_ptr<HostConnection> connection;
+    bool refused = false;
     kj::Own<kj::AsyncIoStream> stream;
     kj::Own<capnp::TwoPartyClient> rpc;
   };
@@ -62,14 +80,37 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
       RemoteRuntime::configureSocket(*fd);
       peer = peerText(*fd);
     }
+    if (!security) {
+      serve(kj::mv(stream), peer, "connected", false);
+      return;
+    }
+    auto& timer = RemoteRuntime::instance().io().provider->getTimer();
+    tasks->add(
+        security->admit(kj::mv(stream), timer, kAdmissionTimeout)
+            .then([this, peer](HostSecurity::Admission admission) {
+              if (admission.admitted) {
+                serve(kj::mv(admission.stream), peer, "connected: " + admission.text, false);
+              } else if (admission.stream) {
+                serve(kj::mv(admission.stream), peer, "refused: " + admission.text, true);
+              } else {
+                HostConnection(nextId++, peer, options.log).log("refused: " + admission.text);
+              }
+            }));
+  }
+
+  /// Serves a client; one that was refused gets only refusals.
+  void serve(kj::Own<kj::AsyncIoStream> stream, const std::string& peer, const std::string& line,
+             bool refused) {
     const auto id = nextId++;
     auto accepted = kj::heap<Accepted>();
     accepted->connection = std::make_shared<HostConnection>(id, peer, options.log);
-    accepted->connection->log("connected");
+    accepted->connection->log(line);
+    accepted->refused = refused;
     accepted->stream = kj::mv(stream);
-    accepted->rpc =
-        kj::heap<capnp::TwoPartyClient>(*accepted->stream, makeHostServer(accepted->connection),
-                                        capnp::rpc::twoparty::Side::SERVER);
+    accepted->rpc = kj::heap<capnp::TwoPartyClient>(
+        *accepted->stream,
+        refused ? makeRefusingHostServer() : makeHostServer(accepted->connection),
+        capnp::rpc::twoparty::Side::SERVER);
     // Closed or reset, the connection goes; not from inside its own
     // continuation.
     const auto gone = [this, id] { return kj::evalLater([this, id] { drop(id); }); };
@@ -83,9 +124,10 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
     auto it = connections.find(id);
     if (it == connections.end()) return;
     const auto connection = it->second->connection;
+    const bool refused = it->second->refused;
     connections.erase(it);  // the client's capabilities go, and with them its objects
     count.store(connections.size());
-    connection->log("closed");
+    if (!refused) connection->log("closed");
   }
 
   /// Everything of the RPC thread goes (at the host's end, or the process's).
@@ -101,6 +143,7 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
   std::mutex errorMutex;
   std::string error;  // guarded by errorMutex
   std::uint64_t stopHook = 0;
+  std::unique_ptr<HostSecurity> security;  // set by listen() when TLS is configured
 
   // RPC thread only:
   kj::Own<kj::ConnectionReceiver> listener;
@@ -142,6 +185,22 @@ HRESULT Host::listen() {
   const auto length = found->ai_addrlen;
   std::memcpy(&address, found->ai_addr, std::min<std::size_t>(length, sizeof address));
   ::freeaddrinfo(found);
+
+  if (o.tls.enabled()) {
+    std::string error;
+    impl_->security = HostSecurity::make(o.tls, &error);
+    if (!impl_->security) {
+      std::lock_guard lock(impl_->errorMutex);
+      impl_->error = error;
+      return E_INVALIDARG;
+    }
+  } else if (!isLoopback(address)) {
+    std::lock_guard lock(impl_->errorMutex);
+    impl_->error = "listening on " + o.address +
+                   " needs TLS (a certificate, its key and a way to admit clients); without "
+                   "TLS a host listens on a loopback address only";
+    return E_ACCESSDENIED;
+  }
 
   HRESULT hr = E_FAIL;
   auto impl = impl_;

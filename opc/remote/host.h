@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "opc/comtypes.h"
 #include "opc/opcexport.h"
@@ -15,6 +16,24 @@ namespace opc::remote {
 /// The port a host listens on and clients connect to unless told otherwise.
 inline constexpr std::uint16_t kDefaultPort = 4850;
 
+/// 0x800B0109: the host's certificate does not chain to an authority the
+/// client trusts.
+inline constexpr HRESULT CERT_E_UNTRUSTEDROOT = static_cast<HRESULT>(0x800B0109);
+/// 0x800B010F: the host's certificate is trusted but names another host.
+inline constexpr HRESULT CERT_E_CN_NO_MATCH = static_cast<HRESULT>(0x800B010F);
+
+/// TLS for a host that listens beyond loopback. Files are PEM; the
+/// certificate file may hold the chain after the host's own certificate.
+/// Clients are admitted by a certificate the authority issued or by the
+/// SHA-256 fingerprint of their certificate (hex, colons allowed).
+struct HostTlsOptions {
+  std::string certificateFile;
+  std::string keyFile;
+  std::string clientAuthorityFile;
+  std::vector<std::string> allowedFingerprints;
+  bool enabled() const { return !certificateFile.empty() || !keyFile.empty(); }
+};
+
 struct HostOptions {
   /// The address to listen on; loopback unless configured otherwise.
   std::string address = "127.0.0.1";
@@ -23,7 +42,8 @@ struct HostOptions {
   /// One line per connection, object creation and release; called on the
   /// RPC thread.
   std::function<void(const std::string&)> log;
-  // Transport security settings join here.
+  /// Without TLS a host listens on a loopback address only.
+  HostTlsOptions tls;
 };
 
 class VEZE6_OPC_EXPORT Host {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "opc/remote/marshal_p.h"
+#include "opc/remote/transportsecurity_p.h"
 #include "opc/taskmem.h"
 #include "session_p.h"
 
@@ -150,14 +151,24 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
     }
   });
   auto waiter = std::make_shared<Waiter>();
-  const bool posted = runtime.post([session, waiter, address, length] {
+  const auto tlsFiles = clientTlsFiles();
+  const bool posted = runtime.post([session, waiter, address, length, tlsFiles, host] {
     auto& io = RemoteRuntime::instance().io();
     auto target = io.provider->getNetwork().getSockaddr(&address, length);
     auto connected = target->connect().attach(kj::mv(target));
-    auto timed = io.provider->getTimer().timeoutAfter(kConnectTimeout, kj::mv(connected));
+    auto secured = connected.then([tlsFiles, host](kj::Own<kj::AsyncIoStream> stream) {
+      // The keepalive settings belong to the socket, under TLS if any.
+      KJ_IF_MAYBE (fd, stream->getFd()) RemoteRuntime::configureSocket(*fd);
+      return secureClientStream(kj::mv(stream), tlsFiles, host);
+    });
+    auto timed = io.provider->getTimer().timeoutAfter(kConnectTimeout, kj::mv(secured));
     RemoteRuntime::instance().tasks().add(timed.then(
-        [session, waiter](kj::Own<kj::AsyncIoStream> stream) {
-          KJ_IF_MAYBE (fd, stream->getFd()) RemoteRuntime::configureSocket(*fd);
+        [session, waiter](SecuredStream secured) {
+          if (FAILED(secured.hr)) {
+            waiter->finish(secured.hr);
+            return;
+          }
+          auto stream = kj::mv(secured.stream);
           session->link_ = std::make_unique<Link>(kj::mv(stream));
           std::weak_ptr<Session> weak = session;
           // A reset link rejects where a closed one resolves: both are a loss.

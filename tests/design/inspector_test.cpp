@@ -15,12 +15,15 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <atomic>
 #include <memory>
 
 #include "common/dialogdriver.h"
+#include "common/pump.h"
 #include "common/simcomponent.h"
 #include "design/qOPCPropEdit.h"
 #include "opc/classregistry.h"
+#include "opc/remote/host.h"
 #include "qOPC.h"
 #include "qOPCBrowseDlg.h"
 #include "qOPCGroupDlg.h"
@@ -242,6 +245,27 @@ TEST_F(InspectorTest, ServerList_EnumeratesOnlyWhileEmptyAndKeepsTheTypedText) {
   for (int i = 0; i < ui.ServerCombo->count(); ++i) again << ui.ServerCombo->itemText(i);
   EXPECT_EQ(again, found);
   EXPECT_EQ(ui.ServerCombo->currentText(), "typed");
+}
+
+TEST_F(InspectorTest, ServerList_OfAnotherComputerComesFromItsServerList) {
+  std::atomic<int> created{0}, released{0};
+  opc::remote::HostOptions options;
+  options.port = 0;
+  options.log = [&](const std::string& line) {
+    created += line.find("created OPC.ServerList") != std::string::npos;
+    released += line.find("released OPC.ServerList") != std::string::npos;
+  };
+  opc::remote::Host host(options);
+  ASSERT_EQ(host.listen(), S_OK) << host.errorText();
+  server->SetComputername(QStringLiteral("127.0.0.1:%1").arg(host.port()));
+  InspectorForm ui = open();
+  ui.ServerCombo->showPopup();
+  ui.ServerCombo->hidePopup();
+  QStringList found;
+  for (int i = 0; i < ui.ServerCombo->count(); ++i) found << ui.ServerCombo->itemText(i);
+  EXPECT_TRUE(found.contains(kSimProgId)) << found.join(',').toStdString();
+  EXPECT_EQ(created.load(), 1);
+  EXPECT_TRUE(veze6::test::pumpUntil([&] { return released.load() == 1; }));
 }
 
 // ---- connecting and the status poll ----

@@ -1,7 +1,8 @@
-// A qopcd daemon run by a test on a free loopback port, with its log.
+// A qopcd daemon run by a test on a free port, with its log.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 
@@ -17,27 +18,43 @@ class QopcdProcess {
   QopcdProcess(const QopcdProcess&) = delete;
   QopcdProcess& operator=(const QopcdProcess&) = delete;
 
-  /// Starts the daemon and waits until it listens; false (with the log) when
-  /// it does not.
-  bool start() {
-    process_ = std::make_unique<ChildProcess>(QOPCD_PATH, std::vector<std::string>{"--port", "0"});
+  /// Starts the daemon (with args after the port, run through `wrapper`
+  /// when given, e.g. to enter a network namespace; its first word a full
+  /// path) and waits until it listens; false (with the log) when it does
+  /// not.
+  bool start(const QStringList& args = {}, const QStringList& wrapper = {}) {
+    std::vector<std::string> all;
+    for (const auto& w : wrapper) all.push_back(w.toStdString());
+    all.insert(all.end(), {QOPCD_PATH, "--port", "0"});
+    for (const auto& a : args) all.push_back(a.toStdString());
+    const std::string program = all.front();
+    all.erase(all.begin());
+    process_ = std::make_unique<ChildProcess>(program, all);
     if (!process_->started()) return false;
-    static const QString listening = QStringLiteral("listening on 127.0.0.1:");
-    if (!pumpUntil([&] { return log().contains(listening); }, std::chrono::seconds(20))) {
+    static const QString listening = QStringLiteral("listening on ");
+    // The whole line: the pipe may hand it over in pieces.
+    const auto listened = [&] {
+      const auto at = log().indexOf(listening);
+      return at >= 0 && log_.indexOf(QLatin1Char('\n'), at) > at;
+    };
+    if (!pumpUntil(listened, std::chrono::seconds(20))) {
       return false;
     }
     const auto at = log_.indexOf(listening) + listening.size();
-    port_ = log_.mid(at, log_.indexOf(QLatin1Char('\n'), at) - at).toUShort();
+    const QString address = log_.mid(at, log_.indexOf(QLatin1Char('\n'), at) - at);
+    const auto colon = address.lastIndexOf(QLatin1Char(':'));
+    host_ = address.left(colon);
+    port_ = address.mid(colon + 1).toUShort();
     return port_ != 0;
   }
 
   /// Ends the daemon at once, as a crash would.
   void kill() { process_->stop(SIGKILL); }
+  /// Asks the daemon to stop (SIGTERM) and waits.
+  void stop() { process_->stop(SIGTERM); }
 
-  std::u16string computer() const {
-    return u"127.0.0.1:" + opc::utf8ToUtf16(std::to_string(port_));
-  }
-  QString computerName() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+  std::u16string computer() const { return computerName().toStdU16String(); }
+  QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
 
   /// Everything the daemon has logged so far.
   const QString& log() {
@@ -49,6 +66,7 @@ class QopcdProcess {
  private:
   std::unique_ptr<ChildProcess> process_;
   QString log_;
+  QString host_;
   quint16 port_ = 0;
 };
 

@@ -1,0 +1,83 @@
+// The tools and components that take a computer name, against a real qopcd:
+// qopc's --computer, and a ProgID only the other computer knows.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include "commands.h"
+#include "common/leakcheck.h"
+#include "core/qOPC.h"
+#include "core/qtapartment.h"
+#include "hostfixture.h"
+#include "qopcdprocess.h"
+
+namespace veze6::test {
+namespace {
+
+struct QopcRun {
+  int code;
+  QString out;
+  QString err;
+};
+
+QopcRun qopc(const QStringList& args) {
+  QString out, err;
+  QTextStream o(&out), e(&err);
+  const int code = qopc::run(args, qopc::Io{o, e});
+  o.flush();
+  e.flush();
+  return {code, out, err};
+}
+
+class RemoteTools : public LeakCheckedTest {
+ protected:
+  void SetUp() override {
+    installQtApartment();
+    ASSERT_TRUE(daemon.start()) << daemon.log().toStdString();
+  }
+  QopcdProcess daemon;
+};
+
+TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
+  auto r = qopc({"status", "--computer", daemon.computerName()});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains(daemon.computerName())) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("running")) << r.out.toStdString();
+
+  r = qopc({"servers", "--computer", daemon.computerName()});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Veze6.Simulation.1")) << r.out.toStdString();
+
+  r = qopc({"read", "--computer", daemon.computerName(), "Static.Int4"});
+  EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Static.Int4")) << r.out.toStdString();
+  // Every object qopc made there was released when it ended.
+  EXPECT_TRUE(pumpUntil([&] {
+    return daemon.count("created") > 0 && daemon.count("created") == daemon.count("released");
+  })) << daemon.log().toStdString();
+}
+
+TEST_F(RemoteTools, AProgIdOnlyTheOtherComputerKnowsIsResolvedThere) {
+  sim::unregisterSimulationServer();
+  {
+    TqOPCServer server;
+    server.SetComputername(daemon.computerName());
+    server.SetServer(QStringLiteral("Veze6.Simulation.1"));
+    server.SetActive(true);
+    EXPECT_TRUE(server.Active());
+    if (server.Active()) {
+      EXPECT_EQ(server.GetStatus().dwServerState, OPC_STATUS_RUNNING);
+    }
+    // Unknown there as well: the component's own "no server" fault.
+    TqOPCServer unknown;
+    unknown.SetComputername(daemon.computerName());
+    unknown.SetServer(QStringLiteral("No.Such.Server"));
+    EXPECT_THROW(unknown.SetActive(true), Exception);
+  }
+  sim::registerSimulationServer();
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+}  // namespace veze6::test
