@@ -398,10 +398,12 @@ void TqOPCServer::CMOPCShutDown(TMessage& message) {
   // for a connection since given up; it must not end this one.
   if (message.WParam != 0 && (message.WParam != connection_ || !server_)) return;
   const quint64 choices = choices_;
+  const QString reason = std::exchange(shutdownReason_, QString());
+  if (!reason.isEmpty()) qCInfo(lcOpc) << "server" << serverName_ << "shuts down:" << reason;
   const QPointer<TqOPCServer> alive(this);
   OnServerShutdown(this, QString());
   if (!alive) return;
-  emit serverShutdown(QString());
+  emit serverShutdown(reason);
   if (!alive) return;
   setActive(false);
   if (!alive) return;

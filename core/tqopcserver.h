@@ -358,6 +358,9 @@ class TqOPCServer : public TComponent {
   // Counts connections (never 0), so a shutdown request queued for one does
   // not end a later one.
   WPARAM connection_ = 0;
+  /// The reason text of the last shutdown request, for the serverShutdown
+  /// signal; taken by CMOPCShutDown.
+  QString shutdownReason_;
   QString clientName_;
   qint32 connectDelay_ = 300;
   bool autoReconnect_ = false;

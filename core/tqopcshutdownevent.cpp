@@ -20,21 +20,24 @@ ComPtr<TqOPCShutdownEvent> TqOPCShutdownEvent::Create(TqOPCServer* server) {
 
 TqOPCShutdownEvent::TqOPCShutdownEvent() : apartment_(opc::Apartment::current()) {}
 
-HRESULT TqOPCShutdownEvent::ShutdownRequest(LPCWSTR) {
+HRESULT TqOPCShutdownEvent::ShutdownRequest(LPCWSTR szReason) {
+  const QString reason = szReason ? QString::fromUtf16(szReason) : QString();
   if (onOwnThread()) {
-    notify();
+    notify(reason);
   } else {
     // The component may be busy or going away on its own thread; the
     // request waits there, and finds it detached if it has gone.
     ComPtr<TqOPCShutdownEvent> self(this);
-    apartment_->post([self] { self->notify(); });
+    apartment_->post([self, reason] { self->notify(reason); });
   }
   return S_OK;
 }
 
-void TqOPCShutdownEvent::notify() {
-  if (TqOPCServer* server = Server())
+void TqOPCShutdownEvent::notify(const QString& reason) {
+  if (TqOPCServer* server = Server()) {
+    server->shutdownReason_ = reason;
     PostMessage(server->GetHandle(), CM_OPCSHUTDOWN, connection_, 0);
+  }
 }
 
 void TqOPCShutdownEvent::unadvise() {

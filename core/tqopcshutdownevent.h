@@ -9,6 +9,7 @@
 // apartment, where it runs as if made there.
 #pragma once
 
+#include <QString>
 #include <atomic>
 #include <memory>
 
@@ -27,8 +28,9 @@ class TqOPCShutdownEvent final : public opc::ComObject<IOPCShutdown> {
   static ComPtr<TqOPCShutdownEvent> Create(TqOPCServer* server);
 
   /// Posts CM_OPCSHUTDOWN (wParam the connection it was advised for, lParam
-  /// 0) to the component's hidden window and returns S_OK; the reason is not
-  /// carried. Callable from any thread; from another thread than the
+  /// 0) to the component's hidden window and returns S_OK; the reason goes
+  /// to the component's serverShutdown signal and log (OnServerShutdown
+  /// keeps its empty text). Callable from any thread; from another thread than the
   /// component's the post is made on the component's thread. After Detach
   /// it does nothing.
   HRESULT ShutdownRequest(LPCWSTR szReason) override;
@@ -54,7 +56,7 @@ class TqOPCShutdownEvent final : public opc::ComObject<IOPCShutdown> {
   ~TqOPCShutdownEvent() override;
   void unadvise();
   /// The post itself, on the component's thread.
-  void notify();
+  void notify(const QString& reason);
   bool onOwnThread() const { return !apartment_ || apartment_->isCurrentThread(); }
 
   std::atomic<TqOPCServer*> server_{nullptr};

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The test command: set-up, build and every test suite, then the suite again
-# under the address/undefined sanitizers (scripts/test-asan.sh; skipped with
+# The test command: set-up, build and every test suite, then the input-facing
+# suites again under the address/undefined sanitizers (scripts/test-asan.sh; skipped with
 # VEZE6_SKIP_ASAN=1, and when this run is itself a sanitizer build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

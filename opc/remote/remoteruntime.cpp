@@ -257,7 +257,7 @@ void RemoteRuntime::configureSocket(int fd) {
   const int idle = 3;                 // seconds of silence before the first probe
   const int interval = 1;             // seconds between probes
   const int count = 3;                // probes unanswered before the peer counts as gone
-  const unsigned userTimeout = 8000;  // ms unacknowledged data may wait
+  const unsigned userTimeout = 6000;  // ms unacknowledged data may wait
   ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);

@@ -78,6 +78,9 @@ TEST_F(QopcdTest, DaemonKilled_ShutdownThenDisconnectThenCallsFailAtOnce) {
   std::vector<std::string> events;
   server->OnServerShutdown = [&](QObject*, const QString&) { events.push_back("shutdown"); };
   server->OnDisconnect = [&](QObject*) { events.push_back("disconnect"); };
+  QString signalled;
+  QObject::connect(server.get(), &TqOPCServer::serverShutdown,
+                   [&](const QString& reason) { signalled = reason; });
   server->SetActive(true);
   ASSERT_TRUE(server->Active());
   // A second client's own shutdown sink hears the reason.
@@ -93,6 +96,8 @@ TEST_F(QopcdTest, DaemonKilled_ShutdownThenDisconnectThenCallsFailAtOnce) {
   daemon.kill();
   ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }, std::chrono::seconds(10)));
   EXPECT_EQ(events, (std::vector<std::string>{"shutdown", "disconnect"}));
+  // OnServerShutdown keeps its empty text; the signal carries the reason.
+  EXPECT_EQ(signalled, QString::fromStdU16String(u"connection to " + daemon.computer() + u" lost"));
   ASSERT_TRUE(pumpUntil([&] { return !sink->reasons.empty(); }));
   EXPECT_EQ(sink->reasons,
             std::vector<std::u16string>{u"connection to " + daemon.computer() + u" lost"});
