@@ -6,6 +6,8 @@
 #include <kj/debug.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/crypto.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -102,6 +104,9 @@ RemoteRuntime& RemoteRuntime::instance() {
 }
 
 RemoteRuntime::RemoteRuntime() {
+  // TLS state is set up before the runtime, so that it is torn down after
+  // the runtime's thread has ended and freed what the thread held of it.
+  OPENSSL_init_ssl(0, nullptr);
   wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   KJ_SYSCALL(wakeFd_);
   apartment_ = std::make_shared<RuntimeApartment>(*this);
@@ -225,6 +230,7 @@ void RemoteRuntime::threadMain() {
   stop();
   Apartment::setCurrent(nullptr);
   loop_ = nullptr;
+  OPENSSL_thread_stop();
 }
 
 void RemoteRuntime::stop() {
