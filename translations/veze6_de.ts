@@ -52,6 +52,25 @@
     </message>
 </context>
 <context>
+    <name>TItemForm</name>
+    <message>
+        <source>veze6 demo: %1</source>
+        <translation>veze6-Demo: %1</translation>
+    </message>
+    <message>
+        <source>the server has no branch &apos;%1&apos;</source>
+        <translation>der Server hat keinen Zweig &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>browsing found no item to show</source>
+        <translation>beim Durchsuchen wurde kein Item zum Anzeigen gefunden</translation>
+    </message>
+    <message>
+        <source>Server: %1</source>
+        <translation>Server: %1</translation>
+    </message>
+</context>
+<context>
     <name>TqGUIItemDlg</name>
     <message>
         <source>OPC Items</source>
@@ -686,10 +705,6 @@
         <translation>eine ProgID, eine Klassen-ID in geschweiften Klammern oder eine opc.tcp://-URL (Standard: %1)</translation>
     </message>
     <message>
-        <source>the computer the server runs on (default: this one)</source>
-        <translation>der Computer, auf dem der Server läuft (Standard: dieser)</translation>
-    </message>
-    <message>
         <source>text (default), csv or json (watch: one JSON object a line)</source>
         <translation>text (Standard), csv oder json (watch: ein JSON-Objekt je Zeile)</translation>
     </message>
@@ -768,10 +783,6 @@ Standardrate neuer Gruppen.</translation>
     <message>
         <source>A ProgID, a class id in braces or an opc.tcp:// URL.</source>
         <translation>Eine ProgID, eine Klassen-ID in geschweiften Klammern oder eine opc.tcp://-URL.</translation>
-    </message>
-    <message>
-        <source>The computer the server runs on.</source>
-        <translation>Der Computer, auf dem der Server läuft.</translation>
     </message>
     <message>
         <source>cannot connect to %1: %2</source>
@@ -934,10 +945,6 @@ Endet mit 1, wenn ein Item fehlschlug.</translation>
         <translation>Listet die auf einem Computer registrierten OPC-Server auf und fragt dazu dessen Serverlistenobjekt nach den Kategorien DA 1.0, DA 2.0 und Alarms and Events 1.0.</translation>
     </message>
     <message>
-        <source>The computer to search (default: this one).</source>
-        <translation>Der zu durchsuchende Computer (Standard: dieser).</translation>
-    </message>
-    <message>
         <source>Only these categories: da10, da20, ae10 (comma-separated).</source>
         <translation>Nur diese Kategorien: da10, da20, ae10 (durch Kommas getrennt).</translation>
     </message>
@@ -1049,6 +1056,20 @@ Endet mit 1, wenn ein Item fehlschlug.</translation>
         <source>read failed: %1</source>
         <translation>Lesen fehlgeschlagen: %1</translation>
     </message>
+    <message>
+        <source>the computer the server runs on, host or host:port, reached
+                     through its qopcd (default: this one)</source>
+        <translation>der Computer, auf dem der Server läuft, Host oder Host:Port, erreicht
+                     über seinen qopcd (Standard: dieser)</translation>
+    </message>
+    <message>
+        <source>The computer the server runs on: host or host:port (its qopcd; TLS when ~/.config/veze6/remote/ca.crt exists).</source>
+        <translation>Der Computer, auf dem der Server läuft: Host oder Host:Port (sein qopcd; TLS, wenn ~/.config/veze6/remote/ca.crt existiert).</translation>
+    </message>
+    <message>
+        <source>The computer to search: host or host:port (default: this one).</source>
+        <translation>Der zu durchsuchende Computer: Host oder Host:Port (Standard: dieser).</translation>
+    </message>
 </context>
 <context>
     <name>qopc-demo</name>
@@ -1059,6 +1080,22 @@ Endet mit 1, wenn ein Item fehlschlug.</translation>
     <message>
         <source>Save the window to &lt;file&gt; (PNG) once values have arrived, then exit.</source>
         <translation>Das Fenster nach &lt;file&gt; (PNG) speichern, sobald Werte eingetroffen sind, dann beenden.</translation>
+    </message>
+    <message>
+        <source>Show items of &lt;server&gt;: a ProgID, a class id or an opc.tcp:// URL (default: the simulation server).</source>
+        <translation>Items von &lt;server&gt; anzeigen: eine ProgID, eine Klassen-ID oder eine opc.tcp://-URL (Standard: der Simulationsserver).</translation>
+    </message>
+    <message>
+        <source>The item ids to show, separated by commas (the option may be repeated).</source>
+        <translation>Die anzuzeigenden Item-IDs, durch Kommas getrennt (die Option darf wiederholt werden).</translation>
+    </message>
+    <message>
+        <source>Show the first items found at and below &lt;branch&gt; (a dotted path or a branch&apos;s item id; default: the root).</source>
+        <translation>Die ersten Items an und unter &lt;branch&gt; anzeigen (ein Pfad mit Punkten oder die Item-ID eines Zweigs; Standard: die Wurzel).</translation>
+    </message>
+    <message>
+        <source>How many browsed items to show (default 12).</source>
+        <translation>Wie viele gefundene Items angezeigt werden (Standard 12).</translation>
     </message>
 </context>
 <context>

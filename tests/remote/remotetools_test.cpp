@@ -56,6 +56,8 @@ TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
   EXPECT_TRUE(pumpUntil([&] {
     return daemon.count("created") > 0 && daemon.count("created") == daemon.count("released");
   })) << daemon.log().toStdString();
+  // The proxies qopc dropped are deleted on the RPC thread, a moment later.
+  EXPECT_TRUE(pumpUntil([&] { return opc::diag::snapshot() == leaks_.start(); }));
 }
 
 TEST_F(RemoteTools, AProgIdOnlyTheOtherComputerKnowsIsResolvedThere) {
@@ -76,7 +78,7 @@ TEST_F(RemoteTools, AProgIdOnlyTheOtherComputerKnowsIsResolvedThere) {
     EXPECT_THROW(unknown.SetActive(true), Exception);
   }
   sim::registerSimulationServer();
-  QCoreApplication::processEvents();
+  EXPECT_TRUE(pumpUntil([&] { return opc::diag::snapshot() == leaks_.start(); }));
 }
 
 }  // namespace
