@@ -47,6 +47,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <map>
@@ -150,17 +151,19 @@ class BareReader final : public wire::OpcSyncIo::Server {
     const unsigned n = context.getParams().getServerHandles().size();
     auto r = context.getResults();
     r.setHr(S_OK);
-    auto states = r.initStates(n);
-    for (unsigned i = 0; i < n; ++i) {
-      states[i].setClientHandle(i);
-      states[i].setTimeStamp(133000000000000000ULL);
-      states[i].setQuality(OPC_QUALITY_GOOD);
-      auto v = states[i].initValue();
-      v.setVt(VT_R8);
-      v.setBits(0x405EDD2F1A9FBE77ULL);
-    }
-    auto errors = r.initErrors(n);
-    for (unsigned i = 0; i < n; ++i) errors.set(i, S_OK);
+    // Side by side, as the compact form has them.
+    auto states = r.initItemStates();
+    const auto fill = [n](capnp::Data::Builder to, auto value) {
+      for (unsigned i = 0; i < n; ++i)
+        std::memcpy(to.begin() + i * sizeof value, &value, sizeof value);
+    };
+    auto handles = states.initClientHandles(4 * n);
+    for (unsigned i = 0; i < n; ++i) std::memcpy(handles.begin() + 4 * i, &i, 4);
+    fill(states.initTimeStamps(8 * n), std::uint64_t(133000000000000000ULL));
+    fill(states.initQualities(2 * n), std::uint16_t(OPC_QUALITY_GOOD));
+    fill(states.initErrors(4 * n), std::int32_t(S_OK));
+    fill(states.initTypes(2 * n), std::uint16_t(VT_R8));
+    fill(states.initScalars(8 * n), std::uint64_t(0x405EDD2F1A9FBE77ULL));
     return kj::READY_NOW;
   }
 };
@@ -421,7 +424,7 @@ class ClientLoop {
       for (unsigned i = 0; i < count; ++i) handles.set(i, i + 1);
       tasks_->add(request.send().then(
           [&waiter, count](auto&& answer) {
-            waiter.finish(answer.getStates().size() == count && answer.getErrors().size() == count);
+            waiter.finish(answer.getItemStates().getClientHandles().size() == 4 * count);
           },
           [&waiter](kj::Exception&&) { waiter.finish(false); }));
     });

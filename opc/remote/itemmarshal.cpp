@@ -156,6 +156,45 @@ HRESULT takeItemStates(capnp::List<wire::ItemState>::Reader list, DWORD count, O
   return S_OK;
 }
 
+HRESULT takeItemStates(wire::ItemStates::Reader in, DWORD count, OPCITEMSTATE** states,
+                       HRESULT** errors) {
+  *states = nullptr;
+  *errors = nullptr;
+  if (itemCount(in) != count) return RPC_E_INVALID_DATA;
+  // Decoded side by side first, then laid out as the caller takes them.
+  std::vector<OPCHANDLE> handles(count);
+  std::vector<VARIANT> values(count);
+  std::vector<WORD> qualities(count);
+  std::vector<FILETIME> times(count);
+  TaskOut<HRESULT> codes;
+  if (count) {
+    *codes.put() = static_cast<HRESULT*>(CoTaskMemAlloc(count * sizeof(HRESULT)));
+    if (!codes) return E_OUTOFMEMORY;
+  }
+  const int bad = readItemStates(
+      in, count,
+      ItemArrays{handles.data(), values.data(), qualities.data(), times.data(), codes.get()});
+  if (bad != 0) {
+    for (VARIANT& v : values) VariantClear(&v);
+    return RPC_E_INVALID_DATA;
+  }
+  auto* out = static_cast<OPCITEMSTATE*>(CoTaskMemAlloc(sizeof(OPCITEMSTATE) * count));
+  if (!out && count) {
+    for (VARIANT& v : values) VariantClear(&v);
+    return E_OUTOFMEMORY;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    out[i] = OPCITEMSTATE{};
+    out[i].hClient = handles[i];
+    out[i].ftTimeStamp = times[i];
+    out[i].wQuality = qualities[i];
+    out[i].vDataValue = values[i];  // taken over
+  }
+  *states = out;
+  *errors = codes.release();
+  return S_OK;
+}
+
 // ---- item attributes -------------------------------------------------------------
 
 void putItemAttributes(wire::ItemAttributes::Builder to, const OPCITEMATTRIBUTES& a) {

@@ -60,6 +60,11 @@ void freeItemResults(OPCITEMRESULT* results, DWORD count);
 void putItemStates(capnp::List<wire::ItemState>::Builder list, const OPCITEMSTATE* states,
                    HRESULT* errors);
 HRESULT takeItemStates(capnp::List<wire::ItemState>::Reader list, DWORD count, OPCITEMSTATE** out);
+/// The compact form: `count` states and their errors, or RPC_E_INVALID_DATA
+/// (nothing allocated) when it holds another number or a value that does
+/// not decode.
+HRESULT takeItemStates(wire::ItemStates::Reader in, DWORD count, OPCITEMSTATE** states,
+                       HRESULT** errors);
 void freeItemStates(OPCITEMSTATE* states, DWORD count);
 
 // ---- item attributes (enumerator, host -> client) ---------------------------

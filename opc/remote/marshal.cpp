@@ -1,6 +1,7 @@
 #include <limits>
 
 #include "marshal_p.h"
+#include "opc/OPCDA.h"
 #include "opc/scalar.h"
 
 namespace opc::remote {
@@ -192,6 +193,160 @@ bool readVariantAt(wire::Variant::Reader in, VARIANT* out, int depth) {
 }
 
 HRESULT setVariant(wire::Variant::Builder out, const VARIANT& v) { return setVariantAt(out, v, 0); }
+
+// ---- item states, compact ---------------------------------------------------------
+
+namespace {
+
+static_assert(sizeof(FILETIME) == 8 && sizeof(OPCHANDLE) == 4 && sizeof(HRESULT) == 4 &&
+                  sizeof(WORD) == 2 && sizeof(VARTYPE) == 2,
+              "the compact form's elements are these types' own bytes");
+
+/// Values that travel in `others`; every other type is a scalar, empty or
+/// null, or cannot travel at all.
+bool travelsApart(VARTYPE vt) { return vt == VT_BSTR || (vt & VT_ARRAY) != 0; }
+
+const VARIANT& variantOf(const VARIANT& v) { return v; }
+const VARIANT& variantOf(const OleVariant& v) { return v.get(); }
+
+template <class T>
+void putBytes(capnp::Data::Builder to, const T* from, std::size_t count) {
+  if (count) std::memcpy(to.begin(), from, count * sizeof(T));
+}
+
+template <class Value>
+void putItemStatesOf(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
+                     const Value* values, const WORD* qualities, const FILETIME* timeStamps,
+                     const HRESULT* errors) {
+  const auto n = static_cast<capnp::uint>(count);
+  putBytes(out.initClientHandles(n * 4), handles, count);
+  putBytes(out.initTimeStamps(n * 8), timeStamps, count);
+  putBytes(out.initQualities(n * 2), qualities, count);
+  kj::byte* errorBytes = out.initErrors(n * 4).begin();
+  if (count) std::memcpy(errorBytes, errors, 4 * count);
+  kj::byte* types = out.initTypes(n * 2).begin();
+  kj::byte* scalars = out.initScalars(n * 8).begin();  // zero-filled
+  // A value that cannot travel goes as VT_EMPTY, with the reason.
+  const auto refuse = [&](std::size_t i, HRESULT why) {
+    const VARTYPE empty = VT_EMPTY;
+    std::memcpy(types + 2 * i, &empty, 2);
+    if (SUCCEEDED(errors[i])) std::memcpy(errorBytes + 4 * i, &why, 4);
+  };
+  std::size_t apart = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const VARIANT& v = variantOf(values[i]);
+    std::memcpy(types + 2 * i, &v.vt, 2);
+    if (wireScalar(v.vt)) {
+      std::memcpy(scalars + 8 * i, &v.llVal, valueSize(v.vt));
+    } else if (travelsApart(v.vt)) {
+      ++apart;
+    } else if (v.vt != VT_EMPTY && v.vt != VT_NULL) {
+      refuse(i, DISP_E_BADVARTYPE);
+    }
+  }
+  if (!apart) return;
+  // Strings and arrays; one that fails to encode is left out and the list
+  // made again without it (a rare case: the common one encodes each once).
+  for (bool again = true; again;) {
+    again = false;
+    auto others = out.initOthers(static_cast<capnp::uint>(apart));
+    capnp::uint k = 0;
+    for (std::size_t i = 0; i < count && k < apart; ++i) {
+      VARTYPE vt;
+      std::memcpy(&vt, types + 2 * i, 2);
+      if (!travelsApart(vt)) continue;
+      if (const HRESULT hr = setVariant(others[k], variantOf(values[i])); FAILED(hr)) {
+        refuse(i, hr);
+        --apart;
+        again = true;
+        break;
+      }
+      ++k;
+    }
+    if (!apart) {
+      out.disownOthers();
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
+                   const VARIANT* values, const WORD* qualities, const FILETIME* timeStamps,
+                   const HRESULT* errors) {
+  putItemStatesOf(out, count, handles, values, qualities, timeStamps, errors);
+}
+
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
+                   const OleVariant* values, const WORD* qualities, const FILETIME* timeStamps,
+                   const HRESULT* errors) {
+  putItemStatesOf(out, count, handles, values, qualities, timeStamps, errors);
+}
+
+std::optional<std::size_t> itemCount(wire::ItemStates::Reader in) {
+  const std::size_t n = in.getClientHandles().size() / 4;
+  if (in.getClientHandles().size() != 4 * n || in.getTimeStamps().size() != 8 * n ||
+      in.getQualities().size() != 2 * n || in.getErrors().size() != 4 * n ||
+      in.getTypes().size() != 2 * n || in.getScalars().size() != 8 * n) {
+    return std::nullopt;
+  }
+  return n;
+}
+
+int readItemStates(wire::ItemStates::Reader in, std::size_t count, const ItemArrays& out) {
+  for (std::size_t i = 0; i < count; ++i) VariantInit(&out.values[i]);
+  if (itemCount(in) != count) return -1;
+  if (count) {
+    std::memcpy(out.handles, in.getClientHandles().begin(), 4 * count);
+    std::memcpy(out.timeStamps, in.getTimeStamps().begin(), 8 * count);
+    std::memcpy(out.qualities, in.getQualities().begin(), 2 * count);
+    std::memcpy(out.errors, in.getErrors().begin(), 4 * count);
+  }
+  const kj::byte* types = in.getTypes().begin();
+  const kj::byte* scalars = in.getScalars().begin();
+  const auto others = in.getOthers();
+  capnp::uint k = 0;
+  int bad = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    VARTYPE vt;
+    std::memcpy(&vt, types + 2 * i, 2);
+    VARIANT& v = out.values[i];
+    bool ok = true;
+    if (wireScalar(vt)) {
+      std::uint64_t bits;
+      std::memcpy(&bits, scalars + 8 * i, 8);
+      const std::size_t size = valueSize(vt);
+      // Bits beyond the type's size must be zero, as in the single form.
+      ok = size == 8 || (bits >> (size * 8)) == 0;
+      if (ok) {
+        v.vt = vt;
+        std::memcpy(&v.llVal, &bits, size);
+      }
+    } else if (vt == VT_EMPTY || vt == VT_NULL) {
+      v.vt = vt;
+    } else if (travelsApart(vt)) {
+      ok = k < others.size() && others[k].getVt() == vt && readVariant(others[k], &v);
+      ++k;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      ++bad;
+      out.qualities[i] = OPC_QUALITY_BAD;
+      out.errors[i] = RPC_E_INVALID_DATA;
+    }
+  }
+  if (k != others.size()) {
+    // Elements that belong to no item: not written by an encoder of this form.
+    for (std::size_t i = 0; i < count; ++i) {
+      VariantClear(&out.values[i]);
+      VariantInit(&out.values[i]);
+    }
+    return -1;
+  }
+  return bad;
+}
 
 bool readVariant(wire::Variant::Reader in, VARIANT* out) { return readVariantAt(in, out, 0); }
 
