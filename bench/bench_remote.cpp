@@ -42,7 +42,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -550,10 +551,12 @@ void BM_RemoteDataChanges(benchmark::State& state) {
     group->OPCItems()->AddItem(QString::fromStdU16String(bench::itemId(i)));
   component.SetBatchMode(false);
   group->OPCItems()->OPCAddAllItems();
+  // The component's thread runs its event loop as an application's does,
+  // asleep while nothing arrives.
   const auto pumpFor = [](std::chrono::milliseconds span) {
-    const auto until = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < until)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
   };
   // Past the first reports, into the steady flow.
   const auto deadline = std::chrono::steady_clock::now() + 30s;
