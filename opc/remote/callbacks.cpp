@@ -87,7 +87,7 @@ std::shared_ptr<Items> readItems(capnp::List<wire::ItemState>::Reader list) {
 /// The same from the compact form. A form malformed as a whole reaches the
 /// sink without items.
 std::shared_ptr<Items> readItems(wire::ItemStates::Reader states) {
-  const std::size_t n = itemCount(states).value_or(0);
+  const std::size_t n = itemCount(states);
   auto items = std::make_shared<Items>(n);
   const ItemArrays arrays{items->handles.data(), items->values.data(), items->qualities.data(),
                           items->timeStamps.data(), items->errors.data()};

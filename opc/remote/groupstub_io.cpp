@@ -62,19 +62,7 @@ kj::Promise<void> GroupStub::read(SyncIo::ReadContext context) {
   const HRESULT hr =
       syncIO_->Read(OPCDATASOURCE(p.getSource()), count, dataOf(handles), &states, &errors);
   if (SUCCEEDED(hr) && states && errors) {
-    // The states side by side, as the compact form takes them.
-    std::vector<OPCHANDLE> clients(count);
-    std::vector<VARIANT> values(count);
-    std::vector<WORD> qualities(count);
-    std::vector<FILETIME> times(count);
-    for (DWORD i = 0; i < count; ++i) {
-      clients[i] = states[i].hClient;
-      values[i] = states[i].vDataValue;  // borrowed
-      qualities[i] = states[i].wQuality;
-      times[i] = states[i].ftTimeStamp;
-    }
-    putItemStates(results.initItemStates(), count, clients.data(), values.data(), qualities.data(),
-                  times.data(), errors);
+    putItemStates(results.initItemStates(), count, states, errors);
   }
   freeItemStates(states, count);
   CoTaskMemFree(errors);

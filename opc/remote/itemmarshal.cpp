@@ -1,4 +1,6 @@
+#include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "itemmarshal_p.h"
@@ -161,36 +163,36 @@ HRESULT takeItemStates(wire::ItemStates::Reader in, DWORD count, OPCITEMSTATE** 
   *states = nullptr;
   *errors = nullptr;
   if (itemCount(in) != count) return RPC_E_INVALID_DATA;
-  // Decoded side by side first, then laid out as the caller takes them.
-  std::vector<OPCHANDLE> handles(count);
-  std::vector<VARIANT> values(count);
-  std::vector<WORD> qualities(count);
-  std::vector<FILETIME> times(count);
+  TaskOut<OPCITEMSTATE> out;
   TaskOut<HRESULT> codes;
   if (count) {
-    *codes.put() = static_cast<HRESULT*>(CoTaskMemAlloc(count * sizeof(HRESULT)));
-    if (!codes) return E_OUTOFMEMORY;
+    *out.put() = static_cast<OPCITEMSTATE*>(CoTaskMemAlloc(sizeof(OPCITEMSTATE) * count));
+    *codes.put() = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * count));
+    if (!out || !codes) return E_OUTOFMEMORY;
   }
-  const int bad = readItemStates(
-      in, count,
-      ItemArrays{handles.data(), values.data(), qualities.data(), times.data(), codes.get()});
+  // Decoded side by side into one block first, then laid out as the caller
+  // takes them.
+  auto block = std::make_unique<std::byte[]>(
+      std::size_t(count) * (sizeof(VARIANT) + sizeof(FILETIME) + sizeof(OPCHANDLE) + sizeof(WORD)));
+  auto* values = reinterpret_cast<VARIANT*>(block.get());
+  auto* times = reinterpret_cast<FILETIME*>(values + count);
+  auto* handles = reinterpret_cast<OPCHANDLE*>(times + count);
+  auto* qualities = reinterpret_cast<WORD*>(handles + count);
+  const int bad =
+      readItemStates(in, count, ItemArrays{handles, values, qualities, times, codes.get()});
   if (bad != 0) {
-    for (VARIANT& v : values) VariantClear(&v);
+    for (DWORD i = 0; i < count; ++i) VariantClear(&values[i]);
     return RPC_E_INVALID_DATA;
   }
-  auto* out = static_cast<OPCITEMSTATE*>(CoTaskMemAlloc(sizeof(OPCITEMSTATE) * count));
-  if (!out && count) {
-    for (VARIANT& v : values) VariantClear(&v);
-    return E_OUTOFMEMORY;
-  }
   for (DWORD i = 0; i < count; ++i) {
-    out[i] = OPCITEMSTATE{};
-    out[i].hClient = handles[i];
-    out[i].ftTimeStamp = times[i];
-    out[i].wQuality = qualities[i];
-    out[i].vDataValue = values[i];  // taken over
+    OPCITEMSTATE& s = out[i];
+    s = OPCITEMSTATE{};
+    s.hClient = handles[i];
+    s.ftTimeStamp = times[i];
+    s.wQuality = qualities[i];
+    s.vDataValue = values[i];  // taken over
   }
-  *states = out;
+  *states = out.release();
   *errors = codes.release();
   return S_OK;
 }

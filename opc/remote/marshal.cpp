@@ -209,33 +209,59 @@ bool travelsApart(VARTYPE vt) { return vt == VT_BSTR || (vt & VT_ARRAY) != 0; }
 const VARIANT& variantOf(const VARIANT& v) { return v; }
 const VARIANT& variantOf(const OleVariant& v) { return v.get(); }
 
+/// Items given as arrays side by side.
+template <class Value>
+struct SideBySide {
+  const OPCHANDLE* handles;
+  const Value* values;
+  const WORD* qualities;
+  const FILETIME* timeStamps;
+  const HRESULT* errors;
+  OPCHANDLE handle(std::size_t i) const { return handles[i]; }
+  const VARIANT& value(std::size_t i) const { return variantOf(values[i]); }
+  WORD quality(std::size_t i) const { return qualities[i]; }
+  const FILETIME& timeStamp(std::size_t i) const { return timeStamps[i]; }
+  HRESULT error(std::size_t i) const { return errors[i]; }
+};
+
+/// Items as a read returns them.
+struct ReadStates {
+  const OPCITEMSTATE* states;
+  const HRESULT* errors;
+  OPCHANDLE handle(std::size_t i) const { return states[i].hClient; }
+  const VARIANT& value(std::size_t i) const { return states[i].vDataValue; }
+  WORD quality(std::size_t i) const { return states[i].wQuality; }
+  const FILETIME& timeStamp(std::size_t i) const { return states[i].ftTimeStamp; }
+  HRESULT error(std::size_t i) const { return errors[i]; }
+};
+
 template <class T>
-void putBytes(capnp::Data::Builder to, const T* from, std::size_t count) {
-  if (count) std::memcpy(to.begin(), from, count * sizeof(T));
+void putAt(kj::byte* to, std::size_t i, const T& value) {
+  std::memcpy(to + i * sizeof(T), &value, sizeof(T));
 }
 
-template <class Value>
-void putItemStatesOf(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
-                     const Value* values, const WORD* qualities, const FILETIME* timeStamps,
-                     const HRESULT* errors) {
+template <class Items>
+void putItemStatesOf(wire::ItemStates::Builder out, std::size_t count, const Items& items) {
   const auto n = static_cast<capnp::uint>(count);
-  putBytes(out.initClientHandles(n * 4), handles, count);
-  putBytes(out.initTimeStamps(n * 8), timeStamps, count);
-  putBytes(out.initQualities(n * 2), qualities, count);
-  kj::byte* errorBytes = out.initErrors(n * 4).begin();
-  if (count) std::memcpy(errorBytes, errors, 4 * count);
+  kj::byte* handles = out.initClientHandles(n * 4).begin();
+  kj::byte* times = out.initTimeStamps(n * 8).begin();
+  kj::byte* qualities = out.initQualities(n * 2).begin();
+  kj::byte* errors = out.initErrors(n * 4).begin();
   kj::byte* types = out.initTypes(n * 2).begin();
   kj::byte* scalars = out.initScalars(n * 8).begin();  // zero-filled
   // A value that cannot travel goes as VT_EMPTY, with the reason.
   const auto refuse = [&](std::size_t i, HRESULT why) {
-    const VARTYPE empty = VT_EMPTY;
-    std::memcpy(types + 2 * i, &empty, 2);
-    if (SUCCEEDED(errors[i])) std::memcpy(errorBytes + 4 * i, &why, 4);
+    putAt(types, i, VARTYPE(VT_EMPTY));
+    if (SUCCEEDED(items.error(i))) putAt(errors, i, why);
   };
   std::size_t apart = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const VARIANT& v = variantOf(values[i]);
-    std::memcpy(types + 2 * i, &v.vt, 2);
+    putAt(handles, i, items.handle(i));
+    putAt(times, i, items.timeStamp(i));
+    putAt(qualities, i, items.quality(i));
+    putAt(errors, i, items.error(i));
+    const VARIANT& v = items.value(i);
+    putAt(types, i, v.vt);
     if (wireScalar(v.vt)) {
       std::memcpy(scalars + 8 * i, &v.llVal, valueSize(v.vt));
     } else if (travelsApart(v.vt)) {
@@ -255,7 +281,7 @@ void putItemStatesOf(wire::ItemStates::Builder out, std::size_t count, const OPC
       VARTYPE vt;
       std::memcpy(&vt, types + 2 * i, 2);
       if (!travelsApart(vt)) continue;
-      if (const HRESULT hr = setVariant(others[k], variantOf(values[i])); FAILED(hr)) {
+      if (const HRESULT hr = setVariant(others[k], items.value(i)); FAILED(hr)) {
         refuse(i, hr);
         --apart;
         again = true;
@@ -275,47 +301,53 @@ void putItemStatesOf(wire::ItemStates::Builder out, std::size_t count, const OPC
 void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
                    const VARIANT* values, const WORD* qualities, const FILETIME* timeStamps,
                    const HRESULT* errors) {
-  putItemStatesOf(out, count, handles, values, qualities, timeStamps, errors);
+  putItemStatesOf(out, count, SideBySide<VARIANT>{handles, values, qualities, timeStamps, errors});
 }
 
 void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
                    const OleVariant* values, const WORD* qualities, const FILETIME* timeStamps,
                    const HRESULT* errors) {
-  putItemStatesOf(out, count, handles, values, qualities, timeStamps, errors);
+  putItemStatesOf(out, count,
+                  SideBySide<OleVariant>{handles, values, qualities, timeStamps, errors});
 }
 
-std::optional<std::size_t> itemCount(wire::ItemStates::Reader in) {
-  const std::size_t n = in.getClientHandles().size() / 4;
-  if (in.getClientHandles().size() != 4 * n || in.getTimeStamps().size() != 8 * n ||
-      in.getQualities().size() != 2 * n || in.getErrors().size() != 4 * n ||
-      in.getTypes().size() != 2 * n || in.getScalars().size() != 8 * n) {
-    return std::nullopt;
-  }
-  return n;
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCITEMSTATE* states,
+                   const HRESULT* errors) {
+  putItemStatesOf(out, count, ReadStates{states, errors});
 }
+
+std::size_t itemCount(wire::ItemStates::Reader in) { return in.getClientHandles().size() / 4; }
 
 int readItemStates(wire::ItemStates::Reader in, std::size_t count, const ItemArrays& out) {
   for (std::size_t i = 0; i < count; ++i) VariantInit(&out.values[i]);
-  if (itemCount(in) != count) return -1;
-  if (count) {
-    std::memcpy(out.handles, in.getClientHandles().begin(), 4 * count);
-    std::memcpy(out.timeStamps, in.getTimeStamps().begin(), 8 * count);
-    std::memcpy(out.qualities, in.getQualities().begin(), 2 * count);
-    std::memcpy(out.errors, in.getErrors().begin(), 4 * count);
+  // Each part looked up once: every look-up checks the message again.
+  const capnp::Data::Reader handles = in.getClientHandles();
+  const capnp::Data::Reader times = in.getTimeStamps();
+  const capnp::Data::Reader qualities = in.getQualities();
+  const capnp::Data::Reader errors = in.getErrors();
+  const capnp::Data::Reader types = in.getTypes();
+  const capnp::Data::Reader scalars = in.getScalars();
+  if (handles.size() != 4 * count || times.size() != 8 * count || qualities.size() != 2 * count ||
+      errors.size() != 4 * count || types.size() != 2 * count || scalars.size() != 8 * count) {
+    return -1;
   }
-  const kj::byte* types = in.getTypes().begin();
-  const kj::byte* scalars = in.getScalars().begin();
+  if (count) {
+    std::memcpy(out.handles, handles.begin(), 4 * count);
+    std::memcpy(out.timeStamps, times.begin(), 8 * count);
+    std::memcpy(out.qualities, qualities.begin(), 2 * count);
+    std::memcpy(out.errors, errors.begin(), 4 * count);
+  }
   const auto others = in.getOthers();
   capnp::uint k = 0;
   int bad = 0;
   for (std::size_t i = 0; i < count; ++i) {
     VARTYPE vt;
-    std::memcpy(&vt, types + 2 * i, 2);
+    std::memcpy(&vt, types.begin() + 2 * i, 2);
     VARIANT& v = out.values[i];
     bool ok = true;
     if (wireScalar(vt)) {
       std::uint64_t bits;
-      std::memcpy(&bits, scalars + 8 * i, 8);
+      std::memcpy(&bits, scalars.begin() + 8 * i, 8);
       const std::size_t size = valueSize(vt);
       // Bits beyond the type's size must be zero, as in the single form.
       ok = size == 8 || (bits >> (size * 8)) == 0;

@@ -83,9 +83,13 @@ void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHA
                    const OleVariant* values, const WORD* qualities, const FILETIME* timeStamps,
                    const HRESULT* errors);
 
-/// The number of items of the compact form; nullopt when its arrays
-/// disagree in length.
-std::optional<std::size_t> itemCount(wire::ItemStates::Reader in);
+/// The same from the states and errors a read returns.
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCITEMSTATE* states,
+                   const HRESULT* errors);
+
+/// The number of items the compact form names (by its handles; whether
+/// the other arrays agree, readItemStates checks).
+std::size_t itemCount(wire::ItemStates::Reader in);
 
 /// The arrays a compact form decodes into, itemCount() entries each; the
 /// values need no initialising and own what they hold afterwards.
@@ -97,7 +101,7 @@ struct ItemArrays {
   HRESULT* errors;
 };
 
-/// Decodes `count` items (what itemCount() said) into `out`. A value that
+/// Decodes `count` items into `out`. A value that
 /// does not decode is left VT_EMPTY with bad quality and
 /// RPC_E_INVALID_DATA; the result is how many did not. -1 when the form is
 /// malformed as a whole (arrays of other lengths, `others` that do not
