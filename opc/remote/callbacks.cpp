@@ -334,9 +334,9 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
     const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
     if (sendAtOnce([&] {
           track(ComPtr<RemoteDataCallback>(this),
-                sendItems(client().onDataChangeRequest(), dwTransid, hGroup, hrMasterquality,
-                          hrMastererror, whole ? dwCount : 0, phClientItems, pvValues, pwQualities,
-                          pftTimeStamps, pErrors));
+                sendItems(client().onDataChangeRequest(itemStatesSize(whole ? dwCount : 0)),
+                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
+                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
         })) {
       return S_OK;
     }
@@ -354,9 +354,9 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
     const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
     if (sendAtOnce([&] {
           track(ComPtr<RemoteDataCallback>(this),
-                sendItems(client().onReadCompleteRequest(), dwTransid, hGroup, hrMasterquality,
-                          hrMastererror, whole ? dwCount : 0, phClientItems, pvValues, pwQualities,
-                          pftTimeStamps, pErrors));
+                sendItems(client().onReadCompleteRequest(itemStatesSize(whole ? dwCount : 0)),
+                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
+                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
         })) {
       return S_OK;
     }
@@ -390,12 +390,12 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
     using Kind = QueuedCallback::Kind;
     switch (c.kind) {
       case Kind::DataChange:
-        return sendItems(client().onDataChangeRequest(), c.transactionId, c.group, c.masterQuality,
-                         c.masterError, c.size(), c.handles.data(), c.values.data(),
-                         c.qualities.data(), c.timeStamps.data(), c.errors.data());
+        return sendItems(client().onDataChangeRequest(itemStatesSize(c.size())), c.transactionId,
+                         c.group, c.masterQuality, c.masterError, c.size(), c.handles.data(),
+                         c.values.data(), c.qualities.data(), c.timeStamps.data(), c.errors.data());
       case Kind::ReadComplete:
-        return sendItems(client().onReadCompleteRequest(), c.transactionId, c.group,
-                         c.masterQuality, c.masterError, c.size(), c.handles.data(),
+        return sendItems(client().onReadCompleteRequest(itemStatesSize(c.size())), c.transactionId,
+                         c.group, c.masterQuality, c.masterError, c.size(), c.handles.data(),
                          c.values.data(), c.qualities.data(), c.timeStamps.data(), c.errors.data());
       case Kind::WriteComplete: {
         auto request = client().onWriteCompleteRequest();

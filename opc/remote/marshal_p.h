@@ -87,6 +87,12 @@ void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHA
 void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCITEMSTATE* states,
                    const HRESULT* errors);
 
+/// What `count` item states of scalar values take in the compact form, for
+/// a message made in one piece.
+inline capnp::MessageSize itemStatesSize(std::size_t count) {
+  return capnp::MessageSize{32 + (count * 28 + 7) / 8, 0};
+}
+
 /// The number of items the compact form names (by its handles; whether
 /// the other arrays agree, readItemStates checks).
 std::size_t itemCount(wire::ItemStates::Reader in);
