@@ -26,9 +26,12 @@ int main(int argc, char** argv) {
 #elif !defined(VEZE6_BENCH_NO_QT)
   QCoreApplication app(argc, argv);
 #endif
+  const veze6::bench::MainHooks& hooks = veze6::bench::mainHooks();
+  if (hooks.instead) {
+    if (const auto code = hooks.instead()) return *code;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  const veze6::bench::MainHooks& hooks = veze6::bench::mainHooks();
   if (hooks.reporter) {
     benchmark::RunSpecifiedBenchmarks(hooks.reporter);
   } else {

@@ -5,6 +5,7 @@
 #include "callbackqueue_p.h"
 #include "opc/OPCDA.h"
 #include "opc/datastream.h"
+#include "opc/variant.h"
 
 namespace opc::remote {
 
@@ -23,13 +24,32 @@ bool isDataFormat(CLIPFORMAT format) {
   return format == CLIPFORMAT(OPCSTMFORMATDATA) || format == CLIPFORMAT(OPCSTMFORMATDATATIME);
 }
 
+/// `to` takes a copy of `from`; plain values are copied as they are.
+void assign(OleVariant& to, const VARIANT& from) {
+  VARIANT* v = to.ptr();
+  if (isPlainVariantType(v->vt) && isPlainVariantType(from.vt)) {
+    *v = from;
+    return;
+  }
+  to = OleVariant(from);
+}
+
+/// A new value at the end of `values`, a copy of `from`.
+void appendCopy(std::vector<OleVariant>& values, const VARIANT& from) {
+  if (isPlainVariantType(from.vt)) {
+    *values.emplace_back().ptr() = from;
+  } else {
+    values.emplace_back(from);
+  }
+}
+
 /// Copies the items of one call into `c` (all arrays or none).
 void copyItems(QueuedCallback& c, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
                const WORD* qualities, const FILETIME* timeStamps, const HRESULT* errors) {
   if (!count || !handles || !values || !qualities || !timeStamps || !errors) return;
   c.handles.assign(handles, handles + count);
   c.values.reserve(count);
-  for (DWORD i = 0; i < count; ++i) c.values.emplace_back(values[i]);
+  for (DWORD i = 0; i < count; ++i) appendCopy(c.values, values[i]);
   c.qualities.assign(qualities, qualities + count);
   c.timeStamps.assign(timeStamps, timeStamps + count);
   c.errors.assign(errors, errors + count);
@@ -57,34 +77,64 @@ QueuedCallback& CallbackQueue::append(QueuedCallback c) {
   return queue_.emplace_back(std::move(c));
 }
 
-void CallbackQueue::closeStretch() {
-  slots_.clear();
-  open_.clear();
+// ---- the index of an open update ----------------------------------------------------
+
+std::size_t CallbackQueue::HandleIndex::home(OPCHANDLE handle) const {
+  return std::size_t((std::uint64_t(handle) * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
 }
+
+std::size_t CallbackQueue::HandleIndex::find(OPCHANDLE handle) const {
+  if (entries_.empty()) return npos;
+  const std::size_t mask = entries_.size() - 1;
+  for (std::size_t at = home(handle);; at = (at + 1) & mask) {
+    const Entry& e = entries_[at];
+    if (e.atPlusOne == 0) return npos;
+    if (e.handle == handle) return e.atPlusOne - 1;
+  }
+}
+
+void CallbackQueue::HandleIndex::insert(OPCHANDLE handle, std::size_t at) {
+  // At most half full, so that a search ends soon at a free entry.
+  if (2 * (used_ + 1) > entries_.size()) grow();
+  const std::size_t mask = entries_.size() - 1;
+  std::size_t i = home(handle);
+  while (entries_[i].atPlusOne != 0) i = (i + 1) & mask;
+  entries_[i] = Entry{handle, std::uint32_t(at + 1)};
+  ++used_;
+}
+
+void CallbackQueue::HandleIndex::grow() {
+  std::vector<Entry> old = std::move(entries_);
+  bits_ = std::max(bits_ + 1, 4u);
+  entries_.assign(std::size_t(1) << bits_, Entry{0, 0});
+  used_ = 0;
+  for (const Entry& e : old) {
+    if (e.atPlusOne != 0) insert(e.handle, e.atPlusOne - 1);
+  }
+}
+
+// ---- the queue ------------------------------------------------------------------------
+
+void CallbackQueue::closeStretch() { open_.clear(); }
 
 QueuedCallback* CallbackQueue::bySequence(std::uint64_t sequence) {
   if (sequence < firstSequence_ || sequence - firstSequence_ >= queue_.size()) return nullptr;
   return &queue_[std::size_t(sequence - firstSequence_)];
 }
 
-QueuedCallback& CallbackQueue::openUpdate(OPCHANDLE group, std::optional<CLIPFORMAT> format,
-                                          std::uint64_t& sequence) {
-  const Key key{group, 0, format.has_value()};
-  if (const auto it = open_.find(key); it != open_.end()) {
-    QueuedCallback* c = bySequence(it->second);
-    if (c && (!format || c->format == *format)) {
-      sequence = it->second;
-      return *c;
-    }
-  }
+CallbackQueue::Open& CallbackQueue::openUpdate(OPCHANDLE group, std::optional<CLIPFORMAT> format) {
+  const Key key{group, format.value_or(0), format.has_value()};
+  if (const auto it = open_.find(key); it != open_.end() && bySequence(it->second.sequence))
+    return it->second;
   QueuedCallback c;
   c.kind = format ? QueuedCallback::Kind::Stream : QueuedCallback::Kind::DataChange;
   c.group = group;
   c.format = format.value_or(0);
-  c.coalesced = format.has_value();
-  sequence = firstSequence_ + queue_.size();
-  open_[key] = sequence;
-  return append(std::move(c));
+  c.coalesced = true;
+  Open& open = open_[key];
+  open = Open{firstSequence_ + queue_.size(), HandleIndex()};
+  append(std::move(c));
+  return open;
 }
 
 void CallbackQueue::setMasters(QueuedCallback& c) {
@@ -101,29 +151,29 @@ void CallbackQueue::setMasters(QueuedCallback& c) {
 void CallbackQueue::merge(OPCHANDLE group, std::optional<CLIPFORMAT> format, DWORD count,
                           const OPCHANDLE* handles, const VARIANT* values, const WORD* qualities,
                           const FILETIME* timeStamps, const HRESULT* errors) {
-  std::uint64_t sequence = 0;
-  QueuedCallback* update = &openUpdate(group, format, sequence);
+  Open& open = openUpdate(group, format);
+  QueuedCallback& update = *bySequence(open.sequence);
   for (DWORD i = 0; i < count; ++i) {
-    const Key key{group, handles[i], format.has_value()};
-    const auto it = slots_.find(key);
-    QueuedCallback* holder = it == slots_.end() ? nullptr : bySequence(it->second.sequence);
-    if (holder) {
-      const std::size_t at = it->second.index;
-      holder->values[at] = OleVariant(values[i]);
-      holder->qualities[at] = qualities[i];
-      holder->timeStamps[at] = timeStamps[i];
-      holder->errors[at] = errors[i];
+    // A server reports its items in the same order scan after scan: where
+    // the update holds the same item at the same place, no look-up.
+    std::size_t at = i < update.handles.size() && update.handles[i] == handles[i]
+                         ? i
+                         : open.index.find(handles[i]);
+    if (at != HandleIndex::npos) {
+      assign(update.values[at], values[i]);
+      update.qualities[at] = qualities[i];
+      update.timeStamps[at] = timeStamps[i];
+      update.errors[at] = errors[i];
       continue;
     }
-    slots_[key] = Slot{sequence, update->size()};
-    update->handles.push_back(handles[i]);
-    update->values.emplace_back(values[i]);
-    update->qualities.push_back(qualities[i]);
-    update->timeStamps.push_back(timeStamps[i]);
-    update->errors.push_back(errors[i]);
+    open.index.insert(handles[i], update.handles.size());
+    update.handles.push_back(handles[i]);
+    appendCopy(update.values, values[i]);
+    update.qualities.push_back(qualities[i]);
+    update.timeStamps.push_back(timeStamps[i]);
+    update.errors.push_back(errors[i]);
     ++pendingItems_;
   }
-  setMasters(*update);
 }
 
 void CallbackQueue::dataChange(DWORD transactionId, OPCHANDLE group, HRESULT masterQuality,
@@ -234,14 +284,17 @@ std::optional<QueuedCallback> CallbackQueue::take() {
   queue_.pop_front();
   ++firstSequence_;
   pendingItems_ -= c.size();
+  if (c.coalesced && c.kind == QueuedCallback::Kind::DataChange) setMasters(c);
   if (queue_.empty()) {
     closeStretch();
     return c;
   }
   // The taken update is no longer open: newer values go into a new one.
-  if (c.kind == QueuedCallback::Kind::DataChange || c.kind == QueuedCallback::Kind::Stream) {
-    const Key key{c.group, 0, c.kind == QueuedCallback::Kind::Stream};
-    if (const auto it = open_.find(key); it != open_.end() && it->second == firstSequence_ - 1)
+  if (c.coalesced) {
+    const bool stream = c.kind == QueuedCallback::Kind::Stream;
+    const Key key{c.group, stream ? c.format : CLIPFORMAT(0), stream};
+    if (const auto it = open_.find(key);
+        it != open_.end() && it->second.sequence == firstSequence_ - 1)
       open_.erase(it);
   }
   return c;

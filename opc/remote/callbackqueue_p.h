@@ -58,7 +58,9 @@ struct VEZE6_OPC_EXPORT QueuedCallback {
   /// for a coalesced update, the items above, rebuilt by buildStream().
   CLIPFORMAT format = 0;
   std::vector<char> bytes;
-  bool coalesced = false;  ///< a stream rebuilt from the items
+  /// Made by coalescing updates: its master codes follow from its items,
+  /// and a stream is rebuilt from them.
+  bool coalesced = false;
 
   std::size_t size() const { return handles.size(); }
   /// The stream block to send: `bytes`, or the items encoded in `format`.
@@ -93,22 +95,42 @@ class VEZE6_OPC_EXPORT CallbackQueue {
   std::size_t pendingItems() const { return pendingItems_; }
 
  private:
-  /// Where an item's pending update lies: the callback's sequence number and
-  /// the item's index in it.
-  struct Slot {
+  /// The items of an open update by client handle (open addressing, no
+  /// allocation per item: a server's scan merges thousands at a time).
+  class HandleIndex {
+   public:
+    static constexpr std::size_t npos = ~std::size_t(0);
+    std::size_t find(OPCHANDLE handle) const;
+    void insert(OPCHANDLE handle, std::size_t at);
+
+   private:
+    struct Entry {
+      OPCHANDLE handle;
+      std::uint32_t atPlusOne;  ///< 0: free
+    };
+    std::size_t home(OPCHANDLE handle) const;
+    void grow();
+
+    std::vector<Entry> entries_;
+    unsigned bits_ = 0;
+    std::size_t used_ = 0;
+  };
+  /// The update of a group that newer values of its items go into, while
+  /// it waits; an item is in it at most once.
+  struct Open {
     std::uint64_t sequence;
-    std::size_t index;
+    HandleIndex index;
   };
   struct Key {
     OPCHANDLE group;
-    OPCHANDLE handle;
+    CLIPFORMAT format;  ///< streams: their format; 0 for data callbacks
     bool stream;
     friend bool operator==(const Key&, const Key&) = default;
   };
   struct KeyHash {
     std::size_t operator()(const Key& k) const noexcept {
-      return std::hash<std::uint64_t>()((std::uint64_t(k.group) << 33) ^
-                                        (std::uint64_t(k.handle) << 1) ^ std::uint64_t(k.stream));
+      return std::hash<std::uint64_t>()((std::uint64_t(k.group) << 17) ^
+                                        (std::uint64_t(k.format) << 1) ^ std::uint64_t(k.stream));
     }
   };
 
@@ -117,8 +139,7 @@ class VEZE6_OPC_EXPORT CallbackQueue {
   void closeStretch();
   /// The open update of `group` (a stream update in `format` when set),
   /// made at the tail when there is none.
-  QueuedCallback& openUpdate(OPCHANDLE group, std::optional<CLIPFORMAT> format,
-                             std::uint64_t& sequence);
+  Open& openUpdate(OPCHANDLE group, std::optional<CLIPFORMAT> format);
   QueuedCallback* bySequence(std::uint64_t sequence);
   void merge(OPCHANDLE group, std::optional<CLIPFORMAT> format, DWORD count,
              const OPCHANDLE* handles, const VARIANT* values, const WORD* qualities,
@@ -129,9 +150,8 @@ class VEZE6_OPC_EXPORT CallbackQueue {
   std::deque<QueuedCallback> queue_;
   std::uint64_t firstSequence_ = 0;  ///< sequence number of queue_.front()
   std::size_t pendingItems_ = 0;
-  std::unordered_map<Key, Slot, KeyHash> slots_;
-  /// The open update per group (and kind) in the current stretch.
-  std::unordered_map<Key, std::uint64_t, KeyHash> open_;
+  /// The open updates of the current stretch, per group and kind.
+  std::unordered_map<Key, Open, KeyHash> open_;
 };
 
 /// Items waiting in this process's host-side callback queues (every client

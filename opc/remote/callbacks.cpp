@@ -45,9 +45,8 @@ kj::Promise<void> runThere(const std::shared_ptr<Apartment>& apartment,
 
 /// A callback's items, owned until the sink has taken them.
 struct Items {
-  explicit Items(std::size_t n) : handles(n), values(n), qualities(n), timeStamps(n), errors(n) {
-    for (VARIANT& v : values) VariantInit(&v);
-  }
+  // Value-initialised: every value starts VT_EMPTY.
+  explicit Items(std::size_t n) : handles(n), values(n), qualities(n), timeStamps(n), errors(n) {}
   Items(const Items&) = delete;
   Items& operator=(const Items&) = delete;
   ~Items() {
@@ -82,6 +81,17 @@ std::shared_ptr<Items> readItems(capnp::List<wire::ItemState>::Reader list) {
       items->errors[i] = RPC_E_INVALID_DATA;
     }
   }
+  return items;
+}
+
+/// The same from the compact form. A form malformed as a whole reaches the
+/// sink without items.
+std::shared_ptr<Items> readItems(wire::ItemStates::Reader states) {
+  const std::size_t n = itemCount(states);
+  auto items = std::make_shared<Items>(n);
+  const ItemArrays arrays{items->handles.data(), items->values.data(), items->qualities.data(),
+                          items->timeStamps.data(), items->errors.data()};
+  if (n && readItemStates(states, n, arrays) < 0) return std::make_shared<Items>(0);
   return items;
 }
 
@@ -133,7 +143,7 @@ class DataCallbackServer final : public wire::DataCallback::Server {
  private:
   template <class Params>
   kj::Promise<void> items(Params p, bool read) {
-    auto items = readItems(p.getItems());
+    auto items = p.hasStates() ? readItems(p.getStates()) : readItems(p.getItems());
     return runThere(apartment_, [sink = sink_, items, read, transid = p.getTransactionId(),
                                  group = p.getClientGroup(), quality = p.getMasterQuality(),
                                  error = p.getMasterError()] {
@@ -220,6 +230,19 @@ class QueuedSink {
     return c;
   }
 
+  /// Runs `send` instead of queueing when nothing waits and a call may
+  /// go at once (RPC thread only); false when it did not run.
+  template <class F>
+  bool sendAtOnce(F&& send) {
+    if (!RemoteRuntime::instance().isRpcThread() || inFlight_ >= kCallsInFlight) return false;
+    {
+      std::lock_guard lock(mutex_);
+      if (broken_ || !queue_.empty()) return false;
+    }
+    send();
+    return true;
+  }
+
   void fail() {
     std::lock_guard lock(mutex_);
     broken_ = true;
@@ -258,23 +281,43 @@ void schedule(Sink* sink) {
   }
 }
 
+/// Counts `call` in flight until the client answers it. RPC thread only.
+template <class Sink>
+void track(const ComPtr<Sink>& self, kj::Promise<void> call) {
+  ++self->inFlight_;
+  RemoteRuntime::instance().tasks().add(call.then(
+      [self] {
+        --self->inFlight_;
+        self->pump(self);
+      },
+      [self](kj::Exception&&) {
+        // The client is gone or refused: nothing more goes to it.
+        --self->inFlight_;
+        self->fail();
+      }));
+}
+
 template <class Sink>
 void pumpQueue(Sink* sink, const ComPtr<Sink>& self) {
   while (sink->inFlight_ < kCallsInFlight) {
     auto c = sink->next();
     if (!c) return;
-    ++sink->inFlight_;
-    RemoteRuntime::instance().tasks().add(sink->send(*c).then(
-        [self] {
-          --self->inFlight_;
-          self->pump(self);
-        },
-        [self](kj::Exception&&) {
-          // The client is gone or refused: nothing more goes to it.
-          --self->inFlight_;
-          self->fail();
-        }));
+    track(self, sink->send(*c));
   }
+}
+
+/// A data change or read completion's request with its items.
+template <class Request, class Value>
+kj::Promise<void> sendItems(Request request, DWORD transactionId, OPCHANDLE group,
+                            HRESULT masterQuality, HRESULT masterError, std::size_t count,
+                            const OPCHANDLE* handles, const Value* values, const WORD* qualities,
+                            const FILETIME* timeStamps, const HRESULT* errors) {
+  request.setTransactionId(transactionId);
+  request.setClientGroup(group);
+  request.setMasterQuality(masterQuality);
+  request.setMasterError(masterError);
+  putItemStates(request.initStates(), count, handles, values, qualities, timeStamps, errors);
+  return request.send().ignoreResult();
 }
 
 class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
@@ -286,6 +329,17 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
                        HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                        VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                        HRESULT* pErrors) override {
+    // A client that keeps up gets the server's arrays straight into the
+    // request, without passing through the queue.
+    const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
+    if (sendAtOnce([&] {
+          track(ComPtr<RemoteDataCallback>(this),
+                sendItems(client().onDataChangeRequest(itemStatesSize(whole ? dwCount : 0)),
+                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
+                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
+        })) {
+      return S_OK;
+    }
     enqueue([&](CallbackQueue& q) {
       q.dataChange(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
                    pvValues, pwQualities, pftTimeStamps, pErrors);
@@ -297,6 +351,15 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
                          HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                          VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                          HRESULT* pErrors) override {
+    const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
+    if (sendAtOnce([&] {
+          track(ComPtr<RemoteDataCallback>(this),
+                sendItems(client().onReadCompleteRequest(itemStatesSize(whole ? dwCount : 0)),
+                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
+                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
+        })) {
+      return S_OK;
+    }
     enqueue([&](CallbackQueue& q) {
       q.readComplete(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
                      pvValues, pwQualities, pftTimeStamps, pErrors);
@@ -327,30 +390,13 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
     using Kind = QueuedCallback::Kind;
     switch (c.kind) {
       case Kind::DataChange:
-      case Kind::ReadComplete: {
-        auto fill = [&](auto request) {
-          request.setTransactionId(c.transactionId);
-          request.setClientGroup(c.group);
-          request.setMasterQuality(c.masterQuality);
-          request.setMasterError(c.masterError);
-          auto items = request.initItems(unsigned(c.size()));
-          for (unsigned i = 0; i < items.size(); ++i) {
-            auto to = items[i];
-            to.setClientHandle(c.handles[i]);
-            to.setTimeStamp(wireTime(c.timeStamps[i]));
-            to.setQuality(c.qualities[i]);
-            HRESULT error = c.errors[i];
-            if (const HRESULT hr = setVariant(to.initValue(), c.values[i].get()); FAILED(hr)) {
-              to.initValue();  // cannot travel: arrives empty, with the reason
-              if (SUCCEEDED(error)) error = hr;
-            }
-            to.setError(error);
-          }
-          return request.send().ignoreResult();
-        };
-        return c.kind == Kind::DataChange ? fill(client().onDataChangeRequest())
-                                          : fill(client().onReadCompleteRequest());
-      }
+        return sendItems(client().onDataChangeRequest(itemStatesSize(c.size())), c.transactionId,
+                         c.group, c.masterQuality, c.masterError, c.size(), c.handles.data(),
+                         c.values.data(), c.qualities.data(), c.timeStamps.data(), c.errors.data());
+      case Kind::ReadComplete:
+        return sendItems(client().onReadCompleteRequest(itemStatesSize(c.size())), c.transactionId,
+                         c.group, c.masterQuality, c.masterError, c.size(), c.handles.data(),
+                         c.values.data(), c.qualities.data(), c.timeStamps.data(), c.errors.data());
       case Kind::WriteComplete: {
         auto request = client().onWriteCompleteRequest();
         request.setTransactionId(c.transactionId);

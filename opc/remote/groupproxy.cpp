@@ -38,7 +38,7 @@ HRESULT GroupProxy::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESUL
   *ppErrors = nullptr;
   if (dwCount && !pItemArray) return E_INVALIDARG;
   return call([&]() {
-    auto request = as<wire::OpcItemMgt>().addItemsRequest();
+    auto request = as<wire::OpcItemMgt>().addItemsRequest(itemDefsSize(pItemArray, dwCount));
     putItemDefs(request.initItems(dwCount), pItemArray);
     return sendItems(std::move(request), dwCount, ppAddResults, ppErrors);
   });
@@ -51,7 +51,7 @@ HRESULT GroupProxy::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bB
   *ppErrors = nullptr;
   if (dwCount && !pItemArray) return E_INVALIDARG;
   return call([&]() {
-    auto request = as<wire::OpcItemMgt>().validateItemsRequest();
+    auto request = as<wire::OpcItemMgt>().validateItemsRequest(itemDefsSize(pItemArray, dwCount));
     putItemDefs(request.initItems(dwCount), pItemArray);
     request.setBlobUpdate(bBlobUpdate != FALSE);
     return sendItems(std::move(request), dwCount, ppValidationResults, ppErrors);

@@ -34,6 +34,10 @@ HRESULT GroupProxy::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
     return request.send().then([&](auto&& r) {
       const HRESULT hr = r.getHr();
       if (FAILED(hr)) return hr;
+      if (r.hasItemStates()) {
+        const HRESULT taken = takeItemStates(r.getItemStates(), dwCount, ppItemValues, ppErrors);
+        return FAILED(taken) ? taken : hr;
+      }
       TaskOut<HRESULT> errors;
       if (!taskArray<HRESULT>(r.getErrors(), dwCount, errors.put())) return RPC_E_INVALID_DATA;
       OPCITEMSTATE* states = nullptr;

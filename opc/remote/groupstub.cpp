@@ -141,7 +141,7 @@ void putAdded(Results& results, HRESULT hr, DWORD count, OPCITEMRESULT* made, HR
 }  // namespace
 
 kj::Promise<void> GroupStub::addItems(AddItemsContext context) {
-  auto results = context.getResults();
+  auto results = context.getResults(itemResultsSize(context.getParams().getItems().size()));
   if (!itemMgt_) return reply(results, E_NOINTERFACE);
   ItemDefs defs;
   if (FAILED(defs.read(context.getParams().getItems()))) return reply(results, E_INVALIDARG);
@@ -154,7 +154,7 @@ kj::Promise<void> GroupStub::addItems(AddItemsContext context) {
 
 kj::Promise<void> GroupStub::validateItems(ValidateItemsContext context) {
   const auto p = context.getParams();
-  auto results = context.getResults();
+  auto results = context.getResults(itemResultsSize(p.getItems().size()));
   if (!itemMgt_) return reply(results, E_NOINTERFACE);
   ItemDefs defs;
   if (FAILED(defs.read(p.getItems()))) return reply(results, E_INVALIDARG);

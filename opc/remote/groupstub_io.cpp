@@ -62,8 +62,7 @@ kj::Promise<void> GroupStub::read(SyncIo::ReadContext context) {
   const HRESULT hr =
       syncIO_->Read(OPCDATASOURCE(p.getSource()), count, dataOf(handles), &states, &errors);
   if (SUCCEEDED(hr) && states && errors) {
-    putItemStates(results.initStates(count), states, errors);
-    putErrors(results, errors, count);
+    putItemStates(results.initItemStates(), count, states, errors);
   }
   freeItemStates(states, count);
   CoTaskMemFree(errors);

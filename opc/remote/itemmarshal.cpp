@@ -1,4 +1,6 @@
+#include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "itemmarshal_p.h"
@@ -43,28 +45,69 @@ void putItemDefs(capnp::List<wire::ItemDef>::Builder list, const OPCITEMDEF* def
 }
 
 HRESULT ItemDefs::read(capnp::List<wire::ItemDef>::Reader list) {
-  defs_.assign(list.size(), OPCITEMDEF{});
-  texts_.assign(std::size_t(list.size()) * 2, std::u16string());
-  blobs_.assign(list.size(), std::vector<BYTE>());
+  // The texts and blobs of all items in two blocks, sized first: a stub
+  // takes thousands of definitions in one call.
+  struct Parts {
+    capnp::Data::Reader path, id, blob;
+  };
+  std::vector<Parts> parts(list.size());
+  std::size_t units = 0;
+  std::size_t bytes = 0;
   for (unsigned i = 0; i < list.size(); ++i) {
     const auto from = list[i];
+    Parts& p = parts[i];
+    p.path = from.getAccessPath();
+    p.id = from.getItemId();
+    p.blob = from.getBlob();
+    if (p.path.size() % 2 != 0 || p.id.size() % 2 != 0) return E_INVALIDARG;
+    units += p.path.size() / 2 + p.id.size() / 2 + 2;  // each with its terminator
+    bytes += p.blob.size();
+  }
+  defs_.assign(list.size(), OPCITEMDEF{});
+  texts_.assign(units, u'\0');
+  blobs_.assign(bytes, 0);
+  char16_t* text = texts_.data();
+  BYTE* blob = blobs_.data();
+  const auto put = [&](capnp::Data::Reader from) {
+    char16_t* at = text;
+    if (from.size()) std::memcpy(at, from.begin(), from.size());
+    text += from.size() / 2 + 1;
+    return at;
+  };
+  for (unsigned i = 0; i < list.size(); ++i) {
+    const auto from = list[i];
+    const Parts& p = parts[i];
     OPCITEMDEF& d = defs_[i];
-    std::u16string& path = texts_[2 * i];
-    std::u16string& id = texts_[2 * i + 1];
-    if (!readWide(from.getAccessPath(), path) || !readWide(from.getItemId(), id))
-      return E_INVALIDARG;
     // The server may keep nothing of these past the call; the stub owns them.
-    d.szAccessPath = from.hasAccessPath() ? path.data() : nullptr;
-    d.szItemID = from.hasItemId() ? id.data() : nullptr;
+    LPWSTR path = put(p.path);
+    LPWSTR id = put(p.id);
+    d.szAccessPath = from.hasAccessPath() ? path : nullptr;
+    d.szItemID = from.hasItemId() ? id : nullptr;
     d.bActive = from.getActive() ? TRUE : FALSE;
     d.hClient = from.getClientHandle();
-    const auto blob = from.getBlob();
-    blobs_[i].assign(blob.begin(), blob.end());
-    d.dwBlobSize = DWORD(blobs_[i].size());
-    d.pBlob = blobs_[i].empty() ? nullptr : blobs_[i].data();
+    d.dwBlobSize = DWORD(p.blob.size());
+    d.pBlob = p.blob.size() ? blob : nullptr;
+    if (p.blob.size()) std::memcpy(blob, p.blob.begin(), p.blob.size());
+    blob += p.blob.size();
     d.vtRequestedDataType = from.getRequestedDataType();
   }
   return S_OK;
+}
+
+capnp::MessageSize itemDefsSize(const OPCITEMDEF* defs, DWORD count) {
+  std::uint64_t words = 16 + std::uint64_t(count) * 6;  // list tag, struct, three pointers
+  const auto wordsOf = [](std::size_t bytes) { return (bytes + 7) / 8; };
+  for (DWORD i = 0; i < count; ++i) {
+    words += wordsOf(wideLength(defs[i].szAccessPath) * 2) +
+             wordsOf(wideLength(defs[i].szItemID) * 2) +
+             wordsOf(defs[i].pBlob ? defs[i].dwBlobSize : 0);
+  }
+  return capnp::MessageSize{words, 0};
+}
+
+capnp::MessageSize itemResultsSize(std::size_t count) {
+  // Results (struct and blob pointer each) and the errors, without blobs.
+  return capnp::MessageSize{16 + count * 4 + (count * 4 + 7) / 8, 0};
 }
 
 // ---- item results --------------------------------------------------------------
@@ -153,6 +196,45 @@ HRESULT takeItemStates(capnp::List<wire::ItemState>::Reader list, DWORD count, O
     }
   }
   *out = states;
+  return S_OK;
+}
+
+HRESULT takeItemStates(wire::ItemStates::Reader in, DWORD count, OPCITEMSTATE** states,
+                       HRESULT** errors) {
+  *states = nullptr;
+  *errors = nullptr;
+  if (itemCount(in) != count) return RPC_E_INVALID_DATA;
+  TaskOut<OPCITEMSTATE> out;
+  TaskOut<HRESULT> codes;
+  if (count) {
+    *out.put() = static_cast<OPCITEMSTATE*>(CoTaskMemAlloc(sizeof(OPCITEMSTATE) * count));
+    *codes.put() = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * count));
+    if (!out || !codes) return E_OUTOFMEMORY;
+  }
+  // Decoded side by side into one block first, then laid out as the caller
+  // takes them.
+  auto block = std::make_unique<std::byte[]>(
+      std::size_t(count) * (sizeof(VARIANT) + sizeof(FILETIME) + sizeof(OPCHANDLE) + sizeof(WORD)));
+  auto* values = reinterpret_cast<VARIANT*>(block.get());
+  auto* times = reinterpret_cast<FILETIME*>(values + count);
+  auto* handles = reinterpret_cast<OPCHANDLE*>(times + count);
+  auto* qualities = reinterpret_cast<WORD*>(handles + count);
+  const int bad =
+      readItemStates(in, count, ItemArrays{handles, values, qualities, times, codes.get()});
+  if (bad != 0) {
+    for (DWORD i = 0; i < count; ++i) VariantClear(&values[i]);
+    return RPC_E_INVALID_DATA;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    OPCITEMSTATE& s = out[i];
+    s = OPCITEMSTATE{};
+    s.hClient = handles[i];
+    s.ftTimeStamp = times[i];
+    s.wQuality = qualities[i];
+    s.vDataValue = values[i];  // taken over
+  }
+  *states = out.release();
+  *errors = codes.release();
   return S_OK;
 }
 

@@ -38,9 +38,16 @@ class ItemDefs {
 
  private:
   std::vector<OPCITEMDEF> defs_;
-  std::vector<std::u16string> texts_;
-  std::vector<std::vector<BYTE>> blobs_;
+  std::vector<char16_t> texts_;  // every item's strings, each terminated
+  std::vector<BYTE> blobs_;      // every item's blob
 };
+
+/// What a request of these definitions takes, so that it is made in one
+/// piece: a message in several segments costs the reader a lock for every
+/// pointer into a later one.
+capnp::MessageSize itemDefsSize(const OPCITEMDEF* defs, DWORD count);
+/// The same for an answer of `count` item results and their errors.
+capnp::MessageSize itemResultsSize(std::size_t count);
 
 // ---- item results (host -> client) -----------------------------------------
 
@@ -60,6 +67,11 @@ void freeItemResults(OPCITEMRESULT* results, DWORD count);
 void putItemStates(capnp::List<wire::ItemState>::Builder list, const OPCITEMSTATE* states,
                    HRESULT* errors);
 HRESULT takeItemStates(capnp::List<wire::ItemState>::Reader list, DWORD count, OPCITEMSTATE** out);
+/// The compact form: `count` states and their errors, or RPC_E_INVALID_DATA
+/// (nothing allocated) when it holds another number or a value that does
+/// not decode.
+HRESULT takeItemStates(wire::ItemStates::Reader in, DWORD count, OPCITEMSTATE** states,
+                       HRESULT** errors);
 void freeItemStates(OPCITEMSTATE* states, DWORD count);
 
 // ---- item attributes (enumerator, host -> client) ---------------------------

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "opc/OPCtypes.h"
 #include "opc/filetime.h"
 #include "opc/remote/remote.capnp.h"
 #include "opc/taskmem.h"
@@ -71,6 +72,47 @@ inline FILETIME timeFrom(std::uint64_t ticks) { return fileTimeFromTicks(ticks);
 HRESULT setVariant(wire::Variant::Builder out, const VARIANT& v);
 /// Decodes into *out (VT_EMPTY on failure): false when malformed.
 bool readVariant(wire::Variant::Reader in, VARIANT* out);
+
+/// Item states in the compact form (wire::ItemStates) from arrays of `count`
+/// entries; `values` as VARIANTs or OleVariants. A value the wire cannot
+/// carry travels empty and its error, when a success, becomes the reason.
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
+                   const VARIANT* values, const WORD* qualities, const FILETIME* timeStamps,
+                   const HRESULT* errors);
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCHANDLE* handles,
+                   const OleVariant* values, const WORD* qualities, const FILETIME* timeStamps,
+                   const HRESULT* errors);
+
+/// The same from the states and errors a read returns.
+void putItemStates(wire::ItemStates::Builder out, std::size_t count, const OPCITEMSTATE* states,
+                   const HRESULT* errors);
+
+/// What `count` item states of scalar values take in the compact form, for
+/// a message made in one piece.
+inline capnp::MessageSize itemStatesSize(std::size_t count) {
+  return capnp::MessageSize{32 + (count * 28 + 7) / 8, 0};
+}
+
+/// The number of items the compact form names (by its handles; whether
+/// the other arrays agree, readItemStates checks).
+std::size_t itemCount(wire::ItemStates::Reader in);
+
+/// The arrays a compact form decodes into, itemCount() entries each; the
+/// values need no initialising and own what they hold afterwards.
+struct ItemArrays {
+  OPCHANDLE* handles;
+  VARIANT* values;
+  WORD* qualities;
+  FILETIME* timeStamps;
+  HRESULT* errors;
+};
+
+/// Decodes `count` items into `out`. A value that
+/// does not decode is left VT_EMPTY with bad quality and
+/// RPC_E_INVALID_DATA; the result is how many did not. -1 when the form is
+/// malformed as a whole (arrays of other lengths, `others` that do not
+/// match the types): then every value is VT_EMPTY.
+int readItemStates(wire::ItemStates::Reader in, std::size_t count, const ItemArrays& out);
 
 /// Copies a list of numbers into a task-memory array of `expected`
 /// elements (null for none); false when the list has another length or

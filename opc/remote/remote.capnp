@@ -216,6 +216,24 @@ struct ItemState {
   error @4 :Int32;
 }
 
+# Item states in the compact form the transport sends: parallel arrays,
+# each a Data of fixed-size little-endian elements, one per item, so that a
+# list of thousands travels and decodes without a struct per item. A value
+# of a fixed-size type is its `scalars` element (the type's bytes,
+# zero-extended); VT_EMPTY and VT_NULL are their type alone; any other value
+# (strings, arrays) is the next element of `others`, in item order. Replies
+# and calls that carry this form leave their List(ItemState) empty; a
+# receiver still reads that list when the compact form is absent.
+struct ItemStates {
+  clientHandles @0 :Data;   # UInt32 each
+  timeStamps @1 :Data;      # UInt64 FILETIME counts
+  qualities @2 :Data;       # UInt16
+  errors @3 :Data;          # Int32
+  types @4 :Data;           # UInt16 VARTYPE
+  scalars @5 :Data;         # UInt64
+  others @6 :List(Variant);
+}
+
 struct ItemError {
   clientHandle @0 :UInt32;
   error @1 :Int32;
@@ -255,7 +273,9 @@ interface OpcItemMgt {
 }
 
 interface OpcSyncIo {
-  read @0 (source :UInt32, serverHandles :List(UInt32)) -> (hr :Int32, states :List(ItemState), errors :List(Int32));
+  # The answer's states and per-item errors are in `itemStates` when it is set.
+  read @0 (source :UInt32, serverHandles :List(UInt32))
+      -> (hr :Int32, states :List(ItemState), errors :List(Int32), itemStates :ItemStates);
   write @1 (serverHandles :List(UInt32), values :List(Variant)) -> (hr :Int32, errors :List(Int32));
 }
 
@@ -334,10 +354,11 @@ interface ServerList extends(Unknown) {
 # per item, so a slow client never makes the host queue grow without bound.
 
 interface DataCallback {
+  # The items are in `states` when it is set, else in `items`.
   onDataChange @0 (transactionId :UInt32, clientGroup :UInt32, masterQuality :Int32, masterError :Int32,
-                   items :List(ItemState)) -> ();
+                   items :List(ItemState), states :ItemStates) -> ();
   onReadComplete @1 (transactionId :UInt32, clientGroup :UInt32, masterQuality :Int32, masterError :Int32,
-                     items :List(ItemState)) -> ();
+                     items :List(ItemState), states :ItemStates) -> ();
   onWriteComplete @2 (transactionId :UInt32, clientGroup :UInt32, masterError :Int32,
                       items :List(ItemError)) -> ();
   onCancelComplete @3 (transactionId :UInt32, clientGroup :UInt32) -> ();
