@@ -87,17 +87,7 @@ class ServerProxy final
   }
 
   HRESULT GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) override {
-    if (!ppUnk) return E_POINTER;
-    *ppUnk = nullptr;
-    const IID iid = riid;
-    return call([&]() {
-      auto req = cap().getGroupByNameRequest();
-      if (szName) req.setName(wideData(szName));
-      setGuid(req.initIid(), iid);
-      return req.send().then([&, iid](auto&& r) {
-        return objectOut(r.getHr(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
-      });
-    });
+    return groupByName([this] { return cap().getGroupByNameRequest(); }, szName, riid, ppUnk);
   }
 
   HRESULT GetStatus(OPCSERVERSTATUS** ppServerStatus) override {
@@ -212,17 +202,7 @@ class ServerProxy final
 
   // ---- IOPCServerPublicGroups ----
   HRESULT GetPublicGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) override {
-    if (!ppUnk) return E_POINTER;
-    *ppUnk = nullptr;
-    const IID iid = riid;
-    return call([&]() {
-      auto req = cap().getPublicGroupByNameRequest();
-      if (szName) req.setName(wideData(szName));
-      setGuid(req.initIid(), iid);
-      return req.send().then([&, iid](auto&& r) {
-        return objectOut(r.getHr(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
-      });
-    });
+    return groupByName([this] { return cap().getPublicGroupByNameRequest(); }, szName, riid, ppUnk);
   }
 
   HRESULT RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) override {
@@ -369,6 +349,22 @@ class ServerProxy final
   }
 
  private:
+  /// A call that finds a group by its name; `makeRequest` makes its request.
+  template <class MakeRequest>
+  HRESULT groupByName(MakeRequest makeRequest, LPCWSTR name, REFIID riid, IUnknown** ppUnk) {
+    if (!ppUnk) return E_POINTER;
+    *ppUnk = nullptr;
+    const IID iid = riid;
+    return call([&]() {
+      auto req = makeRequest();
+      if (name) req.setName(wideData(name));
+      setGuid(req.initIid(), iid);
+      return req.send().then([&, iid](auto&& r) {
+        return objectOut(r.getHr(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
+      });
+    });
+  }
+
   /// A call that takes an item and property ids and answers per id: a value
   /// (as `Per` reads it off the wire) and an error.
   template <class Per>

@@ -21,10 +21,7 @@ constexpr auto textOf = [](auto r, auto text) { r.setText(text); };
 // not go).
 struct PropertyValues {
   using Value = VARIANT;
-  static HRESULT call(IOPCItemProperties& properties, LPWSTR item, DWORD count, DWORD* ids,
-                      VARIANT** values, HRESULT** errors) {
-    return properties.GetItemProperties(item, count, ids, values, errors);
-  }
+  static constexpr auto call = &IOPCItemProperties::GetItemProperties;
   template <class Results>
   static auto init(Results r, DWORD count) {
     return r.initValues(count);
@@ -43,10 +40,7 @@ struct PropertyValues {
 
 struct PropertyItemIds {
   using Value = LPWSTR;
-  static HRESULT call(IOPCItemProperties& properties, LPWSTR item, DWORD count, DWORD* ids,
-                      LPWSTR** itemIds, HRESULT** errors) {
-    return properties.LookupItemIDs(item, count, ids, itemIds, errors);
-  }
+  static constexpr auto call = &IOPCItemProperties::LookupItemIDs;
   template <class Results>
   static auto init(Results r, DWORD count) {
     return r.initItemIds(count);
@@ -108,13 +102,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
   }
 
   kj::Promise<void> getGroupByName(GetGroupByNameContext context) override {
-    if (!server_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg name;
-    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
-    ComPtr<IUnknown> group;
-    const HRESULT hr = server_->GetGroupByName(name.get(), guidFrom(p.getIid()), group.put());
-    return answerObject(context, hr, group, wire::Kind::GROUP, groupRef);
+    return answerGroupByName(context, server_, &IOPCServer::GetGroupByName);
   }
 
   kj::Promise<void> getStatus(GetStatusContext context) override {
@@ -160,14 +148,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
 
   // ---- IOPCServerPublicGroups ----
   kj::Promise<void> getPublicGroupByName(GetPublicGroupByNameContext context) override {
-    if (!publicGroups_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg name;
-    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
-    ComPtr<IUnknown> group;
-    const HRESULT hr =
-        publicGroups_->GetPublicGroupByName(name.get(), guidFrom(p.getIid()), group.put());
-    return answerObject(context, hr, group, wire::Kind::GROUP, groupRef);
+    return answerGroupByName(context, publicGroups_, &IOPCServerPublicGroups::GetPublicGroupByName);
   }
 
   kj::Promise<void> removePublicGroup(RemovePublicGroupContext context) override {
@@ -335,6 +316,18 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
   }
 
  private:
+  /// The answer of a call that finds a group by its name.
+  template <class Context, class I, class Find>
+  kj::Promise<void> answerGroupByName(Context& context, const ComPtr<I>& object, Find find) {
+    if (!object) return answer(context, E_NOINTERFACE);
+    const auto p = context.getParams();
+    WideArg name;
+    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
+    ComPtr<IUnknown> group;
+    const HRESULT hr = (object.get()->*find)(name.get(), guidFrom(p.getIid()), group.put());
+    return answerObject(context, hr, group, wire::Kind::GROUP, groupRef);
+  }
+
   /// The answer of a call that takes an item and property ids and answers
   /// per id: a value (as `Per` puts it on the wire) and an error.
   template <class Per, class Context>
@@ -349,8 +342,8 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     for (DWORD i = 0; i < count; ++i) ids[i] = idList[i];
     TaskOut<typename Per::Value> values;
     TaskOut<HRESULT> errors;
-    const HRESULT hr =
-        Per::call(*properties_, item.mutableGet(), count, ids.data(), values.put(), errors.put());
+    const HRESULT hr = (properties_.get()->*Per::call)(item.mutableGet(), count, ids.data(),
+                                                       values.put(), errors.put());
     // The server's values are let go of however the answer ends.
     const auto clearValues = kj::defer([&] {
       for (DWORD i = 0; values && i < count; ++i) Per::clear(values[i]);

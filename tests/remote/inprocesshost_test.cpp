@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sstream>
 #include <thread>
 
 #include "childprocess.h"
@@ -14,6 +15,52 @@ namespace veze6::test {
 namespace {
 
 using InProcessHost = InProcessHostTest;
+
+/// A server object's answers to the calls that hand back objects, texts and
+/// per-id lists, as text.
+std::string transcript(const ComPtr<IOPCServer>& server) {
+  std::ostringstream out;
+  const auto code = [&](HRESULT hr) -> std::ostream& {
+    return out << '|' << std::hex << hr << ' ';
+  };
+  OPCHANDLE handle = 0;
+  DWORD rate = 0;
+  ComPtr<IUnknown> group, found;
+  code(server->AddGroup(u"g", TRUE, 100, 1, nullptr, nullptr, 0, &handle, &rate, IID_IOPCItemMgt,
+                        group.put()));
+  code(server->GetGroupByName(u"g", IID_IOPCItemMgt, found.put())) << bool(found);
+  code(server->GetGroupByName(u"none", IID_IOPCItemMgt, found.put())) << bool(found);
+  opc::TaskString text;
+  code(server->GetErrorString(OPC_E_INVALIDHANDLE, 0, text.put())) << opc::utf16ToUtf8(text.get());
+
+  const auto properties = server.as<IOPCItemProperties>();
+  auto* item = const_cast<LPWSTR>(u"Static.Nested Level.Int4");
+  DWORD ids[3] = {OPC_PROP_VALUE, OPC_PROP_DESC, 4711};
+  opc::TaskOut<VARIANT> values;
+  opc::TaskOut<HRESULT> errors;
+  code(properties->GetItemProperties(item, 3, ids, values.put(), errors.put()));
+  for (DWORD i = 0; values && i < 3; ++i) code(errors[i]) << values[i].vt << ' ';
+  for (DWORD i = 0; values && i < 3; ++i) VariantClear(&values[i]);
+  opc::TaskOut<LPWSTR> itemIds;
+  code(properties->LookupItemIDs(item, 3, ids, itemIds.put(), errors.put()));
+  for (DWORD i = 0; itemIds && i < 3; ++i)
+    code(errors[i]) << (itemIds[i] ? opc::utf16ToUtf8(itemIds[i]) : "-");
+  for (DWORD i = 0; itemIds && i < 3; ++i) CoTaskMemFree(itemIds[i]);
+
+  ComPtr<IEnumString> paths;
+  code(server.as<IOPCBrowseServerAddressSpace>()->BrowseAccessPaths(item, paths.put()))
+      << bool(paths);
+  ComPtr<IEnumConnectionPoints> points;
+  code(server.as<IConnectionPointContainer>()->EnumConnectionPoints(points.put()));
+  ComPtr<IConnectionPoint> point;
+  code(points->Next(1, point.put(), nullptr));
+  ComPtr<IConnectionPointContainer> container;
+  code(point->GetConnectionPointContainer(container.put())) << bool(container.as<IOPCServer>());
+  group = nullptr;
+  found = nullptr;
+  code(server->RemoveGroup(handle, TRUE));
+  return out.str();
+}
 
 TEST_F(InProcessHost, CreatesTheServerThereAndCallsIt) {
   {
@@ -35,6 +82,16 @@ TEST_F(InProcessHost, CreatesTheServerThereAndCallsIt) {
   }
   EXPECT_TRUE(pumpUntil([&] { return log.count("released Veze6.Simulation.1") == 1; }));
   EXPECT_EQ(log.count("created Veze6.Simulation.1"), 1u);
+}
+
+TEST_F(InProcessHost, ServerObjectAnswersAsInProcess) {
+  ComPtr<IOPCServer> local, remote;
+  ASSERT_EQ(CoCreateInstance(sim::CLSID_Veze6Simulation, nullptr, CLSCTX_ALL, IID_IOPCServer,
+                             reinterpret_cast<void**>(local.put())),
+            S_OK);
+  ASSERT_EQ(createOn(computer, sim::CLSID_Veze6Simulation, remote), S_OK);
+  const std::string expected = transcript(local);
+  EXPECT_EQ(transcript(remote), expected);
 }
 
 TEST_F(InProcessHost, UnknownClassAndUnreachableHostFail) {
