@@ -9,6 +9,7 @@
 #include "hostfixture.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
+#include "opc/classregistry.h"
 #include "opc/com.h"
 
 namespace veze6::test {
@@ -92,6 +93,63 @@ TEST_F(InProcessHost, ServerObjectAnswersAsInProcess) {
   ASSERT_EQ(createOn(computer, sim::CLSID_Veze6Simulation, remote), S_OK);
   const std::string expected = transcript(local);
   EXPECT_EQ(transcript(remote), expected);
+}
+
+/// Item properties that succeed with their values but without the errors
+/// that go with them.
+class HalfAnswers final : public opc::ComObject<IOPCItemProperties> {
+ public:
+  HRESULT QueryAvailableProperties(LPWSTR, DWORD* count, DWORD** ids, LPWSTR** texts,
+                                   VARTYPE** types) override {
+    *count = 1;
+    *ids = nullptr;
+    *texts = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR)));
+    (*texts)[0] = opc::taskStringDup(u"text");
+    *types = nullptr;
+    return S_OK;
+  }
+  HRESULT GetItemProperties(LPWSTR, DWORD count, DWORD*, VARIANT** values,
+                            HRESULT** errors) override {
+    *values = static_cast<VARIANT*>(CoTaskMemAlloc(count * sizeof(VARIANT)));
+    for (DWORD i = 0; i < count; ++i) {
+      (*values)[i].vt = VT_BSTR;
+      (*values)[i].bstrVal = SysAllocString(u"value");
+    }
+    *errors = nullptr;
+    return S_OK;
+  }
+  HRESULT LookupItemIDs(LPWSTR, DWORD count, DWORD*, LPWSTR** itemIds, HRESULT** errors) override {
+    *itemIds = static_cast<LPWSTR*>(CoTaskMemAlloc(count * sizeof(LPWSTR)));
+    for (DWORD i = 0; i < count; ++i) (*itemIds)[i] = opc::taskStringDup(u"id");
+    *errors = nullptr;
+    return S_OK;
+  }
+};
+
+TEST_F(InProcessHost, HalfAnswersOfTheServerAreUnexpectedAndFreed) {
+  const CLSID half{0x5a1f, 1, 2, {3}};
+  opc::ClassRegistry::instance().registerClass(
+      {half, u"", u"", {}, false, [](REFIID iid, void** ppv) {
+         return opc::makeCom<HalfAnswers>()->QueryInterface(iid, ppv);
+       }});
+  {
+    ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(createOn(computer, half, properties), S_OK);
+    DWORD ids[2] = {1, 2};
+    VARIANT* values = nullptr;
+    LPWSTR* itemIds = nullptr;
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(properties->GetItemProperties(nullptr, 2, ids, &values, &errors), E_UNEXPECTED);
+    EXPECT_EQ(properties->LookupItemIDs(nullptr, 2, ids, &itemIds, &errors), E_UNEXPECTED);
+    DWORD count = 0;
+    DWORD* propertyIds = nullptr;
+    LPWSTR* texts = nullptr;
+    VARTYPE* types = nullptr;
+    EXPECT_EQ(properties->QueryAvailableProperties(nullptr, &count, &propertyIds, &texts, &types),
+              E_UNEXPECTED);
+  }
+  // The fixture checks that what the server handed out was freed on the host.
+  opc::ClassRegistry::instance().unregisterClass(half);
 }
 
 TEST_F(InProcessHost, UnknownClassAndUnreachableHostFail) {
