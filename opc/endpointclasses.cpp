@@ -3,6 +3,8 @@
 #include <map>
 #include <mutex>
 
+#include "asciitext_p.h"
+
 namespace opc {
 
 namespace {
@@ -13,13 +15,7 @@ std::map<std::string, EndpointFactory>& factories() {  // guarded by g_mutex
   return map;
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return out;
-}
+using detail::asciiLower;
 
 bool schemeChar(char c, bool first) {
   const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -37,12 +33,12 @@ EndpointFactory factoryFor(const std::string& scheme) {
 
 void registerEndpointScheme(std::string_view scheme, EndpointFactory factory) {
   std::lock_guard lock(g_mutex);
-  factories()[lower(scheme)] = std::move(factory);
+  factories()[asciiLower(scheme)] = std::move(factory);
 }
 
 void unregisterEndpointScheme(std::string_view scheme) {
   std::lock_guard lock(g_mutex);
-  factories().erase(lower(scheme));
+  factories().erase(asciiLower(scheme));
 }
 
 std::string endpointScheme(std::string_view url) {
@@ -51,7 +47,7 @@ std::string endpointScheme(std::string_view url) {
   for (std::size_t i = 0; i < end; ++i) {
     if (!schemeChar(url[i], i == 0)) return {};
   }
-  return lower(url.substr(0, end));
+  return asciiLower(url.substr(0, end));
 }
 
 bool isEndpointUrl(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "asciitext_p.h"
 #include "enumerator.h"
 #include "taskmem.h"
 
@@ -114,15 +115,7 @@ FormatTable& formatTable() {
 UINT RegisterClipboardFormat(const char* lpszFormat) {
   if (!lpszFormat || !*lpszFormat) return 0;
   const auto sameName = [&](const std::string& known) {
-    const std::size_t n = std::strlen(lpszFormat);
-    if (known.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-      const auto lower = [](unsigned char c) {
-        return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c);
-      };
-      if (lower(known[i]) != lower(lpszFormat[i])) return false;
-    }
-    return true;
+    return opc::detail::equalsNoCase(known, lpszFormat);
   };
   FormatTable& table = formatTable();
   std::lock_guard lock(table.mutex);

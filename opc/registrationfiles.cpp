@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "OPCDA.h"
+#include "asciitext_p.h"
 #include "guid.h"
 #include "taskmem.h"
 
@@ -60,13 +61,7 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return out;
-}
+using detail::asciiLower;
 
 std::optional<GUID> parseGuid(std::string_view text) {
   const std::u16string wide = utf8ToUtf16(text);
@@ -76,7 +71,7 @@ std::optional<GUID> parseGuid(std::string_view text) {
 }
 
 std::optional<CATID> parseCategory(std::string_view text) {
-  const std::string name = lower(text);
+  const std::string name = asciiLower(text);
   if (name == "da10") return CATID_OPCDAServer10;
   if (name == "da20") return CATID_OPCDAServer20;
   if (name == "da30") return CATID_OPCDAServer30;
@@ -85,7 +80,7 @@ std::optional<CATID> parseCategory(std::string_view text) {
 }
 
 std::optional<bool> parseFlag(std::string_view text) {
-  const std::string v = lower(text);
+  const std::string v = asciiLower(text);
   if (v == "1" || v == "yes" || v == "true") return true;
   if (v == "0" || v == "no" || v == "false") return false;
   return std::nullopt;
@@ -191,7 +186,7 @@ class Lexer {
         line.kind = Line::Kind::Section;
       } else if (const auto eq = text.find('='); eq != std::string_view::npos) {
         line.kind = Line::Kind::KeyValue;
-        line.key = lower(trim(text.substr(0, eq)));
+        line.key = asciiLower(trim(text.substr(0, eq)));
         line.value = trim(text.substr(eq + 1));
       }
       return line;

@@ -245,25 +245,36 @@ HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* pvt) {
   return S_OK;
 }
 
-HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
-  if (!psa || !plLbound) return E_INVALIDARG;
+namespace {
+
+/// Dimension nDim (counted from 1) of a well-formed array, for the bound
+/// queries: E_INVALIDARG for no array or no out-value, DISP_E_BADINDEX for
+/// a dimension it does not have.
+HRESULT dimensionOf(const SAFEARRAY* psa, UINT nDim, const LONG* out, const SAFEARRAYBOUND*& b) {
+  if (!psa || !out) return E_INVALIDARG;
   if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
   std::size_t count = 0;
   if (!fittingCount(psa, count)) return E_INVALIDARG;
-  *plLbound = psa->rgsabound[nDim - 1].lLbound;
+  b = &psa->rgsabound[nDim - 1];
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+  const SAFEARRAYBOUND* b = nullptr;
+  if (const HRESULT hr = dimensionOf(psa, nDim, plLbound, b); FAILED(hr)) return hr;
+  *plLbound = b->lLbound;
   return S_OK;
 }
 
 HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
-  if (!psa || !plUbound) return E_INVALIDARG;
-  if (nDim < 1 || nDim > psa->cDims) return DISP_E_BADINDEX;
-  std::size_t count = 0;
-  if (!fittingCount(psa, count)) return E_INVALIDARG;
-  const SAFEARRAYBOUND& b = psa->rgsabound[nDim - 1];
+  const SAFEARRAYBOUND* b = nullptr;
+  if (const HRESULT hr = dimensionOf(psa, nDim, plUbound, b); FAILED(hr)) return hr;
   // An empty dimension has its upper bound just below the lower one (which
   // wraps for an empty dimension starting at the LONG minimum: count
   // elements with opc::safeArrayElementCount instead).
-  *plUbound = static_cast<LONG>(std::int64_t(b.lLbound) + std::int64_t(b.cElements) - 1);
+  *plUbound = static_cast<LONG>(std::int64_t(b->lLbound) + std::int64_t(b->cElements) - 1);
   return S_OK;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "asciitext_p.h"
 #include "numbertext.h"
 #include "variant.h"
 
@@ -77,15 +78,6 @@ inline std::string_view trim(std::string_view s) {
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-inline bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 inline std::u16string fromAscii(std::string_view s) { return std::u16string(s.begin(), s.end()); }

@@ -22,12 +22,8 @@ class ConnectionPointProxy final : public RemoteProxy<wire::ConnectionPoint, ICo
     if (!ppCPC) return E_POINTER;
     *ppCPC = nullptr;
     return call([&]() {
-      return cap().getConnectionPointContainerRequest().send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made = proxyFromRef(session(), r.getContainer(), ppCPC);
-        return FAILED(made) ? made : hr;
-      });
+      return cap().getConnectionPointContainerRequest().send().then(
+          [&](auto&& r) { return objectOut(r.getHr(), r.getContainer(), ppCPC); });
     });
   }
 
@@ -83,7 +79,7 @@ class ConnectionPointProxy final : public RemoteProxy<wire::ConnectionPoint, ICo
     return call([&]() {
       auto req = cap().unadviseRequest();
       req.setCookie(dwCookie);
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 

@@ -31,14 +31,10 @@ class ConnectionPointStub final : public wire::ConnectionPoint::Server, private 
       GetConnectionPointContainerContext context) override {
     ComPtr<IConnectionPointContainer> container;
     const HRESULT hr = point_->GetConnectionPointContainer(container.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && container) {
-      // The container is a server object or a group.
-      const auto kind = container.as<IOPCServer>() ? wire::Kind::SERVER : wire::Kind::GROUP;
-      refFromObject(connection(), ComPtr<IUnknown>(container), kind, r.initContainer());
-    }
-    return kj::READY_NOW;
+    // The container is a server object or a group.
+    const auto kind =
+        container && container.as<IOPCServer>() ? wire::Kind::SERVER : wire::Kind::GROUP;
+    return answerObject(context, hr, container, kind, [](auto r) { return r.initContainer(); });
   }
 
   kj::Promise<void> advise(AdviseContext context) override {

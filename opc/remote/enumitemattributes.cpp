@@ -4,59 +4,40 @@
 #include <cstring>
 #include <vector>
 
-#include "enumproxy_p.h"
-#include "groupreply_p.h"
-#include "groupstub_util_p.h"
-#include "itemmarshal_p.h"
-#include "remoteproxy_p.h"
+#include "opc/remote/enumproxybase_p.h"
+#include "opc/remote/enumstubbase_p.h"
+#include "opc/remote/itemmarshal_p.h"
 
 namespace opc::remote {
 
 namespace {
 
+// Next hands over one task-memory block of what arrived; the elements are
+// held here until all arrived.
 class EnumItemAttributesProxy final
-    : public RemoteProxy<wire::EnumItemAttributes, IEnumOPCItemAttributes> {
+    : public EnumProxyBase<wire::EnumItemAttributes, IEnumOPCItemAttributes, E_INVALIDARG> {
  public:
-  using RemoteProxy::RemoteProxy;
+  using EnumProxyBase::EnumProxyBase;
 
   HRESULT Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) override {
     if (!ppItemArray || !pceltFetched) return E_INVALIDARG;
     *ppItemArray = nullptr;
     *pceltFetched = 0;
-    // Large requests go in batches; a short batch ends the enumeration. The
-    // elements are held here until all arrived, then handed over in one block.
     std::vector<OPCITEMATTRIBUTES> got;
     const auto dropAll = [&] {
       for (OPCITEMATTRIBUTES& a : got) clearItemAttributes(a);
       got.clear();
     };
-    HRESULT hr = S_OK;
-    while (got.size() < celt) {
-      const ULONG want = std::min(ULONG(celt - got.size()), kMaxEnumBatch);
-      ULONG arrived = 0;
-      hr = call([&]() {
-        auto request = cap().nextRequest();
-        request.setCount(want);
-        return request.send().then([&](auto&& r) -> HRESULT {
-          const HRESULT result = r.getHr();
-          if (FAILED(result)) return result;
-          const auto items = r.getItems();
-          if (items.size() > want) return RPC_E_INVALID_DATA;
-          for (; arrived < items.size(); ++arrived) {
-            got.emplace_back();
-            if (FAILED(takeItemAttributes(items[arrived], got.back()))) {
-              got.pop_back();  // holds nothing
-              return RPC_E_INVALID_DATA;
-            }
-          }
-          return result;
-        });
-      });
-      if (FAILED(hr)) {
-        dropAll();
-        return hr;
-      }
-      if (arrived < want) break;
+    ULONG fetched = 0;
+    const HRESULT hr = fetch(celt, fetched, [&](auto in, ULONG) {
+      got.emplace_back();
+      if (SUCCEEDED(takeItemAttributes(in, got.back()))) return true;
+      got.pop_back();  // holds nothing
+      return false;
+    });
+    if (FAILED(hr)) {
+      dropAll();
+      return hr;
     }
     if (got.empty()) return hr;
     auto* out =
@@ -70,98 +51,39 @@ class EnumItemAttributesProxy final
     *pceltFetched = ULONG(got.size());
     return hr;
   }
-
-  HRESULT Skip(ULONG celt) override {
-    return call([&]() {
-      auto request = cap().skipRequest();
-      request.setCount(celt);
-      return request.send().then([](auto&& r) { return HRESULT(r.getHr()); });
-    });
-  }
-
-  HRESULT Reset() override {
-    return call([&]() {
-      return cap().resetRequest().send().then([](auto&& r) { return HRESULT(r.getHr()); });
-    });
-  }
-
-  HRESULT Clone(IEnumOPCItemAttributes** ppEnum) override {
-    if (!ppEnum) return E_INVALIDARG;
-    *ppEnum = nullptr;
-    return call([&]() {
-      return cap().cloneRequest().send().then([&](auto&& r) {
-        return takeObject(session(), r.getHr(), r.getEnumerator(), IID_IEnumOPCItemAttributes,
-                          reinterpret_cast<IUnknown**>(ppEnum));
-      });
-    });
-  }
 };
 
-class EnumItemAttributesStub final : public wire::EnumItemAttributes::Server {
+// Next's elements come as one task-memory block from the enumerator.
+class EnumItemAttributesStub final
+    : public EnumStubBase<wire::EnumItemAttributes, IEnumOPCItemAttributes,
+                          wire::Kind::ENUM_ITEM_ATTRIBUTES> {
  public:
   EnumItemAttributesStub(std::shared_ptr<HostConnection> connection, ComPtr<IUnknown> object)
-      : connection_(std::move(connection)) {
-    object.as(enumerator_);
-  }
+      : EnumStubBase(std::move(connection), object.as<IEnumOPCItemAttributes>()) {}
 
  protected:
   kj::Promise<void> queryInterface(QueryInterfaceContext context) override {
-    auto results = context.getResults();
     const GUID iid = guidFrom(context.getParams().getIid());
-    if (!enumerator_ || (iid != IID_IEnumOPCItemAttributes && iid != IID_IUnknown))
-      return reply(results, E_NOINTERFACE);
-    refFromObject(connection_, ComPtr<IUnknown>(enumerator_), wire::Kind::ENUM_ITEM_ATTRIBUTES,
-                  results.initObject());
-    return reply(results, S_OK);
+    if (!enumerator() || (iid != IID_IEnumOPCItemAttributes && iid != IID_IUnknown))
+      return answer(context, E_NOINTERFACE);
+    return answerObject(context, S_OK, enumerator(), wire::Kind::ENUM_ITEM_ATTRIBUTES,
+                        [](auto r) { return r.initObject(); });
   }
 
-  kj::Promise<void> next(NextContext context) override {
-    auto results = context.getResults();
-    if (!enumerator_) return reply(results, E_NOINTERFACE);
+  HRESULT putNext(IEnumOPCItemAttributes& e, ULONG count, NextResults r) override {
     OPCITEMATTRIBUTES* items = nullptr;
     ULONG fetched = 0;
-    const ULONG asked = context.getParams().getCount();
-    // The proxy splits larger requests; a bigger one is not from it.
-    if (asked > kMaxEnumBatch) return reply(results, E_INVALIDARG);
-    const HRESULT hr = enumerator_->Next(asked, &items, &fetched);
+    const HRESULT hr = e.Next(count, &items, &fetched);
     // Never more than asked for, whatever the server claims.
-    const ULONG n = items ? std::min(fetched, asked) : 0;
+    const ULONG n = items ? std::min(fetched, count) : 0;
     if (SUCCEEDED(hr)) {
-      auto list = results.initItems(n);
+      auto list = r.initItems(n);
       for (ULONG i = 0; i < n; ++i) putItemAttributes(list[i], items[i]);
     }
     for (ULONG i = 0; i < n; ++i) clearItemAttributes(items[i]);
     CoTaskMemFree(items);
-    return reply(results, hr);
+    return hr;
   }
-
-  kj::Promise<void> skip(SkipContext context) override {
-    auto results = context.getResults();
-    if (!enumerator_) return reply(results, E_NOINTERFACE);
-    return reply(results, enumerator_->Skip(context.getParams().getCount()));
-  }
-
-  kj::Promise<void> reset(ResetContext context) override {
-    auto results = context.getResults();
-    if (!enumerator_) return reply(results, E_NOINTERFACE);
-    return reply(results, enumerator_->Reset());
-  }
-
-  kj::Promise<void> clone(CloneContext context) override {
-    auto results = context.getResults();
-    if (!enumerator_) return reply(results, E_NOINTERFACE);
-    ComPtr<IEnumOPCItemAttributes> copy;
-    const HRESULT hr = enumerator_->Clone(copy.put());
-    if (SUCCEEDED(hr) && copy) {
-      refFromObject(connection_, ComPtr<IUnknown>(copy), wire::Kind::ENUM_ITEM_ATTRIBUTES,
-                    results.initEnumerator());
-    }
-    return reply(results, hr);
-  }
-
- private:
-  std::shared_ptr<HostConnection> connection_;
-  ComPtr<IEnumOPCItemAttributes> enumerator_;
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 #include "opc/remote/enumproxy_p.h"
-#include "opc/remote/remoteproxy_p.h"
+#include "opc/remote/enumproxybase_p.h"
 
 namespace opc::remote {
 
@@ -39,77 +39,28 @@ struct ObjectElements {
   }
 };
 
+// An enumerator that fills the caller's array.
 template <class Cap, class I, class Elements>
-class EnumProxy final : public RemoteProxy<Cap, I> {
-  using Base = RemoteProxy<Cap, I>;
+class EnumProxy final : public EnumProxyBase<Cap, I, E_POINTER> {
   using Elem = typename Elements::Elem;
 
  public:
-  using Base::Base;
+  using EnumProxyBase<Cap, I, E_POINTER>::EnumProxyBase;
 
   HRESULT Next(ULONG celt, Elem* rgelt, ULONG* pceltFetched) override {
     if (!rgelt) return E_POINTER;
     if (celt != 1 && !pceltFetched) return E_INVALIDARG;
     ULONG fetched = 0;
-    HRESULT hr = S_OK;
-    // Large requests go in batches; a short batch ends the enumeration.
-    while (fetched < celt) {
-      const ULONG want = std::min(celt - fetched, kMaxEnumBatch);
-      ULONG got = 0;
-      hr = this->call([&]() {
-        auto req = this->cap().nextRequest();
-        req.setCount(want);
-        return req.send().then([&](auto&& r) -> HRESULT {
-          const HRESULT result = r.getHr();
-          if (FAILED(result)) return result;
-          const auto items = r.getItems();
-          if (items.size() > want) return RPC_E_INVALID_DATA;
-          for (; got < items.size(); ++got) {
-            if (!Elements::read(this->session(), items[got], &rgelt[fetched + got])) {
-              return RPC_E_INVALID_DATA;
-            }
-          }
-          return result;
-        });
-      });
-      fetched += got;
-      if (FAILED(hr)) {
-        for (ULONG i = 0; i < fetched; ++i) Elements::drop(rgelt[i]);
-        fetched = 0;
-        break;
-      }
-      if (got < want) break;
+    const HRESULT hr = this->fetch(celt, fetched, [&](auto in, ULONG i) {
+      return Elements::read(this->session(), in, &rgelt[i]);
+    });
+    if (FAILED(hr)) {
+      for (ULONG i = 0; i < fetched; ++i) Elements::drop(rgelt[i]);
+      fetched = 0;
     }
     if (pceltFetched) *pceltFetched = fetched;
     if (FAILED(hr)) return hr;
     return fetched == celt ? S_OK : S_FALSE;
-  }
-
-  HRESULT Skip(ULONG celt) override {
-    return this->call([&]() {
-      auto req = this->cap().skipRequest();
-      req.setCount(celt);
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
-    });
-  }
-
-  HRESULT Reset() override {
-    return this->call([&]() {
-      return this->cap().resetRequest().send().then([](auto&& r) -> HRESULT { return r.getHr(); });
-    });
-  }
-
-  HRESULT Clone(I** ppenum) override {
-    if (!ppenum) return E_POINTER;
-    *ppenum = nullptr;
-    return this->call([&]() {
-      return this->cap().cloneRequest().send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made = proxyFromRef(this->session(), r.getEnumerator(), ppenum);
-        return FAILED(made) ? made : hr;
-      });
-    });
   }
 };
 

@@ -2,9 +2,8 @@
 
 #include <vector>
 
-#include "opc/remote/enumproxy_p.h"
 #include "opc/remote/enumstub_p.h"
-#include "opc/remote/stubbase_p.h"
+#include "opc/remote/enumstubbase_p.h"
 
 namespace opc::remote {
 
@@ -42,60 +41,28 @@ struct ObjectElements {
   }
 };
 
+// Next's elements come into an array of the stub's.
 template <class Cap, class I, class Elements, wire::Kind kSelf>
-class EnumStub final : public Cap::Server, private StubBase {
+class EnumStub final : public EnumStubBase<Cap, I, kSelf> {
+  using Base = EnumStubBase<Cap, I, kSelf>;
   using Elem = typename Elements::Elem;
 
  public:
-  EnumStub(std::shared_ptr<HostConnection> connection, ComPtr<I> e)
-      : StubBase(std::move(connection), nullptr), enum_(std::move(e)) {}
+  using Base::Base;
 
  protected:
-  kj::Promise<void> queryInterface(typename Cap::Server::QueryInterfaceContext context) override {
-    return answer(context, E_NOINTERFACE);
-  }
-
-  kj::Promise<void> next(typename Cap::Server::NextContext context) override {
-    const ULONG count = context.getParams().getCount();
-    // The proxy splits larger requests; a bigger one is not from it.
-    if (count > kMaxEnumBatch) return answer(context, E_INVALIDARG);
+  HRESULT putNext(I& e, ULONG count, typename Base::NextResults r) override {
     std::vector<Elem> items(count);
     ULONG fetched = 0;
-    const HRESULT hr = enum_->Next(count, items.data(), &fetched);
-    auto r = context.getResults();
-    if (SUCCEEDED(hr) && fetched > count) {
-      // A server that claims more than the array holds: keep what is there.
-      fetched = count;
-    }
+    const HRESULT hr = e.Next(count, items.data(), &fetched);
+    // A server that claims more than the array holds: keep what is there.
+    if (SUCCEEDED(hr) && fetched > count) fetched = count;
     if (FAILED(hr)) fetched = 0;
-    r.setHr(hr);
     auto list = r.initItems(fetched);
-    for (ULONG i = 0; i < fetched; ++i) Elements::write(connection(), list, i, items[i]);
+    for (ULONG i = 0; i < fetched; ++i) Elements::write(this->connection(), list, i, items[i]);
     for (ULONG i = 0; i < fetched; ++i) Elements::drop(items[i]);
-    return kj::READY_NOW;
+    return hr;
   }
-
-  kj::Promise<void> skip(typename Cap::Server::SkipContext context) override {
-    return answer(context, enum_->Skip(context.getParams().getCount()));
-  }
-
-  kj::Promise<void> reset(typename Cap::Server::ResetContext context) override {
-    return answer(context, enum_->Reset());
-  }
-
-  kj::Promise<void> clone(typename Cap::Server::CloneContext context) override {
-    ComPtr<I> copy;
-    const HRESULT hr = enum_->Clone(copy.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && copy) {
-      refFromObject(connection(), ComPtr<IUnknown>(copy), kSelf, r.initEnumerator());
-    }
-    return kj::READY_NOW;
-  }
-
- private:
-  ComPtr<I> enum_;
 };
 
 template <class Stub, class I>

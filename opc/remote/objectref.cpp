@@ -1,3 +1,5 @@
+#include <iterator>
+
 #include "opc/remote/connectionpointproxy_p.h"
 #include "opc/remote/connectionpointstub_p.h"
 #include "opc/remote/enumproxy_p.h"
@@ -12,45 +14,24 @@
 namespace opc::remote {
 
 const std::vector<IID>& kindInterfaces(wire::Kind kind) {
-  static const std::vector<IID> server{IID_IOPCServer,
-                                       IID_IOPCCommon,
-                                       IID_IOPCServerPublicGroups,
-                                       IID_IOPCItemProperties,
-                                       IID_IOPCBrowseServerAddressSpace,
-                                       IID_IConnectionPointContainer};
-  static const std::vector<IID> group{IID_IOPCGroupStateMgt, IID_IOPCPublicGroupStateMgt,
-                                      IID_IOPCItemMgt,       IID_IOPCSyncIO,
-                                      IID_IOPCAsyncIO,       IID_IOPCAsyncIO2,
-                                      IID_IDataObject,       IID_IConnectionPointContainer};
-  static const std::vector<IID> serverList{IID_IOPCServerList};
-  static const std::vector<IID> enumString{IID_IEnumString};
-  static const std::vector<IID> enumUnknown{IID_IEnumUnknown};
-  static const std::vector<IID> enumGuid{IID_IEnumGUID};
-  static const std::vector<IID> enumItemAttributes{IID_IEnumOPCItemAttributes};
-  static const std::vector<IID> connectionPoint{IID_IConnectionPoint};
-  static const std::vector<IID> enumConnectionPoints{IID_IEnumConnectionPoints};
+  // In the order of wire::Kind.
+  static const std::vector<IID> byKind[] = {
+      {IID_IOPCServer, IID_IOPCCommon, IID_IOPCServerPublicGroups, IID_IOPCItemProperties,
+       IID_IOPCBrowseServerAddressSpace, IID_IConnectionPointContainer},
+      {IID_IOPCGroupStateMgt, IID_IOPCPublicGroupStateMgt, IID_IOPCItemMgt, IID_IOPCSyncIO,
+       IID_IOPCAsyncIO, IID_IOPCAsyncIO2, IID_IDataObject, IID_IConnectionPointContainer},
+      {IID_IOPCServerList},
+      {IID_IEnumString},
+      {IID_IEnumUnknown},
+      {IID_IEnumGUID},
+      {IID_IEnumOPCItemAttributes},
+      {IID_IConnectionPoint},
+      {IID_IEnumConnectionPoints},
+  };
+  static_assert(std::size(byKind) == std::size_t(wire::Kind::ENUM_CONNECTION_POINTS) + 1);
   static const std::vector<IID> none;
-  switch (kind) {
-    case wire::Kind::SERVER:
-      return server;
-    case wire::Kind::GROUP:
-      return group;
-    case wire::Kind::SERVER_LIST:
-      return serverList;
-    case wire::Kind::ENUM_STRING:
-      return enumString;
-    case wire::Kind::ENUM_UNKNOWN:
-      return enumUnknown;
-    case wire::Kind::ENUM_GUID:
-      return enumGuid;
-    case wire::Kind::ENUM_ITEM_ATTRIBUTES:
-      return enumItemAttributes;
-    case wire::Kind::CONNECTION_POINT:
-      return connectionPoint;
-    case wire::Kind::ENUM_CONNECTION_POINTS:
-      return enumConnectionPoints;
-  }
-  return none;
+  const auto index = static_cast<std::size_t>(kind);
+  return index < std::size(byKind) ? byKind[index] : none;
 }
 
 std::vector<IID> listedInterfaces(wire::ObjectRef::Reader ref) {

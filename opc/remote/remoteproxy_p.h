@@ -36,16 +36,53 @@ class RemoteProxy : public ComObject<Interfaces...> {
   typename Cap::Client& cap() const { return *cap_; }
   const std::shared_ptr<Session>& session() const { return session_; }
 
+  /// An object out-parameter: the proxy of the answer's reference, queried
+  /// for iid, when the call succeeded; RPC_E_INVALID_DATA when the answer
+  /// carries no object.
+  HRESULT objectOut(HRESULT hr, wire::ObjectRef::Reader ref, REFIID iid, void** out) const {
+    if (FAILED(hr)) return hr;
+    const HRESULT made = proxyFromRef(session_, ref, iid, out);
+    return FAILED(made) ? made : hr;
+  }
+  template <class I>
+  HRESULT objectOut(HRESULT hr, wire::ObjectRef::Reader ref, I** out) const {
+    return objectOut(hr, ref, I::iid(), reinterpret_cast<void**>(out));
+  }
+  /// The same for an object a success may come without (S_FALSE of an
+  /// empty enumeration): *out stays null then.
+  HRESULT optionalObjectOut(HRESULT hr, wire::ObjectRef::Reader ref, REFIID iid, void** out) const {
+    return SUCCEEDED(hr) && !ref.hasObject() ? hr : objectOut(hr, ref, iid, out);
+  }
+  template <class I>
+  HRESULT optionalObjectOut(HRESULT hr, wire::ObjectRef::Reader ref, I** out) const {
+    return optionalObjectOut(hr, ref, I::iid(), reinterpret_cast<void**>(out));
+  }
+
  private:
   std::shared_ptr<Session> session_;
   std::vector<IID> iids_;
   RpcOwned<typename Cap::Client> cap_;
 };
 
+/// The code of an answer that carries nothing else.
+struct AnswerCode {
+  template <class Response>
+  HRESULT operator()(Response&& r) const {
+    return r.getHr();
+  }
+};
+
 /// A reply's code for a call that succeeded but whose out-values did not
 /// arrive whole: the call's own failure, or RPC_E_INVALID_DATA.
 inline HRESULT replyCode(HRESULT hr, bool wellFormed) {
   return FAILED(hr) || wellFormed ? hr : RPC_E_INVALID_DATA;
+}
+
+/// A wide-string out-parameter of a call: task memory when the call
+/// succeeded (null for an unset field); RPC_E_INVALID_DATA when malformed.
+inline HRESULT textOut(HRESULT hr, bool has, capnp::Data::Reader in, LPWSTR* out) {
+  if (FAILED(hr)) return hr;
+  return replyCode(hr, taskWide(has, in, out));
 }
 
 }  // namespace opc::remote

@@ -23,12 +23,8 @@ class ServerListProxy final : public RemoteProxy<wire::ServerList, IOPCServerLis
       for (ULONG i = 0; i < cImplemented; ++i) setGuid(implemented[i], rgcatidImpl[i]);
       auto required = req.initRequired(cRequired);
       for (ULONG i = 0; i < cRequired; ++i) setGuid(required[i], rgcatidReq[i]);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made = proxyFromRef(session(), r.getEnumerator(), ppenumClsid);
-        return FAILED(made) ? made : hr;
-      });
+      return req.send().then(
+          [&](auto&& r) { return objectOut(r.getHr(), r.getEnumerator(), ppenumClsid); });
     });
   }
 
@@ -88,13 +84,8 @@ class ServerListStub final : public wire::ServerList::Server, private StubBase {
     const HRESULT hr = list_->EnumClassesOfCategories(
         static_cast<ULONG>(implemented.size()), implemented.data(),
         static_cast<ULONG>(required.size()), required.data(), classes.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && classes) {
-      refFromObject(connection(), ComPtr<IUnknown>(classes), wire::Kind::ENUM_GUID,
-                    r.initEnumerator());
-    }
-    return kj::READY_NOW;
+    return answerObject(context, hr, classes, wire::Kind::ENUM_GUID,
+                        [](auto r) { return r.initEnumerator(); });
   }
 
   kj::Promise<void> getClassDetails(GetClassDetailsContext context) override {

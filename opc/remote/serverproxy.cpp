@@ -3,12 +3,40 @@
 // and IConnectionPointContainer over one capability.
 #include "opc/remote/remoteproxy_p.h"
 #include "opc/remote/serverproxy_p.h"
+#include "opc/remote/tasklist_p.h"
 
 namespace opc::remote {
 
 namespace {
 
-using Reply = capnp::Response<capnp::AnyPointer>;
+void freeText(LPWSTR& text) { CoTaskMemFree(text); }
+
+// The calls that answer per property id, and how their values come off the
+// wire.
+struct PropertyValues {
+  using Value = VARIANT;
+  static auto request(wire::ServerObject::Client& cap) { return cap.getItemPropertiesRequest(); }
+  template <class Response>
+  static auto values(Response& r) {
+    return r.getValues();
+  }
+  static bool read(wire::Variant::Reader in, VARIANT* out) { return readVariant(in, out); }
+  static void clear(VARIANT& value) { VariantClear(&value); }
+};
+
+struct PropertyItemIds {
+  using Value = LPWSTR;
+  static auto request(wire::ServerObject::Client& cap) { return cap.lookupItemIdsRequest(); }
+  template <class Response>
+  static auto values(Response& r) {
+    return r.getItemIds();
+  }
+  // An empty entry is a property without an item of its own.
+  static bool read(capnp::Data::Reader in, LPWSTR* out) {
+    return taskWide(in.size() != 0, in, out);
+  }
+  static void clear(LPWSTR& itemId) { CoTaskMemFree(itemId); }
+};
 
 class ServerProxy final
     : public RemoteProxy<wire::ServerObject, IOPCServer, IOPCCommon, IOPCServerPublicGroups,
@@ -39,12 +67,9 @@ class ServerProxy final
       setGuid(req.initIid(), iid);
       return req.send().then([&, iid](auto&& r) -> HRESULT {
         const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        if (phServerGroup) *phServerGroup = r.getServerGroup();
-        if (pRevisedUpdateRate) *pRevisedUpdateRate = r.getRevisedUpdateRate();
-        const HRESULT made =
-            proxyFromRef(session(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
-        return FAILED(made) ? made : hr;
+        if (SUCCEEDED(hr) && phServerGroup) *phServerGroup = r.getServerGroup();
+        if (SUCCEEDED(hr) && pRevisedUpdateRate) *pRevisedUpdateRate = r.getRevisedUpdateRate();
+        return objectOut(hr, r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
       });
     });
   }
@@ -56,30 +81,13 @@ class ServerProxy final
       auto req = static_cast<wire::OpcServer::Client&>(cap()).getErrorStringRequest();
       req.setError(dwError);
       req.setLcid(dwLocale);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        return replyCode(hr, taskWide(r.hasText(), r.getText(), ppString));
-      });
+      return req.send().then(
+          [&](auto&& r) { return textOut(r.getHr(), r.hasText(), r.getText(), ppString); });
     });
   }
 
   HRESULT GetGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) override {
-    if (!ppUnk) return E_POINTER;
-    *ppUnk = nullptr;
-    const IID iid = riid;
-    return call([&]() {
-      auto req = cap().getGroupByNameRequest();
-      if (szName) req.setName(wideData(szName));
-      setGuid(req.initIid(), iid);
-      return req.send().then([&, iid](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made =
-            proxyFromRef(session(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
-        return FAILED(made) ? made : hr;
-      });
-    });
+    return groupByName([this] { return cap().getGroupByNameRequest(); }, szName, riid, ppUnk);
   }
 
   HRESULT GetStatus(OPCSERVERSTATUS** ppServerStatus) override {
@@ -118,7 +126,7 @@ class ServerProxy final
       auto req = cap().removeGroupRequest();
       req.setServerGroup(hServerGroup);
       req.setForce(bForce != FALSE);
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 
@@ -130,13 +138,10 @@ class ServerProxy final
       auto req = cap().createGroupEnumeratorRequest();
       req.setScope(dwScope);
       setGuid(req.initIid(), iid);
-      return req.send().then([&, iid](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        // S_FALSE: nothing to enumerate, and no enumerator.
-        if (FAILED(hr) || !r.getEnumerator().hasObject()) return hr;
-        const HRESULT made =
-            proxyFromRef(session(), r.getEnumerator(), iid, reinterpret_cast<void**>(ppUnk));
-        return FAILED(made) ? made : hr;
+      // S_FALSE: nothing to enumerate, and no enumerator.
+      return req.send().then([&, iid](auto&& r) {
+        return optionalObjectOut(r.getHr(), r.getEnumerator(), iid,
+                                 reinterpret_cast<void**>(ppUnk));
       });
     });
   }
@@ -146,7 +151,7 @@ class ServerProxy final
     return call([&]() {
       auto req = cap().setLocaleIdRequest();
       req.setLcid(dwLcid);
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 
@@ -182,11 +187,8 @@ class ServerProxy final
     return call([&]() {
       auto req = static_cast<wire::OpcCommon::Client&>(cap()).getErrorStringRequest();
       req.setError(dwError);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        return replyCode(hr, taskWide(r.hasText(), r.getText(), ppString));
-      });
+      return req.send().then(
+          [&](auto&& r) { return textOut(r.getHr(), r.hasText(), r.getText(), ppString); });
     });
   }
 
@@ -194,27 +196,13 @@ class ServerProxy final
     return call([&]() {
       auto req = cap().setClientNameRequest();
       if (szName) req.setName(wideData(szName));
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 
   // ---- IOPCServerPublicGroups ----
   HRESULT GetPublicGroupByName(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) override {
-    if (!ppUnk) return E_POINTER;
-    *ppUnk = nullptr;
-    const IID iid = riid;
-    return call([&]() {
-      auto req = cap().getPublicGroupByNameRequest();
-      if (szName) req.setName(wideData(szName));
-      setGuid(req.initIid(), iid);
-      return req.send().then([&, iid](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made =
-            proxyFromRef(session(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
-        return FAILED(made) ? made : hr;
-      });
-    });
+    return groupByName([this] { return cap().getPublicGroupByNameRequest(); }, szName, riid, ppUnk);
   }
 
   HRESULT RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) override {
@@ -222,7 +210,7 @@ class ServerProxy final
       auto req = cap().removePublicGroupRequest();
       req.setServerGroup(hServerGroup);
       req.setForce(bForce != FALSE);
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 
@@ -241,24 +229,26 @@ class ServerProxy final
         const HRESULT hr = r.getHr();
         if (FAILED(hr)) return hr;
         const auto list = r.getProperties();
-        const std::size_t n = list.size();
-        TaskMem<DWORD> ids(static_cast<DWORD*>(CoTaskMemAlloc(n * sizeof(DWORD))));
-        TaskMem<LPWSTR> texts(static_cast<LPWSTR*>(CoTaskMemAlloc(n * sizeof(LPWSTR))));
-        TaskMem<VARTYPE> types(static_cast<VARTYPE*>(CoTaskMemAlloc(n * sizeof(VARTYPE))));
-        if (n && (!ids || !texts || !types)) return E_OUTOFMEMORY;
-        std::size_t done = 0;
-        bool ok = true;
-        for (; done < n && ok; ++done) {
-          const auto p = list[static_cast<capnp::uint>(done)];
-          ids.get()[done] = p.getId();
-          types.get()[done] = p.getDataType();
-          ok = taskWide(p.hasDescription(), p.getDescription(), &texts.get()[done]);
+        TaskList<DWORD> ids;
+        TaskList<VARTYPE> types;
+        TaskList<LPWSTR> texts(freeText);
+        HRESULT taken = ids.take(list, [](auto p, DWORD* out) {
+          *out = p.getId();
+          return true;
+        });
+        if (SUCCEEDED(taken)) {
+          taken = types.take(list, [](auto p, VARTYPE* out) {
+            *out = p.getDataType();
+            return true;
+          });
         }
-        if (!ok) {
-          for (std::size_t i = 0; i < done; ++i) CoTaskMemFree(texts.get()[i]);
-          return RPC_E_INVALID_DATA;
+        if (SUCCEEDED(taken)) {
+          taken = texts.take(list, [](auto p, LPWSTR* out) {
+            return taskWide(p.hasDescription(), p.getDescription(), out);
+          });
         }
-        *pdwCount = static_cast<DWORD>(n);
+        if (FAILED(taken)) return taken;
+        *pdwCount = list.size();
         *ppPropertyIDs = ids.release();
         *ppDescriptions = texts.release();
         *ppvtDataTypes = types.release();
@@ -269,68 +259,13 @@ class ServerProxy final
 
   HRESULT GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                             VARIANT** ppvData, HRESULT** ppErrors) override {
-    if (!ppvData || !ppErrors || (dwCount && !pdwPropertyIDs)) return E_POINTER;
-    *ppvData = nullptr;
-    *ppErrors = nullptr;
-    return call([&]() {
-      auto req = cap().getItemPropertiesRequest();
-      if (szItemID) req.setItemId(wideData(szItemID));
-      auto ids = req.initIds(dwCount);
-      for (DWORD i = 0; i < dwCount; ++i) ids.set(i, pdwPropertyIDs[i]);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const auto values = r.getValues();
-        if (values.size() != dwCount) return RPC_E_INVALID_DATA;
-        TaskOut<HRESULT> errors;
-        if (!taskArray(r.getErrors(), dwCount, errors.put())) return RPC_E_INVALID_DATA;
-        TaskMem<VARIANT> data(static_cast<VARIANT*>(CoTaskMemAlloc(dwCount * sizeof(VARIANT))));
-        if (dwCount && !data) return E_OUTOFMEMORY;
-        for (DWORD i = 0; i < dwCount; ++i) {
-          if (!readVariant(values[i], &data.get()[i])) {
-            for (DWORD k = 0; k < i; ++k) VariantClear(&data.get()[k]);
-            return RPC_E_INVALID_DATA;
-          }
-        }
-        *ppvData = data.release();
-        *ppErrors = errors.release();
-        return hr;
-      });
-    });
+    return perProperty<PropertyValues>(szItemID, dwCount, pdwPropertyIDs, ppvData, ppErrors);
   }
 
   HRESULT LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                         LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override {
-    if (!ppszNewItemIDs || !ppErrors || (dwCount && !pdwPropertyIDs)) return E_POINTER;
-    *ppszNewItemIDs = nullptr;
-    *ppErrors = nullptr;
-    return call([&]() {
-      auto req = cap().lookupItemIdsRequest();
-      if (szItemID) req.setItemId(wideData(szItemID));
-      auto ids = req.initIds(dwCount);
-      for (DWORD i = 0; i < dwCount; ++i) ids.set(i, pdwPropertyIDs[i]);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const auto texts = r.getItemIds();
-        if (texts.size() != dwCount) return RPC_E_INVALID_DATA;
-        TaskOut<HRESULT> errors;
-        if (!taskArray(r.getErrors(), dwCount, errors.put())) return RPC_E_INVALID_DATA;
-        TaskMem<LPWSTR> out(static_cast<LPWSTR*>(CoTaskMemAlloc(dwCount * sizeof(LPWSTR))));
-        if (dwCount && !out) return E_OUTOFMEMORY;
-        for (DWORD i = 0; i < dwCount; ++i) {
-          // An empty entry is a property without an item of its own.
-          const bool has = texts[i].size() != 0;
-          if (!taskWide(has, texts[i], &out.get()[i])) {
-            for (DWORD k = 0; k < i; ++k) CoTaskMemFree(out.get()[k]);
-            return RPC_E_INVALID_DATA;
-          }
-        }
-        *ppszNewItemIDs = out.release();
-        *ppErrors = errors.release();
-        return hr;
-      });
-    });
+    return perProperty<PropertyItemIds>(szItemID, dwCount, pdwPropertyIDs, ppszNewItemIDs,
+                                        ppErrors);
   }
 
   // ---- IOPCBrowseServerAddressSpace ----
@@ -350,7 +285,7 @@ class ServerProxy final
       auto req = cap().changeBrowsePositionRequest();
       req.setDirection(dwBrowseDirection);
       if (szString) req.setName(wideData(szString));
-      return req.send().then([](auto&& r) -> HRESULT { return r.getHr(); });
+      return req.send().then(AnswerCode{});
     });
   }
 
@@ -365,9 +300,8 @@ class ServerProxy final
       if (szFilterCriteria) req.setFilterCriteria(wideData(szFilterCriteria));
       req.setDataTypeFilter(vtDataTypeFilter);
       req.setAccessRightsFilter(dwAccessRightsFilter);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        return enumeratorOut(r.getHr(), r.getEnumerator(), ppIEnumString);
-      });
+      return req.send().then(
+          [&](auto&& r) { return optionalObjectOut(r.getHr(), r.getEnumerator(), ppIEnumString); });
     });
   }
 
@@ -377,11 +311,8 @@ class ServerProxy final
     return call([&]() {
       auto req = cap().getItemIdRequest();
       if (szItemDataID) req.setItemDataId(wideData(szItemDataID));
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        return replyCode(hr, taskWide(r.hasItemId(), r.getItemId(), szItemID));
-      });
+      return req.send().then(
+          [&](auto&& r) { return textOut(r.getHr(), r.hasItemId(), r.getItemId(), szItemID); });
     });
   }
 
@@ -391,9 +322,8 @@ class ServerProxy final
     return call([&]() {
       auto req = cap().browseAccessPathsRequest();
       if (szItemID) req.setItemId(wideData(szItemID));
-      return req.send().then([&](auto&& r) -> HRESULT {
-        return enumeratorOut(r.getHr(), r.getEnumerator(), ppIEnumString);
-      });
+      return req.send().then(
+          [&](auto&& r) { return optionalObjectOut(r.getHr(), r.getEnumerator(), ppIEnumString); });
     });
   }
 
@@ -403,7 +333,7 @@ class ServerProxy final
     *ppEnum = nullptr;
     return call([&]() {
       return cap().enumConnectionPointsRequest().send().then(
-          [&](auto&& r) -> HRESULT { return enumeratorOut(r.getHr(), r.getEnumerator(), ppEnum); });
+          [&](auto&& r) { return optionalObjectOut(r.getHr(), r.getEnumerator(), ppEnum); });
     });
   }
 
@@ -414,22 +344,45 @@ class ServerProxy final
     return call([&]() {
       auto req = cap().findConnectionPointRequest();
       setGuid(req.initIid(), iid);
-      return req.send().then([&](auto&& r) -> HRESULT {
-        const HRESULT hr = r.getHr();
-        if (FAILED(hr)) return hr;
-        const HRESULT made = proxyFromRef(session(), r.getPoint(), ppCP);
-        return FAILED(made) ? made : hr;
-      });
+      return req.send().then([&](auto&& r) { return objectOut(r.getHr(), r.getPoint(), ppCP); });
     });
   }
 
  private:
-  /// An enumerator out-parameter: S_FALSE and friends may come without one.
-  template <class I>
-  HRESULT enumeratorOut(HRESULT hr, wire::ObjectRef::Reader ref, I** out) {
-    if (FAILED(hr) || !ref.hasObject()) return hr;
-    const HRESULT made = proxyFromRef(session(), ref, out);
-    return FAILED(made) ? made : hr;
+  /// A call that finds a group by its name; `makeRequest` makes its request.
+  template <class MakeRequest>
+  HRESULT groupByName(MakeRequest makeRequest, LPCWSTR name, REFIID riid, IUnknown** ppUnk) {
+    if (!ppUnk) return E_POINTER;
+    *ppUnk = nullptr;
+    const IID iid = riid;
+    return call([&]() {
+      auto req = makeRequest();
+      if (name) req.setName(wideData(name));
+      setGuid(req.initIid(), iid);
+      return req.send().then([&, iid](auto&& r) {
+        return objectOut(r.getHr(), r.getGroup(), iid, reinterpret_cast<void**>(ppUnk));
+      });
+    });
+  }
+
+  /// A call that takes an item and property ids and answers per id: a value
+  /// (as `Per` reads it off the wire) and an error.
+  template <class Per>
+  HRESULT perProperty(LPWSTR item, DWORD count, DWORD* propertyIds, typename Per::Value** values,
+                      HRESULT** errors) {
+    if (!values || !errors || (count && !propertyIds)) return E_POINTER;
+    *values = nullptr;
+    *errors = nullptr;
+    return call([&]() {
+      auto req = Per::request(cap());
+      if (item) req.setItemId(wideData(item));
+      auto ids = req.initIds(count);
+      for (DWORD i = 0; i < count; ++i) ids.set(i, propertyIds[i]);
+      return req.send().then([&](auto&& r) {
+        return takeWithErrors(r.getHr(), Per::values(r), r.getErrors(), count, Per::read,
+                              Per::clear, values, errors);
+      });
+    });
   }
 };
 

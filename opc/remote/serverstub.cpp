@@ -1,11 +1,57 @@
 // The host's stub of a server object: each method calls the object on the
 // RPC thread (its apartment) and answers with the call's result.
+#include <kj/common.h>
+
+#include <vector>
+
 #include "opc/remote/serverstub_p.h"
 #include "opc/remote/stubbase_p.h"
 
 namespace opc::remote {
 
 namespace {
+
+// Where an answer's object goes.
+constexpr auto groupRef = [](auto r) { return r.initGroup(); };
+constexpr auto enumeratorRef = [](auto r) { return r.initEnumerator(); };
+constexpr auto textOf = [](auto r, auto text) { r.setText(text); };
+
+// The calls that answer per property id, and how their values go onto the
+// wire; put returns the id's error (the server's, or why the value could
+// not go).
+struct PropertyValues {
+  using Value = VARIANT;
+  static constexpr auto call = &IOPCItemProperties::GetItemProperties;
+  template <class Results>
+  static auto init(Results r, DWORD count) {
+    return r.initValues(count);
+  }
+  template <class List>
+  static HRESULT put(List list, DWORD i, const VARIANT& value, HRESULT error) {
+    const HRESULT encoded = setVariant(list[i], value);
+    if (FAILED(encoded)) {
+      setVariant(list[i], VARIANT{});
+      if (SUCCEEDED(error)) error = encoded;
+    }
+    return error;
+  }
+  static void clear(VARIANT& value) { VariantClear(&value); }
+};
+
+struct PropertyItemIds {
+  using Value = LPWSTR;
+  static constexpr auto call = &IOPCItemProperties::LookupItemIDs;
+  template <class Results>
+  static auto init(Results r, DWORD count) {
+    return r.initItemIds(count);
+  }
+  template <class List>
+  static HRESULT put(List list, DWORD i, LPCWSTR itemId, HRESULT error) {
+    if (itemId) list.set(i, wideData(itemId));
+    return error;
+  }
+  static void clear(LPWSTR& itemId) { CoTaskMemFree(itemId); }
+};
 
 class ServerStub final : public wire::ServerObject::Server, private StubBase {
  public:
@@ -39,14 +85,11 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
         name.get(), p.getActive(), p.getRequestedUpdateRate(), p.getClientGroup(),
         p.getHasTimeBias() ? &bias : nullptr, p.getHasPercentDeadband() ? &deadband : nullptr,
         p.getLcid(), &serverGroup, &revised, guidFrom(p.getIid()), group.put());
-    auto r = context.getResults();
-    r.setHr(hr);
     if (SUCCEEDED(hr)) {
-      r.setServerGroup(serverGroup);
-      r.setRevisedUpdateRate(revised);
-      refFromObject(connection(), group, wire::Kind::GROUP, r.initGroup());
+      context.getResults().setServerGroup(serverGroup);
+      context.getResults().setRevisedUpdateRate(revised);
     }
-    return kj::READY_NOW;
+    return answerObject(context, hr, group, wire::Kind::GROUP, groupRef);
   }
 
   kj::Promise<void> getErrorString(
@@ -55,23 +98,11 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     const auto p = context.getParams();
     TaskString text;
     const HRESULT hr = server_->GetErrorString(p.getError(), p.getLcid(), text.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && text) r.setText(wideData(text.get()));
-    return kj::READY_NOW;
+    return answerText(context, hr, text, textOf);
   }
 
   kj::Promise<void> getGroupByName(GetGroupByNameContext context) override {
-    if (!server_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg name;
-    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
-    ComPtr<IUnknown> group;
-    const HRESULT hr = server_->GetGroupByName(name.get(), guidFrom(p.getIid()), group.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr)) refFromObject(connection(), group, wire::Kind::GROUP, r.initGroup());
-    return kj::READY_NOW;
+    return answerGroupByName(context, server_, &IOPCServer::GetGroupByName);
   }
 
   kj::Promise<void> getStatus(GetStatusContext context) override {
@@ -111,28 +142,13 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     ComPtr<IUnknown> enumerator;
     const HRESULT hr = server_->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(p.getScope()), iid,
                                                       enumerator.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && enumerator) {
-      const auto kind = iid == IID_IEnumString ? wire::Kind::ENUM_STRING : wire::Kind::ENUM_UNKNOWN;
-      refFromObject(connection(), enumerator, kind, r.initEnumerator());
-    }
-    return kj::READY_NOW;
+    const auto kind = iid == IID_IEnumString ? wire::Kind::ENUM_STRING : wire::Kind::ENUM_UNKNOWN;
+    return answerObject(context, hr, enumerator, kind, enumeratorRef);
   }
 
   // ---- IOPCServerPublicGroups ----
   kj::Promise<void> getPublicGroupByName(GetPublicGroupByNameContext context) override {
-    if (!publicGroups_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg name;
-    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
-    ComPtr<IUnknown> group;
-    const HRESULT hr =
-        publicGroups_->GetPublicGroupByName(name.get(), guidFrom(p.getIid()), group.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr)) refFromObject(connection(), group, wire::Kind::GROUP, r.initGroup());
-    return kj::READY_NOW;
+    return answerGroupByName(context, publicGroups_, &IOPCServerPublicGroups::GetPublicGroupByName);
   }
 
   kj::Promise<void> removePublicGroup(RemovePublicGroupContext context) override {
@@ -177,10 +193,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     if (!common_) return answer(context, E_NOINTERFACE);
     TaskString text;
     const HRESULT hr = common_->GetErrorString(context.getParams().getError(), text.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && text) r.setText(wideData(text.get()));
-    return kj::READY_NOW;
+    return answerText(context, hr, text, textOf);
   }
 
   kj::Promise<void> setClientName(SetClientNameContext context) override {
@@ -203,10 +216,16 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     TaskOut<VARTYPE> types;
     const HRESULT hr = properties_->QueryAvailableProperties(item.mutableGet(), &count, ids.put(),
                                                              texts.put(), types.put());
+    // The server's texts are let go of however the answer ends.
+    const auto freeTexts = kj::defer([&] {
+      for (DWORD i = 0; texts && i < count; ++i) CoTaskMemFree(texts[i]);
+    });
+    if (SUCCEEDED(hr) && count && (!ids || !texts || !types)) {
+      return answer(context, E_UNEXPECTED);
+    }
     auto r = context.getResults();
     r.setHr(hr);
     if (SUCCEEDED(hr)) {
-      if (count && (!ids || !texts || !types)) return answer(context, E_UNEXPECTED);
       auto list = r.initProperties(count);
       for (DWORD i = 0; i < count; ++i) {
         list[i].setId(ids[i]);
@@ -214,69 +233,15 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
         if (texts[i]) list[i].setDescription(wideData(texts[i]));
       }
     }
-    for (DWORD i = 0; texts && i < count; ++i) CoTaskMemFree(texts[i]);
     return kj::READY_NOW;
   }
 
   kj::Promise<void> getItemProperties(GetItemPropertiesContext context) override {
-    if (!properties_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg item;
-    if (!item.read(p.hasItemId(), p.getItemId())) return answer(context, E_INVALIDARG);
-    const auto idList = p.getIds();
-    const DWORD count = idList.size();
-    std::vector<DWORD> ids(count);
-    for (DWORD i = 0; i < count; ++i) ids[i] = idList[i];
-    TaskOut<VARIANT> values;
-    TaskOut<HRESULT> errors;
-    const HRESULT hr = properties_->GetItemProperties(item.mutableGet(), count, ids.data(),
-                                                      values.put(), errors.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && count && (!values || !errors)) return answer(context, E_UNEXPECTED);
-    if (SUCCEEDED(hr)) {
-      auto v = r.initValues(count);
-      auto e = r.initErrors(count);
-      for (DWORD i = 0; i < count; ++i) {
-        HRESULT error = errors[i];
-        const HRESULT encoded = setVariant(v[i], values[i]);
-        if (FAILED(encoded)) {
-          setVariant(v[i], VARIANT{});
-          if (SUCCEEDED(error)) error = encoded;
-        }
-        e.set(i, error);
-      }
-    }
-    for (DWORD i = 0; values && i < count; ++i) VariantClear(&values[i]);
-    return kj::READY_NOW;
+    return answerPerProperty<PropertyValues>(context);
   }
 
   kj::Promise<void> lookupItemIds(LookupItemIdsContext context) override {
-    if (!properties_) return answer(context, E_NOINTERFACE);
-    const auto p = context.getParams();
-    WideArg item;
-    if (!item.read(p.hasItemId(), p.getItemId())) return answer(context, E_INVALIDARG);
-    const auto idList = p.getIds();
-    const DWORD count = idList.size();
-    std::vector<DWORD> ids(count);
-    for (DWORD i = 0; i < count; ++i) ids[i] = idList[i];
-    TaskOut<LPWSTR> texts;
-    TaskOut<HRESULT> errors;
-    const HRESULT hr =
-        properties_->LookupItemIDs(item.mutableGet(), count, ids.data(), texts.put(), errors.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && count && (!texts || !errors)) return answer(context, E_UNEXPECTED);
-    if (SUCCEEDED(hr)) {
-      auto t = r.initItemIds(count);
-      auto e = r.initErrors(count);
-      for (DWORD i = 0; i < count; ++i) {
-        if (texts[i]) t.set(i, wideData(texts[i]));
-        e.set(i, errors[i]);
-      }
-    }
-    for (DWORD i = 0; texts && i < count; ++i) CoTaskMemFree(texts[i]);
-    return kj::READY_NOW;
+    return answerPerProperty<PropertyItemIds>(context);
   }
 
   // ---- IOPCBrowseServerAddressSpace ----
@@ -310,12 +275,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     const HRESULT hr =
         browse_->BrowseOPCItemIDs(static_cast<OPCBROWSETYPE>(p.getFilterType()), filter.get(),
                                   p.getDataTypeFilter(), p.getAccessRightsFilter(), strings.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && strings) {
-      refFromObject(connection(), strings, wire::Kind::ENUM_STRING, r.initEnumerator());
-    }
-    return kj::READY_NOW;
+    return answerObject(context, hr, strings, wire::Kind::ENUM_STRING, enumeratorRef);
   }
 
   kj::Promise<void> getItemId(GetItemIdContext context) override {
@@ -325,10 +285,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     if (!name.read(p.hasItemDataId(), p.getItemDataId())) return answer(context, E_INVALIDARG);
     TaskString id;
     const HRESULT hr = browse_->GetItemID(name.mutableGet(), id.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && id) r.setItemId(wideData(id.get()));
-    return kj::READY_NOW;
+    return answerText(context, hr, id, [](auto r, auto text) { r.setItemId(text); });
   }
 
   kj::Promise<void> browseAccessPaths(BrowseAccessPathsContext context) override {
@@ -338,12 +295,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     if (!item.read(p.hasItemId(), p.getItemId())) return answer(context, E_INVALIDARG);
     ComPtr<IEnumString> strings;
     const HRESULT hr = browse_->BrowseAccessPaths(item.get(), strings.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && strings) {
-      refFromObject(connection(), strings, wire::Kind::ENUM_STRING, r.initEnumerator());
-    }
-    return kj::READY_NOW;
+    return answerObject(context, hr, strings, wire::Kind::ENUM_STRING, enumeratorRef);
   }
 
   // ---- IConnectionPointContainer ----
@@ -351,12 +303,7 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     if (!points_) return answer(context, E_NOINTERFACE);
     ComPtr<IEnumConnectionPoints> points;
     const HRESULT hr = points_->EnumConnectionPoints(points.put());
-    auto r = context.getResults();
-    r.setHr(hr);
-    if (SUCCEEDED(hr) && points) {
-      refFromObject(connection(), points, wire::Kind::ENUM_CONNECTION_POINTS, r.initEnumerator());
-    }
-    return kj::READY_NOW;
+    return answerObject(context, hr, points, wire::Kind::ENUM_CONNECTION_POINTS, enumeratorRef);
   }
 
   kj::Promise<void> findConnectionPoint(FindConnectionPointContext context) override {
@@ -364,15 +311,54 @@ class ServerStub final : public wire::ServerObject::Server, private StubBase {
     ComPtr<IConnectionPoint> point;
     const HRESULT hr =
         points_->FindConnectionPoint(guidFrom(context.getParams().getIid()), point.put());
+    return answerObject(context, hr, point, wire::Kind::CONNECTION_POINT,
+                        [](auto r) { return r.initPoint(); });
+  }
+
+ private:
+  /// The answer of a call that finds a group by its name.
+  template <class Context, class I, class Find>
+  kj::Promise<void> answerGroupByName(Context& context, const ComPtr<I>& object, Find find) {
+    if (!object) return answer(context, E_NOINTERFACE);
+    const auto p = context.getParams();
+    WideArg name;
+    if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
+    ComPtr<IUnknown> group;
+    const HRESULT hr = (object.get()->*find)(name.get(), guidFrom(p.getIid()), group.put());
+    return answerObject(context, hr, group, wire::Kind::GROUP, groupRef);
+  }
+
+  /// The answer of a call that takes an item and property ids and answers
+  /// per id: a value (as `Per` puts it on the wire) and an error.
+  template <class Per, class Context>
+  kj::Promise<void> answerPerProperty(Context& context) {
+    if (!properties_) return answer(context, E_NOINTERFACE);
+    const auto p = context.getParams();
+    WideArg item;
+    if (!item.read(p.hasItemId(), p.getItemId())) return answer(context, E_INVALIDARG);
+    const auto idList = p.getIds();
+    const DWORD count = idList.size();
+    std::vector<DWORD> ids(count);
+    for (DWORD i = 0; i < count; ++i) ids[i] = idList[i];
+    TaskOut<typename Per::Value> values;
+    TaskOut<HRESULT> errors;
+    const HRESULT hr = (properties_.get()->*Per::call)(item.mutableGet(), count, ids.data(),
+                                                       values.put(), errors.put());
+    // The server's values are let go of however the answer ends.
+    const auto clearValues = kj::defer([&] {
+      for (DWORD i = 0; values && i < count; ++i) Per::clear(values[i]);
+    });
+    if (SUCCEEDED(hr) && count && (!values || !errors)) return answer(context, E_UNEXPECTED);
     auto r = context.getResults();
     r.setHr(hr);
-    if (SUCCEEDED(hr) && point) {
-      refFromObject(connection(), point, wire::Kind::CONNECTION_POINT, r.initPoint());
+    if (SUCCEEDED(hr)) {
+      auto out = Per::init(r, count);
+      auto e = r.initErrors(count);
+      for (DWORD i = 0; i < count; ++i) e.set(i, Per::put(out, i, values[i], errors[i]));
     }
     return kj::READY_NOW;
   }
 
- private:
   ComPtr<IOPCServer> server_;
   ComPtr<IOPCCommon> common_;
   ComPtr<IOPCServerPublicGroups> publicGroups_;

@@ -27,6 +27,29 @@ class StubBase {
 
   const std::shared_ptr<HostConnection>& connection() const { return connection_; }
 
+  /// Answers hr; when the call succeeded and made an object, the reference
+  /// `refOf(results)` is filled with it as an object of `kind`.
+  template <class Context, class T, class RefOf>
+  kj::Promise<void> answerObject(Context& context, HRESULT hr, const ComPtr<T>& object,
+                                 wire::Kind kind, RefOf refOf) {
+    auto r = context.getResults();
+    r.setHr(hr);
+    if (SUCCEEDED(hr) && object)
+      refFromObject(connection_, ComPtr<IUnknown>(object), kind, refOf(r));
+    return kj::READY_NOW;
+  }
+
+  /// Answers hr; when the call succeeded and gave a text, `set(results,
+  /// text)` puts it.
+  template <class Context, class Set>
+  static kj::Promise<void> answerText(Context& context, HRESULT hr, const TaskString& text,
+                                      Set set) {
+    auto r = context.getResults();
+    r.setHr(hr);
+    if (SUCCEEDED(hr) && text) set(r, wideData(text.get()));
+    return kj::READY_NOW;
+  }
+
  private:
   std::shared_ptr<HostConnection> connection_;
   std::function<void()> onRelease_;

@@ -40,6 +40,35 @@ void setRef(wire::ObjectRef::Builder ref, wire::Unknown::Client object, wire::Ki
   for (const IID& iid : iids) setGuid(list[i++], iid);
 }
 
+const kj::ArrayPtr<const kj::byte> kOdd = kj::StringPtr("odd").asBytes();
+const kj::ArrayPtr<const kj::byte> kWideA = kj::arrayPtr(u"a", 1).asBytes();
+
+void spoil(capnp::List<capnp::Data>::Builder items) {
+  items.set(0, kWideA);
+  items.set(1, kOdd);
+}
+void spoil(capnp::List<wire::ItemAttributes>::Builder items) {
+  items[0].setItemId(kWideA);
+  items[1].setItemId(kOdd);
+}
+
+/// An enumerator whose second element does not decode and whose clone
+/// succeeds without an enumerator.
+template <class Cap>
+class WrongEnum final : public Cap::Server {
+ protected:
+  kj::Promise<void> next(typename Cap::Server::NextContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    spoil(r.initItems(2));
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> clone(typename Cap::Server::CloneContext context) override {
+    context.getResults().setHr(S_FALSE);
+    return kj::READY_NOW;
+  }
+};
+
 /// A group that gets every answer a little wrong.
 class WrongGroup final : public wire::GroupObject::Server {
  protected:
@@ -84,9 +113,16 @@ class WrongGroup final : public wire::GroupObject::Server {
     return kj::READY_NOW;
   }
   kj::Promise<void> createEnumerator(CreateEnumeratorContext context) override {
-    context.getResults().setHr(S_OK);  // and no enumerator
+    context.getResults().setHr(S_OK);  // the first time without an enumerator
+    if (enumerators_++) {
+      setRef(context.getResults().initEnumerator(), kj::heap<WrongEnum<wire::EnumItemAttributes>>(),
+             wire::Kind::ENUM_ITEM_ATTRIBUTES, {IID_IEnumOPCItemAttributes});
+    }
     return kj::READY_NOW;
   }
+
+ private:
+  int enumerators_ = 0;
 };
 
 class FakeServer final : public wire::ServerObject::Server {
@@ -103,6 +139,34 @@ class FakeServer final : public wire::ServerObject::Server {
     context.getResults().setHr(S_OK);
     return kj::READY_NOW;
   }
+  kj::Promise<void> getItemProperties(GetItemPropertiesContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    r.initValues(context.getParams().getIds().size() - 1);  // one short
+    r.initErrors(context.getParams().getIds().size());
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> lookupItemIds(LookupItemIdsContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    spoil(r.initItemIds(2));
+    r.initErrors(2);
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> queryAvailableProperties(QueryAvailablePropertiesContext context) override {
+    auto r = context.getResults();
+    r.setHr(S_OK);
+    auto properties = r.initProperties(2);
+    properties[0].setDescription(kWideA);
+    properties[1].setDescription(kOdd);
+    return kj::READY_NOW;
+  }
+  kj::Promise<void> browseOpcItemIds(BrowseOpcItemIdsContext context) override {
+    context.getResults().setHr(S_OK);
+    setRef(context.getResults().initEnumerator(), kj::heap<WrongEnum<wire::EnumString>>(),
+           wire::Kind::ENUM_STRING, {IID_IEnumString});
+    return kj::READY_NOW;
+  }
 };
 
 class FakeHost final : public wire::Host::Server {
@@ -112,7 +176,8 @@ class FakeHost final : public wire::Host::Server {
     r.setHr(S_OK);
     auto results = r.initResults(context.getParams().getIids().size());
     for (unsigned i = 0; i < results.size(); ++i) results.set(i, S_OK);
-    setRef(r.initObject(), kj::heap<FakeServer>(), wire::Kind::SERVER, {IID_IOPCServer});
+    setRef(r.initObject(), kj::heap<FakeServer>(), wire::Kind::SERVER,
+           {IID_IOPCServer, IID_IOPCItemProperties, IID_IOPCBrowseServerAddressSpace});
     return kj::READY_NOW;
   }
   kj::Promise<void> hostName(HostNameContext context) override {
@@ -155,7 +220,46 @@ class FakeHostThread {
   std::thread thread_;
 };
 
-class GroupProxyTest : public veze6::test::LeakCheckedTest {};
+class GroupProxyTest : public veze6::test::LeakCheckedTest {
+ protected:
+  /// The server object's per-property answers and enumerators, all wrong.
+  static void checkServerAnswers(const ComPtr<IOPCServer>& server) {
+    const auto properties = server.as<IOPCItemProperties>();
+    ASSERT_TRUE(properties);
+    DWORD ids[2] = {1, 2};
+    VARIANT* values = reinterpret_cast<VARIANT*>(1);
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(u"i"), 2, ids, &values, &errors),
+              kInvalidData);
+    EXPECT_EQ(values, nullptr);
+    EXPECT_EQ(errors, nullptr);
+    LPWSTR* itemIds = reinterpret_cast<LPWSTR*>(1);
+    EXPECT_EQ(properties->LookupItemIDs(const_cast<LPWSTR>(u"i"), 2, ids, &itemIds, &errors),
+              kInvalidData);
+    EXPECT_EQ(itemIds, nullptr);
+    DWORD count = 1;
+    DWORD* propertyIds = nullptr;
+    LPWSTR* texts = nullptr;
+    VARTYPE* types = nullptr;
+    EXPECT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(u"i"), &count, &propertyIds,
+                                                   &texts, &types),
+              kInvalidData);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(texts, nullptr);
+
+    ComPtr<IEnumString> strings;
+    ASSERT_EQ(server.as<IOPCBrowseServerAddressSpace>()->BrowseOPCItemIDs(
+                  OPC_FLAT, nullptr, VT_EMPTY, 0, strings.put()),
+              S_OK);
+    LPOLESTR got[2] = {};
+    ULONG fetched = 1;
+    EXPECT_EQ(strings->Next(2, got, &fetched), kInvalidData);
+    EXPECT_EQ(fetched, 0u);
+    ComPtr<IEnumString> copy;
+    EXPECT_EQ(strings->Clone(copy.put()), kInvalidData);
+    EXPECT_FALSE(copy);
+  }
+};
 
 TEST_F(GroupProxyTest, WrongAnswersAreFailuresThatLeaveNothingAllocated) {
   FakeHostThread fake;
@@ -165,6 +269,7 @@ TEST_F(GroupProxyTest, WrongAnswersAreFailuresThatLeaveNothingAllocated) {
     MULTI_QI qi{&IID_IOPCServer, nullptr, S_OK};
     ASSERT_EQ(CoCreateInstanceEx(GUID{0x1, 0, 0, {}}, nullptr, 0, &info, 1, &qi), S_OK);
     const auto server = ComPtr<IOPCServer>::attach(static_cast<IOPCServer*>(qi.pItf));
+    checkServerAnswers(server);
     OPCHANDLE serverGroup = 0;
     DWORD rate = 0;
     ComPtr<IOPCItemMgt> items;
@@ -189,6 +294,15 @@ TEST_F(GroupProxyTest, WrongAnswersAreFailuresThatLeaveNothingAllocated) {
     EXPECT_EQ(errors, nullptr);
     ComPtr<IUnknown> enumerator;
     EXPECT_EQ(items->CreateEnumerator(IID_IEnumOPCItemAttributes, enumerator.put()), kInvalidData);
+    ASSERT_EQ(items->CreateEnumerator(IID_IEnumOPCItemAttributes, enumerator.put()), S_OK);
+    const auto attributes = enumerator.as<IEnumOPCItemAttributes>();
+    OPCITEMATTRIBUTES* fetchedItems = reinterpret_cast<OPCITEMATTRIBUTES*>(1);
+    ULONG count = 1;
+    EXPECT_EQ(attributes->Next(2, &fetchedItems, &count), kInvalidData);
+    EXPECT_EQ(fetchedItems, nullptr);
+    EXPECT_EQ(count, 0u);
+    ComPtr<IEnumOPCItemAttributes> copy;
+    EXPECT_EQ(attributes->Clone(copy.put()), kInvalidData) << "a success without the copy";
 
     OPCITEMSTATE* states = reinterpret_cast<OPCITEMSTATE*>(1);
     EXPECT_EQ(items.as<IOPCSyncIO>()->Read(OPC_DS_CACHE, 2, handles, &states, &errors),

@@ -2,18 +2,66 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sstream>
 #include <thread>
 
 #include "childprocess.h"
 #include "hostfixture.h"
 #include "opc/OPCCOMN.h"
 #include "opc/OPCDA.h"
+#include "opc/classregistry.h"
 #include "opc/com.h"
 
 namespace veze6::test {
 namespace {
 
 using InProcessHost = InProcessHostTest;
+
+/// A server object's answers to the calls that hand back objects, texts and
+/// per-id lists, as text.
+std::string transcript(const ComPtr<IOPCServer>& server) {
+  std::ostringstream out;
+  const auto code = [&](HRESULT hr) -> std::ostream& {
+    return out << '|' << std::hex << hr << ' ';
+  };
+  OPCHANDLE handle = 0;
+  DWORD rate = 0;
+  ComPtr<IUnknown> group, found;
+  code(server->AddGroup(u"g", TRUE, 100, 1, nullptr, nullptr, 0, &handle, &rate, IID_IOPCItemMgt,
+                        group.put()));
+  code(server->GetGroupByName(u"g", IID_IOPCItemMgt, found.put())) << bool(found);
+  code(server->GetGroupByName(u"none", IID_IOPCItemMgt, found.put())) << bool(found);
+  opc::TaskString text;
+  code(server->GetErrorString(OPC_E_INVALIDHANDLE, 0, text.put())) << opc::utf16ToUtf8(text.get());
+
+  const auto properties = server.as<IOPCItemProperties>();
+  auto* item = const_cast<LPWSTR>(u"Static.Nested Level.Int4");
+  DWORD ids[3] = {OPC_PROP_VALUE, OPC_PROP_DESC, 4711};
+  opc::TaskOut<VARIANT> values;
+  opc::TaskOut<HRESULT> errors;
+  code(properties->GetItemProperties(item, 3, ids, values.put(), errors.put()));
+  for (DWORD i = 0; values && i < 3; ++i) code(errors[i]) << values[i].vt << ' ';
+  for (DWORD i = 0; values && i < 3; ++i) VariantClear(&values[i]);
+  opc::TaskOut<LPWSTR> itemIds;
+  code(properties->LookupItemIDs(item, 3, ids, itemIds.put(), errors.put()));
+  for (DWORD i = 0; itemIds && i < 3; ++i)
+    code(errors[i]) << (itemIds[i] ? opc::utf16ToUtf8(itemIds[i]) : "-");
+  for (DWORD i = 0; itemIds && i < 3; ++i) CoTaskMemFree(itemIds[i]);
+
+  ComPtr<IEnumString> paths;
+  code(server.as<IOPCBrowseServerAddressSpace>()->BrowseAccessPaths(item, paths.put()))
+      << bool(paths);
+  ComPtr<IEnumConnectionPoints> points;
+  code(server.as<IConnectionPointContainer>()->EnumConnectionPoints(points.put()));
+  ComPtr<IConnectionPoint> point;
+  code(points->Next(1, point.put(), nullptr));
+  ComPtr<IConnectionPointContainer> container;
+  code(point->GetConnectionPointContainer(container.put())) << bool(container.as<IOPCServer>());
+  group = nullptr;
+  found = nullptr;
+  code(server->RemoveGroup(handle, TRUE));
+  return out.str();
+}
 
 TEST_F(InProcessHost, CreatesTheServerThereAndCallsIt) {
   {
@@ -35,6 +83,73 @@ TEST_F(InProcessHost, CreatesTheServerThereAndCallsIt) {
   }
   EXPECT_TRUE(pumpUntil([&] { return log.count("released Veze6.Simulation.1") == 1; }));
   EXPECT_EQ(log.count("created Veze6.Simulation.1"), 1u);
+}
+
+TEST_F(InProcessHost, ServerObjectAnswersAsInProcess) {
+  ComPtr<IOPCServer> local, remote;
+  ASSERT_EQ(CoCreateInstance(sim::CLSID_Veze6Simulation, nullptr, CLSCTX_ALL, IID_IOPCServer,
+                             reinterpret_cast<void**>(local.put())),
+            S_OK);
+  ASSERT_EQ(createOn(computer, sim::CLSID_Veze6Simulation, remote), S_OK);
+  const std::string expected = transcript(local);
+  EXPECT_EQ(transcript(remote), expected);
+}
+
+/// Item properties that succeed with their values but without the errors
+/// that go with them.
+class HalfAnswers final : public opc::ComObject<IOPCItemProperties> {
+ public:
+  HRESULT QueryAvailableProperties(LPWSTR, DWORD* count, DWORD** ids, LPWSTR** texts,
+                                   VARTYPE** types) override {
+    *count = 1;
+    *ids = nullptr;
+    *texts = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR)));
+    (*texts)[0] = opc::taskStringDup(u"text");
+    *types = nullptr;
+    return S_OK;
+  }
+  HRESULT GetItemProperties(LPWSTR, DWORD count, DWORD*, VARIANT** values,
+                            HRESULT** errors) override {
+    *values = static_cast<VARIANT*>(CoTaskMemAlloc(count * sizeof(VARIANT)));
+    for (DWORD i = 0; i < count; ++i) {
+      (*values)[i].vt = VT_BSTR;
+      (*values)[i].bstrVal = SysAllocString(u"value");
+    }
+    *errors = nullptr;
+    return S_OK;
+  }
+  HRESULT LookupItemIDs(LPWSTR, DWORD count, DWORD*, LPWSTR** itemIds, HRESULT** errors) override {
+    *itemIds = static_cast<LPWSTR*>(CoTaskMemAlloc(count * sizeof(LPWSTR)));
+    for (DWORD i = 0; i < count; ++i) (*itemIds)[i] = opc::taskStringDup(u"id");
+    *errors = nullptr;
+    return S_OK;
+  }
+};
+
+TEST_F(InProcessHost, HalfAnswersOfTheServerAreUnexpectedAndFreed) {
+  const CLSID half{0x5a1f, 1, 2, {3}};
+  opc::ClassRegistry::instance().registerClass(
+      {half, u"", u"", {}, false, [](REFIID iid, void** ppv) {
+         return opc::makeCom<HalfAnswers>()->QueryInterface(iid, ppv);
+       }});
+  {
+    ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(createOn(computer, half, properties), S_OK);
+    DWORD ids[2] = {1, 2};
+    VARIANT* values = nullptr;
+    LPWSTR* itemIds = nullptr;
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(properties->GetItemProperties(nullptr, 2, ids, &values, &errors), E_UNEXPECTED);
+    EXPECT_EQ(properties->LookupItemIDs(nullptr, 2, ids, &itemIds, &errors), E_UNEXPECTED);
+    DWORD count = 0;
+    DWORD* propertyIds = nullptr;
+    LPWSTR* texts = nullptr;
+    VARTYPE* types = nullptr;
+    EXPECT_EQ(properties->QueryAvailableProperties(nullptr, &count, &propertyIds, &texts, &types),
+              E_UNEXPECTED);
+  }
+  // The fixture checks that what the server handed out was freed on the host.
+  opc::ClassRegistry::instance().unregisterClass(half);
 }
 
 TEST_F(InProcessHost, UnknownClassAndUnreachableHostFail) {
