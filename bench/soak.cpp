@@ -3,6 +3,12 @@
 // task memory block and string is given back.
 //
 //   veze6_soak [--minutes N] [--items N] [--widgets N]
+//              [--computer HOST[:PORT] | --remote]
+//
+// With --computer the server is the simulation server on that computer,
+// reached through its qopcd; --remote starts a qopcd of its own on a free
+// loopback port for the run and reports that process's resident memory and
+// the objects it holds for the client too.
 //
 // The form holds one server component on Veze6.Simulation.1 with 10,000
 // items (10 groups at 100 ms over the server's live items, one id used by
@@ -17,21 +23,34 @@
 //   - every 2 minutes (first at 1.5) the client disconnects and connects
 //     again 2 s later.
 // Once a minute it prints elapsed time, resident memory, the platform's live
-// counters and the item values delivered in that minute. At the end, after
+// counters and the item values delivered in that minute (with a qopcd of its
+// own also the host's resident memory, the server objects it holds for the
+// client and the connections it has open). At the end, after
 // the final disconnect, the counters must equal those before the first
 // connect (the items' last values may still hold strings), and once the form
 // is destroyed those before it existed; the exit status is 1 when they
-// differ, 2 on a failed connect. A thread-sanitizer build runs it with
+// differ (or when the host still holds objects for the client), 2 on a failed
+// connect. A thread-sanitizer build runs it with
 // TSAN_OPTIONS=ignore_noninstrumented_modules=1, as the tests do: events
 // posted through Qt's own (uninstrumented) queue look like races otherwise.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTimer>
 #include <QWidget>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +65,8 @@
 #include "opc/diag.h"
 #include "simulator/simulator.h"
 
+extern char** environ;
+
 namespace {
 
 namespace sim = veze6::sim;
@@ -54,31 +75,48 @@ struct Options {
   double minutes = 60;
   int items = 10000;
   int widgets = 300;
+  QString computer;     ///< the server's computer; empty: this process
+  bool remote = false;  ///< on a qopcd of our own
 };
 
 Options parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool bad = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
+    if (name == "--remote") {
+      o.remote = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      bad = true;
+      break;
+    }
+    const char* value = argv[++i];
     if (name == "--minutes")
-      o.minutes = std::atof(argv[i + 1]);
+      o.minutes = std::atof(value);
     else if (name == "--items")
-      o.items = std::atoi(argv[i + 1]);
+      o.items = std::atoi(value);
     else if (name == "--widgets")
-      o.widgets = std::atoi(argv[i + 1]);
+      o.widgets = std::atoi(value);
+    else if (name == "--computer")
+      o.computer = QString::fromLocal8Bit(value);
     else
-      std::fprintf(stderr, "unknown option %s\n", argv[i]);
+      bad = true;
   }
-  if (o.minutes <= 0 || o.items < 10 || o.widgets < 0) {
-    std::fprintf(stderr, "usage: veze6_soak [--minutes N] [--items N] [--widgets N]\n");
+  if (bad || o.minutes <= 0 || o.items < 10 || o.widgets < 0 ||
+      (o.remote && !o.computer.isEmpty())) {
+    std::fprintf(stderr,
+                 "usage: veze6_soak [--minutes N] [--items N] [--widgets N]\n"
+                 "                  [--computer HOST[:PORT] | --remote]\n");
     std::exit(64);
   }
   return o;
 }
 
-/// VmRSS of this process in KiB, or -1.
-long residentKiB() {
-  QFile f(QStringLiteral("/proc/self/status"));
+/// VmRSS of a process (this one by default) in KiB, or -1.
+long residentKiB(const QString& pid = QStringLiteral("self")) {
+  QFile f(QStringLiteral("/proc/%1/status").arg(pid));
   if (!f.open(QIODevice::ReadOnly)) return -1;
   for (QByteArray line = f.readLine(); !line.isEmpty(); line = f.readLine())
     if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
@@ -115,10 +153,111 @@ const std::vector<QString>& liveItemIds() {
   return ids;
 }
 
+/// A qopcd of the soak's own, on a free loopback port, ended with the soak.
+/// Its log is read as it comes (a full pipe would stall it) and counted:
+/// server objects created and released, connections opened and closed.
+class HostProcess {
+ public:
+  HostProcess() = default;
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+  ~HostProcess() {
+    notifier_.reset();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  /// Starts the daemon and waits (up to 20 s) until it listens.
+  bool start(const char* program) {
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
+    const char* args[] = {program, "--port", "0", nullptr};
+    if (::posix_spawn(&pid_, program, &actions, nullptr, const_cast<char**>(args), environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe[1]);
+    fd_ = pipe[0];
+    if (pid_ <= 0) return false;
+    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (computer_.isEmpty() && std::chrono::steady_clock::now() < until) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) < 0 || !read()) break;
+    }
+    if (computer_.isEmpty()) return false;
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { read(); });
+    return true;
+  }
+
+  /// "127.0.0.1:PORT"
+  const QString& computer() const { return computer_; }
+  long residentKiB() const { return ::residentKiB(QString::number(pid_)); }
+  /// Server objects the host holds for its clients.
+  long long objects() const { return created_ - released_; }
+  long long connections() const { return connected_ - closed_; }
+  QString text() const {
+    return QStringLiteral("host_rss=%1KiB host_objects=%2 host_connections=%3 host_created=%4")
+        .arg(residentKiB())
+        .arg(objects())
+        .arg(connections())
+        .arg(created_);
+  }
+
+ private:
+  /// Takes what the daemon wrote; false at its end.
+  bool read() {
+    char buffer[4096];
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+    if (n <= 0) {
+      // The daemon is gone; the notifier would fire for ever.
+      if (notifier_) notifier_->setEnabled(false);
+      return false;
+    }
+    pending_.append(buffer, int(n));
+    for (int end; (end = pending_.indexOf('\n')) >= 0; pending_.remove(0, end + 1))
+      line(pending_.left(end));
+    return true;
+  }
+
+  void line(const QByteArray& text) {
+    static const QByteArray listening = "listening on ";
+    if (const auto at = text.indexOf(listening); at >= 0 && computer_.isEmpty()) {
+      computer_ = QString::fromLatin1(text.mid(at + listening.size()).trimmed());
+    } else if (text.contains(": created ")) {
+      ++created_;
+    } else if (text.contains(": released ")) {
+      ++released_;
+    } else if (text.endsWith(": connected") || text.contains(": connected: ")) {
+      ++connected_;
+    } else if (text.endsWith(": closed")) {
+      ++closed_;
+    } else if (text.contains("error") || text.contains("failed")) {
+      std::printf("host: %s\n", text.constData());
+    }
+  }
+
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QByteArray pending_;
+  QString computer_;
+  long long created_ = 0, released_ = 0, connected_ = 0, closed_ = 0;
+};
+
 class Soak {
  public:
-  explicit Soak(const Options& options) : options_(options) {
+  Soak(const Options& options, const HostProcess* host) : options_(options), host_(host) {
     server_ = new TqOPCServer(form_.get());
+    server_->SetComputername(host ? host->computer() : options.computer);
     server_->SetServer(QString::fromStdU16String(std::u16string(sim::kSimulationProgId)));
     server_->OnDatachange = [this](QObject*, TqOPCItemList* list) {
       if (list) updates_ += list->Count();
@@ -166,8 +305,11 @@ class Soak {
   /// Runs the load for the given time; returns the exit status.
   int run() {
     start_ = opc::diag::snapshot();
-    std::printf("start: rss=%ldKiB %s items=%d widgets=%d\n", residentKiB(),
-                qPrintable(counters(start_)), options_.items, options_.widgets);
+    std::printf("start: rss=%ldKiB %s items=%d widgets=%d computer=%s%s\n", residentKiB(),
+                qPrintable(counters(start_)), options_.items, options_.widgets,
+                qPrintable(server_->ComputerName().isEmpty() ? QStringLiteral("(this process)")
+                                                             : server_->ComputerName()),
+                qPrintable(hostText()));
     std::fflush(stdout);
     if (!connectServer()) return 2;
     clock_.start();
@@ -186,32 +328,41 @@ class Soak {
     for (QTimer* t : timers_) t->stop();
     removeExtraGroup();
     server_->SetActive(false);
-    // Completions the server posted before it went away are let through.
-    QElapsedTimer wait;
-    wait.start();
-    while (sim::liveServerCount() != 0 && wait.elapsed() < 10000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QCoreApplication::sendPostedEvents();
     // The items keep their last values after a disconnect; their strings are
     // the only server memory the client may still hold.
+    const auto expected = [this] {
+      opc::diag::Counters e = start_;
+      e.bstrs += heldStrings();
+      return e;
+    };
+    // Completions the server posted before it went away are let through, and
+    // a host's releases arrive there.
+    const auto settled = [&] {
+      return sim::liveServerCount() == 0 && opc::diag::snapshot() == expected() &&
+             (!host_ || (host_->objects() == 0 && host_->connections() == 0));
+    };
+    QElapsedTimer wait;
+    wait.start();
+    while (!settled() && wait.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::sendPostedEvents();
     const opc::diag::Counters end = opc::diag::snapshot();
-    opc::diag::Counters expected = start_;
-    expected.bstrs += heldStrings();
-    const bool same = end == expected;
+    const bool same = end == expected();
+    const bool hostClean = !host_ || host_->objects() == 0;
     std::printf(
-        "end: elapsed=%.1fmin rss=%ldKiB %s servers=%zu errors=%lld connects=%d -> %s (item "
+        "end: elapsed=%.1fmin rss=%ldKiB %s servers=%zu errors=%lld connects=%d%s -> %s%s (item "
         "values hold %lld strings)\n",
         double(clock_.elapsed()) / 60000.0, residentKiB(), qPrintable(counters(end)),
-        sim::liveServerCount(), errors_, connects_,
+        sim::liveServerCount(), errors_, connects_, qPrintable(hostText()),
         same ? "counters back at start" : "COUNTERS DIFFER FROM START",
-        static_cast<long long>(heldStrings()));
+        hostClean ? "" : ", HOST STILL HOLDS OBJECTS", static_cast<long long>(heldStrings()));
     form_.reset();
     const opc::diag::Counters gone = opc::diag::snapshot();
     const bool clean = gone == beforeForm_;
     std::printf("form destroyed: %s -> %s\n", qPrintable(counters(gone)),
                 clean ? "counters back at zero" : "COUNTERS DIFFER FROM BEFORE THE FORM");
     std::fflush(stdout);
-    return same && clean && sim::liveServerCount() == 0 ? 0 : 1;
+    return same && clean && hostClean && sim::liveServerCount() == 0 ? 0 : 1;
   }
 
  private:
@@ -219,6 +370,8 @@ class Soak {
   static constexpr int kRateMs = 100;
   static constexpr int kExtraItems = 500;
   static constexpr int kExtraLabels = 20;
+
+  QString hostText() const { return host_ ? QLatin1Char(' ') + host_->text() : QString(); }
 
   /// Strings held by the items' last values and values written.
   std::int64_t heldStrings() const {
@@ -351,15 +504,16 @@ class Soak {
   void report() {
     const qint64 updates = updates_;
     updates_ = 0;
-    std::printf("minute=%.1f rss=%ldKiB %s itemlists=%lld servers=%zu updates=%lld errors=%lld\n",
+    std::printf("minute=%.1f rss=%ldKiB %s itemlists=%lld servers=%zu updates=%lld errors=%lld%s\n",
                 double(clock_.elapsed()) / 60000.0, residentKiB(),
                 qPrintable(counters(opc::diag::snapshot())),
                 static_cast<long long>(TqOPCItemList::LiveCount()), sim::liveServerCount(),
-                static_cast<long long>(updates), errors_);
+                static_cast<long long>(updates), errors_, qPrintable(hostText()));
     std::fflush(stdout);
   }
 
   Options options_;
+  const HostProcess* host_;
   /// Before the form exists: where the counters must be once it is gone.
   const opc::diag::Counters beforeForm_ = opc::diag::snapshot();
   std::unique_ptr<QWidget> form_ = std::make_unique<QWidget>();
@@ -387,6 +541,20 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const Options options = parse(argc, argv);
+  // The ProgID is resolved on this computer, as clients do.
   sim::registerSimulationServer();
-  return Soak(options).run();
+  std::unique_ptr<HostProcess> host;
+  if (options.remote) {
+#ifdef VEZE6_QOPCD
+    host = std::make_unique<HostProcess>();
+    if (!host->start(VEZE6_QOPCD)) {
+      std::fprintf(stderr, "qopcd did not start listening (%s)\n", VEZE6_QOPCD);
+      return 2;
+    }
+#else
+    std::fprintf(stderr, "--remote: this build has no qopcd\n");
+    return 64;
+#endif
+  }
+  return Soak(options, host.get()).run();
 }

@@ -23,10 +23,37 @@ class QopcdProcess {
   /// path) and waits until it listens; false (with the log) when it does
   /// not.
   bool start(const QStringList& args = {}, const QStringList& wrapper = {}) {
+    args_ = args;
+    wrapper_ = wrapper;
+    return run(0);
+  }
+
+  /// Starts the daemon again as before, on the port it had (after kill()
+  /// or stop()), as a service manager restarts it.
+  bool restart() { return run(port_); }
+
+  /// Ends the daemon at once, as a crash would.
+  void kill() { process_->stop(SIGKILL); }
+  /// Asks the daemon to stop (SIGTERM) and waits.
+  void stop() { process_->stop(SIGTERM); }
+
+  std::u16string computer() const { return computerName().toStdU16String(); }
+  QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
+  quint16 port() const { return port_; }
+
+  /// Everything the daemon has logged since it last started.
+  const QString& log() {
+    if (process_) log_ = QString::fromStdString(process_->output());
+    return log_;
+  }
+  int count(const QString& part) { return log().count(part); }
+
+ private:
+  bool run(quint16 port) {
     std::vector<std::string> all;
-    for (const auto& w : wrapper) all.push_back(w.toStdString());
-    all.insert(all.end(), {QOPCD_PATH, "--port", "0"});
-    for (const auto& a : args) all.push_back(a.toStdString());
+    for (const auto& w : wrapper_) all.push_back(w.toStdString());
+    all.insert(all.end(), {QOPCD_PATH, "--port", std::to_string(port)});
+    for (const auto& a : args_) all.push_back(a.toStdString());
     const std::string program = all.front();
     all.erase(all.begin());
     process_ = std::make_unique<ChildProcess>(program, all);
@@ -37,7 +64,9 @@ class QopcdProcess {
       const auto at = log().indexOf(listening);
       return at >= 0 && log_.indexOf(QLatin1Char('\n'), at) > at;
     };
-    if (!pumpUntil(listened, std::chrono::seconds(20))) {
+    const auto refused = [&] { return log_.contains(QStringLiteral("cannot listen")); };
+    if (!pumpUntil([&] { return listened() || refused(); }, std::chrono::seconds(20)) ||
+        !listened()) {
       return false;
     }
     const auto at = log_.indexOf(listening) + listening.size();
@@ -48,22 +77,7 @@ class QopcdProcess {
     return port_ != 0;
   }
 
-  /// Ends the daemon at once, as a crash would.
-  void kill() { process_->stop(SIGKILL); }
-  /// Asks the daemon to stop (SIGTERM) and waits.
-  void stop() { process_->stop(SIGTERM); }
-
-  std::u16string computer() const { return computerName().toStdU16String(); }
-  QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
-
-  /// Everything the daemon has logged so far.
-  const QString& log() {
-    if (process_) log_ = QString::fromStdString(process_->output());
-    return log_;
-  }
-  int count(const QString& part) { return log().count(part); }
-
- private:
+  QStringList args_, wrapper_;
   std::unique_ptr<ChildProcess> process_;
   QString log_;
   QString host_;
