@@ -1,7 +1,5 @@
 #include "tqopcitem.h"
 
-#include <exception>
-
 #include "application.h"
 #include "exceptions.h"
 #include "format.h"
@@ -10,7 +8,6 @@
 #include "qopcstrings.h"
 #include "tqdefaultitem.h"
 #include "tqopcgroup.h"
-#include "tqopcitemlist.h"
 #include "tqopcitems.h"
 
 TqOPCItem::TqOPCItem(TqOPCItems* items) : TCollectionItem(items), group_(items->FOwner()) {
@@ -76,36 +73,8 @@ void TqOPCItem::SetRequestDatatype(OPCADatatype value) {
 
 void TqOPCItem::OPCCommand(int command, bool value) {
   if (!group_->singleItemCalls()) return;
-  auto* items = qobject_cast<TqOPCItems*>(Collection());
-  if (!items) return;
-  TqOPCItem* const list[] = {this};
-  std::exception_ptr failure;
-  try {
-    switch (command) {
-      case cmdRemove:
-        if (serverHandle_ != kNoServerHandle) items->removeItems(list);
-        break;
-      case cmdAdd:
-        items->addItems(list, true);
-        break;
-      case cmdActive:
-        items->activeItems(list, value);
-        break;
-      case cmdValidate:
-        items->addItems(list, false);
-        break;
-      case cmdSetDatatype:
-        items->setDataTypes(list);
-        break;
-      default:
-        throw EOPCException(Format(_STR_UNKNOWN(), {command}));
-    }
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  // The report replaces an exception of the command itself.
-  TqOPCItemList::CheckOPCErrors(list, QStringLiteral("OPC Command:"), true);
-  if (failure) std::rethrow_exception(failure);
+  if (auto* items = qobject_cast<TqOPCItems*>(Collection()))
+    items->itemCommand(*this, command, value);
 }
 
 void TqOPCItem::WriteSync(const OleVariant& value) { write(value, false); }
@@ -120,9 +89,7 @@ void TqOPCItem::write(const OleVariant& value, bool async) {
     throw EOPCException(Format(_STR_NOSERVERHANDLE(), {itemId_}));
   if (async ? !group_->AsyncIO2() && !group_->AsyncIO() : !group_->SyncIO())
     OleError(E_NOINTERFACE);
-  TqOPCItemList list(this);
-  const bool written = async ? group_->AsyncWrite(&list) : group_->SyncWrite(&list);
-  if (!written) list.CheckOPCErrors(_STR_WRITERROR(), true);
+  static_cast<TqOPCItems*>(Collection())->writeItem(*this, async);
 }
 
 QString TqOPCItem::GetLastErrorStr() const {

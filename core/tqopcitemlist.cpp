@@ -8,13 +8,14 @@
 #include "format.h"
 #include "qOPCErrors.h"
 #include "qopcstrings.h"
-#include "tqopcitems.h"
+#include "tcollection.h"
+#include "tqopcitemcollections_p.h"
 
 namespace {
 std::atomic<std::int64_t> g_liveLists{0};
 }  // namespace
 
-TqOPCItemList::TqOPCItemList() : checkedAt_(TqOPCItems::DepartureCount()) {
+TqOPCItemList::TqOPCItemList() : checkedAt_(TqOPCItemCollections::departures()) {
   g_liveLists.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -37,8 +38,13 @@ TqOPCItemList::~TqOPCItemList() { g_liveLists.fetch_sub(1, std::memory_order_rel
 std::int64_t TqOPCItemList::LiveCount() { return g_liveLists.load(std::memory_order_relaxed); }
 
 TqOPCItemList::TqOPCItemList(const TqOPCItems* items) : TqOPCItemList() {
-  Reserve(items->Count());
-  for (int i = 0; i < items->Count(); ++i) Add(items->Items(i));
+  const TqOPCItemCollections::Entry owner = TqOPCItemCollections::byAddress(items);
+  if (!owner.items) return;
+  Reserve(owner.items->Count());
+  for (TCollectionItem* c : *owner.items) {
+    auto* item = static_cast<TqOPCItem*>(c);
+    entries_.push_back({item, owner.serial, item->ID(), S_OK});
+  }
 }
 
 TqOPCItemList::TqOPCItemList(TqOPCItem* item) : TqOPCItemList() { Add(item); }
@@ -50,14 +56,13 @@ void TqOPCItemList::checkIndex(int index, int count) const {
 
 TqOPCItem* TqOPCItemList::Items(int index) const {
   checkIndex(index, Count());
-  if (TqOPCItems::DepartureCount() != checkedAt_) revalidate();
+  if (TqOPCItemCollections::departures() != checkedAt_) revalidate();
   return entries_[std::size_t(index)].item;
 }
 
 TqOPCItemList::Entry TqOPCItemList::entryFor(TqOPCItem* item) {
   if (!item) return {nullptr, 0, -1, S_OK};
-  const auto* owner = static_cast<const TqOPCItems*>(item->Collection());
-  return {item, owner ? owner->Serial() : 0, item->ID(), S_OK};
+  return {item, TqOPCItemCollections::serialOf(item->Collection()), item->ID(), S_OK};
 }
 
 void TqOPCItemList::PutItem(int index, TqOPCItem* item) {
@@ -83,7 +88,7 @@ void TqOPCItemList::Delete(int index) {
 int TqOPCItemList::IndexOf(const TqOPCItem* item) const {
   // Destroyed items read as null first: a new item in a destroyed one's
   // memory is not found in its place.
-  if (TqOPCItems::DepartureCount() != checkedAt_) revalidate();
+  if (TqOPCItemCollections::departures() != checkedAt_) revalidate();
   for (std::size_t i = 0; i < entries_.size(); ++i)
     if (entries_[i].item == item) return int(i);
   return -1;
@@ -108,19 +113,19 @@ void TqOPCItemList::Pack() {
 }
 
 void TqOPCItemList::revalidate() const {
-  const quint64 now = TqOPCItems::DepartureCount();
+  const quint64 now = TqOPCItemCollections::departures();
   // One look-up per run of items of the same collection.
   quint64 serial = 0;
-  const TqOPCItems* owner = nullptr;
+  TqOPCItemCollections::Entry owner;
   for (Entry& e : entries_) {
     if (!e.item) continue;
     if (e.owner != serial) {
       serial = e.owner;
-      owner = TqOPCItems::FindSerial(serial);
+      owner = TqOPCItemCollections::bySerial(serial);
     }
     // IDs are never reused within a collection, nor serials in the process:
     // the pair names this item and no other.
-    if (!owner || owner->FindItemID(e.id) != e.item) e.item = nullptr;
+    if (owner.item(e.id) != e.item) e.item = nullptr;
   }
   checkedAt_ = now;
 }

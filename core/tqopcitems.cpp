@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <mutex>
-#include <unordered_map>
+#include <exception>
 
 #include "exceptions.h"
 #include "format.h"
@@ -13,6 +12,7 @@
 #include "qopcstrings.h"
 #include "tqopcgroup.h"
 #include "tqopcitem.h"
+#include "tqopcitemcollections_p.h"
 #include "tqopcitemlist.h"
 #include "tqopcserver.h"
 
@@ -89,43 +89,24 @@ HRESULT withoutPerItemResult(HRESULT whole) { return whole == S_FALSE ? E_FAIL :
 
 }  // namespace
 
-namespace {
-
-// The collections alive, by serial, for item lists that check their items.
-struct Registry {
-  std::mutex mutex;
-  quint64 next = 1;
-  std::unordered_map<quint64, const TqOPCItems*> live;
-};
-
-Registry& registry() {
-  static Registry r;
-  return r;
-}
-
-}  // namespace
-
 TqOPCItems::TqOPCItems(TqOPCGroup* group) : TCollection(group), owner_(group) {
   setObjectName(QStringLiteral("OPCItems"));
-  Registry& r = registry();
-  std::lock_guard lock(r.mutex);
-  serial_ = r.next++;
-  r.live.emplace(serial_, this);
+  serial_ = TqOPCItemCollections::enter(
+      this, *this, [](const TCollection& items, int id) -> TCollectionItem* {
+        return static_cast<const TqOPCItems&>(items).FindItemID(id);
+      });
 }
 
 TqOPCItems::~TqOPCItems() {
   ClearInDestructor();
-  Registry& r = registry();
-  std::lock_guard lock(r.mutex);
-  r.live.erase(serial_);
+  TqOPCItemCollections::leave(serial_);
 }
 
 const TqOPCItems* TqOPCItems::FindSerial(quint64 serial) {
-  Registry& r = registry();
-  std::lock_guard lock(r.mutex);
-  const auto it = r.live.find(serial);
-  return it == r.live.end() ? nullptr : it->second;
+  return static_cast<const TqOPCItems*>(TqOPCItemCollections::bySerial(serial).items);
 }
+
+quint64 TqOPCItems::DepartureCount() { return TqOPCItemCollections::departures(); }
 
 TqOPCItem* TqOPCItems::Items(int index) const {
   return static_cast<TqOPCItem*>(TCollection::Items(index));
@@ -142,7 +123,7 @@ void TqOPCItems::Notify(TCollectionItem* item, bool added) {
     byId_.insert(item->ID(), item);
   } else {
     byId_.remove(item->ID());
-    departures_.fetch_add(1, std::memory_order_relaxed);
+    TqOPCItemCollections::departed();
   }
   TCollection::Notify(item, added);
 }
@@ -441,4 +422,43 @@ void TqOPCItems::OPCRemoveAllItems() {
 void TqOPCItems::RemoveAll() {
   OPCRemoveAllItems();
   Clear();
+}
+
+// ---- single items ---------------------------------------------------------------------
+
+void TqOPCItems::itemCommand(TqOPCItem& item, int command, bool value) {
+  TqOPCItem* const list[] = {&item};
+  std::exception_ptr failure;
+  try {
+    switch (command) {
+      case TqOPCItem::cmdRemove:
+        if (item.serverHandle_ != TqOPCItem::kNoServerHandle) removeItems(list);
+        break;
+      case TqOPCItem::cmdAdd:
+        addItems(list, true);
+        break;
+      case TqOPCItem::cmdActive:
+        activeItems(list, value);
+        break;
+      case TqOPCItem::cmdValidate:
+        addItems(list, false);
+        break;
+      case TqOPCItem::cmdSetDatatype:
+        setDataTypes(list);
+        break;
+      default:
+        throw EOPCException(Format(_STR_UNKNOWN(), {command}));
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The report replaces an exception of the command itself.
+  TqOPCItemList::CheckOPCErrors(list, QStringLiteral("OPC Command:"), true);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TqOPCItems::writeItem(TqOPCItem& item, bool async) {
+  TqOPCItemList list(&item);
+  const bool written = async ? owner_->AsyncWrite(&list) : owner_->SyncWrite(&list);
+  if (!written) list.CheckOPCErrors(_STR_WRITERROR(), true);
 }

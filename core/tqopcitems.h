@@ -2,7 +2,6 @@
 // operations that send many items to the server in one call.
 #pragma once
 
-#include <atomic>
 #include <span>
 #include <vector>
 
@@ -31,7 +30,7 @@ class TqOPCItems : public TCollection {
   static const TqOPCItems* FindSerial(quint64 serial);
   /// Grows whenever an item leaves its collection (destroyed or moved);
   /// lists check their items only when it has grown.
-  static quint64 DepartureCount() { return departures_.load(std::memory_order_relaxed); }
+  static quint64 DepartureCount();
 
   /// The item at index, owned by the collection; raises EListError outside
   /// 0..Count-1.
@@ -109,6 +108,10 @@ class TqOPCItems : public TCollection {
   bool setDataTypes(ItemSpan items);
   /// The live items of list, checked to belong to this collection.
   std::vector<TqOPCItem*> itemsOf(const TqOPCItemList& list) const;
+  // An item's own calls: one command with its report (TqOPCItem::OPCCommand),
+  // a write through the group with its report.
+  void itemCommand(TqOPCItem& item, int command, bool value);
+  void writeItem(TqOPCItem& item, bool async);
 
   // Live items by collection ID, which is also their client handle. IDs
   // only grow, so entries are appended in order and found by binary search;
@@ -136,5 +139,4 @@ class TqOPCItems : public TCollection {
   TqOPCGroup* owner_;
   HandleTable byId_;
   quint64 serial_;
-  static inline std::atomic<quint64> departures_{0};
 };

@@ -59,89 +59,22 @@ void sendStream(const Outgoing& o) {
   });
 }
 
-template <class T>
-T* dataOf(std::vector<T>& v) {
-  return v.empty() ? nullptr : v.data();
-}
-
 }  // namespace
-
-ItemBatch::~ItemBatch() {
-  for (VARIANT& v : values) {
-    if (ownsMemory(v.vt)) VariantClear(&v);
-  }
-}
-
-void ItemBatch::reserve(std::size_t n) {
-  clientHandles.reserve(n);
-  values.reserve(n);
-  qualities.reserve(n);
-  timeStamps.reserve(n);
-  errors.reserve(n);
-}
-
-void ItemBatch::add(OPCHANDLE clientHandle, const SimItem& item, VARTYPE requested, WORD quality) {
-  VARIANT& v = values.emplace_back();
-  v.vt = VT_EMPTY;
-  const HRESULT hr = valueForClient(item, requested, v);
-  clientHandles.push_back(clientHandle);
-  qualities.push_back(FAILED(hr) ? OPC_QUALITY_BAD : quality);
-  timeStamps.push_back(item.timeStamp);
-  errors.push_back(hr);
-}
-
-void ItemBatch::addResult(OPCHANDLE clientHandle, HRESULT error) {
-  clientHandles.push_back(clientHandle);
-  errors.push_back(error);
-}
-
-HRESULT ItemBatch::masterQuality() const {
-  return std::all_of(qualities.begin(), qualities.end(),
-                     [](WORD q) { return (q & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD; })
-             ? S_OK
-             : S_FALSE;
-}
-
-HRESULT ItemBatch::masterError() const {
-  return std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; }) ? S_OK
-                                                                                        : S_FALSE;
-}
 
 void send(const std::vector<Outgoing>& calls) {
   for (const Outgoing& o : calls) {
-    const auto b = o.batch;
     switch (o.call) {
       case Outgoing::Call::DataChange:
-      case Outgoing::Call::ReadComplete: {
-        const bool read = o.call == Outgoing::Call::ReadComplete;
-        deliver(o.to, [b, read](IUnknown* sink) {
-          auto* cb = static_cast<IOPCDataCallback*>(sink);
-          const DWORD n = DWORD(b->size());
-          // The client may clear the values it takes; the batch clears
-          // whatever is left when it goes.
-          if (read) {
-            cb->OnReadComplete(b->transactionId, b->clientGroup, b->masterQuality(),
-                               b->masterError(), n, dataOf(b->clientHandles), dataOf(b->values),
-                               dataOf(b->qualities), dataOf(b->timeStamps), dataOf(b->errors));
-          } else {
-            cb->OnDataChange(b->transactionId, b->clientGroup, b->masterQuality(), b->masterError(),
-                             n, dataOf(b->clientHandles), dataOf(b->values), dataOf(b->qualities),
-                             dataOf(b->timeStamps), dataOf(b->errors));
-          }
-        });
+        opc::sendBatch(o.to, opc::DataCallback::DataChange, o.batch);
         break;
-      }
+      case Outgoing::Call::ReadComplete:
+        opc::sendBatch(o.to, opc::DataCallback::ReadComplete, o.batch);
+        break;
       case Outgoing::Call::WriteComplete:
-        deliver(o.to, [b](IUnknown* sink) {
-          static_cast<IOPCDataCallback*>(sink)->OnWriteComplete(
-              b->transactionId, b->clientGroup, b->masterError(), DWORD(b->size()),
-              dataOf(b->clientHandles), dataOf(b->errors));
-        });
+        opc::sendBatch(o.to, opc::DataCallback::WriteComplete, o.batch);
         break;
       case Outgoing::Call::CancelComplete:
-        deliver(o.to, [b](IUnknown* sink) {
-          static_cast<IOPCDataCallback*>(sink)->OnCancelComplete(b->transactionId, b->clientGroup);
-        });
+        opc::sendBatch(o.to, opc::DataCallback::CancelComplete, o.batch);
         break;
       case Outgoing::Call::DataStream:
       case Outgoing::Call::WriteStream:

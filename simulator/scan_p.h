@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "addressspace.h"
+#include "opc/itembatch.h"
 #include "opc/sinklist.h"
 
 namespace veze6::sim::detail {
@@ -22,33 +23,21 @@ struct PassTime {
 
 /// The arrays of one call into a client: built once under the server's lock,
 /// then owned by the delivery (which may run later, on another thread).
-/// Writes fill only clientHandles and errors.
-struct ItemBatch {
-  DWORD transactionId = 0;
-  OPCHANDLE clientGroup = 0;
-  std::vector<OPCHANDLE> clientHandles;
-  std::vector<VARIANT> values;  ///< owned; cleared on destruction
-  std::vector<WORD> qualities;
-  std::vector<FILETIME> timeStamps;
-  std::vector<HRESULT> errors;
+using opc::ItemBatch;
 
-  ItemBatch() = default;
-  ItemBatch(const ItemBatch&) = delete;
-  ItemBatch& operator=(const ItemBatch&) = delete;
-  ~ItemBatch();
+/// An item's value as the client asked for it, written into `out` (a
+/// cleared VARIANT): S_OK, OPC_E_RANGE when it overflows the requested type,
+/// OPC_E_BADTYPE when it does not convert.
+HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out);
 
-  void reserve(std::size_t n);
-  std::size_t size() const { return clientHandles.size(); }
-  /// Appends an item's value as the client asked for it (`requested`,
-  /// VT_EMPTY: canonical); a value that does not convert travels as
-  /// VT_EMPTY with bad quality and the conversion's code.
-  void add(OPCHANDLE clientHandle, const SimItem& item, VARTYPE requested, WORD quality);
-  void addResult(OPCHANDLE clientHandle, HRESULT error);
-  /// S_OK when every quality is good, else S_FALSE.
-  HRESULT masterQuality() const;
-  /// S_OK when every code is S_OK, else S_FALSE.
-  HRESULT masterError() const;
-};
+/// Appends an item's value as the client asked for it (`requested`,
+/// VT_EMPTY: canonical); a value that does not convert travels as VT_EMPTY
+/// with bad quality and the conversion's code.
+inline void addValue(ItemBatch& batch, OPCHANDLE clientHandle, const SimItem& item,
+                     VARTYPE requested, WORD quality) {
+  batch.add(clientHandle, quality, item.timeStamp,
+            [&](VARIANT& v) { return valueForClient(item, requested, v); });
+}
 
 /// One call a pass makes into a client.
 struct Outgoing {
@@ -97,11 +86,6 @@ struct ScanSignal {
   bool stop = false;             // guarded by mutex
   void wake();
 };
-
-/// An item's value as the client asked for it, written into `out` (a
-/// cleared VARIANT): S_OK, OPC_E_RANGE when it overflows the requested type,
-/// OPC_E_BADTYPE when it does not convert.
-HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out);
 
 /// A client's write of one item: OPC_E_BADRIGHTS for a read-only item,
 /// OPC_E_BADTYPE when the value does not convert to the canonical type,

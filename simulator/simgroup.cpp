@@ -6,7 +6,9 @@
 
 #include "generators.h"
 #include "opc/connectionpoint.h"
-#include "opc/enumerator.h"
+#include "opc/groupstate.h"
+#include "opc/itemattributes.h"
+#include "opc/itemresults.h"
 #include "opc/taskmem.h"
 #include "scan_p.h"
 #include "servercore_p.h"
@@ -14,58 +16,7 @@
 
 namespace veze6::sim {
 
-using detail::allocArray;
 using detail::injectedFailure;
-
-namespace {
-
-/// One item as the enumerator hands it out.
-struct ItemAttributes {
-  std::u16string accessPath;
-  std::u16string itemId;
-  BOOL active;
-  OPCHANDLE clientHandle;
-  OPCHANDLE serverHandle;
-  DWORD accessRights;
-  VARTYPE requestedType;
-  VARTYPE canonicalType;
-  OPCEUTYPE euType;
-  OleVariant euInfo;
-};
-
-/// Hands out an item's attributes in task memory.
-struct ItemAttributesCopy {
-  using Elem = OPCITEMATTRIBUTES;
-  static bool copy(const ItemAttributes& src, Elem* a) {
-    *a = OPCITEMATTRIBUTES{};
-    VariantInit(&a->vEUInfo);
-    a->szAccessPath = opc::taskStringDup(src.accessPath);
-    a->szItemID = opc::taskStringDup(src.itemId);
-    if (!a->szAccessPath || !a->szItemID || FAILED(VariantCopy(&a->vEUInfo, &src.euInfo.get()))) {
-      drop(a);
-      return false;
-    }
-    a->bActive = src.active;
-    a->hClient = src.clientHandle;
-    a->hServer = src.serverHandle;
-    a->dwAccessRights = src.accessRights;
-    a->vtRequestedDataType = src.requestedType;
-    a->vtCanonicalDataType = src.canonicalType;
-    a->dwEUType = src.euType;
-    return true;
-  }
-  static void drop(Elem* a) {
-    CoTaskMemFree(a->szAccessPath);
-    CoTaskMemFree(a->szItemID);
-    CoTaskMemFree(a->pBlob);
-    VariantClear(&a->vEUInfo);
-    *a = OPCITEMATTRIBUTES{};
-  }
-};
-
-bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
-
-}  // namespace
 
 SimGroup::SimGroup(std::shared_ptr<detail::ServerCore> core, const detail::GroupSettings& settings,
                    OPCHANDLE serverHandle, DWORD updateRate)
@@ -134,6 +85,10 @@ void SimGroup::copyItemsLocked(const SimGroup& from) {
   core_->liveItems.fetch_add(from.items_.size());
 }
 
+opc::GroupSettings SimGroup::stateLocked() const {
+  return {name_, active_, updateRate_, clientHandle_, timeBias_, percentDeadband_, lcid_};
+}
+
 // ---- IOPCItemMgt --------------------------------------------------------------
 
 HRESULT SimGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
@@ -154,45 +109,32 @@ HRESULT SimGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
   if (auto injected = core_->enter(add ? SimCall::AddItems : SimCall::ValidateItems)) {
     return injectedFailure(*core_, *injected, count, ppResults, ppErrors);
   }
-  if (count == 0 || !defs || !ppResults || !ppErrors) return E_INVALIDARG;
-  opc::TaskMem<OPCITEMRESULT> results(allocArray<OPCITEMRESULT>(count));
-  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
-  if (!results || !errors) return E_OUTOFMEMORY;
-
-  bool anyFailed = false;
+  opc::ItemResults arrays;
+  if (HRESULT hr = arrays.start(count, defs, ppResults, ppErrors); FAILED(hr)) return hr;
   std::size_t added = 0;
   {
     std::lock_guard lock(core_->mutex);
     for (DWORD i = 0; i < count; ++i) {
       const OPCITEMDEF& def = defs[i];
-      OPCITEMRESULT& r = results.get()[i];
-      r = OPCITEMRESULT{};
       SimItem* item = nullptr;
       std::uint8_t path = 0;
       HRESULT hr = core_->space.resolve(def.szItemID, def.szAccessPath, &item, &path);
       if (SUCCEEDED(hr)) hr = AddressSpace::checkRequestedType(*item, def.vtRequestedDataType);
-      if (SUCCEEDED(hr)) {
-        r.vtCanonicalDataType = item->canonicalType;
-        r.dwAccessRights = item->accessRights;
-        if (add) {
-          r.hServer = core_->nextItemHandleLocked();
-          index_.emplace(r.hServer, items_.size());
-          items_.push_back(GroupItem{item, r.hServer, def.hClient, def.vtRequestedDataType, path,
-                                     def.bActive != FALSE});
-          ++added;
-        }
-      } else {
-        anyFailed = true;
-      }
-      errors.get()[i] = hr;
+      arrays.error(i) = hr;
+      if (FAILED(hr)) continue;
+      OPCITEMRESULT& r = arrays.result(i);
+      r.vtCanonicalDataType = item->canonicalType;
+      r.dwAccessRights = item->accessRights;
+      if (!add) continue;
+      r.hServer = core_->nextItemHandleLocked();
+      index_.emplace(r.hServer, items_.size());
+      items_.push_back(GroupItem{item, r.hServer, def.hClient, def.vtRequestedDataType, path,
+                                 def.bActive != FALSE});
+      ++added;
     }
   }
   core_->liveItems.fetch_add(added);
-  const HRESULT result = anyFailed ? S_FALSE : S_OK;
-  if (core_->quirk(Quirk::NullItemArrays)) return result;
-  *ppResults = results.release();
-  *ppErrors = errors.release();
-  return result;
+  return detail::withheldArrays(*core_, arrays.handOut(ppResults, ppErrors), ppResults, ppErrors);
 }
 
 HRESULT SimGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
@@ -244,38 +186,20 @@ HRESULT SimGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pReq
 HRESULT SimGroup::CreateEnumerator(REFIID riid, IUnknown** ppUnk) {
   if (ppUnk) *ppUnk = nullptr;
   if (auto injected = core_->enter(SimCall::CreateEnumerator)) return *injected;
-  if (!ppUnk) return E_INVALIDARG;
-  if (riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
-  auto list = std::make_shared<std::vector<ItemAttributes>>();
+  if (HRESULT hr = opc::checkItemEnumerator(riid, ppUnk); FAILED(hr)) return hr;
+  std::vector<opc::ItemAttributes> list;
   {
     std::lock_guard lock(core_->mutex);
-    list->reserve(items_.size());
+    list.reserve(items_.size());
     for (const GroupItem& gi : items_) {
       const SimItem& item = *gi.item;
-      ItemAttributes a{std::u16string(core_->space.accessPathName(gi.accessPath)),
-                       item.itemId,
-                       gi.active ? TRUE : FALSE,
-                       gi.clientHandle,
-                       gi.serverHandle,
-                       item.accessRights,
-                       gi.requestedType,
-                       item.canonicalType,
-                       item.euRange ? OPC_ANALOG : OPC_NOENUM,
-                       OleVariant()};
-      if (item.euRange) {
-        a.euInfo = OleVariant::array(
-            VT_R8, {OleVariant(item.euRange->low), OleVariant(item.euRange->high)});
-      }
-      list->push_back(std::move(a));
+      list.push_back({std::u16string(core_->space.accessPathName(gi.accessPath)), item.itemId,
+                      gi.active, gi.clientHandle, gi.serverHandle, item.accessRights,
+                      gi.requestedType, item.canonicalType, OPC_NOENUM, OleVariant()});
+      if (item.euRange) list.back().setRange(item.euRange->low, item.euRange->high);
     }
   }
-  const bool empty = list->empty();
-  *ppUnk =
-      opc::makeCom<opc::Enumerator<IEnumOPCItemAttributes, ItemAttributes, ItemAttributesCopy>>(
-          std::move(list))
-          .detach();
-  // An empty group still hands out an (empty) enumerator.
-  return empty ? S_FALSE : S_OK;
+  return opc::makeItemEnumerator(std::move(list), ppUnk);
 }
 
 // ---- IOPCGroupStateMgt -----------------------------------------------------
@@ -285,32 +209,25 @@ HRESULT SimGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LO
                            OPCHANDLE* phServerGroup) {
   if (ppName) *ppName = nullptr;
   if (auto injected = core_->enter(SimCall::GetState)) return *injected;
-  if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID ||
-      !phClientGroup || !phServerGroup) {
-    return E_INVALIDARG;
+  if (HRESULT hr = opc::checkGetState(pUpdateRate, pActive, ppName, pTimeBias, pPercentDeadband,
+                                      pLCID, phClientGroup, phServerGroup);
+      FAILED(hr)) {
+    return hr;
   }
-  std::u16string name;
+  opc::GroupSettings state;
   {
     std::lock_guard lock(core_->mutex);
-    *pUpdateRate = updateRate_;
-    *pActive = active_ ? TRUE : FALSE;
-    *pTimeBias = timeBias_;
-    *pPercentDeadband = percentDeadband_;
-    *pLCID = lcid_;
-    *phClientGroup = clientHandle_;
-    *phServerGroup = serverHandle_;
-    name = name_;
+    state = stateLocked();
   }
-  *ppName = opc::taskStringDup(name);
-  return *ppName ? S_OK : E_OUTOFMEMORY;
+  return opc::getStateAnswer(state, serverHandle_, pUpdateRate, pActive, ppName, pTimeBias,
+                             pPercentDeadband, pLCID, phClientGroup, phServerGroup);
 }
 
 HRESULT SimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                            LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
                            OPCHANDLE* phClientGroup) {
   if (auto injected = core_->enter(SimCall::SetState)) return *injected;
-  if (!pRevisedUpdateRate) return E_INVALIDARG;
-  if (pPercentDeadband && !validDeadband(*pPercentDeadband)) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkSetState(pRevisedUpdateRate, pPercentDeadband); FAILED(hr)) return hr;
   HRESULT hr = S_OK;
   std::lock_guard lock(core_->mutex);
   if (pRequestedUpdateRate) {
@@ -340,7 +257,7 @@ HRESULT SimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRat
 
 HRESULT SimGroup::SetName(LPCWSTR szName) {
   if (auto injected = core_->enter(SimCall::SetName)) return *injected;
-  if (!szName || !*szName) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkGroupName(szName); FAILED(hr)) return hr;
   const std::u16string_view name(szName, wideLength(szName));
   std::lock_guard lock(core_->mutex);
   // Only groups in the name space have names to collide with.
@@ -353,17 +270,12 @@ HRESULT SimGroup::CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
   if (ppUnk) *ppUnk = nullptr;
   if (auto injected = core_->enter(SimCall::CloneGroup)) return *injected;
   if (!ppUnk) return E_INVALIDARG;
-  detail::GroupSettings s;
+  opc::GroupSettings state;
   {
     std::lock_guard lock(core_->mutex);
-    s.active = false;  // a clone starts inactive
-    s.requestedUpdateRate = updateRate_;
-    s.clientHandle = clientHandle_;
-    s.timeBias = timeBias_;
-    s.percentDeadband = percentDeadband_;
-    s.lcid = lcid_;
+    state = stateLocked();
   }
-  if (szName) s.name.assign(szName, wideLength(szName));
+  const detail::GroupSettings s{opc::cloneSettings(std::move(state), szName)};
   const HRESULT hr = core_->addGroup(s, this, riid, ppUnk, nullptr, nullptr);
   // The rate was revised when this group got it; a changed base scan rate
   // since then is not the caller's concern here.

@@ -14,6 +14,8 @@
 
 namespace opc {
 class SinkList;
+struct GroupSettings;
+struct ItemBatch;
 struct Connection;
 class ConnectionPoint;
 }  // namespace opc
@@ -24,7 +26,6 @@ namespace detail {
 class ServerCore;
 struct AsyncRequest;
 struct GroupSettings;
-struct ItemBatch;
 struct Outgoing;
 struct PassTime;
 }  // namespace detail
@@ -167,10 +168,12 @@ class SimGroup final
   HRESULT forEachHandle(SimCall call, DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors,
                         bool argumentsValid, PerItem perItem);
   GroupItem* findItemLocked(OPCHANDLE serverHandle);
+  /// What GetState reports: the settings a new group like it would get.
+  opc::GroupSettings stateLocked() const;
   void removeItemLocked(OPCHANDLE serverHandle);
   void markAllInitialLocked();
   /// The changed active items, marked as reported.
-  std::shared_ptr<detail::ItemBatch> scanLocked(const detail::PassTime& now);
+  std::shared_ptr<opc::ItemBatch> scanLocked(const detail::PassTime& now);
   /// Samples the active items without reporting (no one listens).
   void sampleActiveLocked(const detail::PassTime& now);
   /// Reads one item for a client (OPCITEMSTATE, a read completion, a refresh).
@@ -178,15 +181,19 @@ class SimGroup final
                      WORD& quality, FILETIME& timeStamp);
   void completeLocked(detail::AsyncRequest& request, const detail::PassTime& now,
                       std::vector<detail::Outgoing>& out);
-  /// The common part of the asynchronous reads and writes: checks the
-  /// handles (and, for writes, the rights), queues the request with the
-  /// items that passed and fills the per-item errors.
-  /// `id` receives the request's cancel id (DA 1.0: its transaction id).
-  HRESULT queueItems(detail::AsyncRequest&& request, DWORD count, const OPCHANDLE* handles,
-                     const VARIANT* values, HRESULT** ppErrors, DWORD* id);
-  /// Queues a refresh of the active items; E_FAIL when the group or all its
-  /// items are inactive.
-  HRESULT queueRefresh(detail::AsyncRequest&& request, DWORD* id);
+  /// The asynchronous reads and writes (DA 2.0 and DA 1.0): the checks
+  /// (CONNECT_E_NOCONNECTION when `connected()` is false), then the handles
+  /// (and, for writes, the rights); queues the request with the items that
+  /// passed and fills the per-item errors. `id` receives the request's
+  /// cancel id (DA 1.0: its transaction id).
+  template <class Connected>
+  HRESULT queueItems(SimCall call, detail::AsyncRequest&& request, DWORD count,
+                     const OPCHANDLE* handles, const VARIANT* values, HRESULT** ppErrors, DWORD* id,
+                     Connected connected);
+  /// Refresh2 and Refresh: queues a refresh of the active items; E_FAIL
+  /// when the group or all its items are inactive.
+  template <class Connected>
+  HRESULT queueRefresh(detail::AsyncRequest&& request, DWORD* id, Connected connected);
   std::shared_ptr<opc::Connection> adviseOf(bool writeResults) const;
 
   std::shared_ptr<detail::ServerCore> core_;  ///< let go only in the destructor

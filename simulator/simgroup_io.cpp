@@ -5,7 +5,7 @@
 
 #include "generators.h"
 #include "opc/connectionpoint.h"
-#include "opc/enumerator.h"
+#include "opc/itemresults.h"
 #include "opc/taskmem.h"
 #include "scan_p.h"
 #include "servercore_p.h"
@@ -74,12 +74,23 @@ HRESULT SimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues
 
 // ---- Asynchronous requests -------------------------------------------------------------
 
-HRESULT SimGroup::queueItems(detail::AsyncRequest&& request, DWORD count, const OPCHANDLE* handles,
-                             const VARIANT* values, HRESULT** ppErrors, DWORD* id) {
-  opc::TaskMem<HRESULT> errors(allocArray<HRESULT>(count));
-  if (!errors) return E_OUTOFMEMORY;
+template <class Connected>
+HRESULT SimGroup::queueItems(SimCall call, detail::AsyncRequest&& request, DWORD count,
+                             const OPCHANDLE* handles, const VARIANT* values, HRESULT** ppErrors,
+                             DWORD* id, Connected connected) {
+  if (id) *id = 0;
+  if (ppErrors) *ppErrors = nullptr;
+  if (auto injected = core_->enter(call)) {
+    return injectedFailure(*core_, *injected, count, nullptr, ppErrors);
+  }
   const bool write = request.kind == detail::AsyncRequest::Kind::Write;
-  bool anyFailed = false;
+  if (count == 0 || !handles || (write && !values) || !id || !ppErrors ||
+      !isDataSource(request.source)) {
+    return E_INVALIDARG;
+  }
+  if (!connected()) return CONNECT_E_NOCONNECTION;
+  opc::ItemResults arrays;
+  if (HRESULT hr = arrays.start(count, handles, ppErrors); FAILED(hr)) return hr;
   bool queued = false;
   {
     std::lock_guard lock(core_->mutex);
@@ -98,8 +109,7 @@ HRESULT SimGroup::queueItems(detail::AsyncRequest&& request, DWORD count, const 
       }
       // Items refused here take no part in the completion.
       if (SUCCEEDED(hr)) request.serverHandles.push_back(handles[i]);
-      anyFailed = anyFailed || FAILED(hr);
-      errors.get()[i] = hr;
+      arrays.error(i) = hr;
     }
     if (!request.serverHandles.empty()) {
       request.cancelId = core_->nextRequestIdLocked();
@@ -110,13 +120,15 @@ HRESULT SimGroup::queueItems(detail::AsyncRequest&& request, DWORD count, const 
     }
   }
   if (queued) core_->wakeScanner();
-  const HRESULT result = anyFailed ? S_FALSE : S_OK;
-  if (core_->quirk(Quirk::NullItemArrays)) return result;
-  *ppErrors = errors.release();
-  return result;
+  return detail::withheldArrays(*core_, arrays.handOut(nullptr, ppErrors), nullptr, ppErrors);
 }
 
-HRESULT SimGroup::queueRefresh(detail::AsyncRequest&& request, DWORD* id) {
+template <class Connected>
+HRESULT SimGroup::queueRefresh(detail::AsyncRequest&& request, DWORD* id, Connected connected) {
+  if (id) *id = 0;
+  if (auto injected = core_->enter(SimCall::Refresh)) return *injected;
+  if (!id || !isDataSource(request.source)) return E_INVALIDARG;
+  if (!connected()) return CONNECT_E_NOCONNECTION;
   {
     std::lock_guard lock(core_->mutex);
     if (!active_) return E_FAIL;
@@ -137,45 +149,30 @@ HRESULT SimGroup::queueRefresh(detail::AsyncRequest&& request, DWORD* id) {
 
 HRESULT SimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
                        DWORD* pdwCancelID, HRESULT** ppErrors) {
-  if (pdwCancelID) *pdwCancelID = 0;
-  if (ppErrors) *ppErrors = nullptr;
-  if (auto injected = core_->enter(SimCall::AsyncRead)) {
-    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
-  }
-  if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
-  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Read;
   r.source = OPC_DS_DEVICE;
   r.transactionId = dwTransactionID;
-  return queueItems(std::move(r), dwCount, phServer, nullptr, ppErrors, pdwCancelID);
+  return queueItems(SimCall::AsyncRead, std::move(r), dwCount, phServer, nullptr, ppErrors,
+                    pdwCancelID, [this] { return callbackPoint_->sinks().size() != 0; });
 }
 
 HRESULT SimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                         DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
-  if (pdwCancelID) *pdwCancelID = 0;
-  if (ppErrors) *ppErrors = nullptr;
-  if (auto injected = core_->enter(SimCall::AsyncWrite)) {
-    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
-  }
-  if (dwCount == 0 || !phServer || !pItemValues || !pdwCancelID || !ppErrors) return E_INVALIDARG;
-  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Write;
   r.transactionId = dwTransactionID;
-  return queueItems(std::move(r), dwCount, phServer, pItemValues, ppErrors, pdwCancelID);
+  return queueItems(SimCall::AsyncWrite, std::move(r), dwCount, phServer, pItemValues, ppErrors,
+                    pdwCancelID, [this] { return callbackPoint_->sinks().size() != 0; });
 }
 
 HRESULT SimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
-  if (pdwCancelID) *pdwCancelID = 0;
-  if (auto injected = core_->enter(SimCall::Refresh)) return *injected;
-  if (!pdwCancelID || !isDataSource(dwSource)) return E_INVALIDARG;
-  if (callbackPoint_->sinks().size() == 0) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Refresh;
   r.source = dwSource;
   r.transactionId = dwTransactionID;
-  return queueRefresh(std::move(r), pdwCancelID);
+  return queueRefresh(std::move(r), pdwCancelID,
+                      [this] { return callbackPoint_->sinks().size() != 0; });
 }
 
 HRESULT SimGroup::Cancel2(DWORD dwCancelID) {
@@ -218,49 +215,31 @@ HRESULT SimGroup::GetEnable(BOOL* pbEnable) {
 
 HRESULT SimGroup::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
                        OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) {
-  if (pTransactionID) *pTransactionID = 0;
-  if (ppErrors) *ppErrors = nullptr;
-  if (auto injected = core_->enter(SimCall::AsyncRead)) {
-    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
-  }
-  if (dwCount == 0 || !phServer || !pTransactionID || !ppErrors || !isDataSource(dwSource)) {
-    return E_INVALIDARG;
-  }
-  if (!advises_->find(dwConnection) || !adviseOf(false)) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Read;
   r.da10 = true;
   r.source = dwSource;
-  return queueItems(std::move(r), dwCount, phServer, nullptr, ppErrors, pTransactionID);
+  return queueItems(SimCall::AsyncRead, std::move(r), dwCount, phServer, nullptr, ppErrors,
+                    pTransactionID,
+                    [&] { return advises_->find(dwConnection) && adviseOf(false); });
 }
 
 HRESULT SimGroup::Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer,
                         VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors) {
-  if (pTransactionID) *pTransactionID = 0;
-  if (ppErrors) *ppErrors = nullptr;
-  if (auto injected = core_->enter(SimCall::AsyncWrite)) {
-    return injectedFailure(*core_, *injected, dwCount, nullptr, ppErrors);
-  }
-  if (dwCount == 0 || !phServer || !pItemValues || !pTransactionID || !ppErrors) {
-    return E_INVALIDARG;
-  }
-  if (!advises_->find(dwConnection)) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Write;
   r.da10 = true;
-  return queueItems(std::move(r), dwCount, phServer, pItemValues, ppErrors, pTransactionID);
+  return queueItems(SimCall::AsyncWrite, std::move(r), dwCount, phServer, pItemValues, ppErrors,
+                    pTransactionID, [&] { return advises_->find(dwConnection) != nullptr; });
 }
 
 HRESULT SimGroup::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) {
-  if (pTransactionID) *pTransactionID = 0;
-  if (auto injected = core_->enter(SimCall::Refresh)) return *injected;
-  if (!pTransactionID || !isDataSource(dwSource)) return E_INVALIDARG;
-  if (!advises_->find(dwConnection) || !adviseOf(false)) return CONNECT_E_NOCONNECTION;
   detail::AsyncRequest r;
   r.kind = detail::AsyncRequest::Kind::Refresh;
   r.da10 = true;
   r.source = dwSource;
-  return queueRefresh(std::move(r), pTransactionID);
+  return queueRefresh(std::move(r), pTransactionID,
+                      [&] { return advises_->find(dwConnection) && adviseOf(false); });
 }
 
 HRESULT SimGroup::Cancel(DWORD dwTransactionID) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <algorithm>
+#include <utility>
 
+#include "opc/itemresults.h"
 #include "opc/taskmem.h"
 #include "opc/variant.h"
 #include "servercore_p.h"
@@ -39,6 +41,16 @@ inline HRESULT injectedFailure(const ServerCore& core, HRESULT result, DWORD cou
   return injectedFailure<OPCITEMRESULT>(core, result, count, nullptr, ppErrors);
 }
 
+// The NullItemArrays quirk: the call's answer, but not the per-item arrays
+// it made.
+inline HRESULT withheldArrays(const ServerCore& core, HRESULT result, OPCITEMRESULT** ppResults,
+                              HRESULT** ppErrors) {
+  if (!core.quirk(Quirk::NullItemArrays)) return result;
+  if (ppResults) CoTaskMemFree(std::exchange(*ppResults, nullptr));
+  if (ppErrors) CoTaskMemFree(std::exchange(*ppErrors, nullptr));
+  return result;
+}
+
 inline bool isDataSource(OPCDATASOURCE s) { return s == OPC_DS_CACHE || s == OPC_DS_DEVICE; }
 
 // A write value kept for a later pass: a reference is resolved now, while
@@ -63,23 +75,10 @@ HRESULT SimGroup::forEachHandle(SimCall call, DWORD count, const OPCHANDLE* hand
   if (auto injected = core_->enter(call)) {
     return detail::injectedFailure(*core_, *injected, count, nullptr, ppErrors);
   }
-  if (count == 0 || !handles || !ppErrors || !argumentsValid) return E_INVALIDARG;
-  opc::TaskMem<HRESULT> errors(detail::allocArray<HRESULT>(count));
-  if (!errors) return E_OUTOFMEMORY;
-  bool anyFailed = false;
-  {
-    std::lock_guard lock(core_->mutex);
-    for (DWORD i = 0; i < count; ++i) {
-      GroupItem* item = findItemLocked(handles[i]);
-      const HRESULT hr = item ? perItem(*item, i) : OPC_E_INVALIDHANDLE;
-      anyFailed = anyFailed || FAILED(hr);
-      errors.get()[i] = hr;
-    }
-  }
-  const HRESULT result = anyFailed ? S_FALSE : S_OK;
-  if (core_->quirk(Quirk::NullItemArrays)) return result;
-  *ppErrors = errors.release();
-  return result;
+  const HRESULT hr = opc::forEachItemHandle(
+      core_->mutex, count, handles, ppErrors, argumentsValid,
+      [this](OPCHANDLE h) { return findItemLocked(h); }, perItem);
+  return detail::withheldArrays(*core_, hr, nullptr, ppErrors);
 }
 
 }  // namespace veze6::sim

@@ -88,7 +88,7 @@ void SimGroup::collectLocked(const detail::PassTime& now, std::vector<detail::Ou
   if (callback) out.push_back({detail::Outgoing::Call::DataChange, callback, batch});
 }
 
-std::shared_ptr<detail::ItemBatch> SimGroup::scanLocked(const detail::PassTime& now) {
+std::shared_ptr<opc::ItemBatch> SimGroup::scanLocked(const detail::PassTime& now) {
   auto batch = std::make_shared<detail::ItemBatch>();
   batch->clientGroup = clientHandle_;
   const double band = double(percentDeadband_) / 100.0;
@@ -124,7 +124,7 @@ std::shared_ptr<detail::ItemBatch> SimGroup::scanLocked(const detail::PassTime& 
     gi.sentChange = s.changeCount;
     gi.sentQuality = s.quality;
     if (s.euRange) gi.sentNumber = numberOf(s.value.get()).value_or(0.0);
-    batch->add(gi.clientHandle, s, gi.requestedType, s.quality);
+    detail::addValue(*batch, gi.clientHandle, s, gi.requestedType, s.quality);
   }
   return batch;
 }
@@ -185,7 +185,7 @@ void SimGroup::completeLocked(detail::AsyncRequest& r, const detail::PassTime& n
     if (fromDevice) core_->sampleLocked(s, now);
     const WORD quality =
         !fromDevice && !(active_ && gi->active) ? OPC_QUALITY_OUT_OF_SERVICE : s.quality;
-    batch->add(gi->clientHandle, s, gi->requestedType, quality);
+    detail::addValue(*batch, gi->clientHandle, s, gi->requestedType, quality);
   }
   // A DA 2.0 refresh answers through OnDataChange, with its transaction id.
   const Call call = r.da10                                          ? Call::DataStream

@@ -29,6 +29,10 @@
 #include "ua/subscriptiontypes.h"
 #include "ua/types.h"
 
+namespace opc {
+struct GroupSettings;
+}  // namespace opc
+
 namespace veze6::uab {
 
 struct UaSession;
@@ -167,6 +171,8 @@ class UaGroup final : public opc::ComObject<IOPCItemMgt, IOPCGroupStateMgt, IOPC
   /// The monitoring parameters of an item under the group's dead band.
   std::pair<ua::MonitoringMode, ua::ExtensionObject> itemFilter(const UaGroupItem& item) const;
   HRESULT queueRequest(std::shared_ptr<Pending> request, DWORD* cancelId);
+  /// What GetState reports: the settings a new group like it would get.
+  opc::GroupSettings state();
 
   std::shared_ptr<detail::ServerCore> core_;
   std::shared_ptr<UaSession> session_;

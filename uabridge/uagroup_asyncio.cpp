@@ -37,7 +37,7 @@ void complete(UaSession& session, const std::shared_ptr<UaGroupData>& data,
   if (!request->state.compare_exchange_strong(queued, Pending::Started)) {
     // Cancelled while queued: the client hears of that instead.
     if (request->state.load() == Pending::Cancelled) {
-      detail::send(callback, detail::Call::CancelComplete, std::move(batch));
+      opc::sendBatch(callback, opc::DataCallback::CancelComplete, std::move(batch));
     }
     return;
   }
@@ -55,7 +55,7 @@ void complete(UaSession& session, const std::shared_ptr<UaGroupData>& data,
         if (results[i] != OPC_E_INVALIDHANDLE) batch->addResult(clientHandles[i], results[i]);
       }
       request->state.store(Pending::Done);
-      detail::send(callback, detail::Call::WriteComplete, std::move(batch));
+      opc::sendBatch(callback, opc::DataCallback::WriteComplete, std::move(batch));
       return;
     }
     case Pending::Kind::Read:
@@ -77,14 +77,14 @@ void complete(UaSession& session, const std::shared_ptr<UaGroupData>& data,
         batch = std::make_shared<detail::ItemBatch>();
         batch->transactionId = request->transactionId;
         batch->clientGroup = clientGroup;
-        detail::send(callback, detail::Call::CancelComplete, std::move(batch));
+        opc::sendBatch(callback, opc::DataCallback::CancelComplete, std::move(batch));
         return;
       }
       // A refresh answers through OnDataChange, with its transaction id.
-      detail::send(callback,
-                   request->kind == Pending::Kind::Refresh ? detail::Call::DataChange
-                                                           : detail::Call::ReadComplete,
-                   std::move(batch));
+      opc::sendBatch(callback,
+                     request->kind == Pending::Kind::Refresh ? opc::DataCallback::DataChange
+                                                             : opc::DataCallback::ReadComplete,
+                     std::move(batch));
       return;
     }
   }

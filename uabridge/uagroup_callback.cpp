@@ -27,12 +27,12 @@ void UaGroupData::onDataChange(const std::vector<ua::MonitoredItemNotification>&
         batch->clientGroup = clientGroup;
         batch->reserve(changes.size());
       }
-      batch->add(item);
+      detail::addValue(*batch, item);
     }
   }
   if (batch) {
     lastUpdate->store(opc::fileTimeTicks(opc::fileTimeNow()));
-    detail::send(callback, detail::Call::DataChange, std::move(batch));
+    opc::sendBatch(callback, opc::DataCallback::DataChange, std::move(batch));
   }
 }
 
@@ -52,12 +52,12 @@ void resendCache(UaSession& session, const std::shared_ptr<UaGroupData>& data) {
       batch->clientGroup = data->clientGroup;
       for (OPCHANDLE h : data->order) {
         const UaGroupItem& item = data->items.at(h);
-        if (item.active && item.haveValue) batch->add(item);
+        if (item.active && item.haveValue) addValue(*batch, item);
       }
     }
     if (batch->size() == 0) return;
     data->lastUpdate->store(opc::fileTimeTicks(opc::fileTimeNow()));
-    send(callback, Call::DataChange, std::move(batch));
+    opc::sendBatch(callback, opc::DataCallback::DataChange, std::move(batch));
   });
 }
 

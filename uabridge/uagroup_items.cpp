@@ -1,8 +1,8 @@
 // IOPCItemMgt: items are monitored items of the group's subscription.
 #include <algorithm>
 
-#include "opc/enumerator.h"
-#include "opc/taskmem.h"
+#include "opc/itemattributes.h"
+#include "opc/itemresults.h"
 #include "uagroup_p.h"
 #include "uanodeinfo.h"
 #include "uaservercore_p.h"
@@ -15,55 +15,6 @@ namespace {
 HRESULT checkRequestedType(VARTYPE canonical, VARTYPE requested) {
   return convertibleType(canonical, requested) ? S_OK : OPC_E_BADTYPE;
 }
-
-/// One item as the enumerator hands it out.
-struct ItemAttributes {
-  std::u16string itemId;
-  BOOL active;
-  OPCHANDLE clientHandle;
-  OPCHANDLE serverHandle;
-  DWORD accessRights;
-  VARTYPE requestedType;
-  VARTYPE canonicalType;
-  std::optional<std::pair<double, double>> euRange;
-};
-
-struct ItemAttributesCopy {
-  using Elem = OPCITEMATTRIBUTES;
-  static bool copy(const ItemAttributes& src, Elem* a) {
-    *a = OPCITEMATTRIBUTES{};
-    VariantInit(&a->vEUInfo);
-    a->szAccessPath = opc::taskStringDup(u"");
-    a->szItemID = opc::taskStringDup(src.itemId);
-    if (src.euRange) {
-      const OleVariant info = OleVariant::array(
-          VT_R8, {OleVariant(src.euRange->first), OleVariant(src.euRange->second)});
-      if (FAILED(VariantCopy(&a->vEUInfo, &info.get()))) {
-        drop(a);
-        return false;
-      }
-    }
-    if (!a->szAccessPath || !a->szItemID) {
-      drop(a);
-      return false;
-    }
-    a->bActive = src.active;
-    a->hClient = src.clientHandle;
-    a->hServer = src.serverHandle;
-    a->dwAccessRights = src.accessRights;
-    a->vtRequestedDataType = src.requestedType;
-    a->vtCanonicalDataType = src.canonicalType;
-    a->dwEUType = src.euRange ? OPC_ANALOG : OPC_NOENUM;
-    return true;
-  }
-  static void drop(Elem* a) {
-    CoTaskMemFree(a->szAccessPath);
-    CoTaskMemFree(a->szItemID);
-    CoTaskMemFree(a->pBlob);
-    VariantClear(&a->vEUInfo);
-    *a = OPCITEMATTRIBUTES{};
-  }
-};
 
 }  // namespace
 
@@ -80,13 +31,8 @@ HRESULT UaGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL /*bBl
 
 HRESULT UaGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
                                OPCITEMRESULT** ppResults, HRESULT** ppErrors) {
-  if (ppResults) *ppResults = nullptr;
-  if (ppErrors) *ppErrors = nullptr;
-  if (count == 0 || !defs || !ppResults || !ppErrors) return E_INVALIDARG;
-  opc::TaskMem<OPCITEMRESULT> results(detail::allocArray<OPCITEMRESULT>(count));
-  opc::TaskMem<HRESULT> errors(detail::allocArray<HRESULT>(count));
-  if (!results || !errors) return E_OUTOFMEMORY;
-  std::fill_n(results.get(), count, OPCITEMRESULT{});
+  opc::ItemResults arrays;
+  if (HRESULT hr = arrays.start(count, defs, ppResults, ppErrors); FAILED(hr)) return hr;
 
   // The ids first: what does not parse never reaches the server.
   std::vector<ua::NodeId> nodes;
@@ -105,7 +51,7 @@ HRESULT UaGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
       hr = parseItemId(std::u16string_view(def.szItemID, wideLength(def.szItemID)),
                        session_->namespaces, node);
     }
-    errors.get()[i] = hr;
+    arrays.error(i) = hr;
     if (SUCCEEDED(hr)) {
       nodes.push_back(std::move(node));
       asked.push_back(i);
@@ -117,7 +63,7 @@ HRESULT UaGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
     const ua::StatusCode s = readNodeInfo(*session_, nodes, infos);
     if (ua::isBad(s) || infos.size() != nodes.size()) {
       const HRESULT hr = detail::failureOf(s);
-      for (DWORD i : asked) errors.get()[i] = hr;
+      for (DWORD i : asked) arrays.error(i) = hr;
       nodes.clear();
       asked.clear();
       infos.clear();
@@ -134,9 +80,9 @@ HRESULT UaGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
       const NodeInfo& info = infos[k];
       HRESULT hr = info.error;
       if (SUCCEEDED(hr)) hr = checkRequestedType(info.canonicalType, defs[i].vtRequestedDataType);
-      errors.get()[i] = hr;
+      arrays.error(i) = hr;
       if (FAILED(hr)) continue;
-      OPCITEMRESULT& r = results.get()[i];
+      OPCITEMRESULT& r = arrays.result(i);
       r.vtCanonicalDataType = info.canonicalType;
       r.dwAccessRights = info.accessRights;
       if (!add) continue;
@@ -166,16 +112,10 @@ HRESULT UaGroup::addOrValidate(bool add, DWORD count, const OPCITEMDEF* defs,
       deadband = percentDeadband_ > 0.0f;
     }
     if (deadband) lookUpRanges(added);
-    monitor(added, errors.get(), addedIndex);
-    for (std::size_t k = 0; k < added.size(); ++k) {
-      if (FAILED(errors.get()[addedIndex[k]])) results.get()[addedIndex[k]] = OPCITEMRESULT{};
-    }
+    // An item the server does not monitor fails (and hands out no result).
+    monitor(added, arrays.errors(), addedIndex);
   }
-  const bool anyFailed =
-      std::any_of(errors.get(), errors.get() + count, [](HRESULT hr) { return FAILED(hr); });
-  *ppResults = results.release();
-  *ppErrors = errors.release();
-  return anyFailed ? S_FALSE : S_OK;
+  return arrays.handOut(ppResults, ppErrors);
 }
 
 void UaGroup::monitor(const std::vector<OPCHANDLE>& handles, HRESULT* errors,
@@ -266,25 +206,17 @@ void UaGroup::lookUpRanges(std::vector<OPCHANDLE> handles) {
   }
 }
 
+// The calls that take server handles, under the lock of the group's items.
 template <class PerItem>
 static HRESULT forEachHandle(UaGroupData& data, DWORD count, const OPCHANDLE* handles,
                              HRESULT** ppErrors, bool argumentsValid, PerItem perItem) {
-  if (ppErrors) *ppErrors = nullptr;
-  if (count == 0 || !handles || !ppErrors || !argumentsValid) return E_INVALIDARG;
-  opc::TaskMem<HRESULT> errors(detail::allocArray<HRESULT>(count));
-  if (!errors) return E_OUTOFMEMORY;
-  bool anyFailed = false;
-  {
-    std::lock_guard lock(data.mutex);
-    for (DWORD i = 0; i < count; ++i) {
-      const auto it = data.items.find(handles[i]);
-      const HRESULT hr = it != data.items.end() ? perItem(it->second, i) : OPC_E_INVALIDHANDLE;
-      anyFailed = anyFailed || FAILED(hr);
-      errors.get()[i] = hr;
-    }
-  }
-  *ppErrors = errors.release();
-  return anyFailed ? S_FALSE : S_OK;
+  return opc::forEachItemHandle(
+      data.mutex, count, handles, ppErrors, argumentsValid,
+      [&data](OPCHANDLE h) {
+        const auto it = data.items.find(h);
+        return it != data.items.end() ? &it->second : nullptr;
+      },
+      perItem);
 }
 
 HRESULT UaGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
@@ -353,26 +285,21 @@ HRESULT UaGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequ
 }
 
 HRESULT UaGroup::CreateEnumerator(REFIID riid, IUnknown** ppUnk) {
-  if (ppUnk) *ppUnk = nullptr;
-  if (!ppUnk) return E_INVALIDARG;
-  if (riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
-  auto list = std::make_shared<std::vector<ItemAttributes>>();
+  if (HRESULT hr = opc::checkItemEnumerator(riid, ppUnk); FAILED(hr)) return hr;
+  std::vector<opc::ItemAttributes> list;
   {
     std::lock_guard lock(data_->mutex);
-    list->reserve(data_->order.size());
+    list.reserve(data_->order.size());
     for (OPCHANDLE h : data_->order) {
       const UaGroupItem& item = data_->items.at(h);
-      list->push_back({item.itemId, item.active ? TRUE : FALSE, item.clientHandle,
-                       item.serverHandle, item.accessRights, item.requestedType, item.canonicalType,
-                       item.euRange});
+      // UA has no access paths.
+      list.push_back({u"", item.itemId, item.active, item.clientHandle, item.serverHandle,
+                      item.accessRights, item.requestedType, item.canonicalType, OPC_NOENUM,
+                      OleVariant()});
+      if (item.euRange) list.back().setRange(item.euRange->first, item.euRange->second);
     }
   }
-  const bool empty = list->empty();
-  *ppUnk =
-      opc::makeCom<opc::Enumerator<IEnumOPCItemAttributes, ItemAttributes, ItemAttributesCopy>>(
-          std::move(list))
-          .detach();
-  return empty ? S_FALSE : S_OK;
+  return opc::makeItemEnumerator(std::move(list), ppUnk);
 }
 
 HRESULT UaGroup::copyItemsFrom(UaGroup& from) {

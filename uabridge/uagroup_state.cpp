@@ -1,6 +1,7 @@
 // The group's life, its state and its subscription.
 #include <cmath>
 
+#include "opc/groupstate.h"
 #include "opc/taskmem.h"
 #include "opc/warnings.h"
 #include "uagroup_p.h"
@@ -10,8 +11,6 @@
 namespace veze6::uab {
 
 namespace {
-
-bool validDeadband(FLOAT d) { return d >= 0.0f && d <= 100.0f; }  // false for NaN
 
 DWORD rateOf(double interval) {
   if (!(interval > 0)) return 0;
@@ -125,40 +124,40 @@ void UaGroup::modifyItems(bool rangedOnly) {
   session_->client.modifyMonitoredItems(subscriptionId_, requests, results);
 }
 
+opc::GroupSettings UaGroup::state() {
+  opc::GroupSettings s;
+  {
+    std::lock_guard lock(core_->mutex);
+    s.name = name_;
+  }
+  std::lock_guard lock(data_->mutex);
+  s.active = data_->active;
+  s.requestedUpdateRate = data_->updateRate;
+  s.clientHandle = data_->clientGroup;
+  s.timeBias = timeBias_;
+  s.percentDeadband = percentDeadband_;
+  s.lcid = lcid_;
+  return s;
+}
+
 // ---- IOPCGroupStateMgt -----------------------------------------------------
 
 HRESULT UaGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                           FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
                           OPCHANDLE* phServerGroup) {
-  if (ppName) *ppName = nullptr;
-  if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID ||
-      !phClientGroup || !phServerGroup) {
-    return E_INVALIDARG;
+  if (HRESULT hr = opc::checkGetState(pUpdateRate, pActive, ppName, pTimeBias, pPercentDeadband,
+                                      pLCID, phClientGroup, phServerGroup);
+      FAILED(hr)) {
+    return hr;
   }
-  std::u16string name;
-  {
-    std::lock_guard lock(core_->mutex);
-    name = name_;
-  }
-  {
-    std::lock_guard lock(data_->mutex);
-    *pUpdateRate = data_->updateRate;
-    *pActive = data_->active ? TRUE : FALSE;
-    *pTimeBias = timeBias_;
-    *pPercentDeadband = percentDeadband_;
-    *pLCID = lcid_;
-    *phClientGroup = data_->clientGroup;
-    *phServerGroup = serverHandle_;
-  }
-  *ppName = opc::taskStringDup(name);
-  return *ppName ? S_OK : E_OUTOFMEMORY;
+  return opc::getStateAnswer(state(), serverHandle_, pUpdateRate, pActive, ppName, pTimeBias,
+                             pPercentDeadband, pLCID, phClientGroup, phServerGroup);
 }
 
 HRESULT UaGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                           LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
                           OPCHANDLE* phClientGroup) {
-  if (!pRevisedUpdateRate) return E_INVALIDARG;
-  if (pPercentDeadband && !validDeadband(*pPercentDeadband)) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkSetState(pRevisedUpdateRate, pPercentDeadband); FAILED(hr)) return hr;
   std::lock_guard calls(calls_);
   HRESULT result = S_OK;
   auto& client = session_->client;
@@ -221,7 +220,7 @@ HRESULT UaGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate
 }
 
 HRESULT UaGroup::SetName(LPCWSTR szName) {
-  if (!szName || !*szName) return E_INVALIDARG;
+  if (HRESULT hr = opc::checkGroupName(szName); FAILED(hr)) return hr;
   const std::u16string_view name(szName, wideLength(szName));
   bool inNameSpace;
   {
@@ -238,17 +237,7 @@ HRESULT UaGroup::SetName(LPCWSTR szName) {
 HRESULT UaGroup::CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
   if (ppUnk) *ppUnk = nullptr;
   if (!ppUnk) return E_INVALIDARG;
-  detail::GroupSettings s;
-  {
-    std::lock_guard lock(data_->mutex);
-    s.active = false;  // a clone starts inactive
-    s.requestedUpdateRate = data_->updateRate;
-    s.clientHandle = data_->clientGroup;
-    s.timeBias = timeBias_;
-    s.percentDeadband = percentDeadband_;
-    s.lcid = lcid_;
-  }
-  if (szName) s.name.assign(szName, wideLength(szName));
+  const detail::GroupSettings s{opc::cloneSettings(state(), szName)};
   const HRESULT hr = core_->addGroup(s, this, riid, ppUnk, nullptr, nullptr);
   return SUCCEEDED(hr) ? S_OK : hr;
 }

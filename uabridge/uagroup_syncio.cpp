@@ -45,7 +45,7 @@ void readItems(UaSession& session, UaGroupData& data, const std::vector<OPCHANDL
       if (!fromDevice && item.haveValue) {
         // The cache of an inactive item or group is not kept up: out of service.
         const bool live = data.active && item.active;
-        out.add(item, live ? std::nullopt : std::optional<WORD>(OPC_QUALITY_OUT_OF_SERVICE));
+        addValue(out, item, live ? std::nullopt : std::optional<WORD>(OPC_QUALITY_OUT_OF_SERVICE));
         continue;
       }
       slots.push_back(out.size());
