@@ -15,27 +15,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DataPathSimTest : public LeakCheckedTest, public ::testing::WithParamInterface<const char*> {
+class DataPathSimTest : public LeakCheckedTest,
+                        public veze6::test::DataEventLog,
+                        public ::testing::WithParamInterface<const char*> {
  protected:
   static void SetUpTestSuite() { sim::registerSimulationServer(); }
 
   void SetUp() override {
     lists = TqOPCItemList::LiveCount();
     server = std::make_unique<TqOPCServer>();
-    server->OnDatachange = [this](QObject*, TqOPCItemList* list) {
-      threads.push_back(QThread::currentThread());
-      QStringList ids;
-      for (int i = 0; i < list->Count(); ++i) ids << list->Items(i)->ItemID();
-      changes.push_back(ids);
-    };
-    server->OnWriteComplete = [this](QObject*, TqOPCItemList* list) {
-      completions.push_back(list->Count());
-    };
-    server->OnWriteError = [this](QObject*, TqOPCItemList* list) {
-      QStringList ids;
-      for (int i = 0; i < list->Count(); ++i) ids << list->Items(i)->ItemID();
-      writeErrors.push_back(ids);
-    };
+    attach(*server);
     server->Connect(GetParam());
     ASSERT_TRUE(server->Active());
     control = server->GetOPCServer().as<sim::SimulationControl>();
@@ -72,10 +61,6 @@ class DataPathSimTest : public LeakCheckedTest, public ::testing::WithParamInter
   std::int64_t lists = 0;
   std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
-  std::vector<QStringList> changes;
-  std::vector<QThread*> threads;
-  std::vector<int> completions;
-  std::vector<QStringList> writeErrors;
   SleepRecorder sleeps;
   ScopedCaptureApplication capture;
 };
