@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "common/simcomponent.h"
 #include "server_fixture.h"
 #include "simulator/simulator.h"
 
@@ -475,27 +476,23 @@ TEST_F(ShutdownMockTest, ShutdownHandlerDestroyingTheComponent_NothingTouchesItA
 
 // ---- the shutdown callback against the simulation server ---------------------------
 
-class ShutdownSimTest : public LeakCheckedTest {
+class ShutdownSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
   void SetUp() override {
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     log.attach(*server);
     server->OnServerShutdown = [this](QObject*, const QString& reason) {
       log.entries.push_back("shutdown:" + reason);
       threads.push_back(QThread::currentThread());
     };
-    server->Connect("Veze6.Simulation.1");
-    ASSERT_TRUE(server->Active());
-    control = server->GetOPCServer().as<sim::SimulationControl>();
+    ASSERT_NO_FATAL_FAILURE(connect());
+    control = simControl();
   }
   void TearDown() override {
     control.reset();
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u);
+    SimComponentTest::TearDown();
   }
 
-  std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
   EventLog log;
   std::vector<QThread*> threads;

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 
+#include "common/simcomponent.h"
 #include "simulator/registration.h"
 #include "simulator/simulationcontrol.h"
 #include "test_utils.h"
@@ -461,21 +462,13 @@ TEST_F(ConfigStreamTest, SaveToFileReplacesAtomically) {
   EXPECT_EQ(readFile(file), good);
 }
 
-class ConfigStreamSimTest : public LeakCheckedTest {
+class ConfigStreamSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     log.attach(*server);
   }
 
-  void TearDown() override {
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u) << "the component kept the server alive";
-  }
-
-  std::unique_ptr<TqOPCServer> server;
   EventLog log;
 };
 

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include "common/groups.h"
+#include "common/simcomponent.h"
 #include "simulator/simulator.h"
 #include "test_utils.h"
 
@@ -15,27 +16,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DataPathSimTest : public LeakCheckedTest,
+class DataPathSimTest : public veze6::test::SimComponentTest,
                         public veze6::test::DataEventLog,
                         public ::testing::WithParamInterface<const char*> {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
+    SimComponentTest::SetUp();
     lists = TqOPCItemList::LiveCount();
-    server = std::make_unique<TqOPCServer>();
     attach(*server);
-    server->Connect(GetParam());
-    ASSERT_TRUE(server->Active());
-    control = server->GetOPCServer().as<sim::SimulationControl>();
+    ASSERT_NO_FATAL_FAILURE(connect(GetParam()));
+    control = simControl();
     control->setManualScan(true);
   }
 
   void TearDown() override {
     control.reset();
-    server.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(sim::liveServerCount(), 0u);
+    SimComponentTest::TearDown();
     EXPECT_EQ(TqOPCItemList::LiveCount(), lists);
   }
 
@@ -59,7 +55,6 @@ class DataPathSimTest : public LeakCheckedTest,
   }
 
   std::int64_t lists = 0;
-  std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
   SleepRecorder sleeps;
   ScopedCaptureApplication capture;
