@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <utility>
 
 #include "commands.h"
 #include "common/leakcheck.h"
@@ -42,16 +43,15 @@ TEST_F(Qopc, Status_PrintsTheSimulationServersStatus) {
   EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }
 
-TEST_F(Qopc, Status_UnknownServerFailsWithTheReason) {
-  const auto r = runQopc({"status", "--server", "No.Such.Server"});
-  EXPECT_EQ(r.code, qopc::kFailed);
-  EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
-}
-
-TEST_F(Qopc, Status_UnreachableComputerFailsWithTheSystemText) {
-  const auto r = runQopc({"status", "--computer", "plant-floor-7"});
-  EXPECT_EQ(r.code, qopc::kFailed);
-  EXPECT_TRUE(r.err.contains("The RPC server is unavailable.")) << r.err.toStdString();
+TEST_F(Qopc, Status_AnUnknownServerOrUnreachableComputerFailsWithTheReason) {
+  const std::pair<QStringList, QString> cases[] = {
+      {{"status", "--server", "No.Such.Server"}, "first define servername"},
+      {{"status", "--computer", "plant-floor-7"}, "The RPC server is unavailable."}};
+  for (const auto& [args, reason] : cases) {
+    const auto r = runQopc(args);
+    EXPECT_EQ(r.code, qopc::kFailed);
+    EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+  }
 }
 
 TEST_F(Qopc, UsageErrors) {
