@@ -10,30 +10,31 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <utility>
 
 #include "commands.h"
+#include "common/leakcheck.h"
+#include "common/qopcrun.h"
 #include "core/translations.h"
 #include "demooptions.h"
 #include "simulator/simulationcontrol.h"
 
 namespace {
 
-struct Result {
-  int code;
-  QString out;
-  QString err;
-};
+using Qopc = veze6::test::LeakCheckedTest;
+using QopcServers = veze6::test::LeakCheckedTest;
+using QopcBrowse = veze6::test::LeakCheckedTest;
+using QopcProperties = veze6::test::LeakCheckedTest;
+using QopcRead = veze6::test::LeakCheckedTest;
+using QopcWrite = veze6::test::LeakCheckedTest;
+using QopcWatch = veze6::test::LeakCheckedTest;
+using QopcFormats = veze6::test::LeakCheckedTest;
+using QopcDemo = veze6::test::LeakCheckedTest;
 
-Result runQopc(const QStringList& args) {
-  QString out, err;
-  QTextStream o(&out), e(&err);
-  const int code = qopc::run(args, qopc::Io{o, e});
-  o.flush();
-  e.flush();
-  return {code, out, err};
-}
+using Result = veze6::test::QopcRun;
+using veze6::test::runQopc;
 
-TEST(Qopc, Status_PrintsTheSimulationServersStatus) {
+TEST_F(Qopc, Status_PrintsTheSimulationServersStatus) {
   const auto r = runQopc({"status"});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("Server:       Veze6.Simulation.1 on this computer"));
@@ -42,19 +43,18 @@ TEST(Qopc, Status_PrintsTheSimulationServersStatus) {
   EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }
 
-TEST(Qopc, Status_UnknownServerFailsWithTheReason) {
-  const auto r = runQopc({"status", "--server", "No.Such.Server"});
-  EXPECT_EQ(r.code, qopc::kFailed);
-  EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
+TEST_F(Qopc, Status_AnUnknownServerOrUnreachableComputerFailsWithTheReason) {
+  const std::pair<QStringList, QString> cases[] = {
+      {{"status", "--server", "No.Such.Server"}, "first define servername"},
+      {{"status", "--computer", "plant-floor-7"}, "The RPC server is unavailable."}};
+  for (const auto& [args, reason] : cases) {
+    const auto r = runQopc(args);
+    EXPECT_EQ(r.code, qopc::kFailed);
+    EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+  }
 }
 
-TEST(Qopc, Status_UnreachableComputerFailsWithTheSystemText) {
-  const auto r = runQopc({"status", "--computer", "plant-floor-7"});
-  EXPECT_EQ(r.code, qopc::kFailed);
-  EXPECT_TRUE(r.err.contains("The RPC server is unavailable.")) << r.err.toStdString();
-}
-
-TEST(Qopc, UsageErrors) {
+TEST_F(Qopc, UsageErrors) {
   EXPECT_EQ(runQopc({}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"frobnicate"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"status", "--bogus"}).code, qopc::kUsage);
@@ -64,7 +64,7 @@ TEST(Qopc, UsageErrors) {
 // In German the messages and the help change (Qt's own "Usage:" with them,
 // and the help still names the command as typed); what programs read does
 // not.
-TEST(Qopc, Translation_GermanMessagesAndHelpMachineOutputStays) {
+TEST_F(Qopc, Translation_GermanMessagesAndHelpMachineOutputStays) {
   ASSERT_TRUE(veze6::installTranslations(QLocale(QLocale::German, QLocale::Germany)));
   EXPECT_TRUE(runQopc({"frobnicate"}).err.startsWith("qopc: unbekannter Befehl 'frobnicate'\n"));
   const QString help = runQopc({"status", "--help"}).out;
@@ -81,7 +81,7 @@ QString tempFile(const QTemporaryDir& dir, const char* name) {
   return dir.filePath(QString::fromLatin1(name));
 }
 
-TEST(Qopc, Items_AddsAGroupAndPrintsEachItemsResult) {
+TEST_F(Qopc, Items_AddsAGroupAndPrintsEachItemsResult) {
   const auto r = runQopc({"items", "--group", "Boiler", "--rate", "150", "--path", "Primary",
                           "Static.Int4", "Writable.Real8", "Static.ArrayOfInt4"});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
@@ -100,7 +100,7 @@ TEST(Qopc, Items_AddsAGroupAndPrintsEachItemsResult) {
       << lines[3].toStdString();
 }
 
-TEST(Qopc, Items_FailedItemsShowTheirErrorAndExitWithOne) {
+TEST_F(Qopc, Items_FailedItemsShowTheirErrorAndExitWithOne) {
   const auto r = runQopc({"items", "Static.Int4", "No.Such.Item", "Static.String"});
   EXPECT_EQ(r.code, qopc::kFailed);
   const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -112,7 +112,7 @@ TEST(Qopc, Items_FailedItemsShowTheirErrorAndExitWithOne) {
   EXPECT_TRUE(lines[3].endsWith("vtBSTR      read")) << lines[3].toStdString();
 }
 
-TEST(Qopc, Items_ValidateOnlyChecksTheItems) {
+TEST_F(Qopc, Items_ValidateOnlyChecksTheItems) {
   const auto r = runQopc({"items", "--validate", "Writable.Boolean", "Static..Int4"});
   EXPECT_EQ(r.code, qopc::kFailed);
   const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -126,7 +126,7 @@ TEST(Qopc, Items_ValidateOnlyChecksTheItems) {
             "server's syntax.");
 }
 
-TEST(Qopc, Items_UsageAndConnectionErrors) {
+TEST_F(Qopc, Items_UsageAndConnectionErrors) {
   auto r = runQopc({"items"});
   EXPECT_EQ(r.code, qopc::kUsage);
   EXPECT_TRUE(r.err.contains("no item ids given")) << r.err.toStdString();
@@ -139,7 +139,7 @@ TEST(Qopc, Items_UsageAndConnectionErrors) {
   EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
 }
 
-TEST(Qopc, Save_ConnectsConfiguresAndWritesTheFile) {
+TEST_F(Qopc, Save_ConnectsConfiguresAndWritesTheFile) {
   QTemporaryDir dir;
   const QString file = tempFile(dir, "plant.txt");
   const auto r = runQopc({"save", file, "--rate", "2000", "--group", "Boiler", "--rate", "500",
@@ -165,7 +165,7 @@ TEST(Qopc, Save_ConnectsConfiguresAndWritesTheFile) {
     EXPECT_TRUE(text.contains(line)) << line;
 }
 
-TEST(Qopc, Load_ConnectsAndShowsGroupsItemsAndResults) {
+TEST_F(Qopc, Load_ConnectsAndShowsGroupsItemsAndResults) {
   // The saved ConnectDelay is recorded instead of waited for.
   std::vector<std::chrono::milliseconds> delays;
   struct Restore {
@@ -202,7 +202,7 @@ TEST(Qopc, Load_ConnectsAndShowsGroupsItemsAndResults) {
   EXPECT_EQ(delays, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(300)}));
 }
 
-TEST(Qopc, Load_FailuresNameTheReason) {
+TEST_F(Qopc, Load_FailuresNameTheReason) {
   QTemporaryDir dir;
   auto write = [&](const char* name, const QByteArray& bytes) {
     QFile f(tempFile(dir, name));
@@ -226,7 +226,7 @@ TEST(Qopc, Load_FailuresNameTheReason) {
   EXPECT_TRUE(r.err.contains("first define servername")) << r.err.toStdString();
 }
 
-TEST(Qopc, SaveAndLoad_UsageErrors) {
+TEST_F(Qopc, SaveAndLoad_UsageErrors) {
   EXPECT_EQ(runQopc({"save"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"load"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"load", "a", "b"}).code, qopc::kUsage);
@@ -246,7 +246,7 @@ namespace {
 
 QStringList outLines(const Result& r) { return r.out.split('\n', Qt::SkipEmptyParts); }
 
-TEST(QopcServers, ListsTheSimulationServersByCategory) {
+TEST_F(QopcServers, ListsTheSimulationServersByCategory) {
   const auto r = runQopc({"servers"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   const QStringList lines = outLines(r);
@@ -263,7 +263,7 @@ TEST(QopcServers, ListsTheSimulationServersByCategory) {
   EXPECT_FALSE(line("Veze6.Simulation.DA10.1").contains("DA2.0"));
 }
 
-TEST(QopcServers, CategoriesComputersAndUsage) {
+TEST_F(QopcServers, CategoriesComputersAndUsage) {
   auto r = runQopc({"servers", "--category", "da20"});
   EXPECT_EQ(r.code, qopc::kOk);
   EXPECT_TRUE(r.out.contains("Veze6.Simulation.1"));
@@ -281,7 +281,7 @@ TEST(QopcServers, CategoriesComputersAndUsage) {
   EXPECT_EQ(runQopc({"servers", "--category", "da30"}).code, qopc::kUsage);
 }
 
-TEST(QopcBrowse, WalksTheTree) {
+TEST_F(QopcBrowse, WalksTheTree) {
   const auto r = runQopc({"browse"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   const QStringList lines = outLines(r);
@@ -293,7 +293,7 @@ TEST(QopcBrowse, WalksTheTree) {
   EXPECT_TRUE(lines.contains("      Real8  [Static.Nested Level.Deeper.Real8]"));
 }
 
-TEST(QopcBrowse, FiltersAndBranch) {
+TEST_F(QopcBrowse, FiltersAndBranch) {
   auto r = runQopc({"browse", "--filter", "Real8", "--branch", "Static"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   QStringList lines = outLines(r);
@@ -316,7 +316,7 @@ TEST(QopcBrowse, FiltersAndBranch) {
   EXPECT_FALSE(lines.contains("Static.Nested Level.String"));
 }
 
-TEST(QopcBrowse, FlatServerListsItemIds) {
+TEST_F(QopcBrowse, FlatServerListsItemIds) {
   veze6::sim::ScopedCreationHook flat(
       [](veze6::sim::SimulationControl& c) { c.setFlatAddressSpace(true); });
   auto r = runQopc({"browse"});
@@ -328,7 +328,7 @@ TEST(QopcBrowse, FlatServerListsItemIds) {
   EXPECT_TRUE(r.err.contains("flat")) << r.err.toStdString();
 }
 
-TEST(QopcBrowse, BadInput) {
+TEST_F(QopcBrowse, BadInput) {
   auto r = runQopc({"browse", "--branch", "No.Such"});
   EXPECT_EQ(r.code, qopc::kFailed);
   EXPECT_TRUE(r.err.contains("no branch 'No.Such'")) << r.err.toStdString();
@@ -339,7 +339,7 @@ TEST(QopcBrowse, BadInput) {
   EXPECT_EQ(runQopc({"browse", "--rights", "x"}).code, qopc::kUsage);
 }
 
-TEST(QopcProperties, ListsPropertiesWithValues) {
+TEST_F(QopcProperties, ListsPropertiesWithValues) {
   auto r = runQopc({"properties", "Static.Nested Level.Int4"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   const QStringList lines = outLines(r);
@@ -373,7 +373,7 @@ bool matches(const QString& pattern, const QString& line) {
   return QRegularExpression(pattern).match(line).hasMatch();
 }
 
-TEST(QopcRead, PrintsValueQualityAndTimeOrTheError) {
+TEST_F(QopcRead, PrintsValueQualityAndTimeOrTheError) {
   auto r = runQopc({"read", "Static.Int4", "Static.String", "Static.ArrayOfInt4"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   QStringList lines = valueLines(r);
@@ -399,7 +399,7 @@ TEST(QopcRead, PrintsValueQualityAndTimeOrTheError) {
   EXPECT_EQ(runQopc({"read", "--help"}).code, qopc::kOk);
 }
 
-TEST(QopcWrite, WritesAndReportsEachItem) {
+TEST_F(QopcWrite, WritesAndReportsEachItem) {
   auto r = runQopc({"write", "Writable.Int4=42", "Writable.Boolean=True", "Static.Int4=1",
                     "Writable.Int2=not a number", "Writable.Real8=1e9223372036854775807"});
   EXPECT_EQ(r.code, qopc::kFailed);
@@ -417,7 +417,7 @@ TEST(QopcWrite, WritesAndReportsEachItem) {
   EXPECT_EQ(runQopc({"write"}).code, qopc::kUsage);
 }
 
-TEST(QopcWrite, AsyncWaitsForTheCompletion) {
+TEST_F(QopcWrite, AsyncWaitsForTheCompletion) {
   auto r = runQopc({"write", "--async", "Writable.Real8=2.5", "Writable.Clamped.Int4=500"});
   EXPECT_EQ(r.code, qopc::kFailed) << "clamping is reported";
   const QStringList lines = valueLines(r);
@@ -430,7 +430,7 @@ TEST(QopcWrite, AsyncWaitsForTheCompletion) {
   EXPECT_TRUE(matches(R"(^Writable\.Int4 +sent$)", valueLines(r).value(0))) << r.out.toStdString();
 }
 
-TEST(QopcWatch, PrintsChangesUntilTheCount) {
+TEST_F(QopcWatch, PrintsChangesUntilTheCount) {
   const auto r = runQopc(
       {"watch", "--rate", "50", "--count", "6", "--seconds", "30", "Random.Int4", "Random.Real8"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
@@ -448,7 +448,7 @@ TEST(QopcWatch, PrintsChangesUntilTheCount) {
   EXPECT_GE(values.size(), 2) << "the values change";
 }
 
-TEST(QopcWatch, DA10TimeLimitAndUsage) {
+TEST_F(QopcWatch, DA10TimeLimitAndUsage) {
   auto r = runQopc({"watch", "--server", "Veze6.Simulation.DA10.1", "--rate", "50", "--count", "2",
                     "--seconds", "30", "Random.Int4"});
   ASSERT_EQ(r.code, qopc::kOk) << r.err.toStdString();
@@ -471,7 +471,7 @@ TEST(QopcWatch, DA10TimeLimitAndUsage) {
 // Machine-readable output: a value with a separator survives CSV quoting;
 // JSON parses as an array, one object (status) or one object a line
 // (watch); a failed item keeps its error and the exit status.
-TEST(QopcFormats, CsvAndJsonCarryValuesErrorsAndExitStatus) {
+TEST_F(QopcFormats, CsvAndJsonCarryValuesErrorsAndExitStatus) {
   auto r = runQopc({"read", "--format", "csv", "Static.String", "No.Such.Item"});
   EXPECT_EQ(r.code, qopc::kFailed);
   QStringList lines = outLines(r);
@@ -507,7 +507,7 @@ TEST(QopcFormats, CsvAndJsonCarryValuesErrorsAndExitStatus) {
 
 }  // namespace
 
-TEST(Qopc, Ua_UsageAndConnectionErrors) {
+TEST_F(Qopc, Ua_UsageAndConnectionErrors) {
   EXPECT_EQ(runQopc({"ua-read", "opc.tcp://127.0.0.1:1"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"ua-read", "opc.tcp://127.0.0.1:1", "x=1"}).code, qopc::kUsage);
   EXPECT_EQ(runQopc({"ua-browse", "opc.tcp://127.0.0.1:1", "--security", "None:Fast"}).code,
@@ -521,7 +521,7 @@ TEST(Qopc, Ua_UsageAndConnectionErrors) {
   EXPECT_TRUE(r.err.contains("BadTcpEndpointUrlInvalid")) << r.err.toStdString();
 }
 
-TEST(QopcDemo, OptionsChooseTheFormAndRefuseContradictions) {
+TEST_F(QopcDemo, OptionsChooseTheFormAndRefuseContradictions) {
   const auto read = [](QStringList args, TDemoOptions& options, QString& error) {
     QCommandLineParser parser;
     AddDemoOptions(parser);

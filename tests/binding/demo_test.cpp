@@ -12,6 +12,7 @@
 #include <QTextBlock>
 
 #include "binding/qOPCGUI.h"
+#include "common/leakcheck.h"
 #include "common/pump.h"
 #include "core/qOPC.h"
 #include "demoform.h"
@@ -19,9 +20,11 @@
 
 namespace {
 
+using DemoFormTest = veze6::test::LeakCheckedTest;
+
 using veze6::test::pumpUntil;
 
-TEST(DemoFormTest, BoundWidgetsShowTheSimulatorsValues) {
+TEST_F(DemoFormTest, BoundWidgetsShowTheSimulatorsValues) {
   veze6::sim::registerSimulationServer();
   TDemoForm form;
   ASSERT_TRUE(form.Server()->Active());

@@ -26,6 +26,9 @@
 
 namespace {
 
+using FindGUIPropertyTest = veze6::test::LeakCheckedTest;
+using GenericWriteOnQtWidgets = veze6::test::LeakCheckedTest;
+
 class GenericWrite : public veze6::test::LeakCheckedTest {
  protected:
   QMetaProperty prop(const char* name) {
@@ -255,7 +258,7 @@ TEST_F(GenericWrite, PropertyWithoutWriteAccessRaises) {
   EXPECT_THROW(write("readOnlyProp", i4(3)), EConvertError);
 }
 
-TEST(FindGUIProperty, ExactSpellingFirstThenIgnoringCase) {
+TEST_F(FindGUIPropertyTest, ExactSpellingFirstThenIgnoringCase) {
   QLineEdit edit;
   EXPECT_STREQ(FindGUIProperty(&edit, QStringLiteral("placeholdertext")).name(), "placeholderText");
   EXPECT_STREQ(FindGUIProperty(&edit, QStringLiteral("TEXT")).name(), "text");
@@ -265,7 +268,7 @@ TEST(FindGUIProperty, ExactSpellingFirstThenIgnoringCase) {
 }
 
 // The built-in classes without a setter, and Qt's own enumerations and flags.
-TEST(GenericWriteOnQtWidgets, DefaultPropertiesAndQtEnumerations) {
+TEST_F(GenericWriteOnQtWidgets, DefaultPropertiesAndQtEnumerations) {
   QLineEdit edit;
   QLabel label;
   QPushButton button;
@@ -294,7 +297,7 @@ TEST(GenericWriteOnQtWidgets, DefaultPropertiesAndQtEnumerations) {
 
 // The value widgets registered by their default property, and dates into
 // date and time properties.
-TEST(GenericWriteOnQtWidgets, ValueWidgetsAndDates) {
+TEST_F(GenericWriteOnQtWidgets, ValueWidgetsAndDates) {
   QSpinBox spin;
   QDoubleSpinBox doubleSpin;
   QSlider slider;

@@ -9,9 +9,15 @@
 #include <QRadioButton>
 #include <QWidget>
 
+#include "common/leakcheck.h"
 #include "core/exceptions.h"
 
 namespace {
+
+using MemoLinesSetProcTest = veze6::test::LeakCheckedTest;
+using ListBoxSetProcTest = veze6::test::LeakCheckedTest;
+using CheckBoxSetProcTest = veze6::test::LeakCheckedTest;
+using RadioButtonSetProcTest = veze6::test::LeakCheckedTest;
 
 QStringList lines(const QPlainTextEdit& memo) {
   return memo.toPlainText().split(QLatin1Char('\n'));
@@ -23,7 +29,7 @@ QStringList items(const QListWidget& list) {
   return out;
 }
 
-TEST(MemoLinesSetProc, AppendsOneLinePerValueAndNeverClears) {
+TEST_F(MemoLinesSetProcTest, AppendsOneLinePerValueAndNeverClears) {
   QPlainTextEdit memo;
   memo.setPlainText(QStringLiteral("start"));
   MemoLinesSetProc(&memo, OleVariant(LONG(42)));
@@ -33,13 +39,13 @@ TEST(MemoLinesSetProc, AppendsOneLinePerValueAndNeverClears) {
   EXPECT_EQ(lines(memo), (QStringList{"start", "42", "text", "2.5"}));
 }
 
-TEST(MemoLinesSetProc, StartsOnTheFirstLineOfAnEmptyMemo) {
+TEST_F(MemoLinesSetProcTest, StartsOnTheFirstLineOfAnEmptyMemo) {
   QPlainTextEdit memo;
   MemoLinesSetProc(&memo, OleVariant(LONG(1)));
   EXPECT_EQ(memo.toPlainText(), "1");
 }
 
-TEST(MemoLinesSetProc, ArrayAppendsEveryElement) {
+TEST_F(MemoLinesSetProcTest, ArrayAppendsEveryElement) {
   QPlainTextEdit memo;
   MemoLinesSetProc(&memo, OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2)),
                                                     OleVariant(LONG(3))}));
@@ -61,7 +67,7 @@ TEST(MemoLinesSetProc, ArrayAppendsEveryElement) {
   EXPECT_EQ(memo.toPlainText(), "kept");
 }
 
-TEST(MemoLinesSetProc, ArraysAtTheEndsOfTheRange) {
+TEST_F(MemoLinesSetProcTest, ArraysAtTheEndsOfTheRange) {
   QPlainTextEdit memo;
   for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX - 1)}) {
     memo.clear();
@@ -82,7 +88,7 @@ TEST(MemoLinesSetProc, ArraysAtTheEndsOfTheRange) {
   EXPECT_EQ(memo.toPlainText(), "kept");
 }
 
-TEST(ListBoxSetProc, AppendsTheTextOfEveryValue) {
+TEST_F(ListBoxSetProcTest, AppendsTheTextOfEveryValue) {
   QListWidget list;
   list.addItem(QStringLiteral("start"));
   ListBoxSetProc(&list, OleVariant(LONG(7)));
@@ -91,14 +97,14 @@ TEST(ListBoxSetProc, AppendsTheTextOfEveryValue) {
   EXPECT_EQ(items(list), (QStringList{"start", "7", "", "seven"}));
 }
 
-TEST(ListBoxSetProc, ArrayRaisesAndAddsNothing) {
+TEST_F(ListBoxSetProcTest, ArrayRaisesAndAddsNothing) {
   QListWidget list;
   EXPECT_THROW(ListBoxSetProc(&list, OleVariant::array(VT_I4, {OleVariant(LONG(1))})),
                EConvertError);
   EXPECT_EQ(list.count(), 0);
 }
 
-TEST(CheckBoxSetProc, NonZeroChecks) {
+TEST_F(CheckBoxSetProcTest, NonZeroChecks) {
   QCheckBox box;
   struct Case {
     OleVariant value;
@@ -118,14 +124,14 @@ TEST(CheckBoxSetProc, NonZeroChecks) {
   }
 }
 
-TEST(CheckBoxSetProc, TextThatIsNoNumberRaises) {
+TEST_F(CheckBoxSetProcTest, TextThatIsNoNumberRaises) {
   QCheckBox box;
   box.setChecked(true);
   EXPECT_THROW(CheckBoxSetProc(&box, OleVariant(u"on")), EConvertError);
   EXPECT_TRUE(box.isChecked());
 }
 
-TEST(RadioButtonSetProc, ZeroUnchecksEvenTheCheckedButtonOfAGroup) {
+TEST_F(RadioButtonSetProcTest, ZeroUnchecksEvenTheCheckedButtonOfAGroup) {
   QWidget parent;
   auto* first = new QRadioButton(&parent);
   auto* second = new QRadioButton(&parent);

@@ -12,9 +12,15 @@
 #include <QRadioButton>
 
 #include "binding/guisetprocs.h"
+#include "common/leakcheck.h"
 #include "testwidgets.h"
 
 namespace {
+
+using RegisteredControlsTest = veze6::test::LeakCheckedTest;
+using GetDefaultPropNameTest = veze6::test::LeakCheckedTest;
+using GetDefaultSetProcTest = veze6::test::LeakCheckedTest;
+using RegisterGUIControlTest = veze6::test::LeakCheckedTest;
 
 void firstSetter(QWidget*, const OleVariant&) {}
 void secondSetter(QWidget*, const OleVariant&) {}
@@ -24,7 +30,7 @@ QString defaultName(const QWidget& w) {
   return GetDefaultPropName(&w, name) ? name : QStringLiteral("<none>");
 }
 
-TEST(RegisteredControls, BuiltInEntriesInTableOrder) {
+TEST_F(RegisteredControlsTest, BuiltInEntriesInTableOrder) {
   const TGUIRegControlList& list = RegisteredControls();
   ASSERT_GE(list.Count(), 7);
   struct Expected {
@@ -50,7 +56,7 @@ TEST(RegisteredControls, BuiltInEntriesInTableOrder) {
   EXPECT_NE(&CheckBoxSetProc, &RadioButtonSetProc);
 }
 
-TEST(GetDefaultPropName, BuiltInControlsAndUnknownOnes) {
+TEST_F(GetDefaultPropNameTest, BuiltInControlsAndUnknownOnes) {
   QLineEdit edit;
   QLabel label;
   QPlainTextEdit memo;
@@ -75,7 +81,7 @@ TEST(GetDefaultPropName, BuiltInControlsAndUnknownOnes) {
   EXPECT_EQ(untouched, "kept");
 }
 
-TEST(GetDefaultSetProc, EntryWithoutSetterAndCaseInsensitiveMatch) {
+TEST_F(GetDefaultSetProcTest, EntryWithoutSetterAndCaseInsensitiveMatch) {
   QLineEdit edit;
   QCheckBox check;
   QRadioButton radio;
@@ -86,7 +92,7 @@ TEST(GetDefaultSetProc, EntryWithoutSetterAndCaseInsensitiveMatch) {
   EXPECT_EQ(GetDefaultSetProc(nullptr, QStringLiteral("checked")), nullptr);
 }
 
-TEST(RegisterGUIControl, SameClassAndNameReplacesTheSetter) {
+TEST_F(RegisterGUIControlTest, SameClassAndNameReplacesTheSetter) {
   const int count = RegisteredControls().Count();
   QLineEdit edit;
 
@@ -101,7 +107,7 @@ TEST(RegisterGUIControl, SameClassAndNameReplacesTheSetter) {
   EXPECT_EQ(RegisteredControls()[0].SetProc, nullptr);
 }
 
-TEST(RegisterGUIControl, OtherNameAppendsWithoutChangingTheDefaultName) {
+TEST_F(RegisterGUIControlTest, OtherNameAppendsWithoutChangingTheDefaultName) {
   const int count = RegisteredControls().Count();
   QLineEdit edit;
   RegisterGUIControl<QLineEdit>(QStringLiteral("PlaceholderText"), firstSetter);
@@ -118,7 +124,7 @@ TEST(RegisterGUIControl, OtherNameAppendsWithoutChangingTheDefaultName) {
   EXPECT_EQ(RegisteredControls().Count(), count + 1);
 }
 
-TEST(RegisterGUIControl, DescendantOfARegisteredClassIsFoundAfterItsAncestor) {
+TEST_F(RegisterGUIControlTest, DescendantOfARegisteredClassIsFoundAfterItsAncestor) {
   TTestEdit mine;
   TTestEditChild child;
   RegisterGUIControl<TTestEdit>(QStringLiteral("MaxLength"), firstSetter);
@@ -136,7 +142,7 @@ TEST(RegisterGUIControl, DescendantOfARegisteredClassIsFoundAfterItsAncestor) {
   EXPECT_EQ(RegisteredControls()[0].SetProc, nullptr);
 }
 
-TEST(RegisterGUIControl, FirstMatchByInheritanceWins) {
+TEST_F(RegisterGUIControlTest, FirstMatchByInheritanceWins) {
   RegisterGUIControl<TDerivedFirst>(QStringLiteral("Alpha"), firstSetter);
   RegisterGUIControl<TDerivedFirstBase>(QStringLiteral("Beta"), secondSetter);
   TDerivedFirst derived;

@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QThread>
+#include <vector>
 
 #include "core/qOPC.h"
 
@@ -21,5 +23,35 @@ inline TqOPCGroup* addGroupWithItems(TqOPCServer& server, const QString& name,
   group->OPCItems()->OPCAddAllItems();
   return group;
 }
+
+/// What a server component's data handlers reported, in order: the item ids
+/// of each data change and the thread it came on, the size of each write
+/// completion and the item ids of each write error report.
+struct DataEventLog {
+  std::vector<QStringList> changes;
+  std::vector<QThread*> threads;
+  std::vector<int> completions;
+  std::vector<QStringList> writeErrors;
+
+  void attach(TqOPCServer& server) {
+    const auto ids = [](TqOPCItemList* list) {
+      QStringList out;
+      for (int i = 0; i < list->Count(); ++i) out << list->Items(i)->ItemID();
+      return out;
+    };
+    server.OnDatachange = [this, ids](QObject*, TqOPCItemList* list) {
+      threads.push_back(QThread::currentThread());
+      changes.push_back(ids(list));
+    };
+    server.OnWriteComplete = [this](QObject*, TqOPCItemList* list) {
+      completions.push_back(list->Count());
+    };
+    server.OnWriteError = [this, ids](QObject*, TqOPCItemList* list) {
+      writeErrors.push_back(ids(list));
+    };
+  }
+
+  std::size_t reports() const { return changes.size() + completions.size() + writeErrors.size(); }
+};
 
 }  // namespace veze6::test

@@ -18,6 +18,9 @@ class LeakCheck {
   LeakCheck() : start_(opc::diag::snapshot()) {}
 
   void expectBalanced(std::string_view what = {}) const;
+  /// Whether every counter is back where it started, for tests that wait
+  /// for another thread or process to let go.
+  bool balanced() const { return opc::diag::snapshot() == start_; }
   void restart() { start_ = opc::diag::snapshot(); }
   const opc::diag::Counters& start() const { return start_; }
 

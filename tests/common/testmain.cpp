@@ -1,4 +1,5 @@
-// Test runner of the client library: tests pump the Qt event loop.
+// Runner of the suites without widgets: tests that wait pump the Qt event
+// loop.
 #include <gmock/gmock.h>
 
 #include <QCoreApplication>

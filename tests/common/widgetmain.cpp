@@ -1,8 +1,8 @@
 // Runner of the widget suites: a widget application on the offscreen
-// platform. Settings go to a temporary folder, so that no test reads or
-// changes the user's own, and registration files are looked for in empty
-// temporary folders, so the servers a search finds are the ones the tests
-// register.
+// platform. Settings, configuration and data (certificate stores among them)
+// go to a temporary folder, so that no test reads or changes the user's own,
+// and registration files are looked for in empty temporary folders, so the
+// servers a search finds are the ones the tests register.
 #include "common/widgetmain.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   }
   qputenv("XDG_CONFIG_HOME", tempDir.filePath(QStringLiteral("home")).toLocal8Bit());
   qputenv("XDG_CONFIG_DIRS", tempDir.filePath(QStringLiteral("system")).toLocal8Bit());
+  qputenv("XDG_DATA_HOME", tempDir.filePath(QStringLiteral("data")).toLocal8Bit());
   opc::ClassRegistry::instance().reloadRegistrationFiles();
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

@@ -1,8 +1,7 @@
 // The address-space browser call by call against a mock server: the flat and
 // hierarchical name spaces, the mirrored position, the filter encodings, the
 // fault path, and enumerators that misbehave.
-#include "opc_mocks.h"
-#include "test_utils.h"
+#include "server_fixture.h"
 
 using namespace core_test;
 using ::testing::_;
@@ -19,33 +18,19 @@ ComPtr<IEnumString> names(std::vector<std::u16string> list) {
   return opc::makeEnumString(std::move(list));
 }
 
-class BrowserMockTest : public LeakCheckedTest {
+class BrowserMockTest : public ServerMockFixture {
  protected:
-  using Mock = StrictMock<MockOPCServer>;
-
   void SetUp() override {
-    mock = opc::makeCom<Mock>();
+    ServerMockFixture::SetUp();
     // No connection points: the connect sequence then makes no calls of its
     // own on the server, so every expected call here is the browser's.
     mock->refuse(IID_IConnectionPointContainer);
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
     browser.SetOPCServer(server.get());
   }
 
   void TearDown() override {
     browser.SetOPCServer(nullptr);
-    server.reset();
-    registration.reset();
-    EXPECT_EQ(mock->refCount(), 1u) << "the browser kept server references";
-    mock.reset();
-  }
-
-  void connect() {
-    ASSERT_NO_THROW(server->SetActive(true));
-    ASSERT_TRUE(server->Active());
+    ServerMockFixture::TearDown();
   }
 
   void expectOrganization(OPCNAMESPACETYPE type) {
@@ -60,9 +45,6 @@ class BrowserMockTest : public LeakCheckedTest {
     };
   }
 
-  ComPtr<Mock> mock;
-  std::unique_ptr<ScopedTestClass> registration;
-  std::unique_ptr<TqOPCServer> server;
   TqOPCBrowser browser;
   std::vector<QString> faults;
 };

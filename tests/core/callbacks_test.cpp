@@ -6,9 +6,9 @@
 #include <atomic>
 #include <thread>
 
-#include "opc_mocks.h"
+#include "common/simcomponent.h"
+#include "server_fixture.h"
 #include "simulator/simulator.h"
-#include "test_utils.h"
 
 using namespace core_test;
 namespace sim = veze6::sim;
@@ -21,6 +21,8 @@ using ::testing::StrictMock;
 using Kind = TCaptureApplicationHandler::Kind;
 
 namespace {
+
+using ConnectionPointsTest = veze6::test::LeakCheckedTest;
 
 // ---- the hidden window ------------------------------------------------------------
 
@@ -267,7 +269,7 @@ class ThrowingObject : public opc::ComObject<IUnknown> {
   }
 };
 
-TEST(ConnectionPointsTest, MissingStepsGiveEFail) {
+TEST_F(ConnectionPointsTest, MissingStepsGiveEFail) {
   DWORD cookie = 77;
   EXPECT_HR(E_FAIL, AdviseConnectionPoint(nullptr, IID_IOPCShutdown, nullptr, cookie));
   EXPECT_HR(E_FAIL, UnadviseConnectionPoint(nullptr, IID_IOPCShutdown, 1));
@@ -283,22 +285,16 @@ TEST(ConnectionPointsTest, MissingStepsGiveEFail) {
 
 // ---- the shutdown callback against a mock server -----------------------------------
 
-class ShutdownMockTest : public LeakCheckedTest {
+class ShutdownMockTest : public ServerMockFixture {
  protected:
   void SetUp() override {
-    mock = opc::makeCom<StrictMock<MockOPCServer>>();
+    ServerMockFixture::SetUp();
     point = opc::makeCom<StrictMock<MockConnectionPoint>>();
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
     log.attach(*server);
   }
 
   void TearDown() override {
-    server.reset();
-    registration.reset();
-    EXPECT_EQ(mock->refCount(), 1u);
+    ServerMockFixture::TearDown();
     EXPECT_EQ(point->refCount(), 1u);
   }
 
@@ -321,10 +317,7 @@ class ShutdownMockTest : public LeakCheckedTest {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   }
 
-  ComPtr<StrictMock<MockOPCServer>> mock;
   ComPtr<StrictMock<MockConnectionPoint>> point;
-  std::unique_ptr<ScopedTestClass> registration;
-  std::unique_ptr<TqOPCServer> server;
   ComPtr<IOPCShutdown> advised;  // what the server keeps
   EventLog log;
   SleepRecorder sleeps;
@@ -483,27 +476,23 @@ TEST_F(ShutdownMockTest, ShutdownHandlerDestroyingTheComponent_NothingTouchesItA
 
 // ---- the shutdown callback against the simulation server ---------------------------
 
-class ShutdownSimTest : public LeakCheckedTest {
+class ShutdownSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
   void SetUp() override {
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     log.attach(*server);
     server->OnServerShutdown = [this](QObject*, const QString& reason) {
       log.entries.push_back("shutdown:" + reason);
       threads.push_back(QThread::currentThread());
     };
-    server->Connect("Veze6.Simulation.1");
-    ASSERT_TRUE(server->Active());
-    control = server->GetOPCServer().as<sim::SimulationControl>();
+    ASSERT_NO_FATAL_FAILURE(connect());
+    control = simControl();
   }
   void TearDown() override {
     control.reset();
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u);
+    SimComponentTest::TearDown();
   }
 
-  std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
   EventLog log;
   std::vector<QThread*> threads;

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <cmath>
 
+#include "common/simcomponent.h"
+#include "componentreader_entry.h"
 #include "simulator/registration.h"
 #include "simulator/simulationcontrol.h"
 #include "test_utils.h"
@@ -25,19 +27,8 @@ std::string failure(F&& f, QString* className = nullptr) {
 /// "\n" line ends become CR LF, as the writer ends lines.
 QByteArray crlf(const char* text) { return QByteArray(text).replace("\n", "\r\n"); }
 
-QByteArray saved(TqOPCServer& server) {
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  server.SaveToStream(buffer);
-  return buffer.data();
-}
-
-void loadText(TqOPCServer& server, const QByteArray& text) {
-  QBuffer buffer;
-  buffer.setData(text);
-  buffer.open(QIODevice::ReadOnly);
-  server.LoadFromStream(buffer);
-}
+using veze6fuzz::LoadFromText;
+using veze6fuzz::SaveToText;
 
 void writeFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
@@ -60,17 +51,17 @@ class ConfigStreamTest : public LeakCheckedTest {
 
 TEST_F(ConfigStreamTest, NewComponentSavesTheKnownText) {
   server.SetName("OPCServer1");
-  EXPECT_EQ(saved(server), crlf("object OPCServer1: TqOPCServer\n"
-                                "  BatchMode = False\n"
-                                "  OPCGroups = <>\n"
-                                "  OPCGroupDefault.IsActive = True\n"
-                                "  OPCGroupDefault.UpdateRate = 1000\n"
-                                "  OPCGroupDefault.LocaleId = 0\n"
-                                "  OPCGroupDefault.TimeBias = 0\n"
-                                "  Active = False\n"
-                                "  Version = '1.40'\n"
-                                "  ConnectDelay = 300\n"
-                                "end\n"));
+  EXPECT_EQ(SaveToText(server), crlf("object OPCServer1: TqOPCServer\n"
+                                     "  BatchMode = False\n"
+                                     "  OPCGroups = <>\n"
+                                     "  OPCGroupDefault.IsActive = True\n"
+                                     "  OPCGroupDefault.UpdateRate = 1000\n"
+                                     "  OPCGroupDefault.LocaleId = 0\n"
+                                     "  OPCGroupDefault.TimeBias = 0\n"
+                                     "  Active = False\n"
+                                     "  Version = '1.40'\n"
+                                     "  ConnectDelay = 300\n"
+                                     "end\n"));
 }
 
 TEST_F(ConfigStreamTest, StoredRules) {
@@ -93,49 +84,49 @@ TEST_F(ConfigStreamTest, StoredRules) {
   TqOPCGroup* pump = server.OPCGroups()->Add("Pump");
   pump->DefaultItem()->IsActive = false;  // the default item's IsActive only when False
 
-  EXPECT_EQ(saved(server), crlf("object OPCServer1: TqOPCServer\n"
-                                "  BatchMode = False\n"
-                                "  ServerName = 'Veze6.Simulation.1'\n"
-                                "  OPCGroups = <\n"
-                                "    item\n"
-                                "      Name = 'Boiler'\n"
-                                "      IsActive = False\n"
-                                "      UpdateRate = 250\n"
-                                "      DeadBand = 0.5\n"
-                                "      LocaleId = 1033\n"
-                                "      TimeBias = -60\n"
-                                "      DefaultItem.RequestDataType = vtR8\n"
-                                "      OPCItems = <\n"
-                                "        item\n"
-                                "          ItemID = 'Random.Int4'\n"
-                                "          AccessPath = 'plc'\n"
-                                "          IsActive = True\n"
-                                "          RequestDatatype = vtEMPTY\n"
-                                "        end\n"
-                                "        item\n"
-                                "          ItemID = 'Static.Real8'\n"
-                                "          IsActive = False\n"
-                                "          RequestDatatype = vtI4\n"
-                                "        end>\n"
-                                "    end\n"
-                                "    item\n"
-                                "      Name = 'Pump'\n"
-                                "      IsActive = True\n"
-                                "      UpdateRate = 1000\n"
-                                "      LocaleId = 0\n"
-                                "      TimeBias = 0\n"
-                                "      DefaultItem.IsActive = False\n"
-                                "      DefaultItem.RequestDataType = vtEMPTY\n"
-                                "      OPCItems = <>\n"
-                                "    end>\n"
-                                "  OPCGroupDefault.IsActive = True\n"
-                                "  OPCGroupDefault.UpdateRate = 1000\n"
-                                "  OPCGroupDefault.LocaleId = 0\n"
-                                "  OPCGroupDefault.TimeBias = 0\n"
-                                "  Active = False\n"
-                                "  Version = '1.40'\n"
-                                "  ConnectDelay = 300\n"
-                                "end\n"));
+  EXPECT_EQ(SaveToText(server), crlf("object OPCServer1: TqOPCServer\n"
+                                     "  BatchMode = False\n"
+                                     "  ServerName = 'Veze6.Simulation.1'\n"
+                                     "  OPCGroups = <\n"
+                                     "    item\n"
+                                     "      Name = 'Boiler'\n"
+                                     "      IsActive = False\n"
+                                     "      UpdateRate = 250\n"
+                                     "      DeadBand = 0.5\n"
+                                     "      LocaleId = 1033\n"
+                                     "      TimeBias = -60\n"
+                                     "      DefaultItem.RequestDataType = vtR8\n"
+                                     "      OPCItems = <\n"
+                                     "        item\n"
+                                     "          ItemID = 'Random.Int4'\n"
+                                     "          AccessPath = 'plc'\n"
+                                     "          IsActive = True\n"
+                                     "          RequestDatatype = vtEMPTY\n"
+                                     "        end\n"
+                                     "        item\n"
+                                     "          ItemID = 'Static.Real8'\n"
+                                     "          IsActive = False\n"
+                                     "          RequestDatatype = vtI4\n"
+                                     "        end>\n"
+                                     "    end\n"
+                                     "    item\n"
+                                     "      Name = 'Pump'\n"
+                                     "      IsActive = True\n"
+                                     "      UpdateRate = 1000\n"
+                                     "      LocaleId = 0\n"
+                                     "      TimeBias = 0\n"
+                                     "      DefaultItem.IsActive = False\n"
+                                     "      DefaultItem.RequestDataType = vtEMPTY\n"
+                                     "      OPCItems = <>\n"
+                                     "    end>\n"
+                                     "  OPCGroupDefault.IsActive = True\n"
+                                     "  OPCGroupDefault.UpdateRate = 1000\n"
+                                     "  OPCGroupDefault.LocaleId = 0\n"
+                                     "  OPCGroupDefault.TimeBias = 0\n"
+                                     "  Active = False\n"
+                                     "  Version = '1.40'\n"
+                                     "  ConnectDelay = 300\n"
+                                     "end\n"));
 }
 
 // Empty values whose omission would read back differently are written.
@@ -146,14 +137,14 @@ TEST_F(ConfigStreamTest, EmptyValuesThatWouldNotReadBackAreWritten) {
   group->SetDeadBand(0.0f);
   group->DefaultItem()->AccessPath = "default path";
   group->OPCItems()->AddItem("x")->SetAccessPath("");
-  const QByteArray text = saved(server);
+  const QByteArray text = SaveToText(server);
   EXPECT_TRUE(text.contains("      Name = ''\r\n")) << text.constData();
   EXPECT_TRUE(text.contains("      DeadBand = 0\r\n")) << text.constData();
   EXPECT_TRUE(text.contains("          AccessPath = ''\r\n")) << text.constData();
 
   TqOPCServer copy;
   copy.OPCGroupDefault()->DeadBand = 2.5f;  // what the groups it makes start with
-  loadText(copy, text);
+  LoadFromText(copy, text);
   EXPECT_EQ(copy.OPCGroups()->Items(0)->Name(), "");
   EXPECT_EQ(copy.OPCGroups()->Items(0)->DeadBand(), 0.0f);
   EXPECT_EQ(copy.OPCGroups()->Items(0)->OPCItems()->Items(0)->AccessPath(), "");
@@ -189,12 +180,12 @@ TEST_F(ConfigStreamTest, FullConfigurationRoundTrip) {
   }
   server.OPCGroups()->Add("empty");
 
-  const QByteArray first = saved(server);
+  const QByteArray first = SaveToText(server);
   EXPECT_TRUE(first.endsWith("  ConnectDelay = -5\r\n  AutoReconnect = True\r\nend\r\n"))
       << "last, and only when True";
 
   TqOPCServer copy;
-  loadText(copy, first);
+  LoadFromText(copy, first);
   EXPECT_EQ(copy.Name(), "Plant_7");
   EXPECT_TRUE(copy.BatchMode());
   EXPECT_EQ(copy.ComputerName(), "plant-floor-7");
@@ -211,44 +202,45 @@ TEST_F(ConfigStreamTest, FullConfigurationRoundTrip) {
   EXPECT_EQ(items->Items(1)->AccessPath(), "") << "written although empty";
   EXPECT_EQ(items->Items(3)->RequestDatatype(), vtLPWSTR);
   EXPECT_EQ(items->Items(2)->ItemID(), "Random.Item'2");
-  EXPECT_EQ(saved(copy), first);
+  EXPECT_EQ(SaveToText(copy), first);
 }
 
 TEST_F(ConfigStreamTest, ReadsThePlatformsWritingForms) {
   server.SetClientName("kept");
-  loadText(server,
-           "OBJECT Plant: TQOPCSERVER\n"
-           "\tservername = 'Veze6.' +\n"
-           "     'Simulation.1'\n"
-           "\tBATCHMODE = true   \n"
-           "  OPCGroups = <   \n"
-           "    ITEM\n"
-           "      name = 'G1'\n"
-           "      deadband = 1.25\n"
-           "      UpdateRate = $3E8\n"
-           "      LocaleId = $0409\n"
-           "      TimeBias = -60\n"
-           "      DefaultItem.requestdatatype = VTr8\n"
-           "      OPCItems = <\t\n"
-           "        item\n"
-           "          ItemID = 'Random.Int4'\n"
-           "          IsActive = FALSE\n"
-           "        END  \n"
-           "        item\n"
-           "          ItemID = 'A'#9'B' + #39'C'''\n"
-           "        end>\n"
-           "    End \n"
-           "    item\n"
-           "      Name = 'G2'\n"
-           "      DeadBand =  1.25000000000000000000E+0000\n"
-           "    end\n"
-           "    item\n"
-           "      Name = 'G3'\n"
-           "      DeadBand = 5E-1\n"
-           "    end>\n"
-           "  OPCGroupDefault.DeadBand = 2\n"
-           "  ComputerName = 'Kessel'#195#188'ber ' + 'caf'#233' ' + #8364#55357#56832 + #128512\n"
-           "end\n");
+  LoadFromText(
+      server,
+      "OBJECT Plant: TQOPCSERVER\n"
+      "\tservername = 'Veze6.' +\n"
+      "     'Simulation.1'\n"
+      "\tBATCHMODE = true   \n"
+      "  OPCGroups = <   \n"
+      "    ITEM\n"
+      "      name = 'G1'\n"
+      "      deadband = 1.25\n"
+      "      UpdateRate = $3E8\n"
+      "      LocaleId = $0409\n"
+      "      TimeBias = -60\n"
+      "      DefaultItem.requestdatatype = VTr8\n"
+      "      OPCItems = <\t\n"
+      "        item\n"
+      "          ItemID = 'Random.Int4'\n"
+      "          IsActive = FALSE\n"
+      "        END  \n"
+      "        item\n"
+      "          ItemID = 'A'#9'B' + #39'C'''\n"
+      "        end>\n"
+      "    End \n"
+      "    item\n"
+      "      Name = 'G2'\n"
+      "      DeadBand =  1.25000000000000000000E+0000\n"
+      "    end\n"
+      "    item\n"
+      "      Name = 'G3'\n"
+      "      DeadBand = 5E-1\n"
+      "    end>\n"
+      "  OPCGroupDefault.DeadBand = 2\n"
+      "  ComputerName = 'Kessel'#195#188'ber ' + 'caf'#233' ' + #8364#55357#56832 + #128512\n"
+      "end\n");
   EXPECT_EQ(server.Name(), "Plant");
   EXPECT_EQ(server.ServerName(), "Veze6.Simulation.1");
   EXPECT_TRUE(server.BatchMode());
@@ -280,13 +272,13 @@ TEST_F(ConfigStreamTest, LoadingRules) {
   server.OPCGroups()->Add("old2")->OPCItems()->AddItem("x");
 
   // A collection with items in the stream is cleared and refilled.
-  loadText(server, crlf("object After: TqOPCServer\n"
-                        "  OPCGroups = <\n"
-                        "    item\n"
-                        "      Name = 'new'\n"
-                        "    end>\n"
-                        "  Version = '9.99'\n"
-                        "end\n"));
+  LoadFromText(server, crlf("object After: TqOPCServer\n"
+                            "  OPCGroups = <\n"
+                            "    item\n"
+                            "      Name = 'new'\n"
+                            "    end>\n"
+                            "  Version = '9.99'\n"
+                            "end\n"));
   EXPECT_EQ(server.Name(), "After") << "the header's name, at run time";
   ASSERT_EQ(server.GetGroupCount(), 1);
   EXPECT_EQ(server.OPCGroups()->Items(0)->Name(), "new");
@@ -295,7 +287,7 @@ TEST_F(ConfigStreamTest, LoadingRules) {
   EXPECT_EQ(server.ClientName(), "client");
 
   // An empty collection in the stream leaves the collection as it is.
-  loadText(server, "object After: TqOPCServer\r\n  OPCGroups = <>\r\nend\r\n");
+  LoadFromText(server, "object After: TqOPCServer\r\n  OPCGroups = <>\r\nend\r\n");
   EXPECT_EQ(server.GetGroupCount(), 1);
 
   // A text property saved empty does not overwrite the loaded component's value.
@@ -303,8 +295,8 @@ TEST_F(ConfigStreamTest, LoadingRules) {
   TqOPCServer target;
   target.SetName("Mine");
   target.SetClientName("mine");
-  ASSERT_TRUE(saved(unnamed).startsWith("object TqOPCServer\r\n"));
-  loadText(target, saved(unnamed));
+  ASSERT_TRUE(SaveToText(unnamed).startsWith("object TqOPCServer\r\n"));
+  LoadFromText(target, SaveToText(unnamed));
   EXPECT_EQ(target.ClientName(), "mine");
   EXPECT_EQ(target.Name(), "Mine") << "no name in the header: the name is kept";
 
@@ -312,7 +304,7 @@ TEST_F(ConfigStreamTest, LoadingRules) {
   TqOPCServer designed;
   designed.SetName("Designed");
   designed.SetDesigning(true);
-  loadText(designed, "object Other: TqOPCServer\n  BatchMode = True\nend\n");
+  LoadFromText(designed, "object Other: TqOPCServer\n  BatchMode = True\nend\n");
   EXPECT_EQ(designed.Name(), "Designed");
   EXPECT_FALSE(designed.BatchMode());
   EXPECT_FALSE(designed.IsLoading());
@@ -360,7 +352,7 @@ TEST_F(ConfigStreamTest, ErrorsNameLineColumnAndPath) {
   const QByteArray tail = crlf("        end>\n    end>\nend\n");
   QString cls;
   EXPECT_EQ(
-      failure([&] { loadText(server, head + "          RequestDatatype = vtFOO\r\n" + tail); },
+      failure([&] { LoadFromText(server, head + "          RequestDatatype = vtFOO\r\n" + tail); },
               &cls),
       "line 10, column 29: OPCGroups[0].OPCItems[1].RequestDatatype: invalid property "
       "value 'vtFOO'");
@@ -370,25 +362,25 @@ TEST_F(ConfigStreamTest, ErrorsNameLineColumnAndPath) {
   EXPECT_FALSE(server.IsLoading());
   EXPECT_FALSE(server.Active());
 
-  EXPECT_EQ(failure([&] { loadText(server, head + "          Nmae = 'x'\r\n" + tail); }, &cls),
+  EXPECT_EQ(failure([&] { LoadFromText(server, head + "          Nmae = 'x'\r\n" + tail); }, &cls),
             "line 10, column 11: OPCGroups[0].OPCItems[1].Nmae: TqOPCItem has no property Nmae");
   EXPECT_EQ(cls, "EReadError");
-  EXPECT_EQ(failure([&] { loadText(server, head + "          Quality = 5\r\n" + tail); }),
+  EXPECT_EQ(failure([&] { LoadFromText(server, head + "          Quality = 5\r\n" + tail); }),
             "line 10, column 11: OPCGroups[0].OPCItems[1].Quality: property Quality is read-only");
-  EXPECT_EQ(failure([&] { loadText(server, head + "          IsActive = 1\r\n" + tail); }),
+  EXPECT_EQ(failure([&] { LoadFromText(server, head + "          IsActive = 1\r\n" + tail); }),
             "line 10, column 22: OPCGroups[0].OPCItems[1].IsActive: invalid property value '1'");
 
   // Malformed text changes nothing at all.
   server.SetClientName("untouched");
-  EXPECT_EQ(failure([&] { loadText(server, head + "          ItemID = 'open\r\n"); }, &cls),
+  EXPECT_EQ(failure([&] { LoadFromText(server, head + "          ItemID = 'open\r\n"); }, &cls),
             "line 10, column 20: OPCGroups[0].OPCItems[1].ItemID: unterminated text");
   EXPECT_EQ(cls, "EParserError");
-  EXPECT_EQ(failure([&] { loadText(server, head); }, &cls),
+  EXPECT_EQ(failure([&] { LoadFromText(server, head); }, &cls),
             "line 10, column 1: OPCGroups[0].OPCItems[1]: property name or 'end' expected but end "
             "of text found");
-  EXPECT_EQ(failure([&] { loadText(server, "object S: TqOPCServer\n  ClientName 'x'\n"); }),
+  EXPECT_EQ(failure([&] { LoadFromText(server, "object S: TqOPCServer\n  ClientName 'x'\n"); }),
             "line 2, column 14: ClientName: '=' expected but a text found");
-  EXPECT_EQ(failure([&] { loadText(server, "BIN1\x0bTqOPCServer"); }, &cls),
+  EXPECT_EQ(failure([&] { LoadFromText(server, "BIN1\x0bTqOPCServer"); }, &cls),
             "line 1, column 1: 'object' expected but 'BIN1' found");
   EXPECT_EQ(server.ClientName(), "untouched");
 }
@@ -433,7 +425,7 @@ TEST_F(ConfigStreamTest, SaveToFileReplacesAtomically) {
   const QString file = path("config.txt");
   server.SetClientName("one");
   server.SaveToFile(file);
-  EXPECT_EQ(readFile(file), saved(server));
+  EXPECT_EQ(readFile(file), SaveToText(server));
   server.SetClientName("two");
   server.SaveToFile(file);
   EXPECT_TRUE(readFile(file).contains("ClientName = 'two'"));
@@ -461,21 +453,13 @@ TEST_F(ConfigStreamTest, SaveToFileReplacesAtomically) {
   EXPECT_EQ(readFile(file), good);
 }
 
-class ConfigStreamSimTest : public LeakCheckedTest {
+class ConfigStreamSimTest : public veze6::test::SimComponentTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
-    server = std::make_unique<TqOPCServer>();
+    SimComponentTest::SetUp();
     log.attach(*server);
   }
 
-  void TearDown() override {
-    server.reset();
-    EXPECT_EQ(sim::liveServerCount(), 0u) << "the component kept the server alive";
-  }
-
-  std::unique_ptr<TqOPCServer> server;
   EventLog log;
 };
 
@@ -504,7 +488,7 @@ TEST_F(ConfigStreamSimTest, ActiveConfigurationConnectsAfterLoading) {
   EXPECT_EQ(server->GetState().GroupCount, 1) << "the loaded group is on the server";
   EXPECT_NE(server->OPCGroups()->Items(0)->OPCItems()->Items(0)->ServerHandle(),
             TqOPCItem::kNoServerHandle);
-  EXPECT_TRUE(saved(*server).contains("  Active = True\r\n"));
+  EXPECT_TRUE(SaveToText(*server).contains("  Active = True\r\n"));
 }
 
 TEST_F(ConfigStreamSimTest, LoadingIntoAConnectedComponentDisconnectsFirst) {
@@ -512,17 +496,17 @@ TEST_F(ConfigStreamSimTest, LoadingIntoAConnectedComponentDisconnectsFirst) {
   ASSERT_TRUE(server->Active());
 
   // Malformed text does not even disconnect.
-  EXPECT_THROW(loadText(*server, "object S: TqOPCServer\n  ClientName = \n"), EParserError);
+  EXPECT_THROW(LoadFromText(*server, "object S: TqOPCServer\n  ClientName = \n"), EParserError);
   EXPECT_TRUE(server->Active());
 
-  loadText(*server, "object S: TqOPCServer\r\n  ClientName = 'offline'\r\nend\r\n");
+  LoadFromText(*server, "object S: TqOPCServer\r\n  ClientName = 'offline'\r\nend\r\n");
   EXPECT_FALSE(server->Active());
   EXPECT_EQ(sim::liveServerCount(), 0u) << "no server held while Active reads False";
   EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "disconnect"}));
 
   log.entries.clear();
   server->Connect("Veze6.Simulation.1");
-  loadText(*server, kActiveConfiguration);
+  LoadFromText(*server, kActiveConfiguration);
   EXPECT_TRUE(server->Active());
   EXPECT_EQ(log.entries, (std::vector<QString>{"connect", "disconnect", "connect"}));
 }

@@ -9,6 +9,15 @@ using namespace core_test;
 
 namespace {
 
+using VarToStrTest = veze6::test::LeakCheckedTest;
+using VarToAStrTest = veze6::test::LeakCheckedTest;
+using ArrayConversionsTest = veze6::test::LeakCheckedTest;
+using FileTimeToDateTimeTest = veze6::test::LeakCheckedTest;
+using ServerStateToStrTest = veze6::test::LeakCheckedTest;
+using TextToWideTest = veze6::test::LeakCheckedTest;
+using VariantToQVariantTest = veze6::test::LeakCheckedTest;
+using TDateTimeTest = veze6::test::LeakCheckedTest;
+
 OleVariant withType(VARTYPE vt, auto assign) {
   VARIANT v;
   VariantInit(&v);
@@ -17,7 +26,7 @@ OleVariant withType(VARTYPE vt, auto assign) {
   return OleVariant::attach(v);
 }
 
-TEST(VarToStrTest, ScalarTexts) {
+TEST_F(VarToStrTest, ScalarTexts) {
   EXPECT_EQ(VarToStr(OleVariant()), "");
   EXPECT_EQ(VarToStr(OleVariant::null()), "");
   EXPECT_EQ(VarToStr(OleVariant(SHORT(-12))), "-12");
@@ -32,7 +41,7 @@ TEST(VarToStrTest, ScalarTexts) {
   EXPECT_EQ(VarToStr(OleVariant::fromError(OPC_E_BADRIGHTS)), "-1073479674");
 }
 
-TEST(VarToStrTest, FloatsAreShortestRoundTrip) {
+TEST_F(VarToStrTest, FloatsAreShortestRoundTrip) {
   EXPECT_EQ(VarToStr(OleVariant(0.1f)), "0.1");
   EXPECT_EQ(VarToStr(OleVariant(0.1)), "0.1");
   EXPECT_EQ(VarToStr(OleVariant(1.0 / 3.0)), "0.3333333333333333");
@@ -45,7 +54,7 @@ TEST(VarToStrTest, FloatsAreShortestRoundTrip) {
     EXPECT_EQ(VarToStr(OleVariant(d)).toDouble(), d);
 }
 
-TEST(VarToStrTest, CurrencyHasUpToFourPlaces) {
+TEST_F(VarToStrTest, CurrencyHasUpToFourPlaces) {
   EXPECT_EQ(VarToStr(OleVariant::fromCurrency(CY{125000})), "12.5");
   EXPECT_EQ(VarToStr(OleVariant::fromCurrency(CY{10000})), "1");
   EXPECT_EQ(VarToStr(OleVariant::fromCurrency(CY{-5})), "-0.0005");
@@ -53,7 +62,7 @@ TEST(VarToStrTest, CurrencyHasUpToFourPlaces) {
             "-922337203685477.5808");
 }
 
-TEST(VarToStrTest, DatesAreIsoLocal) {
+TEST_F(VarToStrTest, DatesAreIsoLocal) {
   EXPECT_EQ(VarToStr(OleVariant::fromDate(EncodeDateTime(2024, 2, 29, 23, 59, 58))),
             "2024-02-29T23:59:58");
   EXPECT_EQ(VarToStr(OleVariant::fromDate(EncodeDateTime(1999, 12, 31, 8, 5, 0, 7))),
@@ -62,13 +71,13 @@ TEST(VarToStrTest, DatesAreIsoLocal) {
   EXPECT_THROW(VarToStr(OleVariant::fromDate(1e9)), EConvertError);
 }
 
-TEST(VarToStrTest, ArraysAndInterfacesRaise) {
+TEST_F(VarToStrTest, ArraysAndInterfacesRaise) {
   EXPECT_THROW(VarToStr(OleVariant::array(VT_I4, {OleVariant(LONG(1))})), EConvertError);
   EXPECT_THROW(VarToStr(withType(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; })),
                EConvertError);
 }
 
-TEST(VarToAStrTest, ArraysListEveryElementWithSemicolons) {
+TEST_F(VarToAStrTest, ArraysListEveryElementWithSemicolons) {
   EXPECT_EQ(VarToAStr(OleVariant()), "");
   EXPECT_EQ(VarToAStr(OleVariant::null()), "");
   EXPECT_EQ(VarToAStr(OleVariant(LONG(7))), "7");
@@ -82,7 +91,7 @@ TEST(VarToAStrTest, ArraysListEveryElementWithSemicolons) {
   EXPECT_EQ(VarToAStr(OleVariant::array(VT_I4, {})), "");
 }
 
-TEST(VarToAStrTest, UnreadableArraysGiveEmptyText) {
+TEST_F(VarToAStrTest, UnreadableArraysGiveEmptyText) {
   EXPECT_EQ(VarToAStr(OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))}, 1)), "")
       << "a 1-based array";
   const SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
@@ -97,7 +106,7 @@ TEST(VarToAStrTest, UnreadableArraysGiveEmptyText) {
       "");
 }
 
-TEST(ArrayConversionsTest, BoundsAtTheEndsOfTheRange) {
+TEST_F(ArrayConversionsTest, BoundsAtTheEndsOfTheRange) {
   for (const LONG lower : {LONG(INT32_MIN), LONG(INT32_MAX - 1)}) {
     const auto a = OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))}, lower);
     EXPECT_EQ(VariantToQVariant(a.get()), QVariant(QVariantList{1, 2})) << lower;
@@ -116,7 +125,7 @@ TEST(ArrayConversionsTest, BoundsAtTheEndsOfTheRange) {
   EXPECT_FALSE(VariantToQVariant(bent.get()).isValid());
 }
 
-TEST(FileTimeToDateTimeTest, ConvertsUtcToLocalKeepingMilliseconds) {
+TEST_F(FileTimeToDateTimeTest, ConvertsUtcToLocalKeepingMilliseconds) {
   const QDateTime utc(QDate(2023, 7, 1), QTime(12, 0, 0, 123), Qt::UTC);
   const FILETIME ft = opc::fileTimeFromTicks(std::uint64_t(utc.toMSecsSinceEpoch()) * 10000 +
                                              opc::kFileTimeUnixEpoch + 9999);  // sub-ms dropped
@@ -127,7 +136,7 @@ TEST(FileTimeToDateTimeTest, ConvertsUtcToLocalKeepingMilliseconds) {
             winter.toLocalTime());
 }
 
-TEST(FileTimeToDateTimeTest, AgreesWithTheCalendarAcrossDaylightSavingChanges) {
+TEST_F(FileTimeToDateTimeTest, AgreesWithTheCalendarAcrossDaylightSavingChanges) {
   // The conversion keeps the zone offset per minute; stamps on both sides of
   // a change, and in the hour that repeats, must still read as the calendar
   // says.
@@ -151,7 +160,7 @@ TEST(FileTimeToDateTimeTest, AgreesWithTheCalendarAcrossDaylightSavingChanges) {
   tzset();
 }
 
-TEST(FileTimeToDateTimeTest, OnlyTheAllZeroStampAndOutOfRangeGiveZero) {
+TEST_F(FileTimeToDateTimeTest, OnlyTheAllZeroStampAndOutOfRangeGiveZero) {
   EXPECT_EQ(FileTimeToDateTime(FILETIME{0, 0}), 0.0);
   // A zero half alone is a valid stamp: 2023-07-26 14:46:45.824 UTC, then
   // 30 seconds into 1601.
@@ -164,7 +173,7 @@ TEST(FileTimeToDateTimeTest, OnlyTheAllZeroStampAndOutOfRangeGiveZero) {
   EXPECT_EQ(FileTimeToDateTime(FILETIME{1, 0x7FFFFFFF}), 0.0) << "beyond year 9999";
 }
 
-TEST(ServerStateToStrTest, OnlyStatesOneToFive) {
+TEST_F(ServerStateToStrTest, OnlyStatesOneToFive) {
   EXPECT_EQ(ServerStateToStr(1), "running");
   EXPECT_EQ(ServerStateToStr(3), "no config");
   EXPECT_EQ(ServerStateToStr(5), "test");
@@ -174,7 +183,7 @@ TEST(ServerStateToStrTest, OnlyStatesOneToFive) {
   for (const char* text : OPCStateStr) EXPECT_LE(std::strlen(text), 10u);
 }
 
-TEST(TextToWideTest, KeepsWholeTextAndReleasesIt) {
+TEST_F(TextToWideTest, KeepsWholeTextAndReleasesIt) {
   const auto before = opc::diag::snapshot();
   {
     const QString long1500(1500, u'x');
@@ -190,7 +199,7 @@ TEST(TextToWideTest, KeepsWholeTextAndReleasesIt) {
   EXPECT_EQ(opc::diag::snapshot().bstrs, before.bstrs) << "results are released";
 }
 
-TEST(TextToWideTest, UnpairedSurrogatesBecomeReplacementCharacters) {
+TEST_F(TextToWideTest, UnpairedSurrogatesBecomeReplacementCharacters) {
   QString broken = "a";
   broken += QChar(0xD800);
   broken += "b";
@@ -199,7 +208,7 @@ TEST(TextToWideTest, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(std::u16string(wide.view()), u"a\uFFFDb\uFFFD");
 }
 
-TEST(VariantToQVariantTest, MapsTypes) {
+TEST_F(VariantToQVariantTest, MapsTypes) {
   EXPECT_FALSE(VariantToQVariant(OleVariant()).isValid());
   EXPECT_TRUE(VariantToQVariant(OleVariant::null()).isNull());
   EXPECT_EQ(VariantToQVariant(OleVariant(LONG(-3))), QVariant(-3));
@@ -212,7 +221,7 @@ TEST(VariantToQVariantTest, MapsTypes) {
       QVariant(QVariantList{1, 2}));
 }
 
-TEST(TDateTimeTest, RoundTripsAndNegativeDays) {
+TEST_F(TDateTimeTest, RoundTripsAndNegativeDays) {
   EXPECT_EQ(DateTimeToQDateTime(0), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
   EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
   // A time of day that rounds to midnight moves to the next day, before the

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include "common/groups.h"
+#include "common/simcomponent.h"
 #include "simulator/simulator.h"
 #include "test_utils.h"
 
@@ -15,38 +16,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DataPathSimTest : public LeakCheckedTest, public ::testing::WithParamInterface<const char*> {
+class DataPathSimTest : public veze6::test::SimComponentTest,
+                        public veze6::test::DataEventLog,
+                        public ::testing::WithParamInterface<const char*> {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
+    SimComponentTest::SetUp();
     lists = TqOPCItemList::LiveCount();
-    server = std::make_unique<TqOPCServer>();
-    server->OnDatachange = [this](QObject*, TqOPCItemList* list) {
-      threads.push_back(QThread::currentThread());
-      QStringList ids;
-      for (int i = 0; i < list->Count(); ++i) ids << list->Items(i)->ItemID();
-      changes.push_back(ids);
-    };
-    server->OnWriteComplete = [this](QObject*, TqOPCItemList* list) {
-      completions.push_back(list->Count());
-    };
-    server->OnWriteError = [this](QObject*, TqOPCItemList* list) {
-      QStringList ids;
-      for (int i = 0; i < list->Count(); ++i) ids << list->Items(i)->ItemID();
-      writeErrors.push_back(ids);
-    };
-    server->Connect(GetParam());
-    ASSERT_TRUE(server->Active());
-    control = server->GetOPCServer().as<sim::SimulationControl>();
+    attach(*server);
+    ASSERT_NO_FATAL_FAILURE(connect(GetParam()));
+    control = simControl();
     control->setManualScan(true);
   }
 
   void TearDown() override {
     control.reset();
-    server.reset();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(sim::liveServerCount(), 0u);
+    SimComponentTest::TearDown();
     EXPECT_EQ(TqOPCItemList::LiveCount(), lists);
   }
 
@@ -70,12 +55,7 @@ class DataPathSimTest : public LeakCheckedTest, public ::testing::WithParamInter
   }
 
   std::int64_t lists = 0;
-  std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
-  std::vector<QStringList> changes;
-  std::vector<QThread*> threads;
-  std::vector<int> completions;
-  std::vector<QStringList> writeErrors;
   SleepRecorder sleeps;
   ScopedCaptureApplication capture;
 };

@@ -10,14 +10,23 @@ using namespace core_test;
 
 namespace {
 
+using OPCErrorsTest = veze6::test::LeakCheckedTest;
+using TEventTest = veze6::test::LeakCheckedTest;
+using TCollectionTest = veze6::test::LeakCheckedTest;
+using TComponentTest = veze6::test::LeakCheckedTest;
+using ExceptionTest = veze6::test::LeakCheckedTest;
+using ApplicationTest = veze6::test::LeakCheckedTest;
+using LoggingTest = veze6::test::LeakCheckedTest;
+using QtApartmentTest = veze6::test::LeakCheckedTest;
+
 // ---- OPCCheck and Format ------------------------------------------------------
 
-TEST(OPCErrorsTest, OPCCheck_SuccessCodesNeverRaise) {
+TEST_F(OPCErrorsTest, OPCCheck_SuccessCodesNeverRaise) {
   for (HRESULT code : {S_OK, S_FALSE, OPC_S_CLAMP, OPC_S_UNSUPPORTEDRATE, hresult(0x7FFFFFFF)})
     EXPECT_NO_THROW(OPCCheck(code)) << hr(code);
 }
 
-TEST(OPCErrorsTest, OPCCheck_FailureWithText_RaisesEOPCException) {
+TEST_F(OPCErrorsTest, OPCCheck_FailureWithText_RaisesEOPCException) {
   try {
     OPCCheck(OPC_E_UNKNOWNITEMID);
     FAIL() << "no exception";
@@ -27,7 +36,7 @@ TEST(OPCErrorsTest, OPCCheck_FailureWithText_RaisesEOPCException) {
   }
 }
 
-TEST(OPCErrorsTest, OPCCheck_FailureWithoutText_RaisesComErrorWithSystemText) {
+TEST_F(OPCErrorsTest, OPCCheck_FailureWithoutText_RaisesComErrorWithSystemText) {
   try {
     OPCCheck(E_FAIL);
     FAIL() << "no exception";
@@ -47,7 +56,7 @@ TEST(OPCErrorsTest, OPCCheck_FailureWithoutText_RaisesComErrorWithSystemText) {
   }
 }
 
-TEST(OPCErrorsTest, Format_RejectsMissingOrMismatchedArguments) {
+TEST_F(OPCErrorsTest, Format_RejectsMissingOrMismatchedArguments) {
   EXPECT_THROW(Format("%s and %s", {QString("one")}), EConvertError);
   EXPECT_THROW(Format("%d", {QString("text")}), EConvertError);
   EXPECT_THROW(Format("%s", {42}), EConvertError);
@@ -67,7 +76,7 @@ struct Receiver : QObject {
 int g_functionHits = 0;
 void freeHandler(QObject*) { ++g_functionHits; }
 
-TEST(TEventTest, MemberHandlersCompareByObjectAndMember) {
+TEST_F(TEventTest, MemberHandlersCompareByObjectAndMember) {
   Receiver a, b;
   const TNotifyEvent e1(&a, &Receiver::onNotify);
   const TNotifyEvent e2(&a, &Receiver::onNotify);
@@ -80,7 +89,7 @@ TEST(TEventTest, MemberHandlersCompareByObjectAndMember) {
   EXPECT_EQ(a.hits, 2);
 }
 
-TEST(TEventTest, CallableHandlersCompareByWhatTheyWereMadeAs) {
+TEST_F(TEventTest, CallableHandlersCompareByWhatTheyWereMadeAs) {
   int hits = 0;
   g_functionHits = 0;
   auto lambda = [&hits](QObject*) { ++hits; };
@@ -96,7 +105,7 @@ TEST(TEventTest, CallableHandlersCompareByWhatTheyWereMadeAs) {
   EXPECT_EQ(g_functionHits, 1);
 }
 
-TEST(TEventTest, UnassignedDoesNothingAndReferenceArgumentsComeBack) {
+TEST_F(TEventTest, UnassignedDoesNothingAndReferenceArgumentsComeBack) {
   TNotifyEvent none;
   EXPECT_FALSE(none);
   EXPECT_TRUE(none == nullptr);
@@ -110,7 +119,7 @@ TEST(TEventTest, UnassignedDoesNothingAndReferenceArgumentsComeBack) {
   EXPECT_FALSE(onError.Assigned());
 }
 
-TEST(TEventTest, HandlerOfDestroyedQObjectIsSkippedAndReadsUnassigned) {
+TEST_F(TEventTest, HandlerOfDestroyedQObjectIsSkippedAndReadsUnassigned) {
   auto r = std::make_unique<Receiver>();
   const TNotifyEvent e(r.get(), &Receiver::onNotify);
   EXPECT_TRUE(e.Assigned());
@@ -126,7 +135,7 @@ struct Sentinel {
   ~Sentinel() { g_sentinelFreed = true; }
 };
 
-TEST(TEventTest, HandlerClearingOrReplacingItsOwnEvent_RunsToItsEnd) {
+TEST_F(TEventTest, HandlerClearingOrReplacingItsOwnEvent_RunsToItsEnd) {
   for (const bool replace : {false, true}) {
     g_sentinelFreed = false;
     TNotifyEvent event;
@@ -165,7 +174,7 @@ struct RaisingCollection : TCollection {
   ~RaisingCollection() override { ClearInDestructor(); }
 };
 
-TEST(TCollectionTest, IdsStartAtZeroAndAreNeverReused) {
+TEST_F(TCollectionTest, IdsStartAtZeroAndAreNeverReused) {
   TCollection c;
   TCollectionItem* a = c.Add();
   TCollectionItem* b = c.Add();
@@ -181,7 +190,7 @@ TEST(TCollectionTest, IdsStartAtZeroAndAreNeverReused) {
   EXPECT_EQ(c.Add()->ID(), 3);
 }
 
-TEST(TCollectionTest, DestroyingAnItemRemovesIt) {
+TEST_F(TCollectionTest, DestroyingAnItemRemovesIt) {
   TCollection c;
   c.Add();
   TCollectionItem* b = c.Add();
@@ -194,7 +203,7 @@ TEST(TCollectionTest, DestroyingAnItemRemovesIt) {
   EXPECT_THROW(c.Delete(-1), EListError);
 }
 
-TEST(TCollectionTest, UpdatesAreBatched) {
+TEST_F(TCollectionTest, UpdatesAreBatched) {
   CountingCollection c;
   c.Add();
   EXPECT_EQ(c.updates, 1);
@@ -209,7 +218,7 @@ TEST(TCollectionTest, UpdatesAreBatched) {
   EXPECT_EQ(c.updates, 3);
 }
 
-TEST(TCollectionTest, RaisingItemIsDestroyedAndTheErrorPassedOn) {
+TEST_F(TCollectionTest, RaisingItemIsDestroyedAndTheErrorPassedOn) {
   RaisingCollection c;
   c.Add();
   c.Add();
@@ -219,7 +228,7 @@ TEST(TCollectionTest, RaisingItemIsDestroyedAndTheErrorPassedOn) {
   EXPECT_EQ(c.Count(), 0);
 }
 
-TEST(TCollectionTest, ItemRaisingWhileCollectionDiesIsReported) {
+TEST_F(TCollectionTest, ItemRaisingWhileCollectionDiesIsReported) {
   ScopedCaptureApplication capture;
   {
     RaisingCollection c;
@@ -228,7 +237,7 @@ TEST(TCollectionTest, ItemRaisingWhileCollectionDiesIsReported) {
   EXPECT_EQ(capture->Texts(TCaptureApplicationHandler::Kind::Exception), QList<QString>{"refused"});
 }
 
-TEST(TCollectionTest, SetIndexMovesAndNamePathShowsPosition) {
+TEST_F(TCollectionTest, SetIndexMovesAndNamePathShowsPosition) {
   TCollection c;
   TCollectionItem* a = c.Add();
   TCollectionItem* b = c.Add();
@@ -241,7 +250,7 @@ TEST(TCollectionTest, SetIndexMovesAndNamePathShowsPosition) {
 
 // ---- TComponent ------------------------------------------------------------------
 
-TEST(TComponentTest, OwnerNameAndState) {
+TEST_F(TComponentTest, OwnerNameAndState) {
   TComponent owner;
   owner.SetDesigning(true);
   auto* child = new TComponent(&owner);  // owned by owner
@@ -262,7 +271,7 @@ TEST(TComponentTest, OwnerNameAndState) {
 
 // ---- exceptions and the application facade -----------------------------------------
 
-TEST(ExceptionTest, MessageAndUtf8) {
+TEST_F(ExceptionTest, MessageAndUtf8) {
   try {
     throw EOPCException("Störung – 故障");
   } catch (const Exception& e) {
@@ -280,7 +289,7 @@ TEST(ExceptionTest, MessageAndUtf8) {
   EXPECT_THROW(OleCheck(E_POINTER), EOleSysError);
 }
 
-TEST(ApplicationTest, CaptureRecordsWhatWouldHaveBeenShown) {
+TEST_F(ApplicationTest, CaptureRecordsWhatWouldHaveBeenShown) {
   ScopedCaptureApplication capture;
   QObject sender;
   Application().HandleException(&sender, EOPCException("cannot write Items:\r\n"));
@@ -300,7 +309,7 @@ TEST(ApplicationTest, CaptureRecordsWhatWouldHaveBeenShown) {
   EXPECT_EQ(capture->BeepCount(), 2);
 }
 
-TEST(ApplicationTest, ScopedCaptureRestoresThePreviousHandler) {
+TEST_F(ApplicationTest, ScopedCaptureRestoresThePreviousHandler) {
   const auto before = Application().Handler();
   { ScopedCaptureApplication capture; }
   EXPECT_EQ(Application().Handler(), before);
@@ -311,7 +320,7 @@ TEST(ApplicationTest, ScopedCaptureRestoresThePreviousHandler) {
 
 // The platform layer's warnings (std only, so no Qt there) arrive as log
 // messages of veze6.opc, also after a handler of one's own was put back.
-TEST(LoggingTest, PlatformWarningsGoToTheirCategory) {
+TEST_F(LoggingTest, PlatformWarningsGoToTheirCategory) {
   static QStringList seen;
   seen.clear();
   const QtMessageHandler previous =
@@ -327,7 +336,7 @@ TEST(LoggingTest, PlatformWarningsGoToTheirCategory) {
   EXPECT_EQ(seen, QStringList({"veze6.opc: registration file skipped", "veze6.opc: routed again"}));
 }
 
-TEST(QtApartmentTest, TasksFromOtherThreadsRunHereInOrder) {
+TEST_F(QtApartmentTest, TasksFromOtherThreadsRunHereInOrder) {
   auto apartment = installQtApartment();
   ASSERT_TRUE(apartment);
   EXPECT_TRUE(apartment->isCurrentThread());
@@ -349,7 +358,7 @@ TEST(QtApartmentTest, TasksFromOtherThreadsRunHereInOrder) {
   EXPECT_EQ(std::count(onThread.begin(), onThread.end(), true), 5);
 }
 
-TEST(QtApartmentTest, TimersTickUntilStopped) {
+TEST_F(QtApartmentTest, TimersTickUntilStopped) {
   auto apartment = installQtApartment();
   int ticks = 0;
   const auto id = apartment->startTimer(std::chrono::milliseconds(1), [&] { ++ticks; });
@@ -363,7 +372,7 @@ TEST(QtApartmentTest, TimersTickUntilStopped) {
   EXPECT_EQ(ticks, stoppedAt);
 }
 
-TEST(QtApartmentTest, TimerStartedFromAnotherThreadLivesHere) {
+TEST_F(QtApartmentTest, TimerStartedFromAnotherThreadLivesHere) {
   auto apartment = installQtApartment();
   std::atomic<int> ticks{0};
   std::atomic<bool> onThread{true};

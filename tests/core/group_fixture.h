@@ -3,25 +3,19 @@
 #pragma once
 
 #include "group_mocks.h"
-#include "opc_mocks.h"
-#include "test_utils.h"
+#include "server_fixture.h"
 
 namespace core_test {
 
-class GroupMockFixture : public LeakCheckedTest {
+class GroupMockFixture : public ServerMockFixture {
  protected:
-  using Server = ::testing::StrictMock<MockOPCServer>;
   using Group = ::testing::StrictMock<MockGroup>;
 
   static constexpr OPCHANDLE kServerGroup = 7;
 
   void SetUp() override {
-    mock = opc::makeCom<Server>();
+    ServerMockFixture::SetUp();
     group = opc::makeCom<Group>();
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
     // The server has no shutdown connection point; that is not an error.
     EXPECT_CALL(*mock, FindConnectionPoint)
         .Times(::testing::AnyNumber())
@@ -35,11 +29,8 @@ class GroupMockFixture : public LeakCheckedTest {
   }
 
   void TearDown() override {
-    server.reset();
-    registration.reset();
-    EXPECT_EQ(mock->refCount(), 1u) << "the component kept server references";
+    ServerMockFixture::TearDown();
     EXPECT_EQ(group->refCount(), 1u) << "the component kept group references";
-    mock.reset();
     group.reset();
   }
 
@@ -51,17 +42,9 @@ class GroupMockFixture : public LeakCheckedTest {
             ::testing::Invoke(answerAddGroup(group.get(), kServerGroup, revisedRate, &sentGroups)));
   }
 
-  void connect() {
-    ASSERT_NO_THROW(server->SetActive(true));
-    ASSERT_TRUE(server->Active());
-  }
-
   TqOPCGroups& groups() { return *server->OPCGroups(); }
 
-  ComPtr<Server> mock;
   ComPtr<Group> group;
-  std::unique_ptr<ScopedTestClass> registration;
-  std::unique_ptr<TqOPCServer> server;
   std::vector<SentGroup> sentGroups;
   ItemCalls calls;
   SleepRecorder sleeps;

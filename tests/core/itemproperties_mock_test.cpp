@@ -2,8 +2,7 @@
 // and item id lookups, the property list's refresh rules and a property that
 // fails among others. Every array, string and value the server hands out
 // must be freed.
-#include "opc_mocks.h"
-#include "test_utils.h"
+#include "server_fixture.h"
 
 using namespace core_test;
 using ::testing::_;
@@ -69,38 +68,17 @@ auto lookup(const char16_t* itemId, HRESULT error, HRESULT result = S_OK) {
   };
 }
 
-class ItemPropertiesMockTest : public LeakCheckedTest {
+class ItemPropertiesMockTest : public ServerMockFixture {
  protected:
-  using Mock = StrictMock<MockOPCServer>;
-
   void SetUp() override {
-    mock = opc::makeCom<Mock>();
+    ServerMockFixture::SetUp();
     mock->refuse(IID_IConnectionPointContainer);
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
-  }
-
-  void TearDown() override {
-    server.reset();
-    registration.reset();
-    mock.reset();
-  }
-
-  void connect() {
-    ASSERT_NO_THROW(server->SetActive(true));
-    ASSERT_TRUE(server->Active());
   }
 
   const std::vector<Property> four{{1, u"Item Canonical DataType", VT_I2},
                                    {2, u"Item Value", VT_VARIANT},
                                    {5000, u"Pressure", VT_R8},
                                    {5001, u"Unit \"bar\"", VT_BSTR}};
-
-  ComPtr<Mock> mock;
-  std::unique_ptr<ScopedTestClass> registration;
-  std::unique_ptr<TqOPCServer> server;
 };
 
 // ---- the server component's three operations --------------------------------------------

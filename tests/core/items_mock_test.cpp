@@ -130,16 +130,21 @@ TEST_F(ItemsMockTest, Connect_AddsAllItemsInOneCallAndShowsFailures) {
 
 TEST_F(ItemsMockTest, ConnectDelay_WaitsOnlyWhenItemsExist) {
   TqOPCGroup* g = groups().Add("g");
-  expectAddGroup(2);
+  expectAddGroup(4);
   connect();
   server->Disconnect();
-  EXPECT_TRUE(sleeps.delays().empty());
+  EXPECT_TRUE(sleeps.delays().empty()) << "no items, no wait";
   g->OPCItems()->AddItem("Static.Int4");
+  EXPECT_CALL(*group, AddItems).Times(3).WillRepeatedly(Invoke(answerAddItems(nullptr)));
+  connect();  // the default delay
+  server->Disconnect();
   server->SetConnectDelay(120);
-  EXPECT_CALL(*group, AddItems).WillOnce(Invoke(answerAddItems(nullptr)));
   connect();
-  EXPECT_EQ(sleeps.delays(),
-            std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(120)});
+  server->Disconnect();
+  server->SetConnectDelay(-5);  // none
+  connect();
+  using std::chrono::milliseconds;
+  EXPECT_EQ(sleeps.delays(), (std::vector<milliseconds>{milliseconds(300), milliseconds(120)}));
 }
 
 TEST_F(ItemsMockTest, SetIsActive_StoresFirstThenSendsTheChange) {

@@ -4,8 +4,7 @@
 #include <utility>
 
 #include "group_mocks.h"
-#include "opc_mocks.h"
-#include "test_utils.h"
+#include "server_fixture.h"
 
 using namespace core_test;
 using ::testing::_;
@@ -16,36 +15,18 @@ using ::testing::StrictMock;
 
 namespace {
 
-class ServerMockTest : public LeakCheckedTest {
- protected:
-  using Mock = StrictMock<MockOPCServer>;
+using SecurityTest = veze6::test::LeakCheckedTest;
+using ServerNullObjectTest = veze6::test::LeakCheckedTest;
 
+class ServerMockTest : public ServerMockFixture {
+ protected:
   void SetUp() override {
-    mock = opc::makeCom<Mock>();
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
+    ServerMockFixture::SetUp();
     baseRefs = mock->refCount();
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
     log.attach(*server);
   }
 
-  void TearDown() override {
-    server.reset();
-    registration.reset();
-    EXPECT_EQ(mock->refCount(), 1u) << "the component kept server references";
-  }
-
-  /// Connects, expecting no exception.
-  void connect() {
-    ASSERT_NO_THROW(server->SetActive(true));
-    ASSERT_TRUE(server->Active());
-  }
-
-  ComPtr<Mock> mock;
-  std::unique_ptr<ScopedTestClass> registration;
   ULONG baseRefs = 0;
-  std::unique_ptr<TqOPCServer> server;
   EventLog log;
   SleepRecorder sleeps;
 };
@@ -370,7 +351,7 @@ TEST_F(ServerMockTest, Connect_LocalComputerByName_CreatesHere) {
   EXPECT_EQ(mock->refCount(), baseRefs);
 }
 
-TEST(SecurityTest, InitSecurity_SucceedsOnceThenTooLate) {
+TEST_F(SecurityTest, InitSecurity_SucceedsOnceThenTooLate) {
   const HRESULT first = qOPCInitSecurity();
   EXPECT_TRUE(first == S_OK || first == RPC_E_TOO_LATE) << hr(first);
   EXPECT_HR(RPC_E_TOO_LATE, qOPCInitSecurity());
@@ -387,7 +368,7 @@ TEST_F(ServerMockTest, Connect_ObjectWithoutIOPCServer_RaisesNoInterface) {
   EXPECT_FALSE(server->Active());
 }
 
-TEST(ServerNullObjectTest, Connect_ServerHandsOutNoIOPCServer_FaultsUnableToConnect) {
+TEST_F(ServerNullObjectTest, Connect_ServerHandsOutNoIOPCServer_FaultsUnableToConnect) {
   auto object = opc::makeCom<NullServerObject>();
   ScopedTestClass registration(CLSID_MockServer, kMockProgId, ComPtr<IUnknown>(object.get()));
   TqOPCServer server;
@@ -395,28 +376,6 @@ TEST(ServerNullObjectTest, Connect_ServerHandsOutNoIOPCServer_FaultsUnableToConn
   EXPECT_EQ(thrownMessage([&] { server.SetActive(true); }),
             "Unable to connect to OPC server Veze6.Test.MockServer.1");
   EXPECT_FALSE(server.Active());
-}
-
-TEST_F(ServerMockTest, ConnectDelay_WaitsOnlyWhenItemsExist) {
-  auto group = opc::makeCom<::testing::NiceMock<MockGroup>>();
-  ON_CALL(*group, AddItems).WillByDefault(::testing::Invoke(answerAddItems(nullptr)));
-  ON_CALL(*group, RemoveItems).WillByDefault(::testing::Invoke(answerRemoveItems(nullptr)));
-  EXPECT_CALL(*mock, AddGroup)
-      .Times(5)
-      .WillRepeatedly(::testing::Invoke(answerAddGroup(group.get(), 1, 1000)));
-  EXPECT_CALL(*mock, RemoveGroup(1, FALSE)).Times(5).WillRepeatedly(Return(S_OK));
-  server->OPCGroups()->Add("empty");
-  connect();
-  server->Disconnect();
-  EXPECT_TRUE(sleeps.delays().empty()) << "no items, no wait";
-
-  server->OPCGroups()->Add("with item")->OPCItems()->AddItem("Random.Int4");
-  connect();
-  server->Disconnect();
-  server->SetConnectDelay(-5);
-  connect();
-  EXPECT_EQ(sleeps.delays(),
-            std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(300)});
 }
 
 TEST_F(ServerMockTest, Version_AlwaysReadsOneForty) {

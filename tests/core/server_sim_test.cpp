@@ -12,6 +12,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using OwningThreadTest = veze6::test::LeakCheckedTest;
+
 class ServerSimTest : public veze6::test::SimComponentTest {
  protected:
   void SetUp() override {
@@ -261,7 +263,7 @@ TEST_F(ServerSimTest, CallFailingForALostConnection_EndsItAndReconnects) {
   EXPECT_EQ(server->GetState().ServerState, OPC_STATUS_RUNNING);
 }
 
-TEST(OwningThreadTest, ComponentCalledOffItsThread_AssertsInDebugBuilds) {
+TEST_F(OwningThreadTest, ComponentCalledOffItsThread_AssertsInDebugBuilds) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEBUG_DEATH(
       {

@@ -1,8 +1,7 @@
 // The server status: one status call per question, local times, state texts,
 // the failure paths, and every status block freed.
 #include "opc/filetime.h"
-#include "opc_mocks.h"
-#include "test_utils.h"
+#include "server_fixture.h"
 
 using namespace core_test;
 using ::testing::_;
@@ -30,14 +29,10 @@ ACTION_P2(ReturnStatus, status, vendor) {
   return S_OK;
 }
 
-class ServerStatusTest : public LeakCheckedTest {
+class ServerStatusTest : public ServerMockFixture {
  protected:
   void SetUp() override {
-    mock = opc::makeCom<StrictMock<MockOPCServer>>();
-    registration = std::make_unique<ScopedTestClass>(CLSID_MockServer, kMockProgId,
-                                                     ComPtr<IUnknown>(mock->unknown()));
-    server = std::make_unique<TqOPCServer>();
-    server->SetServer(QString::fromUtf16(kMockProgId));
+    ServerMockFixture::SetUp();
     server->SetActive(true);
     status.ftStartTime = fileTimeOf(kStartUtc);
     status.ftCurrentTime = fileTimeOf(kStartUtc.addSecs(90));
@@ -50,18 +45,10 @@ class ServerStatusTest : public LeakCheckedTest {
     status.wBuildNumber = 0xFFFF;
   }
 
-  void TearDown() override {
-    server.reset();
-    registration.reset();
-  }
-
   void expectStatus(int times, const char16_t* vendor = u"ACME Sim – Werk 2") {
     EXPECT_CALL(*mock, GetStatus(_)).Times(times).WillRepeatedly(ReturnStatus(status, vendor));
   }
 
-  ComPtr<StrictMock<MockOPCServer>> mock;
-  std::unique_ptr<ScopedTestClass> registration;
-  std::unique_ptr<TqOPCServer> server;
   OPCSERVERSTATUS status{};
 };
 

@@ -14,6 +14,8 @@ using ::testing::StrictMock;
 
 namespace {
 
+using OPCServerListing = veze6::test::LeakCheckedTest;
+
 constexpr CLSID kServerA{0x5E000001, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0xA}};
 constexpr CLSID kServerB{0x5E000002, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0xB}};
 constexpr CLSID kAlarms{0x5E000003, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0xC}};
@@ -208,7 +210,7 @@ TEST_F(ServerBrowserMockTest, ItemsFoundRemotelyCarryTheComputerName) {
 
 // ---- the class registry listing ------------------------------------------------------------
 
-TEST(OPCServerListing, ListsTheProgIdsOfMarkedClassesOnly) {
+TEST_F(OPCServerListing, ListsTheProgIdsOfMarkedClassesOnly) {
   auto& registry = opc::ClassRegistry::instance();
   const auto add = [&](const CLSID& clsid, std::u16string progId, bool marker) {
     opc::ClassEntry e;

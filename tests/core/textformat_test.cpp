@@ -16,6 +16,8 @@ using namespace core_test;
 
 namespace {
 
+using TextFormatTest = veze6::test::LeakCheckedTest;
+
 /// thrownMessage as std::string, so that failures print readably.
 template <class F>
 std::string failure(F&& f, QString* className = nullptr) {
@@ -113,7 +115,7 @@ QString readText(const QByteArray& value) {
   return server.ClientName();
 }
 
-TEST(TextFormatTest, NewPropertyTypesSaveAndReadWithoutExtraCode) {
+TEST_F(TextFormatTest, NewPropertyTypesSaveAndReadWithoutExtraCode) {
   TTestComponent c;
   c.SetName("Probe");
   c.Mask = 0xFFFFFFFFu;
@@ -165,7 +167,7 @@ TEST(TextFormatTest, NewPropertyTypesSaveAndReadWithoutExtraCode) {
   EXPECT_EQ(static_cast<TTestEntry*>(copy.Nested()->Entries()->Items(0))->Label, "a");
 }
 
-TEST(TextFormatTest, IntegerForms) {
+TEST_F(TextFormatTest, IntegerForms) {
   TTestComponent c;
   auto value = [&](const char* property, const char* text) {
     read(c, QByteArray("object X: TTestComponent\n  ") + property + " = " + text + "\nend\n");
@@ -201,7 +203,7 @@ TEST(TextFormatTest, IntegerForms) {
         << bad;
 }
 
-TEST(TextFormatTest, FloatsAreWrittenShortestAndReadBackExactly) {
+TEST_F(TextFormatTest, FloatsAreWrittenShortestAndReadBackExactly) {
   EXPECT_EQ(FloatToComponentText(0.5f), "0.5");
   EXPECT_EQ(FloatToComponentText(1.25f), "1.25");
   EXPECT_EQ(FloatToComponentText(10.0f), "10");
@@ -251,7 +253,7 @@ TEST(TextFormatTest, FloatsAreWrittenShortestAndReadBackExactly) {
     EXPECT_THROW(deadBand(bad), EReadError) << bad;
 }
 
-TEST(TextFormatTest, TextsAreQuotedAndReadBack) {
+TEST_F(TextFormatTest, TextsAreQuotedAndReadBack) {
   const struct {
     QString text;
     QByteArray written;
@@ -289,7 +291,7 @@ TEST(TextFormatTest, TextsAreQuotedAndReadBack) {
   EXPECT_THROW(readText("'a'\n'b'"), EParserError);
 }
 
-TEST(TextFormatTest, ReaderErrors) {
+TEST_F(TextFormatTest, ReaderErrors) {
   TTestComponent c;
   auto error = [&](const QByteArray& body, QString* cls = nullptr) {
     return failure([&] { read(c, "object X: TTestComponent\n" + body + "end\n"); }, cls);
@@ -324,7 +326,7 @@ TEST(TextFormatTest, ReaderErrors) {
   EXPECT_FALSE(c.IsLoading());
 }
 
-TEST(TextFormatTest, ReaderLimits) {
+TEST_F(TextFormatTest, ReaderLimits) {
   TqOPCServer server;
   TComponentReader::Limits limits;
   limits.maxItems = 3;
@@ -370,7 +372,7 @@ TEST(TextFormatTest, ReaderLimits) {
                EParserError);
 }
 
-TEST(TextFormatTest, HeaderNames) {
+TEST_F(TextFormatTest, HeaderNames) {
   TTestComponent c;
   c.SetName("not an identifier");
   EXPECT_TRUE(ComponentToText(c).startsWith("object TTestComponent\r\n"));

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "common/dialogdriver.h"
+#include "common/leakcheck.h"
 #include "core/application.h"
 #include "design/plugin/opcdesignerplugin.h"
 #include "design/qOPCGUIDlg.h"
@@ -29,6 +30,8 @@ using namespace dialogs_test;
 using namespace design_test;
 
 namespace {
+
+using DesignerPluginLoader = veze6::test::LeakCheckedTest;
 
 const QString kSimulated = QStringLiteral(
     "  <widget class=\"TqOPCServerHost\" name=\"OPCServer1\">\n"
@@ -132,7 +135,7 @@ TEST_F(DesignerPluginTest, Hosts_OnAFormWindowTheComponentsBelongToTheDesignedFo
 }
 
 // A loader without a designer core gets working components too.
-TEST(DesignerPluginLoader, WithoutADesignerCoreHostsAreRunTimeHosts) {
+TEST_F(DesignerPluginLoader, WithoutADesignerCoreHostsAreRunTimeHosts) {
   TqOPCDesignerWidgets fresh;
   QWidget form;
   for (QDesignerCustomWidgetInterface* widget : fresh.customWidgets()) {

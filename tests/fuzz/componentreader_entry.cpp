@@ -22,32 +22,32 @@ class NoSleep {
   TqOPCServer::SleepFunction previous_;
 };
 
-QByteArray save(TqOPCServer& server) {
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  server.SaveToStream(buffer);
-  return buffer.data();
-}
-
-void load(TqOPCServer& server, const QByteArray& text) {
-  QBuffer buffer;
-  buffer.setData(text);
-  buffer.open(QIODevice::ReadOnly);
-  server.LoadFromStream(buffer);
-}
-
 QString describe(const Exception& e) {
   return QStringLiteral("%1: %2").arg(QString::fromLatin1(e.ClassName()), e.Message());
 }
 
 }  // namespace
 
+QByteArray SaveToText(TqOPCServer& server) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  server.SaveToStream(buffer);
+  return buffer.data();
+}
+
+void LoadFromText(TqOPCServer& server, const QByteArray& text) {
+  QBuffer buffer;
+  buffer.setData(text);
+  buffer.open(QIODevice::ReadOnly);
+  server.LoadFromStream(buffer);
+}
+
 QString RunComponentReader(const std::uint8_t* data, std::size_t size) {
   const NoSleep noSleep;
   const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
   TqOPCServer server;
   try {
-    load(server, input);
+    LoadFromText(server, input);
   } catch (const EParserError& e) {
     if (!e.Message().startsWith(QStringLiteral("line ")))
       return QStringLiteral("parser error without a place: ") + describe(e);
@@ -68,10 +68,10 @@ QString RunComponentReader(const std::uint8_t* data, std::size_t size) {
 
   // Whatever was read saves, and the saved text reads back to itself.
   try {
-    const QByteArray first = save(server);
+    const QByteArray first = SaveToText(server);
     TqOPCServer copy;
-    load(copy, first);
-    const QByteArray second = save(copy);
+    LoadFromText(copy, first);
+    const QByteArray second = SaveToText(copy);
     if (first != second)
       return QStringLiteral("saved text changed on reloading:\n%1\n----\n%2")
           .arg(QString::fromUtf8(first), QString::fromUtf8(second));

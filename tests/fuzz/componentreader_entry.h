@@ -2,11 +2,19 @@
 // target and the regular test that replays the saved corpus.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 
+class TqOPCServer;
+
 namespace veze6fuzz {
+
+/// The text a component saves, and loading a text into a component, as
+/// through a file.
+QByteArray SaveToText(TqOPCServer& server);
+void LoadFromText(TqOPCServer& server, const QByteArray& text);
 
 /// Loads data into a fresh server component (LoadFromStream) and checks
 /// what must hold for any input: the load succeeds or raises one of the

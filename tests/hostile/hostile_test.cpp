@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "binding/qOPCGUI.h"
+#include "common/leakcheck.h"
 #include "core/qOPC.h"
 #include "hostilescript.h"
 #include "hostileserver.h"
-#include "opc/diag.h"
 #include "simulator/simulator.h"
 
 using namespace std::chrono_literals;
@@ -24,6 +24,9 @@ using hostile::Script;
 using hostile::SimCall;
 
 namespace {
+
+using HostileBrowseTest = veze6::test::LeakCheckedTest;
+using HostileGroupTest = veze6::test::LeakCheckedTest;
 
 struct Behaviour {
   const char* name;
@@ -130,7 +133,7 @@ class HostileServerTest : public ::testing::TestWithParam<Behaviour> {
   }
 
   void SetUp() override {
-    before_ = opc::diag::snapshot();
+    leaks_.restart();
     GetParam().arrange(Script::instance());
   }
 
@@ -268,7 +271,7 @@ class HostileServerTest : public ::testing::TestWithParam<Behaviour> {
     Script::instance().fireKept();
   }
 
-  opc::diag::Counters before_{};
+  veze6::test::LeakCheck leaks_;
   QStringList faults_;
   int shutdowns_ = 0;
 };
@@ -302,7 +305,7 @@ TEST_P(HostileServerTest, ComponentSurvivesAndRecovers) {
   if (QString(GetParam().name).startsWith("Shutdown")) {
     EXPECT_GT(shutdowns_, 0) << "the shutdown request never reached the application";
   }
-  EXPECT_EQ(opc::diag::snapshot(), before_);
+  leaks_.expectBalanced();
 
   // The library is still usable: a sound server connects and reads.
   TqOPCServer good;
@@ -319,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Behaviours, HostileServerTest, ::testing::ValuesIn(kBeh
 
 // A server whose browse list never ends: the listing stops after a bounded
 // number of names instead of holding the application for good.
-TEST(HostileBrowseTest, EndlessListStops) {
+TEST_F(HostileBrowseTest, EndlessListStops) {
   hostile::registerHostileServer();
   Script::instance().set(SimCall::BrowseOPCItemIDs, Act::WrongCount);
   {
@@ -335,7 +338,7 @@ TEST(HostileBrowseTest, EndlessListStops) {
 
 // A server that adds a group or changes its state without writing the
 // revised rate leaves the group at the rate asked for, not at zero.
-TEST(HostileGroupTest, UnrevisedRateKeepsTheRequestedRate) {
+TEST_F(HostileGroupTest, UnrevisedRateKeepsTheRequestedRate) {
   hostile::registerHostileServer();
   Script::instance().set(SimCall::AddGroup, Act::Unrevised);
   Script::instance().set(SimCall::SetState, Act::Unrevised);

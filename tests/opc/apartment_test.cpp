@@ -7,7 +7,10 @@
 namespace opc::test {
 namespace {
 
-TEST(ManualApartmentTest, RunsTasksInPostingOrderIncludingTasksPostedWhileRunning) {
+using ManualApartmentTest = veze6::test::LeakCheckedTest;
+using ApartmentTest = veze6::test::LeakCheckedTest;
+
+TEST_F(ManualApartmentTest, RunsTasksInPostingOrderIncludingTasksPostedWhileRunning) {
   auto apt = std::make_shared<ManualApartment>();
   std::vector<int> order;
   apt->post([&] {
@@ -22,7 +25,7 @@ TEST(ManualApartmentTest, RunsTasksInPostingOrderIncludingTasksPostedWhileRunnin
   EXPECT_EQ(apt->runPending(), 0u);
 }
 
-TEST(ManualApartmentTest, TasksFromOtherThreadsRunOnTheOwner) {
+TEST_F(ManualApartmentTest, TasksFromOtherThreadsRunOnTheOwner) {
   auto apt = std::make_shared<ManualApartment>();
   EXPECT_TRUE(apt->isCurrentThread());
   constexpr int kThreads = 4, kPerThread = 200;
@@ -57,7 +60,7 @@ TEST(ManualApartmentTest, TasksFromOtherThreadsRunOnTheOwner) {
   }
 }
 
-TEST(ManualApartmentTest, TimersFireUntilStopped) {
+TEST_F(ManualApartmentTest, TimersFireUntilStopped) {
   auto apt = std::make_shared<ManualApartment>();
   int a = 0, b = 0;
   Apartment::TimerId idB = 0;
@@ -76,7 +79,7 @@ TEST(ManualApartmentTest, TimersFireUntilStopped) {
   EXPECT_EQ(a, 1);
 }
 
-TEST(ApartmentTest, CurrentIsPerThread) {
+TEST_F(ApartmentTest, CurrentIsPerThread) {
   EXPECT_EQ(Apartment::current(), nullptr);
   auto apt = std::make_shared<ManualApartment>();
   Apartment::setCurrent(apt);

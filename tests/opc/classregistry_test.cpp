@@ -8,6 +8,9 @@
 namespace opc::test {
 namespace {
 
+using ClassRegistryTest = veze6::test::LeakCheckedTest;
+using SecurityTest = veze6::test::LeakCheckedTest;
+
 constexpr CLSID kCommon{0x5EED0100, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr CLSID kListed{0x5EED0101, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr CLSID kMissing{0x5EED01FF, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -143,7 +146,7 @@ TEST_F(Creation, ExFailuresApplyToEveryEntry) {
   EXPECT_EQ(CoCreateInstanceEx(kCommon, nullptr, CLSCTX_ALL, nullptr, 1, nullptr), E_INVALIDARG);
 }
 
-TEST(ClassRegistryTest, RegistrationOrderReplacementAndCategories) {
+TEST_F(ClassRegistryTest, RegistrationOrderReplacementAndCategories) {
   constexpr CATID kCatA{0x5EEDCA70, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
   constexpr CATID kCatB{0x5EEDCA70, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
   constexpr CLSID k1{0x5EED0201, 0, 0, {0}}, k2{0x5EED0202, 0, 0, {0}}, k3{0x5EED0203, 0, 0, {0}};
@@ -178,7 +181,7 @@ TEST(ClassRegistryTest, RegistrationOrderReplacementAndCategories) {
   EXPECT_FALSE(reg.find(k2));
 }
 
-TEST(Security, SucceedsOnceThenTooLate) {
+TEST_F(SecurityTest, SucceedsOnceThenTooLate) {
   detail::resetSecurityInitialization();
   EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr),
@@ -189,7 +192,7 @@ TEST(Security, SucceedsOnceThenTooLate) {
   EXPECT_EQ(RPC_E_TOO_LATE, hresult(0x80010119));
 }
 
-TEST(Security, ExactlyOneOfManyRacingThreadsSucceeds) {
+TEST_F(SecurityTest, ExactlyOneOfManyRacingThreadsSucceeds) {
   detail::resetSecurityInitialization();
   std::atomic<int> ok{0}, late{0};
   std::vector<std::thread> threads;

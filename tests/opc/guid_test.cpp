@@ -1,4 +1,5 @@
 #include <memory>
+#include <utility>
 
 #include "test_utils.h"
 
@@ -11,29 +12,25 @@ constexpr char16_t kSampleText[] = u"{1234ABCD-0F1E-A5B6-0123-456789ABCDEF}";
 
 using Guids = LeakCheckedTest;
 
-TEST_F(Guids, RoundTripThroughText) {
-  TaskString text;
-  ASSERT_EQ(StringFromCLSID(kSample, text.put()), S_OK);
-  EXPECT_EQ(str(text.get()), kSampleText);
-  CLSID back{};
-  ASSERT_EQ(CLSIDFromString(text.get(), &back), S_OK);
-  EXPECT_EQ(back, kSample);
-}
-
-TEST_F(Guids, ParsesHexInAnyCase) {
-  CLSID g{};
-  ASSERT_EQ(CLSIDFromString(u"{1234abcd-0f1e-a5b6-0123-456789abcdef}", &g), S_OK);
-  EXPECT_EQ(g, kSample);
-  ASSERT_EQ(CLSIDFromString(u"{1234AbCd-0f1E-a5B6-0123-456789aBcDeF}", &g), S_OK);
-  EXPECT_EQ(g, kSample);
-}
-
-TEST_F(Guids, StandardIdentifiersReadBack) {
-  CLSID g{};
-  ASSERT_EQ(CLSIDFromString(u"{39C13A4D-011E-11D0-9675-0020AFD8ADB3}", &g), S_OK);
-  EXPECT_EQ(g, IID_IOPCServer);
-  ASSERT_EQ(CLSIDFromString(u"{13486D51-4821-11D2-A494-3CB306C10000}", &g), S_OK);
-  EXPECT_EQ(g, CLSID_OPCServerList);
+TEST_F(Guids, TextsReadInAnyCaseAndWrittenInUpperCase) {
+  const std::pair<const char16_t*, GUID> texts[] = {
+      {kSampleText, kSample},
+      {u"{1234abcd-0f1e-a5b6-0123-456789abcdef}", kSample},
+      {u"{1234AbCd-0f1E-a5B6-0123-456789aBcDeF}", kSample},
+      // Identifiers servers are known by.
+      {u"{39C13A4D-011E-11D0-9675-0020AFD8ADB3}", IID_IOPCServer},
+      {u"{13486D51-4821-11D2-A494-3CB306C10000}", CLSID_OPCServerList},
+  };
+  for (const auto& [text, guid] : texts) {
+    CLSID read{};
+    ASSERT_EQ(CLSIDFromString(text, &read), S_OK) << utf16ToUtf8(text);
+    EXPECT_EQ(read, guid) << utf16ToUtf8(text);
+    TaskString written;
+    ASSERT_EQ(StringFromCLSID(read, written.put()), S_OK);
+    std::u16string upper(text);
+    for (char16_t& c : upper) c = (c >= u'a' && c <= u'f') ? char16_t(c - u'a' + u'A') : c;
+    EXPECT_EQ(str(written.get()), upper);
+  }
 }
 
 TEST_F(Guids, MalformedTextsAreRejected) {

@@ -7,6 +7,8 @@
 namespace opc::test {
 namespace {
 
+using ClipboardFormats = veze6::test::LeakCheckedTest;
+
 using GlobalMemory = LeakCheckedTest;
 
 TEST_F(GlobalMemory, BlockIsItsOwnHandleAndKeepsItsSize) {
@@ -64,7 +66,7 @@ TEST_F(GlobalMemory, ReleaseStgMediumLeavesContentsToTheReleaseObject) {
   GlobalFree(h);
 }
 
-TEST(ClipboardFormats, SameNameSameIdWithoutRegardToCase) {
+TEST_F(ClipboardFormats, SameNameSameIdWithoutRegardToCase) {
   const UINT a = RegisterClipboardFormat("Veze6.Test.Format.A");
   const UINT b = RegisterClipboardFormat("Veze6.Test.Format.B");
   EXPECT_GE(a, 0xC000u);
@@ -85,7 +87,7 @@ TEST(ClipboardFormats, SameNameSameIdWithoutRegardToCase) {
   EXPECT_STREQ(name, "");
 }
 
-TEST(ClipboardFormats, OpcStreamFormatsAreRegisteredAtStartUp) {
+TEST_F(ClipboardFormats, OpcStreamFormatsAreRegisteredAtStartUp) {
   EXPECT_GE(OPCSTMFORMATDATA, 0xC000u);
   EXPECT_GE(OPCSTMFORMATDATATIME, 0xC000u);
   EXPECT_GE(OPCSTMFORMATWRITECOMPLETE, 0xC000u);
@@ -96,7 +98,7 @@ TEST(ClipboardFormats, OpcStreamFormatsAreRegisteredAtStartUp) {
   EXPECT_EQ(RegisterClipboardFormat("OPCSTMFORMATWRITECOMPLETE"), OPCSTMFORMATWRITECOMPLETE);
 }
 
-TEST(ClipboardFormats, ConcurrentRegistrationAgrees) {
+TEST_F(ClipboardFormats, ConcurrentRegistrationAgrees) {
   std::vector<UINT> ids(8);
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < ids.size(); ++i) {

@@ -13,6 +13,9 @@
 namespace opc::test {
 namespace {
 
+using RegistrationFormat = veze6::test::LeakCheckedTest;
+using RegistrationFolders = veze6::test::LeakCheckedTest;
+
 constexpr char kClassA[] = "{5EED0501-0000-0000-0000-000000000001}";
 constexpr CLSID kA{0x5EED0501, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
 constexpr char kClassB[] = "{5EED0502-0000-0000-0000-000000000001}";
@@ -31,7 +34,7 @@ bool anyContains(const std::vector<std::string>& warnings, const std::string& pa
 
 // ---- The text format -------------------------------------------------------
 
-TEST(RegistrationFormat, ReadsEveryKey) {
+TEST_F(RegistrationFormat, ReadsEveryKey) {
   std::vector<std::string> warnings;
   const auto classes =
       parse(std::string("\xEF\xBB\xBF# a vendor's servers\r\n") + "[" + kClassA +
@@ -57,7 +60,7 @@ TEST(RegistrationFormat, ReadsEveryKey) {
   EXPECT_EQ(c.source, "/etc/xdg/veze6/servers.d/test.conf:2");
 }
 
-TEST(RegistrationFormat, EmptyValuesAndMissingKeysLeaveDefaults) {
+TEST_F(RegistrationFormat, EmptyValuesAndMissingKeysLeaveDefaults) {
   std::vector<std::string> warnings;
   const auto classes =
       parse(std::string("[ ") + kClassA + " ]\nProgID =\nModule=/opt/x/lib.so\n[" + kClassB + "]\n",
@@ -71,7 +74,7 @@ TEST(RegistrationFormat, EmptyValuesAndMissingKeysLeaveDefaults) {
   EXPECT_TRUE(classes[1].module.empty());
 }
 
-TEST(RegistrationFormat, AFaultySectionIsSkippedAndTheOthersKept) {
+TEST_F(RegistrationFormat, AFaultySectionIsSkippedAndTheOthersKept) {
   struct Case {
     std::string body;
     std::string why;
@@ -95,7 +98,7 @@ TEST(RegistrationFormat, AFaultySectionIsSkippedAndTheOthersKept) {
   }
 }
 
-TEST(RegistrationFormat, MalformedHeadersSkipTheirSection) {
+TEST_F(RegistrationFormat, MalformedHeadersSkipTheirSection) {
   for (const std::string header :
        {"[5EED0501-0000-0000-0000-000000000001]", "[{5EED0501-0000-0000-0000-00000000000}]",
         "[{5EED0501-0000-0000-0000-000000000001}", "[]", "[{not a class}]"}) {
@@ -108,7 +111,7 @@ TEST(RegistrationFormat, MalformedHeadersSkipTheirSection) {
   }
 }
 
-TEST(RegistrationFormat, NoticesThatDoNotSkipAnything) {
+TEST_F(RegistrationFormat, NoticesThatDoNotSkipAnything) {
   std::vector<std::string> warnings;
   const auto classes =
       parse(std::string("Stray = value\n[") + kClassA + "]\nColour = blue\nProgID = First.1\n[" +
@@ -121,7 +124,7 @@ TEST(RegistrationFormat, NoticesThatDoNotSkipAnything) {
   EXPECT_TRUE(anyContains(warnings, "given again"));
 }
 
-TEST(RegistrationFormat, HostileContentNeverBreaksTheReader) {
+TEST_F(RegistrationFormat, HostileContentNeverBreaksTheReader) {
   std::vector<std::string> warnings;
   EXPECT_TRUE(
       parse(std::string("[") + kClassA + std::string("]\nProgID=X\0Y\n", 14), warnings).empty());
@@ -155,7 +158,7 @@ TEST(RegistrationFormat, HostileContentNeverBreaksTheReader) {
 // The parser's fuzz corpus: every saved text parses within the limits, and
 // what it names writes back as a file that parses to the same classes
 // (registrationfile_entry.h).
-TEST(RegistrationFormat, EverySavedFuzzInputParsesAndWritesBack) {
+TEST_F(RegistrationFormat, EverySavedFuzzInputParsesAndWritesBack) {
   std::size_t inputs = 0;
   for (const auto& entry : std::filesystem::directory_iterator(VEZE6_REGISTRATION_CORPUS)) {
     std::ifstream in(entry.path(), std::ios::binary);
@@ -194,7 +197,7 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-TEST(RegistrationFolders, SystemFoldersMostImportantLastThenTheUser) {
+TEST_F(RegistrationFolders, SystemFoldersMostImportantLastThenTheUser) {
   ScopedEnv dirs("XDG_CONFIG_DIRS", "/first:relative/ignored:/second:");
   ScopedEnv home("XDG_CONFIG_HOME", "/users/ann/.cfg");
   EXPECT_EQ(registrationFolders(),
@@ -202,7 +205,7 @@ TEST(RegistrationFolders, SystemFoldersMostImportantLastThenTheUser) {
                                                 "/users/ann/.cfg/veze6/servers.d"}));
 }
 
-TEST(RegistrationFolders, Defaults) {
+TEST_F(RegistrationFolders, Defaults) {
   ScopedEnv dirs("XDG_CONFIG_DIRS", nullptr);
   ScopedEnv home("XDG_CONFIG_HOME", "not/absolute");
   ScopedEnv user("HOME", "/users/bob");

@@ -3,23 +3,9 @@
 namespace opc::test {
 namespace {
 
-TEST(SystemTexts, CommonCodesHaveTheSystemWording) {
-  EXPECT_EQ(systemErrorText(E_FAIL), "Unspecified error");
-  EXPECT_EQ(systemErrorText(E_NOINTERFACE), "No such interface supported");
-  EXPECT_EQ(systemErrorText(E_INVALIDARG), "The parameter is incorrect.");
-  EXPECT_EQ(systemErrorText(E_OUTOFMEMORY),
-            "Not enough memory resources are available to complete this operation.");
-  EXPECT_EQ(systemErrorText(REGDB_E_CLASSNOTREG), "Class not registered");
-  EXPECT_EQ(systemErrorText(CO_E_CLASSSTRING), "Invalid class string");
-  EXPECT_EQ(systemErrorText(hresult(0x800706BA)), "The RPC server is unavailable.");
-  EXPECT_EQ(systemErrorText(RPC_E_TOO_LATE),
-            "Security must be initialized before any interfaces are marshalled or "
-            "unmarshalled. It cannot be changed once initialized.");
-  EXPECT_EQ(systemErrorText(DISP_E_TYPEMISMATCH), "Type mismatch.");
-  EXPECT_EQ(systemErrorText(DISP_E_OVERFLOW), "Out of present range.");
-}
+using SystemTexts = veze6::test::LeakCheckedTest;
 
-TEST(SystemTexts, EveryCodeTheLayerReturnsHasAText) {
+TEST_F(SystemTexts, EveryCodeTheLayerReturnsHasAText) {
   const HRESULT codes[] = {
       E_UNEXPECTED,
       E_NOTIMPL,
@@ -47,7 +33,7 @@ TEST(SystemTexts, EveryCodeTheLayerReturnsHasAText) {
   }
 }
 
-TEST(SystemTexts, UnknownCodesFallBackToTheGenericWording) {
+TEST_F(SystemTexts, UnknownCodesFallBackToTheGenericWording) {
   EXPECT_EQ(systemErrorText(hresult(0xC0040007)), "");
   EXPECT_EQ(comErrorMessage(hresult(0xC0040007)), "Error 0xC0040007");
   EXPECT_EQ(comErrorMessage(hresult(0x8000ABCD)), "Error 0x8000ABCD");

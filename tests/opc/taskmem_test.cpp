@@ -5,6 +5,8 @@
 namespace opc::test {
 namespace {
 
+using Utf = veze6::test::LeakCheckedTest;
+
 using TaskMemory = LeakCheckedTest;
 
 TEST_F(TaskMemory, AllocationsAreCountedUntilFreed) {
@@ -107,14 +109,14 @@ TEST_F(Bstrs, CountedUntilFreedAndGuardReleases) {
   EXPECT_EQ(diag::snapshot().bstrs, before);
 }
 
-TEST(Utf, RoundTripsAllPlanes) {
+TEST_F(Utf, RoundTripsAllPlanes) {
   const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a é € 😀 z
   const std::u16string wide = utf8ToUtf16(text);
   EXPECT_EQ(wide, u"a\u00E9\u20AC\U0001F600z");
   EXPECT_EQ(utf16ToUtf8(wide), text);
 }
 
-TEST(Utf, InvalidUtf8BecomesReplacementCharacters) {
+TEST_F(Utf, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(utf8ToUtf16("a\xFF"
                         "b"),
             u"a\uFFFDb");
@@ -127,7 +129,7 @@ TEST(Utf, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
 }
 
-TEST(Utf, UnpairedSurrogatesBecomeReplacementCharacters) {
+TEST_F(Utf, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");
   EXPECT_EQ(utf16ToUtf8(u"x" + std::u16string(1, char16_t(0xDC00))), "x\xEF\xBF\xBD");
 }

@@ -1,26 +1,8 @@
 // A small in-process server module for the module-loading tests.
 #include "testmodule.h"
 
-#include "opc/OPCCOMN.h"
 #include "opc/classregistry.h"
 #include "opc/inprocmodule.h"
-
-namespace {
-
-class ModuleCommon final : public opc::ComObject<IOPCCommon> {
- public:
-  HRESULT SetLocaleID(LCID) override { return S_OK; }
-  HRESULT GetLocaleID(LCID* p) override {
-    if (!p) return E_INVALIDARG;
-    *p = 1033;
-    return S_OK;
-  }
-  HRESULT QueryAvailableLocaleIDs(DWORD*, LCID**) override { return E_NOTIMPL; }
-  HRESULT GetErrorString(HRESULT, LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT SetClientName(LPCWSTR) override { return S_OK; }
-};
-
-}  // namespace
 
 extern "C" VEZE6_MODULE_EXPORT HRESULT Veze6GetClassObject(REFCLSID rclsid, REFIID riid,
                                                            void** ppv) {
@@ -29,7 +11,7 @@ extern "C" VEZE6_MODULE_EXPORT HRESULT Veze6GetClassObject(REFCLSID rclsid, REFI
   ComPtr<IClassFactory> factory;
   if (rclsid == opc::test::kModuleCommon) {
     factory = opc::makeClassFactory([](REFIID iid, void** out) {
-      return opc::makeCom<ModuleCommon>()->QueryInterface(iid, out);
+      return opc::makeCom<opc::test::CommonObject>(1033)->QueryInterface(iid, out);
     });
   } else if (rclsid == opc::test::kModuleFactoryFails) {
     factory = opc::makeClassFactory([](REFIID, void**) { return E_OUTOFMEMORY; });

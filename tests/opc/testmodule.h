@@ -1,10 +1,32 @@
 // The classes of the test server module (testmodule.cpp), shared between the
-// module and the tests that load it.
+// module and the tests that load it, and the object it serves.
 #pragma once
 
-#include "opc/comtypes.h"
+#include "opc/OPCCOMN.h"
+#include "opc/com.h"
 
 namespace opc::test {
+
+/// An object answering IOPCCommon (with the given locale) and IOPCShutdown
+/// only.
+class CommonObject final : public ComObject<IOPCCommon, IOPCShutdown> {
+ public:
+  explicit CommonObject(LCID locale = 0) : locale_(locale) {}
+
+  HRESULT SetLocaleID(LCID) override { return S_OK; }
+  HRESULT GetLocaleID(LCID* p) override {
+    if (!p) return E_INVALIDARG;
+    *p = locale_;
+    return S_OK;
+  }
+  HRESULT QueryAvailableLocaleIDs(DWORD*, LCID**) override { return E_NOTIMPL; }
+  HRESULT GetErrorString(HRESULT, LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT SetClientName(LPCWSTR) override { return S_OK; }
+  HRESULT ShutdownRequest(LPCWSTR) override { return S_OK; }
+
+ private:
+  LCID locale_;
+};
 
 /// Served: an object answering IOPCCommon.
 inline constexpr CLSID kModuleCommon{0x5EED0300, 0, 0, {0x7E, 0x57, 0, 0, 0, 0, 0, 1}};

@@ -13,6 +13,7 @@
 #include "common/leakcheck.h"
 #include "opc/OPCDA.h"
 #include "opc/classregistry.h"
+#include "opc/remote/marshal_p.h"
 #include "opc/remote/remote.capnp.h"
 #include "opc/taskmem.h"
 
@@ -20,16 +21,8 @@ namespace wire = opc::remote::wire;
 
 namespace {
 
-constexpr HRESULT kInvalidData = hresult(0x8001000F);  // RPC_E_INVALID_DATA
-
-void setGuid(wire::Guid::Builder out, const GUID& g) {
-  out.setData1(g.Data1);
-  out.setData2(g.Data2);
-  out.setData3(g.Data3);
-  std::uint64_t d4 = 0;
-  for (int i = 7; i >= 0; --i) d4 = (d4 << 8) | g.Data4[i];
-  out.setData4(d4);
-}
+constexpr HRESULT kInvalidData = opc::remote::RPC_E_INVALID_DATA;
+using opc::remote::setGuid;
 
 void setRef(wire::ObjectRef::Builder ref, wire::Unknown::Client object, wire::Kind kind,
             std::initializer_list<IID> iids) {

@@ -13,11 +13,9 @@
 #include <optional>
 #include <thread>
 
-#include "common/leakcheck.h"
-#include "common/pump.h"
 #include "core/qOPC.h"
+#include "hostfixture.h"
 #include "opc/remote/callbackqueue_p.h"
-#include "opc/remote/host.h"
 #include "simulator/simulator.h"
 
 namespace sim = veze6::sim;
@@ -26,37 +24,21 @@ using veze6::test::pumpUntil;
 
 namespace {
 
-class RemoteGroupsTest : public veze6::test::LeakCheckedTest,
+class RemoteGroupsTest : public veze6::test::InProcessHostTest,
+                         public veze6::test::DataEventLog,
                          public ::testing::WithParamInterface<const char*> {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
+    InProcessHostTest::SetUp();
     // The host makes the server on its own thread; the test drives its scans.
     hook.emplace([this](sim::SimulationControl& c) {
       c.setManualScan(true);
       std::lock_guard lock(mutex);
       made = ComPtr<sim::SimulationControl>(&c);
     });
-    opc::remote::HostOptions options;
-    options.port = 0;
-    host = std::make_unique<opc::remote::Host>(options);
-    ASSERT_EQ(host->listen(), S_OK) << host->errorText();
-
     server = std::make_unique<TqOPCServer>();
-    server->OnDatachange = [this](QObject*, TqOPCItemList* list) {
-      threads.push_back(QThread::currentThread());
-      QStringList ids;
-      for (int i = 0; i < list->Count(); ++i) ids << list->Items(i)->ItemID();
-      changes.push_back(ids);
-    };
-    server->OnWriteComplete = [this](QObject*, TqOPCItemList* list) {
-      completions.push_back(list->Count());
-    };
-    server->OnWriteError = [this](QObject*, TqOPCItemList* list) {
-      writeErrors.push_back(list->Count());
-    };
-    server->Connect(GetParam(), QStringLiteral("127.0.0.1:%1").arg(host->port()));
+    attach(*server);
+    server->Connect(GetParam(), QString::fromStdU16String(computer));
     ASSERT_TRUE(server->Active());
     std::lock_guard lock(mutex);
     control = made;
@@ -73,18 +55,16 @@ class RemoteGroupsTest : public veze6::test::LeakCheckedTest,
     hook.reset();
     // The host lets go of what the client held once the releases crossed.
     EXPECT_TRUE(pumpUntil([] { return sim::liveServerCount() == 0; }));
-    EXPECT_TRUE(pumpUntil([this] { return opc::diag::snapshot() == leaks_.start(); }));
-    host.reset();
+    InProcessHostTest::TearDown();
   }
 
   bool da10() const { return QString(GetParam()).contains("DA10"); }
 
   /// One scan on the host, then the component takes what it posted.
   void scan(std::chrono::milliseconds step = 100ms) {
-    const std::size_t before = changes.size() + completions.size() + writeErrors.size();
+    const std::size_t before = reports();
     if (control->advance(step) == 0) return;
-    EXPECT_TRUE(pumpUntil(
-        [&] { return changes.size() + completions.size() + writeErrors.size() > before; }));
+    EXPECT_TRUE(pumpUntil([&] { return reports() > before; }));
   }
 
   OleVariant serverValue(const char16_t* id) {
@@ -96,13 +76,8 @@ class RemoteGroupsTest : public veze6::test::LeakCheckedTest,
   std::mutex mutex;
   ComPtr<sim::SimulationControl> made;  // guarded by mutex
   std::optional<sim::ScopedCreationHook> hook;
-  std::unique_ptr<opc::remote::Host> host;
   std::unique_ptr<TqOPCServer> server;
   ComPtr<sim::SimulationControl> control;
-  std::vector<QStringList> changes;
-  std::vector<QThread*> threads;
-  std::vector<int> completions;
-  std::vector<int> writeErrors;
 };
 
 TEST_P(RemoteGroupsTest, ItemsReadsWritesAndChangesCrossTheWire) {

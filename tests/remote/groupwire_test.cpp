@@ -9,42 +9,25 @@
 
 #include <cstring>
 
-#include "common/leakcheck.h"
-#include "common/pump.h"
+#include "hostfixture.h"
 #include "opc/OPCDA.h"
 #include "opc/remote/host.h"
+#include "opc/remote/marshal_p.h"
 #include "opc/remote/remote.capnp.h"
 #include "simulator/registration.h"
 #include "simulator/simulator.h"
 
 namespace wire = opc::remote::wire;
 namespace sim = veze6::sim;
+using opc::remote::setGuid;
 
 namespace {
 
-void setGuid(wire::Guid::Builder out, const GUID& g) {
-  out.setData1(g.Data1);
-  out.setData2(g.Data2);
-  out.setData3(g.Data3);
-  std::uint64_t d4 = 0;
-  for (int i = 7; i >= 0; --i) d4 = (d4 << 8) | g.Data4[i];
-  out.setData4(d4);
-}
-
-capnp::Data::Reader wide(std::u16string_view s) {
-  return capnp::Data::Reader(reinterpret_cast<const kj::byte*>(s.data()), s.size() * 2);
-}
-
 /// A raw connection to the host on this thread's own event loop.
-class GroupWireTest : public veze6::test::LeakCheckedTest {
+class GroupWireTest : public veze6::test::InProcessHostTest {
  protected:
-  static void SetUpTestSuite() { sim::registerSimulationServer(); }
-
   void SetUp() override {
-    opc::remote::HostOptions options;
-    options.port = 0;
-    host = std::make_unique<opc::remote::Host>(options);
-    ASSERT_EQ(host->listen(), S_OK);
+    InProcessHostTest::SetUp();
     auto address = io.provider->getNetwork().parseAddress("127.0.0.1", host->port()).wait(ws());
     stream = address->connect().wait(ws());
     rpc = kj::heap<capnp::TwoPartyClient>(*stream);
@@ -56,7 +39,7 @@ class GroupWireTest : public veze6::test::LeakCheckedTest {
     ASSERT_EQ(created.getHr(), S_OK);
     auto server = created.getObject().getObject().castAs<wire::OpcServer>();
     auto add = server.addGroupRequest();
-    add.setName(wide(u"g"));
+    add.setName(opc::remote::wideData(u"g"));
     add.setActive(true);
     add.setRequestedUpdateRate(100);
     setGuid(add.initIid(), IID_IOPCItemMgt);
@@ -67,8 +50,8 @@ class GroupWireTest : public veze6::test::LeakCheckedTest {
     // Two good items to address.
     auto items = itemMgt().addItemsRequest();
     auto defs = items.initItems(2);
-    defs[0].setItemId(wide(u"Writable.Int4"));
-    defs[1].setItemId(wide(u"Static.Int4"));
+    defs[0].setItemId(opc::remote::wideData(u"Writable.Int4"));
+    defs[1].setItemId(opc::remote::wideData(u"Static.Int4"));
     auto result = items.send().wait(ws());
     ASSERT_EQ(result.getHr(), S_OK);
     for (auto r : result.getResults()) handles.push_back(r.getServerHandle());
@@ -77,7 +60,7 @@ class GroupWireTest : public veze6::test::LeakCheckedTest {
   void TearDown() override {
     w.reset();
     EXPECT_TRUE(veze6::test::pumpUntil([] { return sim::liveServerCount() == 0; }));
-    host.reset();
+    InProcessHostTest::TearDown();
   }
 
   kj::WaitScope& ws() { return io.waitScope; }
@@ -103,7 +86,6 @@ class GroupWireTest : public veze6::test::LeakCheckedTest {
   kj::Own<kj::AsyncIoStream>& stream = w->stream;
   kj::Own<capnp::TwoPartyClient>& rpc = w->rpc;
   wire::GroupObject::Client& group = w->group;
-  std::unique_ptr<opc::remote::Host> host;
   std::vector<OPCHANDLE> handles;
 };
 

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "common/leakcheck.h"
+#include "common/qopcrun.h"
 #include "core/qOPC.h"
 #include "core/qtapartment.h"
 #include "hostfixture.h"
@@ -14,21 +15,6 @@
 
 namespace veze6::test {
 namespace {
-
-struct QopcRun {
-  int code;
-  QString out;
-  QString err;
-};
-
-QopcRun qopc(const QStringList& args) {
-  QString out, err;
-  QTextStream o(&out), e(&err);
-  const int code = qopc::run(args, qopc::Io{o, e});
-  o.flush();
-  e.flush();
-  return {code, out, err};
-}
 
 class RemoteTools : public LeakCheckedTest {
  protected:
@@ -40,16 +26,16 @@ class RemoteTools : public LeakCheckedTest {
 };
 
 TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
-  auto r = qopc({"status", "--computer", daemon.computerName()});
+  auto r = runQopc({"status", "--computer", daemon.computerName()});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains(daemon.computerName())) << r.out.toStdString();
   EXPECT_TRUE(r.out.contains("running")) << r.out.toStdString();
 
-  r = qopc({"servers", "--computer", daemon.computerName()});
+  r = runQopc({"servers", "--computer", daemon.computerName()});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("Veze6.Simulation.1")) << r.out.toStdString();
 
-  r = qopc({"read", "--computer", daemon.computerName(), "Static.Int4"});
+  r = runQopc({"read", "--computer", daemon.computerName(), "Static.Int4"});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("Static.Int4")) << r.out.toStdString();
   // Every object qopc made there was released when it ended.
@@ -57,7 +43,7 @@ TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
     return daemon.count("created") > 0 && daemon.count("created") == daemon.count("released");
   })) << daemon.log().toStdString();
   // The proxies qopc dropped are deleted on the RPC thread, a moment later.
-  EXPECT_TRUE(pumpUntil([&] { return opc::diag::snapshot() == leaks_.start(); }));
+  EXPECT_TRUE(pumpUntil([&] { return leaks_.balanced(); }));
 }
 
 TEST_F(RemoteTools, AProgIdOnlyTheOtherComputerKnowsIsResolvedThere) {
@@ -78,7 +64,7 @@ TEST_F(RemoteTools, AProgIdOnlyTheOtherComputerKnowsIsResolvedThere) {
     EXPECT_THROW(unknown.SetActive(true), Exception);
   }
   sim::registerSimulationServer();
-  EXPECT_TRUE(pumpUntil([&] { return opc::diag::snapshot() == leaks_.start(); }));
+  EXPECT_TRUE(pumpUntil([&] { return leaks_.balanced(); }));
 }
 
 }  // namespace

@@ -2,10 +2,15 @@
 // rules for adding items.
 #include <gtest/gtest.h>
 
+#include "common/leakcheck.h"
 #include "simulator/addressspace.h"
 
 namespace veze6::sim::test {
 namespace {
+
+using AddressSpaceDefault = veze6::test::LeakCheckedTest;
+using AddressSpaceSyntax = veze6::test::LeakCheckedTest;
+using AddressSpaceBuild = veze6::test::LeakCheckedTest;
 
 struct Typed {
   const char16_t* name;
@@ -33,7 +38,7 @@ constexpr Typed kEveryType[] = {
     {u"ArrayOfBoolean", VT_ARRAY | VT_BOOL},
 };
 
-TEST(AddressSpaceDefault, StaticAndWritableCarryEveryType) {
+TEST_F(AddressSpaceDefault, StaticAndWritableCarryEveryType) {
   AddressSpace space;
   space.populateDefault(FILETIME{1, 2});
   for (const char16_t* branch : {u"Static", u"Writable"}) {
@@ -56,7 +61,7 @@ TEST(AddressSpaceDefault, StaticAndWritableCarryEveryType) {
   }
 }
 
-TEST(AddressSpaceDefault, BranchesNestAndSignalsHaveRanges) {
+TEST_F(AddressSpaceDefault, BranchesNestAndSignalsHaveRanges) {
   AddressSpace space;
   space.populateDefault({});
   std::vector<std::u16string> top;
@@ -84,7 +89,7 @@ TEST(AddressSpaceDefault, BranchesNestAndSignalsHaveRanges) {
   EXPECT_FALSE(space.find(u"Static.Real8")->euRange);
 }
 
-TEST(AddressSpaceSyntax, ItemIds) {
+TEST_F(AddressSpaceSyntax, ItemIds) {
   EXPECT_EQ(AddressSpace::checkItemIdSyntax(u"A.B c.D"), S_OK);
   EXPECT_EQ(AddressSpace::checkItemIdSyntax(u"Single"), S_OK);
   EXPECT_EQ(AddressSpace::checkItemIdSyntax(u" padded "), S_OK);
@@ -102,7 +107,7 @@ TEST(AddressSpaceSyntax, ItemIds) {
   EXPECT_EQ(boundedWideView(nullptr, 3), std::u16string_view());
 }
 
-TEST(AddressSpaceBuild, AddItemRefusesCollisionsAndBadValues) {
+TEST_F(AddressSpaceBuild, AddItemRefusesCollisionsAndBadValues) {
   AddressSpace space;
   SimItem* a = space.addItem(u"Plant.Line 1.Speed", VT_R4, OPC_READABLE, OleVariant(LONG(3)));
   ASSERT_TRUE(a);

@@ -10,14 +10,10 @@
 namespace veze6::sim::test {
 namespace {
 
+using DataStreamLayout = veze6::test::LeakCheckedTest;
+
 using namespace std::chrono_literals;
 using Kind = SinkCall::Kind;
-
-OleVariant valueOf(SimulationControl* control, std::u16string_view id) {
-  OleVariant v;
-  EXPECT_EQ(control->itemValue(id, v), S_OK);
-  return v;
-}
 
 using DA10Streams = LiveTest;
 
@@ -56,12 +52,11 @@ TEST_F(DA10Streams, DataStreamWithTimeCarriesEveryKindOfValue) {
   }
   EXPECT_EQ(c.find(1)->value, OleVariant(LONG(123456)));
   EXPECT_EQ(c.find(2)->value, OleVariant(u"Hello, OPC"));
-  EXPECT_EQ(c.find(3)->value, valueOf(control.get(), u"Static.ArrayOfString"));
-  EXPECT_EQ(c.find(4)->value, valueOf(control.get(), u"Static.ArrayOfReal8"));
+  EXPECT_EQ(c.find(3)->value, valueOf(u"Static.ArrayOfString"));
+  EXPECT_EQ(c.find(4)->value, valueOf(u"Static.ArrayOfReal8"));
   EXPECT_EQ(c.find(5)->value, OleVariant::fromCurrency(CY{123456}));
   EXPECT_EQ(c.find(6)->value, OleVariant(true));
-  EXPECT_EQ(c.find(7)->value,
-            valueOf(control.get(), u"Static.ArrayOfInt4").changedTo(VT_ARRAY | VT_VARIANT));
+  EXPECT_EQ(c.find(7)->value, valueOf(u"Static.ArrayOfInt4").changedTo(VT_ARRAY | VT_VARIANT));
   EXPECT_EQ(c.find(8)->value, OleVariant(u"3.14159265358979"));
   EXPECT_EQ(c.find(9)->value, OleVariant(u""));
   EXPECT_EQ(c.thread, std::this_thread::get_id());
@@ -69,9 +64,7 @@ TEST_F(DA10Streams, DataStreamWithTimeCarriesEveryKindOfValue) {
 
 TEST_F(DA10Streams, DataStreamWithoutTimeAndChangedItemsOnly) {
   auto g = group(u"g", 1000, 56);
-  ItemDefs defs;
-  defs.add(u"Ramp.Int2", VT_EMPTY, u"", 1).add(u"Static.String", VT_EMPTY, u"", 2);
-  add(g.get(), defs);
+  add(g.get(), {{u"Ramp.Int2", 1}, {u"Static.String", 2}});
   auto sink = opc::makeCom<StreamSink>();
   DWORD connection = 0;
   ASSERT_EQ(dadvise(g.get(), sink.get(), OPCSTMFORMATDATA, &connection), S_OK);
@@ -217,9 +210,7 @@ TEST_F(DA10Streams, DA10OnlyGroupsOfferOnlyTheAdvisePath) {
   EXPECT_TRUE(g.as<IDataObject>());
   EXPECT_TRUE(g.as<IOPCSyncIO>());
 
-  ItemDefs defs;
-  defs.add(u"Static.Int4", VT_EMPTY, u"", 1);
-  add(g.get(), defs);
+  add(g.get(), {{u"Static.Int4", 1}});
   auto sink = opc::makeCom<StreamSink>();
   DWORD connection = 0;
   ASSERT_EQ(dadvise(g.get(), sink.get(), OPCSTMFORMATDATATIME, &connection), S_OK);
@@ -264,7 +255,7 @@ SinkCall roundTrip(const std::vector<OleVariant>& values, bool withTime, HGLOBAL
   return c;
 }
 
-TEST(DataStreamLayout, PayloadsFollowTheirVariantsAndRoundTrip) {
+TEST_F(DataStreamLayout, PayloadsFollowTheirVariantsAndRoundTrip) {
   const veze6::test::LeakCheck leaks;
   {
     VARIANT nullText;

@@ -40,19 +40,11 @@ Outcome asyncWrite(IOPCAsyncIO2* io, std::vector<OPCHANDLE> h, const std::vector
   return o;
 }
 
-OleVariant valueOf(SimulationControl* control, std::u16string_view id) {
-  OleVariant v;
-  EXPECT_EQ(control->itemValue(id, v), S_OK);
-  return v;
-}
-
 using SyncIO = LiveTest;
 
 TEST_F(SyncIO, CacheHoldsTheLastScanAndDeviceReadsSampleNow) {
   auto g = group(u"g", 1000, 1);
-  ItemDefs defs;
-  defs.add(u"Ramp.Real8", VT_EMPTY, u"", 5);
-  const auto h = add(g.get(), defs);
+  const auto h = add(g.get(), {{u"Ramp.Real8", 5}});
   control->runScan();      // no sink: the cache is kept all the same
   clock->advance(2500ms);  // time passes without a scan
   ReadValue cache = readOne(g.get(), h[0], OPC_DS_CACHE);
@@ -163,15 +155,15 @@ TEST_F(SyncIO, WritesReportEveryOutcome) {
                                          S_OK};
   EXPECT_EQ(std::vector<HRESULT>(errors.get(), errors.get() + handles.size()), expected);
 
-  EXPECT_EQ(valueOf(control.get(), u"Static.Int4"), OleVariant(LONG(123456)));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Int4"), OleVariant(LONG(0)));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.UInt1").changedTo(VT_I4), OleVariant(LONG(200)));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Limited.Int2"), OleVariant(SHORT(-99)));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Clamped.Int4"), OleVariant(LONG(100)));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.String"), OleVariant(u"42"));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Clamped.Real8"), OleVariant(-10.0));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Real8"), OleVariant(2.5));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.ArrayOfInt4"),
+  EXPECT_EQ(valueOf(u"Static.Int4"), OleVariant(LONG(123456)));
+  EXPECT_EQ(valueOf(u"Writable.Int4"), OleVariant(LONG(0)));
+  EXPECT_EQ(valueOf(u"Writable.UInt1").changedTo(VT_I4), OleVariant(LONG(200)));
+  EXPECT_EQ(valueOf(u"Writable.Limited.Int2"), OleVariant(SHORT(-99)));
+  EXPECT_EQ(valueOf(u"Writable.Clamped.Int4"), OleVariant(LONG(100)));
+  EXPECT_EQ(valueOf(u"Writable.String"), OleVariant(u"42"));
+  EXPECT_EQ(valueOf(u"Writable.Clamped.Real8"), OleVariant(-10.0));
+  EXPECT_EQ(valueOf(u"Writable.Real8"), OleVariant(2.5));
+  EXPECT_EQ(valueOf(u"Writable.ArrayOfInt4"),
             OleVariant::array(VT_I4, {OleVariant(LONG(1)), OleVariant(LONG(2))}));
   EXPECT_EQ(ticks(readOne(g.get(), h[6], OPC_DS_CACHE).timeStamp), ticks(plusMs(kStart, 1234)));
 
@@ -202,8 +194,7 @@ TEST_F(AsyncIO, RequestsNeedACallback) {
   BOOL enabled = FALSE;
   EXPECT_EQ(io->GetEnable(&enabled), CONNECT_E_NOCONNECTION);
 
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  auto sink = advisedSink(g.get());
   control->failCall(SimCall::AsyncRead, E_OUTOFMEMORY, 1);
   EXPECT_EQ(asyncRead(io.get(), h, 1).hr, E_OUTOFMEMORY);
 
@@ -222,8 +213,7 @@ TEST_F(AsyncIO, ReadCompletesAtTheNextPassWithItsTransactionId) {
   ItemDefs defs;
   defs.add(u"Ramp.Real8", VT_EMPTY, u"", 1).add(u"Static.Int4", VT_EMPTY, u"", 2, false);
   const auto h = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  auto sink = advisedSink(g.get());
   control->runScan();
   ASSERT_EQ(sink->calls.size(), 1u);
 
@@ -252,21 +242,17 @@ TEST_F(AsyncIO, ReadCompletesAtTheNextPassWithItsTransactionId) {
 
 TEST_F(AsyncIO, WriteCompletesWithEachItemsResult) {
   auto g = group(u"g", 1000, 3);
-  ItemDefs defs;
-  defs.add(u"Writable.Int4", VT_EMPTY, u"", 1)
-      .add(u"Writable.Clamped.Int4", VT_EMPTY, u"", 2)
-      .add(u"Static.Int4", VT_EMPTY, u"", 3)
-      .add(u"Writable.Int2", VT_EMPTY, u"", 4);
-  const auto h = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  const auto h = add(g.get(), {{u"Writable.Int4", 1},
+                               {u"Writable.Clamped.Int4", 2},
+                               {u"Static.Int4", 3},
+                               {u"Writable.Int2", 4}});
+  auto sink = advisedSink(g.get());
   const Outcome write = asyncWrite(
       g.as<IOPCAsyncIO2>().get(), h,
       {OleVariant(LONG(5)), OleVariant(LONG(500)), OleVariant(LONG(1)), OleVariant(u"x")}, 9);
   EXPECT_EQ(write.hr, S_FALSE);
   EXPECT_EQ(write.errors, (std::vector<HRESULT>{S_OK, S_OK, OPC_E_BADRIGHTS, S_OK}));
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Int4"), OleVariant(LONG(0)))
-      << "the write happens at the next pass";
+  EXPECT_EQ(valueOf(u"Writable.Int4"), OleVariant(LONG(0))) << "the write happens at the next pass";
 
   control->runScan();
   ASSERT_EQ(sink->calls.size(), 2u);
@@ -290,8 +276,7 @@ TEST_F(AsyncIO, RefreshSendsTheActiveItemsAsADataChange) {
   ItemDefs defs;
   defs.add(u"Ramp.Real8", VT_EMPTY, u"", 1).add(u"Static.Int4", VT_EMPTY, u"", 2, false);
   const auto h = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  auto sink = advisedSink(g.get());
   control->runScan();
   clock->advance(2500ms);
   auto io = g.as<IOPCAsyncIO2>();
@@ -328,11 +313,8 @@ TEST_F(AsyncIO, RefreshSendsTheActiveItemsAsADataChange) {
 
 TEST_F(AsyncIO, CancelReplacesTheCompletionWithANotice) {
   auto g = group(u"g", 1000, 3);
-  ItemDefs defs;
-  defs.add(u"Writable.Int4", VT_EMPTY, u"", 1);
-  const auto h = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  const auto h = add(g.get(), {{u"Writable.Int4", 1}});
+  auto sink = advisedSink(g.get());
   control->runScan();
   auto io = g.as<IOPCAsyncIO2>();
 
@@ -349,8 +331,7 @@ TEST_F(AsyncIO, CancelReplacesTheCompletionWithANotice) {
   EXPECT_EQ(sink->calls[1].group, 3u);
   EXPECT_EQ(sink->calls[2].kind, Kind::CancelComplete);
   EXPECT_EQ(sink->calls[2].transactionId, 6u);
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Int4"), OleVariant(LONG(0)))
-      << "a cancelled write does not happen";
+  EXPECT_EQ(valueOf(u"Writable.Int4"), OleVariant(LONG(0))) << "a cancelled write does not happen";
 
   const Outcome late = asyncRead(io.get(), h, 7);
   control->runScan();
@@ -360,11 +341,8 @@ TEST_F(AsyncIO, CancelReplacesTheCompletionWithANotice) {
 
 TEST_F(AsyncIO, CompletionsComeInRequestOrderBeforeTheDataChange) {
   auto g = group(u"g", 1000, 3);
-  ItemDefs defs;
-  defs.add(u"Ramp.Real8", VT_EMPTY, u"", 1).add(u"Writable.Int4", VT_EMPTY, u"", 2);
-  const auto h = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  const auto h = add(g.get(), {{u"Ramp.Real8", 1}, {u"Writable.Int4", 2}});
+  auto sink = advisedSink(g.get());
   control->runScan();
   auto io = g.as<IOPCAsyncIO2>();
   asyncRead(io.get(), {h[0]}, 1);
@@ -386,9 +364,7 @@ TEST_F(AsyncIO, CompletionsComeInRequestOrderBeforeTheDataChange) {
 
 TEST_F(AsyncIO, WithoutASinkNothingIsToldButTheWriteHappens) {
   auto g = group(u"g", 1000, 3);
-  ItemDefs defs;
-  defs.add(u"Writable.Int4", VT_EMPTY, u"", 1);
-  const auto h = add(g.get(), defs);
+  const auto h = add(g.get(), {{u"Writable.Int4", 1}});
   auto sink = opc::makeCom<CallbackSink>();
   const DWORD cookie = advise(g.get(), sink.get());
   asyncWrite(g.as<IOPCAsyncIO2>().get(), h, {OleVariant(LONG(3))}, 1);
@@ -396,7 +372,7 @@ TEST_F(AsyncIO, WithoutASinkNothingIsToldButTheWriteHappens) {
   ASSERT_EQ(unadvise(g.get(), cookie), S_OK);
   control->runScan();
   EXPECT_TRUE(sink->calls.empty());
-  EXPECT_EQ(valueOf(control.get(), u"Writable.Int4"), OleVariant(LONG(3)));
+  EXPECT_EQ(valueOf(u"Writable.Int4"), OleVariant(LONG(3)));
 
   // A group that goes with requests still queued just drops them.
   advise(g.get(), sink.get());

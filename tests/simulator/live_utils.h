@@ -2,6 +2,8 @@
 // manual clock and a manual apartment (the recording sinks are common).
 #pragma once
 
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "common/pump.h"
@@ -79,6 +81,15 @@ class LiveTest : public SimulatorTest {
     return handles;
   }
 
+  /// Adds active items of their canonical types, each id with its client
+  /// handle.
+  std::vector<OPCHANDLE> add(IOPCItemMgt* g,
+                             std::initializer_list<std::pair<std::u16string, OPCHANDLE>> items) {
+    ItemDefs defs;
+    for (const auto& [id, client] : items) defs.add(id, VT_EMPTY, u"", client);
+    return add(g, defs);
+  }
+
   DWORD advise(IOPCItemMgt* g, CallbackSink* sink) {
     ComPtr<IConnectionPoint> point;
     EXPECT_EQ(ComPtr<IOPCItemMgt>(g).as<IConnectionPointContainer>()->FindConnectionPoint(
@@ -87,6 +98,20 @@ class LiveTest : public SimulatorTest {
     DWORD cookie = 0;
     EXPECT_EQ(point->Advise(sink->unknown(), &cookie), S_OK);
     return cookie;
+  }
+
+  /// A callback sink advised on the group.
+  ComPtr<CallbackSink> advisedSink(IOPCItemMgt* g) {
+    auto sink = opc::makeCom<CallbackSink>();
+    advise(g, sink.get());
+    return sink;
+  }
+
+  /// The server's current value of an item.
+  OleVariant valueOf(std::u16string_view id) {
+    OleVariant v;
+    EXPECT_EQ(control->itemValue(id, v), S_OK);
+    return v;
   }
 
   HRESULT unadvise(IOPCItemMgt* g, DWORD cookie) {

@@ -10,9 +10,11 @@
 namespace veze6::sim::test {
 namespace {
 
+using RegistrationTest = veze6::test::LeakCheckedTest;
+
 std::uint64_t ticks(const FILETIME& ft) { return opc::fileTimeTicks(ft); }
 
-TEST(Registration, ProgIdsResolveToServersOfTheirVersion) {
+TEST_F(RegistrationTest, ProgIdsResolveToServersOfTheirVersion) {
   registerSimulationServer();
   registerSimulationServer();  // idempotent
   auto& registry = opc::ClassRegistry::instance();

@@ -21,8 +21,7 @@ TEST_F(Subscription, FirstReportHasEveryActiveItemThenOnlyChanges) {
       .add(u"Ramp.Real8", VT_EMPTY, u"", 3)
       .add(u"Static.String", VT_EMPTY, u"", 4, false);
   add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  auto sink = advisedSink(g.get());
   EXPECT_TRUE(sink->calls.empty()) << "nothing is called inside Advise";
 
   EXPECT_EQ(control->runScan(), 1u);
@@ -97,11 +96,8 @@ TEST_F(Subscription, EachGroupKeepsItsOwnRate) {
 
 TEST_F(Subscription, InactiveGroupsAndItemsStaySilentAndReportOnReactivation) {
   auto g = group(u"g", 1000, 7, false);
-  ItemDefs defs;
-  defs.add(u"Ramp.Real8", VT_EMPTY, u"", 1).add(u"Writable.Int4", VT_EMPTY, u"", 2);
-  const auto handles = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  const auto handles = add(g.get(), {{u"Ramp.Real8", 1}, {u"Writable.Int4", 2}});
+  auto sink = advisedSink(g.get());
   control->runScan();
   control->advance(2000ms);
   EXPECT_TRUE(sink->calls.empty());
@@ -143,11 +139,8 @@ TEST_F(Subscription, DeadBandFiltersSmallAnalogMovesOnly) {
   };
   createLive(options);
   auto g = group(u"g", 100, 1, true, 10.0f);  // 10 % of 0..200: 20 units
-  ItemDefs defs;
-  defs.add(u"Plant.Level", VT_EMPTY, u"", 1).add(u"Plant.Count", VT_EMPTY, u"", 2);
-  add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  add(g.get(), {{u"Plant.Level", 1}, {u"Plant.Count", 2}});
+  auto sink = advisedSink(g.get());
   control->runScan();
   ASSERT_EQ(sink->calls.size(), 1u);
 
@@ -181,11 +174,8 @@ TEST_F(Subscription, DeadBandFiltersSmallAnalogMovesOnly) {
 
 TEST_F(Subscription, QualitiesOnDemandAreReportedAndRead) {
   auto g = group(u"g", 100, 1);
-  ItemDefs defs;
-  defs.add(u"Static.Int4", VT_EMPTY, u"", 1).add(u"Static.Real8", VT_EMPTY, u"", 2);
-  const auto handles = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  const auto handles = add(g.get(), {{u"Static.Int4", 1}, {u"Static.Real8", 2}});
+  auto sink = advisedSink(g.get());
   control->runScan();
 
   ASSERT_EQ(control->setItemQuality(u"Static.Int4", OPC_QUALITY_UNCERTAIN), S_OK);
@@ -221,8 +211,7 @@ TEST_F(Subscription, RequestedTypesAndFailedConversions) {
   ItemDefs defs;
   defs.add(u"Static.Int4", VT_BSTR, u"", 1).add(u"Static.Int4", VT_UI1, u"", 2);
   const auto handles = add(g.get(), defs);
-  auto sink = opc::makeCom<CallbackSink>();
-  advise(g.get(), sink.get());
+  auto sink = advisedSink(g.get());
   control->runScan();
   ASSERT_EQ(sink->calls.size(), 1u);
   EXPECT_EQ(sink->calls[0].find(1)->value, OleVariant(u"123456"));

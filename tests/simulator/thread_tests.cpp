@@ -18,9 +18,7 @@ using Threads = LiveTest;
 
 TEST_F(Threads, ScansOnAnotherThreadDeliverOnTheAdvisingThread) {
   auto g = group(u"g", 100, 1);
-  ItemDefs defs;
-  defs.add(u"Ramp.Real8", VT_EMPTY, u"", 1).add(u"Static.String", VT_EMPTY, u"", 2);
-  const auto h = add(g.get(), defs);
+  const auto h = add(g.get(), {{u"Ramp.Real8", 1}, {u"Static.String", 2}});
   auto callback = opc::makeCom<CallbackSink>();
   auto streams = opc::makeCom<StreamSink>();
   advise(g.get(), callback.get());
@@ -55,9 +53,7 @@ TEST_F(Threads, ScansOnAnotherThreadDeliverOnTheAdvisingThread) {
 
 TEST_F(Threads, CallsQueuedForAGoneSinkDoNothing) {
   auto g = group(u"g", 100, 1);
-  ItemDefs defs;
-  defs.add(u"Static.String", VT_EMPTY, u"", 1).add(u"Static.ArrayOfString", VT_EMPTY, u"", 2);
-  add(g.get(), defs);
+  add(g.get(), {{u"Static.String", 1}, {u"Static.ArrayOfString", 2}});
   auto callback = opc::makeCom<CallbackSink>();
   auto streams = opc::makeCom<StreamSink>();
   const DWORD cookie = advise(g.get(), callback.get());
@@ -93,11 +89,8 @@ TEST_F(Threads, TheScanThreadDrivesGroupsAtTheirRate) {
   createServer(options);  // the system clock and the server's own scan thread
   EXPECT_FALSE(control->manualScan());
   auto g = group(u"g", 10, 1);
-  ItemDefs defs;
-  defs.add(u"Random.Real8", VT_EMPTY, u"", 1);
-  const auto h = add(g.get(), defs);
-  auto callback = opc::makeCom<CallbackSink>();
-  advise(g.get(), callback.get());
+  const auto h = add(g.get(), {{u"Random.Real8", 1}});
+  auto callback = advisedSink(g.get());
   const auto dataChanges = [&] {
     return std::count_if(callback->calls.begin(), callback->calls.end(),
                          [](const SinkCall& c) { return c.kind == Kind::DataChange; });

@@ -25,9 +25,8 @@
 #include "opc/filetime.h"
 #include "opc/registrationfiles.h"
 #include "opc/warnings.h"
+#include "uabridge/uaregistration.h"
 #include "uatestserver.h"
-
-extern QString gHomeDir;
 
 using namespace std::chrono_literals;
 
@@ -42,6 +41,8 @@ QString node(const char* name) { return QString::fromStdString(veze6test::testNo
 
 class UaBridgeTest : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { veze6::uab::registerUaBridge(); }
+
   void SetUp() override {
     VEZE6_REQUIRE_UA_SERVER(ua);
     url = QString::fromStdString(ua->url());
@@ -316,6 +317,7 @@ TEST_F(UaBridgeTest, PercentDeadband_FiltersSmallChangesOfAnalogItems) {
 
 TEST(UaBridgeSecuredTest, UserOverSignAndEncrypt_ThenTheServerStopsUnderASubscription) {
   if (!veze6test::sharedUaServer()) GTEST_SKIP() << veze6test::uaServerSkipReason();
+  veze6::uab::registerUaBridge();
   // A server of its own: this case stops it.
   veze6test::TestServerProcess ua({});
   ASSERT_TRUE(ua.running()) << ua.error() << ua.serverErrors();
@@ -393,6 +395,7 @@ TEST(UaBridgeSecuredTest, UserOverSignAndEncrypt_ThenTheServerStopsUnderASubscri
 
 TEST(UaBridgeShutdownTest, TheServerAnnouncingShutdownEndsTheConnectionBeforeItCloses) {
   if (!veze6test::sharedUaServer()) GTEST_SKIP() << veze6test::uaServerSkipReason();
+  veze6::uab::registerUaBridge();
   veze6test::TestServerProcess ua({});  // a server of its own: this case stops it
   ASSERT_TRUE(ua.running()) << ua.error() << ua.serverErrors();
   const veze6::test::LeakCheck leaks;

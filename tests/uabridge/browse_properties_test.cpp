@@ -5,9 +5,9 @@
 
 #include <memory>
 
+#include "common/leakcheck.h"
 #include "opc/objidl.h"
 #include "opc/taskmem.h"
-#include "test_utils.h"
 #include "uabridge/uabrowser.h"
 #include "uabridge/uanodeinfo.h"
 #include "uabridge/uaproperties.h"
@@ -17,7 +17,7 @@
 namespace veze6::uab {
 namespace {
 
-using opc::test::str;
+std::u16string str(LPCWSTR s) { return s ? std::u16string(s) : std::u16string(); }
 
 // One session for the suite, connected on first use.
 std::shared_ptr<UaSession> sharedSession(const std::string& url) {
@@ -33,7 +33,7 @@ std::shared_ptr<UaSession> sharedSession(const std::string& url) {
   return session;
 }
 
-class UaBridge : public opc::test::LeakCheckedTest {
+class UaBridge : public veze6::test::LeakCheckedTest {
  protected:
   void SetUp() override {
     server_ = veze6test::sharedUaServer();

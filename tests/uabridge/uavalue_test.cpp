@@ -4,15 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include "common/leakcheck.h"
 #include "opc/taskmem.h"
-#include "test_utils.h"
 
 namespace veze6::uab {
 namespace {
 
 using T = ua::BuiltinType;
 
-class UaValue : public opc::test::LeakCheckedTest {};
+class UaValue : public veze6::test::LeakCheckedTest {};
 
 ua::Variant scalar(T type, ua::Variant::Storage value) {
   return ua::Variant(type, std::move(value));
