@@ -329,43 +329,19 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
                        HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                        VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                        HRESULT* pErrors) override {
-    // A client that keeps up gets the server's arrays straight into the
-    // request, without passing through the queue.
-    const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
-    if (sendAtOnce([&] {
-          track(ComPtr<RemoteDataCallback>(this),
-                sendItems(client().onDataChangeRequest(itemStatesSize(whole ? dwCount : 0)),
-                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
-                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
-        })) {
-      return S_OK;
-    }
-    enqueue([&](CallbackQueue& q) {
-      q.dataChange(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
-                   pvValues, pwQualities, pftTimeStamps, pErrors);
-    });
-    schedule(this);
-    return S_OK;
+    return deliverItems(
+        [this](capnp::MessageSize size) { return client().onDataChangeRequest(size); },
+        &CallbackQueue::dataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+        phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
   }
   HRESULT OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                          HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                          VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                          HRESULT* pErrors) override {
-    const bool whole = phClientItems && pvValues && pwQualities && pftTimeStamps && pErrors;
-    if (sendAtOnce([&] {
-          track(ComPtr<RemoteDataCallback>(this),
-                sendItems(client().onReadCompleteRequest(itemStatesSize(whole ? dwCount : 0)),
-                          dwTransid, hGroup, hrMasterquality, hrMastererror, whole ? dwCount : 0,
-                          phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
-        })) {
-      return S_OK;
-    }
-    enqueue([&](CallbackQueue& q) {
-      q.readComplete(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
-                     pvValues, pwQualities, pftTimeStamps, pErrors);
-    });
-    schedule(this);
-    return S_OK;
+    return deliverItems(
+        [this](capnp::MessageSize size) { return client().onReadCompleteRequest(size); },
+        &CallbackQueue::readComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+        phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
   }
   HRESULT OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
                           OPCHANDLE* pClienthandles, HRESULT* pErrors) override {
@@ -419,6 +395,35 @@ class RemoteDataCallback final : public ComObject<IOPCDataCallback>,
         break;
     }
     return kj::READY_NOW;
+  }
+
+ private:
+  using Enqueue = void (CallbackQueue::*)(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD,
+                                          const OPCHANDLE*, const VARIANT*, const WORD*,
+                                          const FILETIME*, const HRESULT*);
+
+  // A data change or read completion: a client that keeps up gets the
+  // server's arrays straight into the request, without passing through the
+  // queue.
+  template <class MakeRequest>
+  HRESULT deliverItems(MakeRequest makeRequest, Enqueue queue, DWORD transactionId, OPCHANDLE group,
+                       HRESULT masterQuality, HRESULT masterError, DWORD count, OPCHANDLE* handles,
+                       VARIANT* values, WORD* qualities, FILETIME* timeStamps, HRESULT* errors) {
+    const bool whole = handles && values && qualities && timeStamps && errors;
+    const DWORD sent = whole ? count : 0;
+    if (sendAtOnce([&] {
+          track(ComPtr<RemoteDataCallback>(this),
+                sendItems(makeRequest(itemStatesSize(sent)), transactionId, group, masterQuality,
+                          masterError, sent, handles, values, qualities, timeStamps, errors));
+        })) {
+      return S_OK;
+    }
+    enqueue([&](CallbackQueue& q) {
+      (q.*queue)(transactionId, group, masterQuality, masterError, count, handles, values,
+                 qualities, timeStamps, errors);
+    });
+    schedule(this);
+    return S_OK;
   }
 };
 
