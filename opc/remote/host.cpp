@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "opc/remote/hostconnection_p.h"
 #include "opc/remote/remoteruntime.h"
 #include "opc/remote/servedconnection_p.h"
 #include "opc/remote/transportsecurity_p.h"
@@ -94,7 +95,12 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler, std::enable_shared_from_thi
       ::close(fd);
       return;
     }
-    connections.emplace(id, std::make_unique<ServedConnection>(std::move(setup)));
+    // Without a thread for it the client is closed; the host goes on.
+    try {
+      connections.emplace(id, std::make_unique<ServedConnection>(std::move(setup)));
+    } catch (const std::exception& e) {
+      HostConnection(id, peer, options.log).log(std::string("cannot serve: ") + e.what());
+    }
   }
 
   void reap(std::uint64_t id) {

@@ -24,7 +24,13 @@ constexpr std::chrono::seconds kSettleLimit{30};
 }  // namespace
 
 ServedConnection::ServedConnection(Setup setup) : loop_(RpcLoop::make()) {
-  thread_ = std::thread([this, setup = std::move(setup)]() mutable { run(std::move(setup)); });
+  const int fd = setup.fd;
+  try {
+    thread_ = std::thread([this, setup = std::move(setup)]() mutable { run(std::move(setup)); });
+  } catch (...) {
+    ::close(fd);  // the thread never took it
+    throw;
+  }
 }
 
 ServedConnection::~ServedConnection() {

@@ -38,6 +38,8 @@ class ServedConnection {
     std::function<void()> ended;
   };
 
+  /// Throws std::system_error when no thread can be started (the socket is
+  /// closed then).
   explicit ServedConnection(Setup setup);
   /// Ends the connection (if the thread has not already) and waits for its
   /// thread; a server call in progress is waited for.
