@@ -92,6 +92,7 @@ void ServedConnection::run(Setup setup) {
     // The client's capabilities go, and with them its objects.
     rpc = nullptr;
     stream = nullptr;
+    loop.settle([] { return true; }, std::chrono::milliseconds(0));  // what that let go of
     if (served) {
       setup.served->fetch_sub(1);
       if (!refused) connection->log("closed");
