@@ -206,9 +206,13 @@ class AdviseSinkServer final : public wire::AdviseSink::Server {
 // ---- host side ---------------------------------------------------------------------
 
 /// What both host-side sinks share: the queue, the calls in flight and the
-/// client's capability (which lives and dies on the RPC thread).
+/// client's capability (which lives and dies on the thread of the client's
+/// connection, the loop current when the sink was made).
 template <class Capability>
 class QueuedSink {
+ public:
+  RpcLoop& loop() const { return *client_.get_deleter().loop; }
+
  protected:
   explicit QueuedSink(typename Capability::Client client)
       : client_(makeRpcOwned<typename Capability::Client>(std::move(client))) {}
@@ -231,10 +235,10 @@ class QueuedSink {
   }
 
   /// Runs `send` instead of queueing when nothing waits and a call may
-  /// go at once (RPC thread only); false when it did not run.
+  /// go at once (on the connection's thread only); false when it did not run.
   template <class F>
   bool sendAtOnce(F&& send) {
-    if (!RemoteRuntime::instance().isRpcThread() || inFlight_ >= kCallsInFlight) return false;
+    if (!loop().isCurrent() || inFlight_ >= kCallsInFlight) return false;
     {
       std::lock_guard lock(mutex_);
       if (broken_ || !queue_.empty()) return false;
@@ -252,7 +256,7 @@ class QueuedSink {
 
   typename Capability::Client& client() { return *client_; }
 
-  int inFlight_ = 0;  // RPC thread only
+  int inFlight_ = 0;  // the connection's thread only
 
  private:
   void recount() {
@@ -268,24 +272,24 @@ class QueuedSink {
   std::size_t counted_ = 0;  // guarded by mutex_: this queue's part of `backlog`
 };
 
-/// Sends what the queue holds, kCallsInFlight at a time; on the RPC thread
-/// (posted there when the server called from another thread).
+/// Sends what the queue holds, kCallsInFlight at a time; on the
+/// connection's thread (posted there when the server called from another).
 template <class Sink>
 void schedule(Sink* sink) {
-  auto& runtime = RemoteRuntime::instance();
   ComPtr<Sink> self(sink);
-  if (runtime.isRpcThread()) {
+  if (self->loop().isCurrent()) {
     self->pump(self);
   } else {
-    runtime.post([self] { self->pump(self); });
+    self->loop().post([self] { self->pump(self); });
   }
 }
 
-/// Counts `call` in flight until the client answers it. RPC thread only.
+/// Counts `call` in flight until the client answers it. The connection's
+/// thread only.
 template <class Sink>
 void track(const ComPtr<Sink>& self, kj::Promise<void> call) {
   ++self->inFlight_;
-  RemoteRuntime::instance().tasks().add(call.then(
+  self->loop().tasks().add(call.then(
       [self] {
         --self->inFlight_;
         self->pump(self);

@@ -41,7 +41,8 @@ wire::AdviseSink::Client makeAdviseSinkServer(ComPtr<IAdviseSink> sink,
 
 // ---- host side ---------------------------------------------------------------
 
-/// The client's data callback as the server sees it. Call on the RPC thread.
+/// The client's data callback as the server sees it. Call on the thread of
+/// the client's connection.
 ComPtr<IOPCDataCallback> makeDataCallbackProxy(const std::shared_ptr<HostConnection>& connection,
                                                wire::DataCallback::Client client);
 ComPtr<IAdviseSink> makeAdviseSinkProxy(const std::shared_ptr<HostConnection>& connection,

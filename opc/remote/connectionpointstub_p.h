@@ -10,7 +10,7 @@ namespace opc::remote {
 
 class HostConnection;
 
-/// RPC thread only.
+/// The thread of the client's connection only.
 wire::Unknown::Client makeConnectionPointStub(const std::shared_ptr<HostConnection>& connection,
                                               const ComPtr<IUnknown>& object);
 

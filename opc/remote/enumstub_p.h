@@ -11,7 +11,7 @@ namespace opc::remote {
 
 class HostConnection;
 
-/// RPC thread only; null for a kind that is no enumerator of these.
+/// The thread of the client's connection only; null for a kind that is no enumerator of these.
 wire::Unknown::Client makeEnumStub(const std::shared_ptr<HostConnection>& connection,
                                    const ComPtr<IUnknown>& object, wire::Kind kind);
 

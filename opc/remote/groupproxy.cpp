@@ -119,7 +119,7 @@ HRESULT GroupProxy::CreateEnumerator(REFIID riid, IUnknown** ppUnk) {
     auto request = as<wire::OpcItemMgt>().createEnumeratorRequest();
     setGuid(request.initIid(), riid);
     return request.send().then(
-        [&](auto&& r) { return takeObject(session(), r.getHr(), r.getEnumerator(), riid, ppUnk); });
+        [&](auto&& r) { return optionalObjectOut(r.getHr(), r.getEnumerator(), riid, ppUnk); });
   });
 }
 
@@ -194,7 +194,7 @@ HRESULT GroupProxy::CloneGroup(LPCWSTR szName, REFIID riid, IUnknown** ppUnk) {
     if (szName) request.setName(wideData(szName));
     setGuid(request.initIid(), riid);
     return request.send().then(
-        [&](auto&& r) { return takeObject(session(), r.getHr(), r.getGroup(), riid, ppUnk); });
+        [&](auto&& r) { return objectOut(r.getHr(), r.getGroup(), riid, ppUnk); });
   });
 }
 

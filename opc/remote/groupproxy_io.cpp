@@ -271,10 +271,7 @@ HRESULT GroupProxy::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   *ppEnum = nullptr;
   return call([&]() {
     return as<wire::ConnectionPointContainer>().enumConnectionPointsRequest().send().then(
-        [&](auto&& r) {
-          return takeObject(session(), r.getHr(), r.getEnumerator(), IID_IEnumConnectionPoints,
-                            reinterpret_cast<IUnknown**>(ppEnum));
-        });
+        [&](auto&& r) { return optionalObjectOut(r.getHr(), r.getEnumerator(), ppEnum); });
   });
 }
 
@@ -284,10 +281,7 @@ HRESULT GroupProxy::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   return call([&]() {
     auto request = as<wire::ConnectionPointContainer>().findConnectionPointRequest();
     setGuid(request.initIid(), riid);
-    return request.send().then([&](auto&& r) {
-      return takeObject(session(), r.getHr(), r.getPoint(), IID_IConnectionPoint,
-                        reinterpret_cast<IUnknown**>(ppCP));
-    });
+    return request.send().then([&](auto&& r) { return objectOut(r.getHr(), r.getPoint(), ppCP); });
   });
 }
 

@@ -39,7 +39,7 @@ kj::Promise<void> GroupStub::queryInterface(QueryInterfaceContext context) {
 
 kj::Promise<void> GroupStub::getState(GetStateContext context) {
   auto results = context.getResults();
-  if (!stateMgt_) return reply(results, E_NOINTERFACE);
+  if (!stateMgt_) return answer(context, E_NOINTERFACE);
   DWORD rate = 0;
   BOOL active = FALSE;
   TaskString name;
@@ -61,13 +61,13 @@ kj::Promise<void> GroupStub::getState(GetStateContext context) {
     s.setClientGroup(client);
     s.setServerGroup(server);
   }
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::setState(SetStateContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!stateMgt_) return reply(results, E_NOINTERFACE);
+  if (!stateMgt_) return answer(context, E_NOINTERFACE);
   DWORD rate = p.getRequestedUpdateRate();
   DWORD revised = 0;
   BOOL active = p.getActive() ? TRUE : FALSE;
@@ -80,46 +80,44 @@ kj::Promise<void> GroupStub::setState(SetStateContext context) {
       p.getHasTimeBias() ? &bias : nullptr, p.getHasPercentDeadband() ? &deadband : nullptr,
       p.getHasLcid() ? &lcid : nullptr, p.getHasClientGroup() ? &client : nullptr);
   if (SUCCEEDED(hr)) results.setRevisedUpdateRate(revised);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::setName(SetNameContext context) {
   const auto p = context.getParams();
-  auto results = context.getResults();
-  if (!stateMgt_) return reply(results, E_NOINTERFACE);
+  if (!stateMgt_) return answer(context, E_NOINTERFACE);
   WideArg name;
-  if (!name.read(p.hasName(), p.getName())) return reply(results, E_INVALIDARG);
-  return reply(results, stateMgt_->SetName(name.get()));
+  if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
+  return answer(context, stateMgt_->SetName(name.get()));
 }
 
 kj::Promise<void> GroupStub::cloneGroup(CloneGroupContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!stateMgt_) return reply(results, E_NOINTERFACE);
+  if (!stateMgt_) return answer(context, E_NOINTERFACE);
   WideArg name;
-  if (!name.read(p.hasName(), p.getName())) return reply(results, E_INVALIDARG);
+  if (!name.read(p.hasName(), p.getName())) return answer(context, E_INVALIDARG);
   ComPtr<IUnknown> clone;
   const HRESULT hr = stateMgt_->CloneGroup(name.get(), guidFrom(p.getIid()), clone.put());
   if (SUCCEEDED(hr) && clone)
     refFromObject(connection_, clone, wire::Kind::GROUP, results.initGroup());
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 // ---- IOPCPublicGroupStateMgt -----------------------------------------------------------------
 
 kj::Promise<void> GroupStub::getPublicState(GetPublicStateContext context) {
   auto results = context.getResults();
-  if (!publicMgt_) return reply(results, E_NOINTERFACE);
+  if (!publicMgt_) return answer(context, E_NOINTERFACE);
   BOOL isPublic = FALSE;
   const HRESULT hr = publicMgt_->GetState(&isPublic);
   if (SUCCEEDED(hr)) results.setPublic(isPublic != FALSE);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::moveToPublic(MoveToPublicContext context) {
-  auto results = context.getResults();
-  if (!publicMgt_) return reply(results, E_NOINTERFACE);
-  return reply(results, publicMgt_->MoveToPublic());
+  if (!publicMgt_) return answer(context, E_NOINTERFACE);
+  return answer(context, publicMgt_->MoveToPublic());
 }
 
 // ---- IOPCItemMgt ---------------------------------------------------------------------------
@@ -142,89 +140,85 @@ void putAdded(Results& results, HRESULT hr, DWORD count, OPCITEMRESULT* made, HR
 
 kj::Promise<void> GroupStub::addItems(AddItemsContext context) {
   auto results = context.getResults(itemResultsSize(context.getParams().getItems().size()));
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   ItemDefs defs;
-  if (FAILED(defs.read(context.getParams().getItems()))) return reply(results, E_INVALIDARG);
+  if (FAILED(defs.read(context.getParams().getItems()))) return answer(context, E_INVALIDARG);
   OPCITEMRESULT* made = nullptr;
   HRESULT* errors = nullptr;
   const HRESULT hr = itemMgt_->AddItems(defs.size(), defs.data(), &made, &errors);
   putAdded(results, hr, defs.size(), made, errors);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::validateItems(ValidateItemsContext context) {
   const auto p = context.getParams();
   auto results = context.getResults(itemResultsSize(p.getItems().size()));
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   ItemDefs defs;
-  if (FAILED(defs.read(p.getItems()))) return reply(results, E_INVALIDARG);
+  if (FAILED(defs.read(p.getItems()))) return answer(context, E_INVALIDARG);
   OPCITEMRESULT* made = nullptr;
   HRESULT* errors = nullptr;
   const HRESULT hr = itemMgt_->ValidateItems(defs.size(), defs.data(),
                                              p.getBlobUpdate() ? TRUE : FALSE, &made, &errors);
   putAdded(results, hr, defs.size(), made, errors);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::removeItems(RemoveItemsContext context) {
-  auto results = context.getResults();
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(context.getParams().getServerHandles());
   HRESULT* errors = nullptr;
   const HRESULT hr = itemMgt_->RemoveItems(DWORD(handles.size()), dataOf(handles), &errors);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::setActiveState(SetActiveStateContext context) {
   const auto p = context.getParams();
-  auto results = context.getResults();
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   HRESULT* errors = nullptr;
   const HRESULT hr = itemMgt_->SetActiveState(DWORD(handles.size()), dataOf(handles),
                                               p.getActive() ? TRUE : FALSE, &errors);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::setClientHandles(SetClientHandlesContext context) {
   const auto p = context.getParams();
-  auto results = context.getResults();
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   auto clients = numbers<OPCHANDLE>(p.getClientHandles());
-  if (clients.size() != handles.size()) return reply(results, E_INVALIDARG);
+  if (clients.size() != handles.size()) return answer(context, E_INVALIDARG);
   HRESULT* errors = nullptr;
   const HRESULT hr =
       itemMgt_->SetClientHandles(DWORD(handles.size()), dataOf(handles), dataOf(clients), &errors);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::setDatatypes(SetDatatypesContext context) {
   const auto p = context.getParams();
-  auto results = context.getResults();
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   auto types = numbers<VARTYPE>(p.getDataTypes());
-  if (types.size() != handles.size()) return reply(results, E_INVALIDARG);
+  if (types.size() != handles.size()) return answer(context, E_INVALIDARG);
   HRESULT* errors = nullptr;
   const HRESULT hr =
       itemMgt_->SetDatatypes(DWORD(handles.size()), dataOf(handles), dataOf(types), &errors);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::createEnumerator(CreateEnumeratorContext context) {
   auto results = context.getResults();
-  if (!itemMgt_) return reply(results, E_NOINTERFACE);
+  if (!itemMgt_) return answer(context, E_NOINTERFACE);
   const GUID iid = guidFrom(context.getParams().getIid());
   // Only the item enumerator has a wire form.
-  if (iid != IID_IEnumOPCItemAttributes) return reply(results, E_NOINTERFACE);
+  if (iid != IID_IEnumOPCItemAttributes) return answer(context, E_NOINTERFACE);
   ComPtr<IUnknown> enumerator;
   const HRESULT hr = itemMgt_->CreateEnumerator(iid, enumerator.put());
   if (SUCCEEDED(hr) && enumerator) {
     refFromObject(connection_, enumerator, wire::Kind::ENUM_ITEM_ATTRIBUTES,
                   results.initEnumerator());
   }
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 // ---- factory ------------------------------------------------------------------------------

@@ -54,7 +54,7 @@ HRESULT readWrite(Params p, std::vector<OPCHANDLE>& handles, Values& values) {
 kj::Promise<void> GroupStub::read(SyncIo::ReadContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!syncIO_) return reply(results, E_NOINTERFACE);
+  if (!syncIO_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   const DWORD count = DWORD(handles.size());
   OPCITEMSTATE* states = nullptr;
@@ -66,18 +66,17 @@ kj::Promise<void> GroupStub::read(SyncIo::ReadContext context) {
   }
   freeItemStates(states, count);
   CoTaskMemFree(errors);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::write(SyncIo::WriteContext context) {
-  auto results = context.getResults();
-  if (!syncIO_) return reply(results, E_NOINTERFACE);
+  if (!syncIO_) return answer(context, E_NOINTERFACE);
   std::vector<OPCHANDLE> handles;
   Values values;
-  if (FAILED(readWrite(context.getParams(), handles, values))) return reply(results, E_INVALIDARG);
+  if (FAILED(readWrite(context.getParams(), handles, values))) return answer(context, E_INVALIDARG);
   HRESULT* errors = nullptr;
   const HRESULT hr = syncIO_->Write(DWORD(handles.size()), dataOf(handles), values.data(), &errors);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 // ---- IOPCAsyncIO2 ---------------------------------------------------------------------------
@@ -85,61 +84,59 @@ kj::Promise<void> GroupStub::write(SyncIo::WriteContext context) {
 kj::Promise<void> GroupStub::read(AsyncIo2::ReadContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   DWORD cancelId = 0;
   HRESULT* errors = nullptr;
   const HRESULT hr = asyncIO2_->Read(DWORD(handles.size()), dataOf(handles), p.getTransactionId(),
                                      &cancelId, &errors);
   if (SUCCEEDED(hr)) results.setCancelId(cancelId);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::write(AsyncIo2::WriteContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
   std::vector<OPCHANDLE> handles;
   Values values;
-  if (FAILED(readWrite(p, handles, values))) return reply(results, E_INVALIDARG);
+  if (FAILED(readWrite(p, handles, values))) return answer(context, E_INVALIDARG);
   DWORD cancelId = 0;
   HRESULT* errors = nullptr;
   const HRESULT hr = asyncIO2_->Write(DWORD(handles.size()), dataOf(handles), values.data(),
                                       p.getTransactionId(), &cancelId, &errors);
   if (SUCCEEDED(hr)) results.setCancelId(cancelId);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::refresh2(Refresh2Context context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
   DWORD cancelId = 0;
   const HRESULT hr =
       asyncIO2_->Refresh2(OPCDATASOURCE(p.getSource()), p.getTransactionId(), &cancelId);
   if (SUCCEEDED(hr)) results.setCancelId(cancelId);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::cancel2(Cancel2Context context) {
-  auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
-  return reply(results, asyncIO2_->Cancel2(context.getParams().getCancelId()));
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
+  return answer(context, asyncIO2_->Cancel2(context.getParams().getCancelId()));
 }
 
 kj::Promise<void> GroupStub::setEnable(SetEnableContext context) {
-  auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
-  return reply(results, asyncIO2_->SetEnable(context.getParams().getEnable() ? TRUE : FALSE));
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
+  return answer(context, asyncIO2_->SetEnable(context.getParams().getEnable() ? TRUE : FALSE));
 }
 
 kj::Promise<void> GroupStub::getEnable(GetEnableContext context) {
   auto results = context.getResults();
-  if (!asyncIO2_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO2_) return answer(context, E_NOINTERFACE);
   BOOL enabled = FALSE;
   const HRESULT hr = asyncIO2_->GetEnable(&enabled);
   if (SUCCEEDED(hr)) results.setEnable(enabled != FALSE);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 // ---- IOPCAsyncIO ----------------------------------------------------------------------------
@@ -147,7 +144,7 @@ kj::Promise<void> GroupStub::getEnable(GetEnableContext context) {
 kj::Promise<void> GroupStub::read(AsyncIo::ReadContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO_) return answer(context, E_NOINTERFACE);
   auto handles = numbers<OPCHANDLE>(p.getServerHandles());
   DWORD transactionId = 0;
   HRESULT* errors = nullptr;
@@ -155,49 +152,48 @@ kj::Promise<void> GroupStub::read(AsyncIo::ReadContext context) {
       asyncIO_->Read(p.getConnection(), OPCDATASOURCE(p.getSource()), DWORD(handles.size()),
                      dataOf(handles), &transactionId, &errors);
   if (SUCCEEDED(hr)) results.setTransactionId(transactionId);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::write(AsyncIo::WriteContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO_) return answer(context, E_NOINTERFACE);
   std::vector<OPCHANDLE> handles;
   Values values;
-  if (FAILED(readWrite(p, handles, values))) return reply(results, E_INVALIDARG);
+  if (FAILED(readWrite(p, handles, values))) return answer(context, E_INVALIDARG);
   DWORD transactionId = 0;
   HRESULT* errors = nullptr;
   const HRESULT hr = asyncIO_->Write(p.getConnection(), DWORD(handles.size()), dataOf(handles),
                                      values.data(), &transactionId, &errors);
   if (SUCCEEDED(hr)) results.setTransactionId(transactionId);
-  return answerErrors(results, hr, errors, handles.size());
+  return answerErrors(context, hr, errors, handles.size());
 }
 
 kj::Promise<void> GroupStub::refresh(RefreshContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!asyncIO_) return reply(results, E_NOINTERFACE);
+  if (!asyncIO_) return answer(context, E_NOINTERFACE);
   DWORD transactionId = 0;
   const HRESULT hr =
       asyncIO_->Refresh(p.getConnection(), OPCDATASOURCE(p.getSource()), &transactionId);
   if (SUCCEEDED(hr)) results.setTransactionId(transactionId);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::cancel(CancelContext context) {
-  auto results = context.getResults();
-  if (!asyncIO_) return reply(results, E_NOINTERFACE);
-  return reply(results, asyncIO_->Cancel(context.getParams().getTransactionId()));
+  if (!asyncIO_) return answer(context, E_NOINTERFACE);
+  return answer(context, asyncIO_->Cancel(context.getParams().getTransactionId()));
 }
 
 // ---- IDataObject ------------------------------------------------------------------------------
 
 kj::Promise<void> GroupStub::getData(GetDataContext context) {
   auto results = context.getResults();
-  if (!dataObject_) return reply(results, E_NOINTERFACE);
+  if (!dataObject_) return answer(context, E_NOINTERFACE);
   FORMATETC format{};
   if (const HRESULT hr = readFormat(context.getParams().getFormat(), format); FAILED(hr))
-    return reply(results, hr);
+    return answer(context, hr);
   STGMEDIUM medium{};
   HRESULT hr = dataObject_->GetData(&format, &medium);
   if (SUCCEEDED(hr)) {
@@ -213,55 +209,53 @@ kj::Promise<void> GroupStub::getData(GetDataContext context) {
     }
     ReleaseStgMedium(&medium);
   }
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::queryGetData(QueryGetDataContext context) {
-  auto results = context.getResults();
-  if (!dataObject_) return reply(results, E_NOINTERFACE);
+  if (!dataObject_) return answer(context, E_NOINTERFACE);
   FORMATETC format{};
   if (const HRESULT hr = readFormat(context.getParams().getFormat(), format); FAILED(hr))
-    return reply(results, hr);
-  return reply(results, dataObject_->QueryGetData(&format));
+    return answer(context, hr);
+  return answer(context, dataObject_->QueryGetData(&format));
 }
 
 kj::Promise<void> GroupStub::dAdvise(DAdviseContext context) {
   const auto p = context.getParams();
   auto results = context.getResults();
-  if (!dataObject_) return reply(results, E_NOINTERFACE);
-  if (!p.hasSink()) return reply(results, E_INVALIDARG);
+  if (!dataObject_) return answer(context, E_NOINTERFACE);
+  if (!p.hasSink()) return answer(context, E_INVALIDARG);
   FORMATETC format{};
-  if (const HRESULT hr = readFormat(p.getFormat(), format); FAILED(hr)) return reply(results, hr);
+  if (const HRESULT hr = readFormat(p.getFormat(), format); FAILED(hr)) return answer(context, hr);
   const ComPtr<IAdviseSink> sink = makeAdviseSinkProxy(connection_, p.getSink());
   DWORD connection = 0;
   const HRESULT hr = dataObject_->DAdvise(&format, p.getAdvf(), sink.get(), &connection);
   if (SUCCEEDED(hr)) results.setConnection(connection);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::dUnadvise(DUnadviseContext context) {
-  auto results = context.getResults();
-  if (!dataObject_) return reply(results, E_NOINTERFACE);
-  return reply(results, dataObject_->DUnadvise(context.getParams().getConnection()));
+  if (!dataObject_) return answer(context, E_NOINTERFACE);
+  return answer(context, dataObject_->DUnadvise(context.getParams().getConnection()));
 }
 
 // ---- IConnectionPointContainer ------------------------------------------------------------------
 
 kj::Promise<void> GroupStub::enumConnectionPoints(EnumConnectionPointsContext context) {
   auto results = context.getResults();
-  if (!container_) return reply(results, E_NOINTERFACE);
+  if (!container_) return answer(context, E_NOINTERFACE);
   ComPtr<IEnumConnectionPoints> points;
   const HRESULT hr = container_->EnumConnectionPoints(points.put());
   if (SUCCEEDED(hr) && points) {
     refFromObject(connection_, ComPtr<IUnknown>(points), wire::Kind::ENUM_CONNECTION_POINTS,
                   results.initEnumerator());
   }
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 kj::Promise<void> GroupStub::findConnectionPoint(FindConnectionPointContext context) {
   auto results = context.getResults();
-  if (!container_) return reply(results, E_NOINTERFACE);
+  if (!container_) return answer(context, E_NOINTERFACE);
   ComPtr<IConnectionPoint> point;
   const HRESULT hr =
       container_->FindConnectionPoint(guidFrom(context.getParams().getIid()), point.put());
@@ -269,7 +263,7 @@ kj::Promise<void> GroupStub::findConnectionPoint(FindConnectionPointContext cont
     refFromObject(connection_, ComPtr<IUnknown>(point), wire::Kind::CONNECTION_POINT,
                   results.initPoint());
   }
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 }  // namespace opc::remote

@@ -1,12 +1,11 @@
 // Internal to the remote transport; not API.
 //
 // The host's stub of a group: the capability a client's group proxy calls.
-// It runs on the RPC thread, the apartment of the host's servers, and calls
-// the group directly; it never waits for a client callback. Arguments from
-// the wire are checked before the server sees them: a malformed one (lists
-// whose lengths disagree, an odd-length string, a value that does not
-// decode) answers E_INVALIDARG; what the server returns goes back whole and
-// is freed here.
+// It runs on the thread of the client's connection, the apartment of the
+// servers that client made, and calls the group directly; it never waits for a client callback.
+// Arguments from the wire are checked before the server sees them: a malformed one (lists whose
+// lengths disagree, an odd-length string, a value that does not decode) answers E_INVALIDARG; what
+// the server returns goes back whole and is freed here.
 #pragma once
 
 #include <memory>

@@ -1,22 +1,17 @@
 // Internal to the remote transport; not API.
 //
-// Small pieces the group's stubs share: answering, number lists out of the
-// request, and per-item errors into the answer (freeing the server's block).
+// Small pieces the group's stubs share: number lists out of the request,
+// and per-item errors into the answer (freeing the server's block).
 #pragma once
 
 #include <kj/async.h>
 
 #include <vector>
 
+#include "opc/remote/stubbase_p.h"
 #include "opc/taskmem.h"
 
 namespace opc::remote {
-
-template <class Results>
-kj::Promise<void> reply(Results& results, HRESULT hr) {
-  results.setHr(hr);
-  return kj::READY_NOW;
-}
 
 template <class T, class List>
 std::vector<T> numbers(List list) {
@@ -38,11 +33,14 @@ void putErrors(Results& results, const HRESULT* errors, std::size_t count) {
 
 /// Answers hr with the server's per-item errors (when it succeeded and gave
 /// them), and frees them.
-template <class Results>
-kj::Promise<void> answerErrors(Results& results, HRESULT hr, HRESULT* errors, std::size_t count) {
-  if (SUCCEEDED(hr) && errors) putErrors(results, errors, count);
+template <class Context>
+kj::Promise<void> answerErrors(Context& context, HRESULT hr, HRESULT* errors, std::size_t count) {
+  if (SUCCEEDED(hr) && errors) {
+    auto results = context.getResults();
+    putErrors(results, errors, count);
+  }
   CoTaskMemFree(errors);
-  return reply(results, hr);
+  return answer(context, hr);
 }
 
 }  // namespace opc::remote

@@ -1,7 +1,7 @@
 #include "opc/remote/host.h"
 
 #include <arpa/inet.h>
-#include <capnp/rpc-twoparty.h>
+#include <fcntl.h>
 #include <kj/async-io.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "opc/remote/hostconnection_p.h"
-#include "opc/remote/hostserver_p.h"
 #include "opc/remote/remoteruntime.h"
+#include "opc/remote/servedconnection_p.h"
 #include "opc/remote/transportsecurity_p.h"
 
 namespace opc::remote {
@@ -48,19 +48,9 @@ bool isLoopback(const sockaddr_storage& address) {
   return false;
 }
 
-/// How long a client may take to show its credentials.
-constexpr auto kAdmissionTimeout = 10 * kj::SECONDS;
-
 }  // namespace
 
-struct Host::Impl final : kj::TaskSet::ErrorHandler {
-  struct Accepted {
-    std::shared_ptr<HostConnection> connection;
-    bool refused = false;
-    kj::Own<kj::AsyncIoStream> stream;
-    kj::Own<capnp::TwoPartyClient> rpc;
-  };
-
+struct Host::Impl final : kj::TaskSet::ErrorHandler, std::enable_shared_from_this<Host::Impl> {
   explicit Impl(HostOptions o) : options(std::move(o)) {}
 
   void taskFailed(kj::Exception&& e) override {
@@ -74,67 +64,73 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
     });
   }
 
+  /// Hands an accepted client to a thread of its own (RPC thread).
   void add(kj::Own<kj::AsyncIoStream> stream) {
+    int fd = -1;
     std::string peer = "?";
-    KJ_IF_MAYBE (fd, stream->getFd()) {
-      RemoteRuntime::configureSocket(*fd);
-      peer = peerText(*fd);
+    KJ_IF_MAYBE (accepted, stream->getFd()) {
+      RemoteRuntime::configureSocket(*accepted);
+      peer = peerText(*accepted);
+      fd = ::fcntl(*accepted, F_DUPFD_CLOEXEC, 0);
     }
-    if (!security) {
-      serve(kj::mv(stream), peer, "connected", false);
+    stream = nullptr;  // the connection's thread has its own descriptor of the socket
+    if (fd < 0) return;
+    const auto id = nextId++;
+    std::weak_ptr<Impl> weak = shared_from_this();
+    ServedConnection::Setup setup;
+    setup.id = id;
+    setup.peer = peer;
+    setup.log = options.log;
+    setup.security = security;
+    setup.fd = fd;
+    setup.served = &count;
+    // The thread is joined on the RPC thread once it has done everything.
+    setup.ended = [weak, id] {
+      RemoteRuntime::instance().post([weak, id] {
+        if (const auto impl = weak.lock()) impl->reap(id);
+      });
+    };
+    std::lock_guard lock(connectionsMutex);
+    if (closing) {
+      ::close(fd);
       return;
     }
-    auto& timer = RemoteRuntime::instance().io().provider->getTimer();
-    tasks->add(
-        security->admit(kj::mv(stream), timer, kAdmissionTimeout)
-            .then([this, peer](HostSecurity::Admission admission) {
-              if (admission.admitted) {
-                serve(kj::mv(admission.stream), peer, "connected: " + admission.text, false);
-              } else if (admission.stream) {
-                serve(kj::mv(admission.stream), peer, "refused: " + admission.text, true);
-              } else {
-                HostConnection(nextId++, peer, options.log).log("refused: " + admission.text);
-              }
-            }));
+    // Without a thread for it the client is closed; the host goes on.
+    try {
+      connections.emplace(id, std::make_unique<ServedConnection>(std::move(setup)));
+    } catch (const std::exception& e) {
+      HostConnection(id, peer, options.log).log(std::string("cannot serve: ") + e.what());
+    }
   }
 
-  /// Serves a client; one that was refused gets only refusals.
-  void serve(kj::Own<kj::AsyncIoStream> stream, const std::string& peer, const std::string& line,
-             bool refused) {
-    const auto id = nextId++;
-    auto accepted = kj::heap<Accepted>();
-    accepted->connection = std::make_shared<HostConnection>(id, peer, options.log);
-    accepted->connection->log(line);
-    accepted->refused = refused;
-    accepted->stream = kj::mv(stream);
-    accepted->rpc = kj::heap<capnp::TwoPartyClient>(
-        *accepted->stream,
-        refused ? makeRefusingHostServer() : makeHostServer(accepted->connection),
-        capnp::rpc::twoparty::Side::SERVER);
-    // Closed or reset, the connection goes; not from inside its own
-    // continuation.
-    const auto gone = [this, id] { return kj::evalLater([this, id] { drop(id); }); };
-    tasks->add(accepted->rpc->onDisconnect().then([gone] { return gone(); },
-                                                  [gone](kj::Exception&&) { return gone(); }));
-    connections.emplace(id, kj::mv(accepted));
-    count.store(connections.size());
+  void reap(std::uint64_t id) {
+    std::unique_ptr<ServedConnection> ended;
+    {
+      std::lock_guard lock(connectionsMutex);
+      auto it = connections.find(id);
+      if (it == connections.end()) return;
+      ended = std::move(it->second);
+      connections.erase(it);
+    }
   }
 
-  void drop(std::uint64_t id) {
-    auto it = connections.find(id);
-    if (it == connections.end()) return;
-    const auto connection = it->second->connection;
-    const bool refused = it->second->refused;
-    connections.erase(it);  // the client's capabilities go, and with them its objects
-    count.store(connections.size());
-    if (!refused) connection->log("closed");
-  }
-
-  /// Everything of the RPC thread goes (at the host's end, or the process's).
-  void close() {
+  /// Stops listening (RPC thread).
+  void closeListener() {
     tasks = nullptr;
     listener = nullptr;
-    while (!connections.empty()) drop(connections.begin()->first);
+  }
+
+  /// Ends every connection and waits for their threads: what the clients
+  /// held is released.
+  void closeConnections() {
+    std::map<std::uint64_t, std::unique_ptr<ServedConnection>> ending;
+    {
+      std::lock_guard lock(connectionsMutex);
+      closing = true;
+      ending.swap(connections);
+    }
+    for (auto& [id, connection] : ending) connection->close();
+    ending.clear();
   }
 
   const HostOptions options;
@@ -143,19 +139,25 @@ struct Host::Impl final : kj::TaskSet::ErrorHandler {
   std::mutex errorMutex;
   std::string error;  // guarded by errorMutex
   std::uint64_t stopHook = 0;
-  std::unique_ptr<HostSecurity> security;  // set by listen() when TLS is configured
+  std::shared_ptr<HostSecurity> security;  // set by listen() when TLS is configured
 
   // RPC thread only:
   kj::Own<kj::ConnectionReceiver> listener;
   kj::Own<kj::TaskSet> tasks;
-  std::map<std::uint64_t, kj::Own<Accepted>> connections;
   std::uint64_t nextId = 1;
+
+  std::mutex connectionsMutex;
+  std::map<std::uint64_t, std::unique_ptr<ServedConnection>> connections;  // guarded
+  bool closing = false;  // guarded by connectionsMutex: no more connections are taken
 };
 
 Host::Host(HostOptions options) : impl_(std::make_shared<Impl>(std::move(options))) {
   std::weak_ptr<Impl> weak = impl_;
   impl_->stopHook = RemoteRuntime::instance().addStopHook([weak] {
-    if (auto impl = weak.lock()) impl->close();
+    if (auto impl = weak.lock()) {
+      impl->closeListener();
+      impl->closeConnections();
+    }
   });
 }
 
@@ -163,8 +165,9 @@ Host::~Host() {
   auto& runtime = RemoteRuntime::instance();
   if (runtime.removeStopHook(impl_->stopHook)) {
     auto impl = impl_;
-    runtime.runAndWait([impl] { impl->close(); });
+    runtime.runAndWait([impl] { impl->closeListener(); });
   }
+  impl_->closeConnections();
 }
 
 HRESULT Host::listen() {

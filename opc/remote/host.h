@@ -40,7 +40,7 @@ struct HostOptions {
   /// 0: any free port (see Host::port()).
   std::uint16_t port = kDefaultPort;
   /// One line per connection, object creation and release; called on the
-  /// RPC thread.
+  /// threads that serve the connections, several at once.
   std::function<void(const std::string&)> log;
   /// Without TLS a host listens on a loopback address only.
   HostTlsOptions tls;

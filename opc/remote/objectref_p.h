@@ -41,7 +41,7 @@ HRESULT proxyFromRef(const std::shared_ptr<Session>& session, wire::ObjectRef::R
   return proxyFromRef(session, ref, I::iid(), reinterpret_cast<void**>(out));
 }
 
-// ---- Host side (RPC thread) ----------------------------------------------------
+// ---- Host side (the thread of the client's connection) -------------------------
 
 /// Fills ref with the stub for object (of the given kind) and the kind's
 /// interfaces it implements. `onRelease` runs when the client has let the

@@ -48,14 +48,23 @@ class RemoteProxy : public ComObject<Interfaces...> {
   HRESULT objectOut(HRESULT hr, wire::ObjectRef::Reader ref, I** out) const {
     return objectOut(hr, ref, I::iid(), reinterpret_cast<void**>(out));
   }
-  /// The same for an object a success may come without (S_FALSE of an
-  /// empty enumeration): *out stays null then.
+  /// The same for an object that a success other than S_OK (S_FALSE of an
+  /// empty enumeration) may come without: *out stays null then. S_OK
+  /// without the object is RPC_E_INVALID_DATA, never a success the caller
+  /// would take an object from.
   HRESULT optionalObjectOut(HRESULT hr, wire::ObjectRef::Reader ref, REFIID iid, void** out) const {
-    return SUCCEEDED(hr) && !ref.hasObject() ? hr : objectOut(hr, ref, iid, out);
+    return SUCCEEDED(hr) && hr != S_OK && !ref.hasObject() ? hr : objectOut(hr, ref, iid, out);
   }
   template <class I>
   HRESULT optionalObjectOut(HRESULT hr, wire::ObjectRef::Reader ref, I** out) const {
     return optionalObjectOut(hr, ref, I::iid(), reinterpret_cast<void**>(out));
+  }
+  HRESULT optionalObjectOut(HRESULT hr, wire::ObjectRef::Reader ref, REFIID iid,
+                            IUnknown** out) const {
+    return optionalObjectOut(hr, ref, iid, reinterpret_cast<void**>(out));
+  }
+  HRESULT objectOut(HRESULT hr, wire::ObjectRef::Reader ref, REFIID iid, IUnknown** out) const {
+    return objectOut(hr, ref, iid, reinterpret_cast<void**>(out));
   }
 
  private:

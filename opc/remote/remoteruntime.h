@@ -1,12 +1,10 @@
-// The process's one RPC thread: it owns the event loop, every capability and
-// every connection of the remote transport. Other threads hand it work
-// through a queue (a mutex and an event descriptor the loop watches), and
-// the thread is also the apartment of the servers a host serves.
+// The process's one RPC thread: it owns the event loop, the capabilities and
+// the connections of the client side of the remote transport. Other threads
+// hand it work through its loop's queue. A host's client connections run
+// loops of their own (see rpcloop.h).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,11 +12,7 @@
 #include <thread>
 
 #include "opc/apartment.h"
-
-namespace kj {
-struct AsyncIoContext;
-class TaskSet;
-}  // namespace kj
+#include "opc/remote/rpcloop.h"
 
 namespace opc::remote {
 
@@ -32,22 +26,25 @@ class RemoteRuntime {
   RemoteRuntime(const RemoteRuntime&) = delete;
   RemoteRuntime& operator=(const RemoteRuntime&) = delete;
 
+  /// The RPC thread's loop.
+  const std::shared_ptr<RpcLoop>& loop() const { return loop_; }
+
   /// Queues task for the RPC thread (after everything queued before it);
   /// false once the runtime has stopped, when the task is dropped unrun.
-  bool post(Task task);
-  bool isRpcThread() const { return std::this_thread::get_id() == threadId_; }
+  bool post(Task task) { return loop_->post(std::move(task)); }
+  bool isRpcThread() const { return loop_->isCurrent(); }
   /// Runs task on the RPC thread and waits for it (at once when called
   /// there); false when the runtime has stopped and the task did not run.
-  bool runAndWait(const Task& task);
+  bool runAndWait(const Task& task) { return loop_->runAndWait(task); }
 
   // For code running on the RPC thread only:
-  kj::AsyncIoContext& io();
+  kj::AsyncIoContext& io() { return loop_->io(); }
   /// Detached work of the loop (errors are dropped).
-  kj::TaskSet& tasks();
+  kj::TaskSet& tasks() { return loop_->tasks(); }
 
   /// The apartment of the RPC thread: posting is the hand-off queue, timers
   /// are the loop's timers.
-  std::shared_ptr<Apartment> apartment() const { return apartment_; }
+  std::shared_ptr<Apartment> apartment() const { return loop_->apartment(); }
 
   /// Work to do on the RPC thread before it ends at exit (tear connections
   /// down while the loop still exists). removeStopHook is false when the
@@ -58,56 +55,58 @@ class RemoteRuntime {
   /// Keepalive probes and a user timeout on a connected socket, so that a
   /// vanished peer is noticed within about ten seconds.
   static void configureSocket(int fd);
+  /// Blocks SIGPIPE for the calling thread (one that writes to sockets).
+  static void blockPipeSignal();
 
  private:
   RemoteRuntime();
   ~RemoteRuntime();
-  void threadMain();
-  /// Runs what was queued; returns whether anything ran.
-  bool runQueued();
-  void stop();
+  void runStopHooks();
 
-  struct Loop;
-  class RuntimeApartment;
-
-  std::thread::id threadId_;
-  int wakeFd_ = -1;
-  std::mutex mutex_;
-  std::deque<Task> queue_;  // guarded by mutex_
-  bool closed_ = false;     // guarded by mutex_: no more tasks are taken
-  bool stopping_ = false;   // RPC thread only
+  std::shared_ptr<RpcLoop> loop_;
   std::mutex hooksMutex_;
   std::map<std::uint64_t, Task> stopHooks_;  // guarded by hooksMutex_
   std::uint64_t nextHook_ = 1;               // guarded by hooksMutex_
-  Loop* loop_ = nullptr;                     // RPC thread only; lives on its stack
-  std::shared_ptr<Apartment> apartment_;
   std::thread thread_;
 };
 
-/// Deletes an object that belongs to the RPC thread (a capability, a
-/// connection) there: at once on the RPC thread, posted from any other.
+/// Deletes an object that belongs to a loop's thread (a capability, a
+/// connection) there: at once on that thread, posted from any other. At the
+/// loop's end, an object still held elsewhere is left to the process's end.
 template <class T>
 struct RpcThreadDelete {
+  std::shared_ptr<RpcLoop> loop;
+
   void operator()(T* p) const {
-    auto& runtime = RemoteRuntime::instance();
-    if (runtime.isRpcThread()) {
+    if (loop->isCurrent()) {
       delete p;
+      loop->removeOwned();
       return;
     }
-    std::unique_ptr<T> owned(p);
-    auto moved = std::make_shared<std::unique_ptr<T>>(std::move(owned));
-    // At exit, after the loop has gone, the object is left to the process's end.
-    if (!runtime.post([moved] { moved->reset(); })) (void)moved->release();
+    auto moved = std::make_shared<std::unique_ptr<T>>(p);
+    if (!loop->post([moved, loop = loop] {
+          moved->reset();
+          loop->removeOwned();
+        })) {
+      (void)moved->release();
+    }
   }
 };
 
-/// Owns an object of the RPC thread from anywhere.
+/// Owns an object of a loop's thread from anywhere.
 template <class T>
 using RpcOwned = std::unique_ptr<T, RpcThreadDelete<T>>;
 
+/// Makes an object owned by the calling thread's loop (the RPC thread's
+/// when called elsewhere).
 template <class T, class... Args>
 RpcOwned<T> makeRpcOwned(Args&&... args) {
-  return RpcOwned<T>(std::make_unique<T>(std::forward<Args>(args)...).release());
+  RpcLoop* current = RpcLoop::current();
+  std::shared_ptr<RpcLoop> loop =
+      current ? current->shared_from_this() : RemoteRuntime::instance().loop();
+  auto made = std::make_unique<T>(std::forward<Args>(args)...);
+  loop->addOwned();
+  return RpcOwned<T>(made.release(), RpcThreadDelete<T>{std::move(loop)});
 }
 
 }  // namespace opc::remote

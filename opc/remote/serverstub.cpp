@@ -1,5 +1,6 @@
 // The host's stub of a server object: each method calls the object on the
-// RPC thread (its apartment) and answers with the call's result.
+// thread of the client's connection (its apartment) and answers with the
+// call's result.
 #include <kj/common.h>
 
 #include <vector>

@@ -11,7 +11,7 @@ namespace opc::remote {
 
 class HostConnection;
 
-/// RPC thread only.
+/// The thread of the client's connection only.
 wire::Unknown::Client makeServerStub(const std::shared_ptr<HostConnection>& connection,
                                      const ComPtr<IUnknown>& object,
                                      std::function<void()> onRelease);

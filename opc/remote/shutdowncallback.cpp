@@ -49,17 +49,18 @@ class ShutdownProxy final : public ComObject<IOPCShutdown> {
       : callback_(makeRpcOwned<wire::Shutdown::Client>(kj::mv(callback))) {}
 
   HRESULT ShutdownRequest(LPCWSTR szReason) override {
-    auto& runtime = RemoteRuntime::instance();
+    // The client's capability belongs to the loop of its connection.
+    RpcLoop& loop = *callback_.get_deleter().loop;
     ComPtr<ShutdownProxy> self(this);
     std::u16string reason(szReason ? szReason : u"");
-    auto send = [self, reason = std::move(reason)] {
+    auto send = [self, &loop, reason = std::move(reason)] {
       auto req = self->callback_->shutdownRequestRequest();
       req.setReason(wideData(reason));
-      RemoteRuntime::instance().tasks().add(req.send().ignoreResult());
+      loop.tasks().add(req.send().ignoreResult());
     };
-    if (runtime.isRpcThread()) {
+    if (loop.isCurrent()) {
       send();
-    } else if (!runtime.post(std::move(send))) {
+    } else if (!loop.post(std::move(send))) {
       return RPC_E_DISCONNECTED;
     }
     return S_OK;

@@ -55,8 +55,8 @@ class StubBase {
   std::function<void()> onRelease_;
 };
 
-/// The answer of a method whose interface the object does not implement,
-/// or whose arguments do not have their form.
+/// Answers hr and nothing more, or hr after the results were filled (the
+/// results are the same however often a context is asked for them).
 template <class Context>
 kj::Promise<void> answer(Context& context, HRESULT hr) {
   context.getResults().setHr(hr);

@@ -73,7 +73,8 @@ class HostSecurity {
     std::string text;
   };
 
-  /// RPC thread: TLS handshake with a client just accepted, within `timeout`.
+  /// The connection's thread: TLS handshake with a client just accepted,
+  /// within `timeout`.
   kj::Promise<Admission> admit(kj::Own<kj::AsyncIoStream> stream, kj::Timer& timer,
                                kj::Duration timeout);
 

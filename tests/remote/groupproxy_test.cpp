@@ -155,11 +155,16 @@ class FakeServer final : public wire::ServerObject::Server {
     return kj::READY_NOW;
   }
   kj::Promise<void> browseOpcItemIds(BrowseOpcItemIdsContext context) override {
-    context.getResults().setHr(S_OK);
-    setRef(context.getResults().initEnumerator(), kj::heap<WrongEnum<wire::EnumString>>(),
-           wire::Kind::ENUM_STRING, {IID_IEnumString});
+    context.getResults().setHr(S_OK);  // the first time without an enumerator
+    if (enumerators_++) {
+      setRef(context.getResults().initEnumerator(), kj::heap<WrongEnum<wire::EnumString>>(),
+             wire::Kind::ENUM_STRING, {IID_IEnumString});
+    }
     return kj::READY_NOW;
   }
+
+ private:
+  int enumerators_ = 0;
 };
 
 class FakeHost final : public wire::Host::Server {
@@ -241,9 +246,11 @@ class GroupProxyTest : public veze6::test::LeakCheckedTest {
     EXPECT_EQ(texts, nullptr);
 
     ComPtr<IEnumString> strings;
-    ASSERT_EQ(server.as<IOPCBrowseServerAddressSpace>()->BrowseOPCItemIDs(
-                  OPC_FLAT, nullptr, VT_EMPTY, 0, strings.put()),
-              S_OK);
+    const auto browse = server.as<IOPCBrowseServerAddressSpace>();
+    EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, nullptr, VT_EMPTY, 0, strings.put()), kInvalidData)
+        << "a success without the enumerator";
+    EXPECT_FALSE(strings);
+    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, nullptr, VT_EMPTY, 0, strings.put()), S_OK);
     LPOLESTR got[2] = {};
     ULONG fetched = 1;
     EXPECT_EQ(strings->Next(2, got, &fetched), kInvalidData);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <sstream>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "opc/OPCDA.h"
 #include "opc/classregistry.h"
 #include "opc/com.h"
+#include "simulator/simulationcontrol.h"
 
 namespace veze6::test {
 namespace {
@@ -93,6 +95,61 @@ TEST_F(InProcessHost, ServerObjectAnswersAsInProcess) {
   ASSERT_EQ(createOn(computer, sim::CLSID_Veze6Simulation, remote), S_OK);
   const std::string expected = transcript(local);
   EXPECT_EQ(transcript(remote), expected);
+}
+
+/// A sync read of one item on a server made on the host; the read's code.
+HRESULT createAndRead(const std::u16string& computer) {
+  ComPtr<IOPCServer> server;
+  HRESULT hr = createOn(computer, sim::CLSID_Veze6Simulation, server);
+  if (FAILED(hr)) return hr;
+  OPCHANDLE group = 0;
+  DWORD rate = 0;
+  ComPtr<IUnknown> made;
+  hr = server->AddGroup(u"g", TRUE, 100, 1, nullptr, nullptr, 0, &group, &rate, IID_IOPCItemMgt,
+                        made.put());
+  if (FAILED(hr)) return hr;
+  OPCITEMDEF def{
+      nullptr, const_cast<LPWSTR>(u"Static.Nested Level.Int4"), TRUE, 1, 0, nullptr, VT_EMPTY, 0};
+  opc::TaskOut<OPCITEMRESULT> added;
+  opc::TaskOut<HRESULT> errors;
+  hr = made.as<IOPCItemMgt>()->AddItems(1, &def, added.put(), errors.put());
+  if (FAILED(hr)) return hr;
+  OPCHANDLE item = added[0].hServer;
+  opc::TaskOut<OPCITEMSTATE> states;
+  hr = made.as<IOPCSyncIO>()->Read(OPC_DS_DEVICE, 1, &item, states.put(), errors.put());
+  if (states) VariantClear(&states[0].vDataValue);
+  return hr;
+}
+
+TEST_F(InProcessHost, AServerThatBlocksHoldsUpNoOtherClient) {
+  // The first server made blocks in its making until the test lets it go,
+  // as a bridge does while its UA server does not answer.
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;  // guarded by mutex
+  std::atomic<int> made{0};
+  sim::ScopedCreationHook gate([&](sim::SimulationControl&) {
+    if (made++ != 0) return;
+    std::unique_lock lock(mutex);
+    opened.wait(lock, [&] { return open; });
+  });
+  std::atomic<HRESULT> blocked{E_PENDING}, other{E_PENDING};
+  std::thread a([&] { blocked = createAndRead(computer); });
+  ASSERT_TRUE(pumpUntil([&] { return made.load() == 1; }));
+  std::thread b([&] { other = createAndRead(computer); });
+  EXPECT_TRUE(pumpUntil([&] { return other.load() != E_PENDING; }));
+  EXPECT_EQ(other.load(), S_OK);
+  EXPECT_EQ(blocked.load(), E_PENDING);
+  {
+    std::lock_guard lock(mutex);
+    open = true;
+  }
+  opened.notify_all();
+  a.join();
+  b.join();
+  EXPECT_EQ(blocked.load(), S_OK);
+  EXPECT_TRUE(
+      pumpUntil([&] { return host->connectionCount() == 0 && sim::liveServerCount() == 0; }));
 }
 
 /// Item properties that succeed with their values but without the errors
