@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "opc/remote/serverstub_p.h"
 #include "opc/remote/stubbase_p.h"
 
 namespace opc::remote {
