@@ -14,7 +14,7 @@
 #include "exceptions.h"
 #include "tcollection.h"
 #include "tcomponent.h"
-#include "textparser.h"
+#include "textparser_p.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
-#include "textparser.h"
-
 #include "exceptions.h"
+#include "textparser_p.h"
 
 namespace {
 

@@ -150,6 +150,8 @@ THiddenWindow* TqOPCGroup::callbackWindow() const { return server_->GetHandle();
 
 bool TqOPCGroup::designing() const { return server_->IsDesigning(); }
 
+void TqOPCGroup::checkCall(HRESULT code) const { server_->CheckCall(code); }
+
 bool TqOPCGroup::singleItemCalls() const {
   // While loading, properties are only stored: the component's server side
   // is rebuilt when loading ends.

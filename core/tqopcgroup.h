@@ -210,6 +210,9 @@ class TqOPCGroup : public TCollectionItem {
   /// The single-item path may call the server: not in batch mode,
   /// connected, not loading.
   bool singleItemCalls() const;
+  /// Raises the component's fault for a failed call (see
+  /// TqOPCServer::CheckCall).
+  void checkCall(HRESULT code) const;
   // Its data sinks post to the component's window (callbackWindow) and
   // read the item table; they never reach the component itself.
   friend class TqOPCDataCallback;

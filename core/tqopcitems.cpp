@@ -14,7 +14,6 @@
 #include "tqopcitem.h"
 #include "tqopcitemcollections_p.h"
 #include "tqopcitemlist.h"
-#include "tqopcserver.h"
 
 namespace {
 
@@ -291,7 +290,7 @@ bool TqOPCItems::addItems(ItemSpan items, bool add) {
   const HRESULT hr =
       add ? itemMgt->AddItems(count, defs.get(), results.put(), errors.put())
           : itemMgt->ValidateItems(count, defs.get(), FALSE, results.put(), errors.put());
-  owner_->Server()->CheckCall(hr);
+  owner_->checkCall(hr);
   for (DWORD i = 0; i < count; ++i) {
     prefetchAhead(sent, i);
     TqOPCItem* item = sent[i];
@@ -353,7 +352,7 @@ bool TqOPCItems::activeItems(ItemSpan items, bool active) {
   opc::TaskOut<HRESULT> errors;
   const HRESULT hr =
       itemMgt->SetActiveState(count, handles.get(), active ? BOOL(-1) : BOOL(0), errors.put());
-  owner_->Server()->CheckCall(hr);
+  owner_->checkCall(hr);
   int failed = 0;
   for (DWORD i = 0; i < count; ++i) {
     TqOPCItem* item = items[i];
@@ -380,7 +379,7 @@ bool TqOPCItems::setDataTypes(ItemSpan items) {
   for (DWORD i = 0; i < count; ++i) types.get()[i] = items[i]->requestDatatype_;
   opc::TaskOut<HRESULT> errors;
   const HRESULT hr = itemMgt->SetDatatypes(count, handles.get(), types.get(), errors.put());
-  owner_->Server()->CheckCall(hr);
+  owner_->checkCall(hr);
   int failed = 0;
   for (DWORD i = 0; i < count; ++i) {
     const HRESULT code = errors ? errors[i] : withoutPerItemResult(hr);

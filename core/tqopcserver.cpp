@@ -13,7 +13,7 @@
 #include "opc/classregistry.h"
 #include "opc/endpointclasses.h"
 #include "opc/taskmem.h"
-#include "owningthread.h"
+#include "owningthread_p.h"
 #include "qOPCErrors.h"
 #include "qopcconversions.h"
 #include "qopclogging.h"

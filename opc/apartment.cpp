@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "taskqueue_p.h"
+
 namespace opc {
 
 namespace {
@@ -43,20 +45,7 @@ void ManualApartment::stopTimer(TimerId id) {
 }
 
 std::size_t ManualApartment::runPending() {
-  std::size_t ran = 0;
-  for (;;) {
-    Task task;
-    {
-      std::lock_guard lock(mutex_);
-      if (queue_.empty()) break;
-      task = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    // Run without the lock so that the task may post further tasks.
-    task();
-    ++ran;
-  }
-  return ran;
+  return detail::runQueuedTasks(mutex_, queue_, [](Task& task) { task(); });
 }
 
 void ManualApartment::fireTimers() {

@@ -60,7 +60,15 @@ ClassRegistry& ClassRegistry::instance() {
   return registry;
 }
 
-ClassRegistry::ClassRegistry() { entries_.push_back(detail::serverListClassEntry()); }
+ClassRegistry::ClassRegistry() {
+  // The registry lives as long as the process: the server list may read it
+  // through `this`.
+  entries_.push_back(detail::serverListClassEntry({
+      [this] { return entries(); },
+      [this](REFCLSID clsid) { return find(clsid); },
+      [](LPCOLESTR progId, CLSID* clsid) { return ::CLSIDFromProgID(progId, clsid); },
+  }));
+}
 
 void ClassRegistry::loadFilesIfNeeded() const {
   std::vector<std::string> warnings;
@@ -217,6 +225,26 @@ void resetSecurityInitialization() { g_securityInitialized.store(false); }
 }  // namespace detail
 
 }  // namespace opc
+
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid) {
+  if (!lpszProgID || !pclsid) return E_INVALIDARG;
+  *pclsid = GUID_NULL;
+  const std::u16string_view name(lpszProgID);
+  if (name.empty()) return CO_E_CLASSSTRING;
+  const auto clsid = opc::ClassRegistry::instance().findProgId(name);
+  if (!clsid) return CO_E_CLASSSTRING;
+  *pclsid = *clsid;
+  return S_OK;
+}
+
+HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
+  if (!lplpszProgID) return E_INVALIDARG;
+  *lplpszProgID = nullptr;
+  const auto entry = opc::ClassRegistry::instance().find(clsid);
+  if (!entry || entry->progId.empty()) return REGDB_E_CLASSNOTREG;
+  *lplpszProgID = opc::taskStringDup(entry->progId);
+  return *lplpszProgID ? S_OK : E_OUTOFMEMORY;
+}
 
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD /*dwClsContext*/, REFIID riid,
                          void** ppv) {

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "activation.h"
+#include "classentry.h"
 #include "guid.h"
 #include "objidl.h"
 #include "opcexport.h"
@@ -19,27 +21,6 @@
 /// Looks a ProgID up in the class registry; CO_E_CLASSSTRING when unknown.
 VEZE6_OPC_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid);
 VEZE6_OPC_EXPORT HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);  // task memory
-
-enum CLSCTX : DWORD {
-  CLSCTX_INPROC_SERVER = 0x1,
-  CLSCTX_LOCAL_SERVER = 0x4,
-  CLSCTX_REMOTE_SERVER = 0x10,
-  CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-  CLSCTX_SERVER = CLSCTX_ALL,
-};
-
-struct COSERVERINFO {
-  DWORD dwReserved1;
-  LPWSTR pwszName;
-  void* pAuthInfo;
-  DWORD dwReserved2;
-};
-
-struct MULTI_QI {
-  const IID* pIID;
-  IUnknown* pItf;
-  HRESULT hr;
-};
 
 VEZE6_OPC_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
                                           REFIID riid, void** ppv);
@@ -63,17 +44,6 @@ VEZE6_OPC_EXPORT HRESULT CoInitializeSecurity(void* pSecDesc, LONG cAuthSvc, voi
                                               DWORD dwCapabilities, void* pReserved3);
 
 namespace opc {
-
-/// One registered class.
-struct ClassEntry {
-  CLSID clsid{};
-  std::u16string progId;    ///< e.g. u"Veze6.Simulation.1"; may be empty
-  std::u16string userType;  ///< descriptive text shown in server lists
-  std::vector<CATID> categories;
-  bool opcMarker = false;  ///< the class key carries the "OPC" marker
-  /// Makes a new instance and queries it for riid (what a class factory does).
-  std::function<HRESULT(REFIID riid, void** ppv)> create;
-};
 
 /// The process's class registry. Thread-safe.
 ///

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "classregistry.h"
 #include "taskmem.h"
 
 namespace {
@@ -84,24 +83,4 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
   text.copy(lpsz, text.size());
   lpsz[text.size()] = 0;
   return int(kGuidChars + 1);
-}
-
-HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* pclsid) {
-  if (!lpszProgID || !pclsid) return E_INVALIDARG;
-  *pclsid = GUID_NULL;
-  const std::u16string_view name(lpszProgID);
-  if (name.empty()) return CO_E_CLASSSTRING;
-  const auto clsid = opc::ClassRegistry::instance().findProgId(name);
-  if (!clsid) return CO_E_CLASSSTRING;
-  *pclsid = *clsid;
-  return S_OK;
-}
-
-HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
-  if (!lplpszProgID) return E_INVALIDARG;
-  *lplpszProgID = nullptr;
-  const auto entry = opc::ClassRegistry::instance().find(clsid);
-  if (!entry || entry->progId.empty()) return REGDB_E_CLASSNOTREG;
-  *lplpszProgID = opc::taskStringDup(entry->progId);
-  return *lplpszProgID ? S_OK : E_OUTOFMEMORY;
 }

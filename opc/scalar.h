@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "variant.h"
+#include "comtypes.h"
 
 namespace opc {
 

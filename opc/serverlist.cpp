@@ -1,6 +1,8 @@
 #include "serverlist.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "OPCCOMN.h"
 #include "taskmem.h"
@@ -28,6 +30,9 @@ bool implementsAll(const ClassEntry& e, const CATID* ids, ULONG count) {
 
 class ServerList final : public ComObject<IOPCServerList> {
  public:
+  explicit ServerList(std::shared_ptr<const detail::ServerListSource> source)
+      : source_(std::move(source)) {}
+
   HRESULT EnumClassesOfCategories(ULONG cImplemented, CATID rgcatidImpl[], ULONG cRequired,
                                   CATID rgcatidReq[], IEnumGUID** ppenumClsid) override {
     if (!ppenumClsid) return E_INVALIDARG;
@@ -38,7 +43,7 @@ class ServerList final : public ComObject<IOPCServerList> {
     if (cRequired != kIgnoreCategories && cRequired != 0 && !rgcatidReq) return E_INVALIDARG;
 
     std::vector<GUID> found;
-    for (const auto& e : ClassRegistry::instance().entries()) {
+    for (const auto& e : source_->entries()) {
       if (cImplemented != kIgnoreCategories && !implementsAny(e, rgcatidImpl, cImplemented)) {
         continue;
       }
@@ -53,7 +58,7 @@ class ServerList final : public ComObject<IOPCServerList> {
     if (ppszProgID) *ppszProgID = nullptr;
     if (ppszUserType) *ppszUserType = nullptr;
     if (!ppszProgID || !ppszUserType) return E_INVALIDARG;
-    const auto entry = ClassRegistry::instance().find(clsid);
+    const auto entry = source_->find(clsid);
     if (!entry) return REGDB_E_CLASSNOTREG;
     TaskMem<OLECHAR> progId(taskStringDup(entry->progId));
     TaskMem<OLECHAR> userType(taskStringDup(entry->userType));
@@ -64,21 +69,25 @@ class ServerList final : public ComObject<IOPCServerList> {
   }
 
   HRESULT CLSIDFromProgID(LPCOLESTR szProgId, CLSID* clsid) override {
-    return ::CLSIDFromProgID(szProgId, clsid);
+    return source_->clsidFromProgId(szProgId, clsid);
   }
+
+ private:
+  std::shared_ptr<const detail::ServerListSource> source_;
 };
 
 }  // namespace
 
 namespace detail {
 
-ClassEntry serverListClassEntry() {
+ClassEntry serverListClassEntry(ServerListSource source) {
+  auto shared = std::make_shared<const ServerListSource>(std::move(source));
   ClassEntry e;
   e.clsid = CLSID_OPCServerList;
   e.progId = kServerListProgId;
   e.userType = kServerListUserType;
-  e.create = [](REFIID riid, void** ppv) -> HRESULT {
-    return makeCom<ServerList>()->QueryInterface(riid, ppv);
+  e.create = [shared](REFIID riid, void** ppv) -> HRESULT {
+    return makeCom<ServerList>(shared)->QueryInterface(riid, ppv);
   };
   return e;
 }

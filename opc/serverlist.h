@@ -5,9 +5,12 @@
 // CoCreateInstanceEx like any other class.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string_view>
+#include <vector>
 
-#include "classregistry.h"
+#include "classentry.h"
 #include "opcexport.h"
 
 namespace opc {
@@ -16,9 +19,16 @@ inline constexpr std::u16string_view kServerListProgId = u"OPC.ServerList.1";
 inline constexpr std::u16string_view kServerListUserType = u"OPC Server List";
 
 namespace detail {
+/// What the server list object reads of the class registry.
+struct ServerListSource {
+  std::function<std::vector<ClassEntry>()> entries;  ///< every visible entry
+  std::function<std::optional<ClassEntry>(REFCLSID)> find;
+  std::function<HRESULT(LPCOLESTR progId, CLSID* clsid)> clsidFromProgId;
+};
+
 /// The registry entry of the server list object (no categories, no "OPC"
-/// marker: it is not a server itself).
-VEZE6_OPC_EXPORT ClassEntry serverListClassEntry();
+/// marker: it is not a server itself); its instances read `source`.
+VEZE6_OPC_EXPORT ClassEntry serverListClassEntry(ServerListSource source);
 }  // namespace detail
 
 }  // namespace opc

@@ -1,8 +1,5 @@
-// VARIANT, one-dimensional SAFEARRAY and the OleVariant guard.
-//
-// The VARIANT is 16 bytes (type code, three reserved words, an 8-byte value)
-// so that the DA 1.0 data stream layout holds on 64-bit platforms; record
-// values are not supported.
+// The VARIANT and one-dimensional SAFEARRAY functions and the OleVariant
+// guard. The layouts themselves are basic types (comtypes.h).
 #pragma once
 
 #include <string>
@@ -11,93 +8,6 @@
 
 #include "comtypes.h"
 #include "opcexport.h"
-
-struct IUnknown;
-
-enum VARENUM : VARTYPE {
-  VT_EMPTY = 0,
-  VT_NULL = 1,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_R4 = 4,
-  VT_R8 = 5,
-  VT_CY = 6,
-  VT_DATE = 7,
-  VT_BSTR = 8,
-  VT_DISPATCH = 9,
-  VT_ERROR = 10,
-  VT_BOOL = 11,
-  VT_VARIANT = 12,
-  VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
-  VT_I1 = 16,
-  VT_UI1 = 17,
-  VT_UI2 = 18,
-  VT_UI4 = 19,
-  VT_I8 = 20,
-  VT_UI8 = 21,
-  VT_INT = 22,
-  VT_UINT = 23,
-  VT_VOID = 24,
-  VT_HRESULT = 25,
-  VT_PTR = 26,
-  VT_SAFEARRAY = 27,
-  VT_CARRAY = 28,
-  VT_USERDEFINED = 29,
-  VT_LPSTR = 30,
-  VT_LPWSTR = 31,
-  VT_ARRAY = 0x2000,
-  VT_BYREF = 0x4000,
-  VT_TYPEMASK = 0x0FFF,
-};
-
-struct SAFEARRAYBOUND {
-  ULONG cElements;
-  LONG lLbound;
-};
-
-/// A safe array of cDims dimensions; rgsabound holds cDims bounds (the first
-/// dimension first). The element type is kept in vt.
-struct SAFEARRAY {
-  USHORT cDims;
-  USHORT fFeatures;
-  ULONG cbElements;
-  ULONG cLocks;
-  VARTYPE vt;
-  void* pvData;
-  SAFEARRAYBOUND* rgsabound;
-};
-
-struct VARIANT {
-  VARTYPE vt;
-  WORD wReserved1;
-  WORD wReserved2;
-  WORD wReserved3;
-  union {
-    LONGLONG llVal;
-    LONG lVal;
-    BYTE bVal;
-    SHORT iVal;
-    FLOAT fltVal;
-    DOUBLE dblVal;
-    VARIANT_BOOL boolVal;
-    SCODE scode;
-    CY cyVal;
-    DATE date;
-    BSTR bstrVal;
-    IUnknown* punkVal;
-    SAFEARRAY* parray;
-    CHAR cVal;
-    USHORT uiVal;
-    ULONG ulVal;
-    ULONGLONG ullVal;
-    INT intVal;
-    UINT uintVal;
-    void* byref;
-  };
-};
-static_assert(sizeof(VARIANT) == 16, "the DA 1.0 data stream relies on a 16-byte VARIANT");
-using VARIANTARG = VARIANT;
 
 /// VariantChangeType flag: convert booleans to and from the texts
 /// "True"/"False" rather than "-1"/"0".

@@ -15,6 +15,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl iproute2
   libcapnp-dev capnproto
+  python3
 )
 # Optional, neither the build nor the tests need them:
 #   --screenshots  what scripts/designer-shots.sh needs to take the pictures

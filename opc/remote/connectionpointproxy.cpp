@@ -1,4 +1,3 @@
-#include "opc/remote/connectionpointproxy_p.h"
 #include "opc/remote/remoteproxy_p.h"
 #include "opc/remote/shutdowncallback_p.h"
 

@@ -1,6 +1,5 @@
 #include <kj/debug.h>
 
-#include "opc/remote/connectionpointstub_p.h"
 #include "opc/remote/shutdowncallback_p.h"
 #include "opc/remote/stubbase_p.h"
 

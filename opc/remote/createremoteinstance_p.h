@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "opc/classregistry.h"
+#include "opc/activation.h"
 
 namespace opc::remote {
 

@@ -1,4 +1,3 @@
-#include "opc/remote/enumproxy_p.h"
 #include "opc/remote/enumproxybase_p.h"
 
 namespace opc::remote {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-#include "opc/remote/enumproxy_p.h"
 #include "opc/remote/remoteproxy_p.h"
 
 namespace opc::remote {

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "opc/remote/enumstub_p.h"
 #include "opc/remote/enumstubbase_p.h"
 
 namespace opc::remote {

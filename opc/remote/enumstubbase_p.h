@@ -5,7 +5,6 @@
 // an array of the stub's, or as a task-memory block) and go onto the wire.
 #pragma once
 
-#include "opc/remote/enumproxy_p.h"
 #include "opc/remote/stubbase_p.h"
 
 namespace opc::remote {

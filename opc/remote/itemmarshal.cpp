@@ -5,6 +5,7 @@
 
 #include "itemmarshal_p.h"
 #include "marshal_p.h"
+#include "opc/asciitext_p.h"
 #include "opc/taskmem.h"
 
 namespace opc::remote {
@@ -299,20 +300,12 @@ bool putFormat(wire::FormatEtc::Builder to, const FORMATETC& from) {
 HRESULT readFormat(wire::FormatEtc::Reader from, FORMATETC& to) {
   to = FORMATETC{};
   const std::string_view wanted(from.getFormat().cStr(), from.getFormat().size());
-  const auto sameName = [&](std::string_view known) {
-    if (known.size() != wanted.size()) return false;
-    for (std::size_t i = 0; i < known.size(); ++i) {
-      const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-      if (lower(known[i]) != lower(wanted[i])) return false;
-    }
-    return true;
-  };
   // Looked up among the registered names only.
   char name[256];
   for (UINT id = 0xC000; id <= 0xFFFF; ++id) {
     const int n = GetClipboardFormatName(id, name, sizeof name);
     if (n == 0) break;
-    if (sameName(std::string_view(name, std::size_t(n)))) {
+    if (opc::detail::equalsNoCase(std::string_view(name, std::size_t(n)), wanted)) {
       to.cfFormat = CLIPFORMAT(id);
       break;
     }

@@ -25,6 +25,10 @@ static_assert(std::endian::native == std::endian::little,
 /// A reply from the host that does not have the form its request asks for.
 inline constexpr HRESULT RPC_E_INVALID_DATA = hresult(0x8001000F);
 
+/// The most elements one enumerator's Next asks the host for; a larger
+/// request is split, and a stub refuses more.
+inline constexpr ULONG kMaxEnumBatch = 4096;
+
 void setGuid(wire::Guid::Builder out, REFGUID guid);
 GUID guidFrom(wire::Guid::Reader in);
 

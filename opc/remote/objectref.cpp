@@ -1,14 +1,7 @@
 #include <iterator>
 
-#include "opc/remote/connectionpointproxy_p.h"
-#include "opc/remote/connectionpointstub_p.h"
-#include "opc/remote/enumproxy_p.h"
-#include "opc/remote/enumstub_p.h"
 #include "opc/remote/marshal_p.h"
 #include "opc/remote/objectref_p.h"
-#include "opc/remote/serverlistproxy_p.h"
-#include "opc/remote/serverproxy_p.h"
-#include "opc/remote/serverstub_p.h"
 #include "opc/remote/session_p.h"
 
 namespace opc::remote {

@@ -1,8 +1,8 @@
 // Objects across the connection: the client makes a proxy from the object
 // reference a reply carries, the host makes the stub (the capability) for an
 // object it hands out. Both dispatch on the object's kind. The group side
-// (groups, their item enumerator, the data callbacks) is reached through the
-// entry points declared at the end.
+// and every kind's proxy and stub are reached through the entry points declared
+// at the end, which the kinds' own files define.
 #pragma once
 
 #include <functional>
@@ -50,7 +50,40 @@ void refFromObject(const std::shared_ptr<HostConnection>& connection, ComPtr<IUn
                    wire::Kind kind, wire::ObjectRef::Builder ref,
                    std::function<void()> onRelease = nullptr);
 
-// ---- Entry points of the group side --------------------------------------------
+// ---- Entry points of every kind ---------------------------------------------------
+// Each kind's files define its own; the dispatch above reaches them by kind
+// only, so that a proxy or stub handing out objects of other kinds needs no
+// more than this header.
+
+/// Client: the proxy of a server object.
+HRESULT makeServerProxy(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,
+                        REFIID iid, void** ppv);
+/// Host: the stub of a server object.
+wire::Unknown::Client makeServerStub(const std::shared_ptr<HostConnection>& connection,
+                                     const ComPtr<IUnknown>& object,
+                                     std::function<void()> onRelease);
+/// Client: the proxy of the server list object, which enumerates the servers
+/// registered on the host's computer.
+HRESULT makeServerListProxy(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,
+                            REFIID iid, void** ppv);
+/// Host: the stub of the server list object.
+wire::Unknown::Client makeServerListStub(const std::shared_ptr<HostConnection>& connection,
+                                         const ComPtr<IUnknown>& object,
+                                         std::function<void()> onRelease);
+/// Client: the proxy of a connection point. A shutdown sink advised through
+/// it also hears of the connection's loss, as a shutdown request.
+HRESULT makeConnectionPointProxy(const std::shared_ptr<Session>& session,
+                                 wire::ObjectRef::Reader ref, REFIID iid, void** ppv);
+/// Host: the stub of a connection point.
+wire::Unknown::Client makeConnectionPointStub(const std::shared_ptr<HostConnection>& connection,
+                                              const ComPtr<IUnknown>& object);
+/// Client: the proxy of an enumerator of strings, GUIDs, objects (groups) or
+/// connection points; ref's kind says which.
+HRESULT makeEnumProxy(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,
+                      REFIID iid, void** ppv);
+/// Host: the stub of such an enumerator; null for a kind that is none of them.
+wire::Unknown::Client makeEnumStub(const std::shared_ptr<HostConnection>& connection,
+                                   const ComPtr<IUnknown>& object, wire::Kind kind);
 
 /// Client: the proxy of a group (every group interface listed in ref).
 HRESULT makeGroupProxy(const std::shared_ptr<Session>& session, wire::ObjectRef::Reader ref,

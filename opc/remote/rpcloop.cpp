@@ -10,6 +10,8 @@
 #include <map>
 #include <set>
 
+#include "opc/taskqueue_p.h"
+
 namespace opc::remote {
 
 namespace {
@@ -179,23 +181,13 @@ void RpcLoop::quit() {
 bool RpcLoop::runQueued() {
   std::uint64_t count = 0;
   [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
-  bool ran = false;
-  for (;;) {
-    Task task;
-    {
-      std::lock_guard lock(mutex_);
-      if (queue_.empty()) break;
-      task = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    ran = true;
-    // A task's failure is its own; the loop goes on.
-    try {
-      task();
-    } catch (...) {
-    }
-  }
-  return ran;
+  // A task's failure is its own; the loop goes on.
+  return opc::detail::runQueuedTasks(mutex_, queue_, [](Task& task) {
+           try {
+             task();
+           } catch (...) {
+           }
+         }) != 0;
 }
 
 void RpcLoop::waitForWork(std::chrono::milliseconds limit) {

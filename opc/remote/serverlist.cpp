@@ -1,7 +1,6 @@
 #include <kj/debug.h>
 
 #include "opc/remote/remoteproxy_p.h"
-#include "opc/remote/serverlistproxy_p.h"
 #include "opc/remote/stubbase_p.h"
 
 namespace opc::remote {

@@ -2,7 +2,6 @@
 // IOPCServerPublicGroups, IOPCItemProperties, IOPCBrowseServerAddressSpace
 // and IConnectionPointContainer over one capability.
 #include "opc/remote/remoteproxy_p.h"
-#include "opc/remote/serverproxy_p.h"
 #include "opc/remote/tasklist_p.h"
 
 namespace opc::remote {

@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "opc/remote/serverstub_p.h"
 #include "opc/remote/stubbase_p.h"
 
 namespace opc::remote {

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <string>
 
-#include "opc/remote/host.h"
 #include "opc/remote/remote.capnp.h"
 #include "opc/remote/remoteruntime.h"
+#include "opc/remote/transportoptions.h"
 
 namespace opc::remote {
 

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "opc/comtypes.h"
-#include "opc/remote/host.h"
 #include "opc/remote/remote.capnp.h"
+#include "opc/remote/transportoptions.h"
 
 using SSL_CTX = struct ssl_ctx_st;
 
