@@ -10,8 +10,6 @@ namespace veze6::sim::detail {
 
 namespace {
 
-bool ownsMemory(VARTYPE vt) { return !opc::isPlainVariantType(vt); }
-
 HRESULT conversionError(HRESULT hr) { return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE; }
 
 bool isRangedNumber(const SimItem& item) {
@@ -92,13 +90,9 @@ void ScanSignal::wake() {
   wakeup.notify_all();
 }
 
-HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out) {
+HRESULT convertForClient(const SimItem& item, VARTYPE requested, VARIANT& out) {
   const VARIANT& value = item.value.get();
   if (requested == VT_EMPTY || requested == value.vt) {
-    if (!ownsMemory(value.vt)) {
-      out = value;  // plain scalars copy bitwise: the common case stays cheap
-      return S_OK;
-    }
     const HRESULT hr = VariantCopy(&out, &value);
     return FAILED(hr) ? hr : S_OK;
   }

@@ -12,6 +12,7 @@
 #include "addressspace.h"
 #include "opc/itembatch.h"
 #include "opc/sinklist.h"
+#include "opc/variant.h"
 
 namespace veze6::sim::detail {
 
@@ -25,10 +26,22 @@ struct PassTime {
 /// then owned by the delivery (which may run later, on another thread).
 using opc::ItemBatch;
 
+/// valueForClient's other cases: a value that owns memory, or a conversion.
+HRESULT convertForClient(const SimItem& item, VARTYPE requested, VARIANT& out);
+
 /// An item's value as the client asked for it, written into `out` (a
 /// cleared VARIANT): S_OK, OPC_E_RANGE when it overflows the requested type,
-/// OPC_E_BADTYPE when it does not convert.
-HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out);
+/// OPC_E_BADTYPE when it does not convert. Inline: a scan builds its batch
+/// with it, and most values are plain scalars in their own type, copied
+/// bitwise.
+inline HRESULT valueForClient(const SimItem& item, VARTYPE requested, VARIANT& out) {
+  const VARIANT& value = item.value.get();
+  if ((requested == VT_EMPTY || requested == value.vt) && opc::isPlainVariantType(value.vt)) {
+    out = value;
+    return S_OK;
+  }
+  return convertForClient(item, requested, out);
+}
 
 /// Appends an item's value as the client asked for it (`requested`,
 /// VT_EMPTY: canonical); a value that does not convert travels as VT_EMPTY
