@@ -36,6 +36,10 @@ class QopcdProcess {
   void kill() { process_->stop(SIGKILL); }
   /// Asks the daemon to stop (SIGTERM) and waits.
   void stop() { process_->stop(SIGTERM); }
+  /// Freezes the daemon (SIGSTOP): its connections stay open, the kernel
+  /// still takes what is sent, and nothing is answered until resume().
+  void freeze() { process_->signal(SIGSTOP); }
+  void resume() { process_->signal(SIGCONT); }
 
   std::u16string computer() const { return computerName().toStdU16String(); }
   QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
