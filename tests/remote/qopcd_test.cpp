@@ -10,8 +10,6 @@
 
 #include <QCoreApplication>
 #include <atomic>
-#include <cstdlib>
-#include <string>
 #include <thread>
 
 #include "common/groups.h"
@@ -88,17 +86,6 @@ class DroppingListener {
   bool ok_ = false;
   std::atomic<int> dropped_{0};
   std::thread thread_;
-};
-
-/// A short time limit on the remote calls of the connections made in a scope.
-class CallTimeLimit {
- public:
-  explicit CallTimeLimit(std::chrono::milliseconds limit) {
-    ::setenv("VEZE6_REMOTE_TIMEOUT_MS", std::to_string(limit.count()).c_str(), 1);
-  }
-  ~CallTimeLimit() { ::unsetenv("VEZE6_REMOTE_TIMEOUT_MS"); }
-  CallTimeLimit(const CallTimeLimit&) = delete;
-  CallTimeLimit& operator=(const CallTimeLimit&) = delete;
 };
 
 class QopcdTest : public LeakCheckedTest {
