@@ -274,8 +274,10 @@ TEST_F(QopcdTest, DaemonFrozen_CallTimesOutThenLossThenAutoReconnect) {
 
   // A retry reaches the frozen daemon's port (the kernel accepts) and runs
   // out of time too; the outage is reported once.
-  ASSERT_TRUE(pumpUntil(
-      [&] { return !capture->Texts(TCaptureApplicationHandler::Kind::Exception).isEmpty(); }, 10s));
+  const auto reported = [&] { return capture->Texts(TCaptureApplicationHandler::Kind::Exception); };
+  ASSERT_TRUE(pumpUntil([&] { return !reported().isEmpty(); }, 10s));
+  EXPECT_TRUE(reported().front().contains("timeout period expired"))
+      << reported().front().toStdString();
   EXPECT_TRUE(server->Reconnecting());
   EXPECT_EQ(events.size(), 3u);
 
