@@ -330,8 +330,8 @@ void TqOPCServer::Fault(const QString& errorString) {
 }
 
 void TqOPCServer::NoteCallResult(HRESULT code) {
-  const bool lost = code == RPC_E_DISCONNECTED || code == HRESULT_RPC_S_SERVER_UNAVAILABLE ||
-                    code == HRESULT_RPC_S_CALL_FAILED;
+  const bool lost = code == RPC_E_DISCONNECTED || code == RPC_E_TIMEOUT ||
+                    code == HRESULT_RPC_S_SERVER_UNAVAILABLE || code == HRESULT_RPC_S_CALL_FAILED;
   if (!lost || !server_) return;
   qCInfo(lcOpc) << "connection to" << serverName_ << "lost: a call failed with" << Qt::hex
                 << quint32(code);

@@ -196,11 +196,11 @@ class TqOPCServer : public TComponent {
   /// Sends the locale id when IOPCCommon is held (result ignored).
   void SetLocaleId(qint32 value);
   /// Called with the result of every call on the held server's interfaces:
-  /// a result saying the connection is gone (RPC_E_DISCONNECTED, the RPC
-  /// server unavailable, the remote call failed) ends the connection as a
-  /// server's shutdown request does. The request is posted, so
-  /// OnServerShutdown, OnDisconnect and (AutoReconnect) the retries follow
-  /// once the failing operation has raised.
+  /// a result saying the connection is gone (RPC_E_DISCONNECTED, a remote
+  /// call out of time, the RPC server unavailable, the remote call failed)
+  /// ends the connection as a server's shutdown request does. The request
+  /// is posted, so OnServerShutdown, OnDisconnect and (AutoReconnect) the
+  /// retries follow once the failing operation has raised.
   void NoteCallResult(HRESULT code);
   /// NoteCallResult, then OPCCheck.
   void CheckCall(HRESULT code);

@@ -105,6 +105,8 @@ inline constexpr HRESULT DISP_E_BADINDEX = hresult(0x8002000B);
 inline constexpr HRESULT DISP_E_ARRAYISLOCKED = hresult(0x8002000D);
 inline constexpr HRESULT RPC_E_SERVERFAULT = hresult(0x80010105);
 inline constexpr HRESULT RPC_E_DISCONNECTED = hresult(0x80010108);
+/// A remote call got no answer within the call time limit.
+inline constexpr HRESULT RPC_E_TIMEOUT = hresult(0x8001011F);
 inline constexpr HRESULT RPC_E_WRONG_THREAD = hresult(0x8001010E);
 inline constexpr HRESULT RPC_E_TOO_LATE = hresult(0x80010119);
 inline constexpr HRESULT RPC_E_CALL_REJECTED = hresult(0x80010001);

@@ -50,6 +50,7 @@ constexpr SystemText kTexts[] = {
     {RPC_E_CALL_REJECTED, "Call was rejected by callee."},
     {RPC_E_SERVERFAULT, "The server threw an exception."},
     {RPC_E_DISCONNECTED, "The object invoked has disconnected from its clients."},
+    {RPC_E_TIMEOUT, "This operation returned because the timeout period expired."},
     {RPC_E_WRONG_THREAD,
      "The application called an interface that was marshalled for a different thread."},
     {RPC_E_TOO_LATE,

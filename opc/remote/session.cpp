@@ -107,7 +107,7 @@ struct Session::Link {
   kj::Own<kj::TaskSet> tasks;
 };
 
-Session::Session(Token, std::u16string text) : text_(std::move(text)) {}
+Session::Session(Token, std::u16string text) : text_(std::move(text)), limit_(callTimeLimit()) {}
 
 Session::~Session() {
   auto& runtime = RemoteRuntime::instance();
@@ -162,7 +162,7 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
       return secureClientStream(kj::mv(stream), tlsFiles, host);
     });
     auto timed = io.provider->getTimer().timeoutAfter(kConnectTimeout, kj::mv(secured));
-    RemoteRuntime::instance().tasks().add(timed.then(
+    auto made = timed.then(
         [session, waiter](SecuredStream secured) {
           if (FAILED(secured.hr)) {
             waiter->finish(secured.hr);
@@ -179,7 +179,10 @@ HRESULT Session::connect(std::u16string_view text, std::shared_ptr<Session>* out
               [lose] { lose(); }, [lose](kj::Exception&&) { lose(); }));
           waiter->finish(S_OK);
         },
-        [waiter](kj::Exception&&) { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); }));
+        [waiter](kj::Exception&&) { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); });
+    // Dropped unfinished (the runtime ends at exit), the caller still goes on.
+    RemoteRuntime::instance().tasks().add(
+        made.attach(kj::defer([waiter] { waiter->finish(HRESULT_RPC_S_SERVER_UNAVAILABLE); })));
   });
   if (!posted) return HRESULT_RPC_S_SERVER_UNAVAILABLE;
   const HRESULT hr = waiter->wait();
@@ -225,22 +228,48 @@ void Session::start(Work work, const std::shared_ptr<Waiter>& waiter) {
     return;
   }
   link_->pending.insert(waiter);
+  struct Outcome {
+    HRESULT hr;
+    bool late;
+  };
   std::weak_ptr<Session> weak = weak_from_this();
-  auto done = [weak, waiter](HRESULT hr) {
+  auto done = [weak, waiter](Outcome outcome) {
     if (auto s = weak.lock()) {
-      if (hr == RPC_E_DISCONNECTED) s->markLost();
+      // A host that does not answer in time is as good as gone: the caller
+      // must not wait on it again, and the component hears it as a loss.
+      if (outcome.late || outcome.hr == RPC_E_DISCONNECTED) s->markLost();
       if (s->link_) s->link_->pending.erase(waiter);
     }
-    waiter->finish(hr);
+    waiter->finish(outcome.hr);
   };
-  link_->tasks->add(link_->canceler.wrap(kj::mv(promise))
-                        .then([done](HRESULT hr) { done(hr); },
-                              [done](kj::Exception&& e) { done(hresultFrom(e)); }));
+  const auto failed = [](kj::Exception&& e) { return Outcome{hresultFrom(e), false}; };
+  // Continuations are passed by value: kj keeps a reference to an lvalue.
+  auto answered = kj::mv(promise).then(
+      [](HRESULT hr) {
+        return Outcome{hr, false};
+      },
+      kj::cp(failed));
+  auto& timer = RemoteRuntime::instance().io().provider->getTimer();
+  auto expired = timer.afterDelay(limit_.count() * kj::MILLISECONDS).then([] {
+    return Outcome{RPC_E_TIMEOUT, true};
+  });
+  // The join drops the losing side here, on the RPC thread, before the
+  // caller is let go: nothing that writes its out-parameters outlives its
+  // wait.
+  auto first = kj::mv(answered).exclusiveJoin(kj::mv(expired));
+  auto lost = [done, failed](kj::Exception&& e) { done(failed(kj::mv(e))); };
+  link_->tasks->add(link_->canceler.wrap(kj::mv(first)).then(kj::mv(done), kj::mv(lost)));
 }
 
 void Session::markLost() {
   if (lost_.exchange(true, std::memory_order_acq_rel)) return;
   if (link_) link_->canceler.cancel(KJ_EXCEPTION(DISCONNECTED, "connection lost"));
+  // Closed from a task of its own: this may run inside one of the link's
+  // tasks.
+  std::weak_ptr<Session> weak = weak_from_this();
+  RemoteRuntime::instance().post([weak] {
+    if (auto s = weak.lock()) s->link_.reset();
+  });
   std::map<std::uint64_t, LossListener> listeners;
   {
     std::lock_guard lock(listenersMutex_);

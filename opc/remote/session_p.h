@@ -3,6 +3,7 @@
 // connection's loss.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -37,11 +38,13 @@ class Session : public std::enable_shared_from_this<Session> {
   /// Starts a call on the RPC thread; its promise's value is the call's
   /// result. It may write the caller's out-parameters: it runs while the
   /// caller waits, and is cancelled before the caller returns when the
-  /// connection goes.
+  /// connection goes or the call runs out of time.
   using Work = std::function<kj::Promise<HRESULT>()>;
   /// Runs work and waits for it: RPC_E_DISCONNECTED once the connection is
-  /// lost (at once, or when it goes during the call), RPC_E_WRONG_THREAD on
-  /// the RPC thread (which never blocks).
+  /// lost (at once, or when it goes during the call), RPC_E_TIMEOUT when the
+  /// answer takes longer than the session's time limit (the connection then
+  /// counts as lost), RPC_E_WRONG_THREAD on the RPC thread (which never
+  /// blocks).
   HRESULT call(Work work);
 
   /// RPC thread only: the host's bootstrap capability.
@@ -61,7 +64,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void removeLossListener(std::uint64_t key);
 
   /// RPC thread only: marks the connection lost, cancels the calls in
-  /// progress and tells the listeners.
+  /// progress, tells the listeners and closes the connection (a host that
+  /// stopped answering lets go of this client's objects once it reads on).
   void markLost();
 
  private:
@@ -71,6 +75,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void start(Work work, const std::shared_ptr<Waiter>& waiter);
 
   const std::u16string text_;
+  std::chrono::milliseconds limit_;  // how long a call may wait for its answer
   std::atomic<bool> lost_{false};
   std::unique_ptr<Link> link_;  // RPC thread only
   std::uint64_t stopHook_ = 0;

@@ -54,10 +54,17 @@ class ChildProcess {
     return out_;
   }
 
-  /// Sends the signal and waits for the end.
+  /// Sends a signal and goes on (SIGSTOP, SIGCONT).
+  void signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+  }
+
+  /// Sends the signal and waits for the end; a stopped program is let go
+  /// on to take it.
   void stop(int signal = SIGKILL) {
     if (pid_ <= 0) return;
     ::kill(pid_, signal);
+    ::kill(pid_, SIGCONT);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;

@@ -235,5 +235,65 @@ TEST_F(QopcdTest, DaemonRestarted_AutoReconnectPutsGroupsBackWithoutPilingUpRetr
   EXPECT_TRUE(pumpUntil([&] { return updates > 0 && writable->Value().get().lVal == 4711; }));
 }
 
+// A daemon that stops answering (frozen, its sockets still open and
+// acknowledged by the kernel) is a loss once a call runs out of time.
+TEST_F(QopcdTest, DaemonFrozen_CallTimesOutThenLossThenAutoReconnect) {
+  constexpr auto limit = 1000ms;
+  const CallTimeLimit shortLimit(limit);
+  ScopedCaptureApplication capture;
+  server->SetAutoReconnect(true);
+  server->SetReconnectBackoff(10ms, 40ms);
+  std::vector<std::string> events;
+  server->OnConnect = [&](QObject*) { events.push_back("connect"); };
+  server->OnServerShutdown = [&](QObject*, const QString&) { events.push_back("shutdown"); };
+  server->OnDisconnect = [&](QObject*) { events.push_back("disconnect"); };
+  server->SetActive(true);
+  TqOPCGroup* group =
+      addGroupWithItems(*server, QStringLiteral("g"), {"Random.Int4", "Writable.Int4"}, 50);
+  ASSERT_TRUE(group->SyncIO());
+
+  {
+    const ComPtr<IOPCServer> old = server->GetOPCServer();
+    const ComPtr<IOPCSyncIO> io(group->SyncIO());
+    OPCHANDLE handle = group->OPCItems()->Items(0)->ServerHandle();
+    daemon.freeze();
+    OPCITEMSTATE* states = nullptr;
+    HRESULT* errors = nullptr;
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(io->Read(OPC_DS_DEVICE, 1, &handle, &states, &errors), RPC_E_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, limit);
+    EXPECT_EQ(states, nullptr);
+    EXPECT_EQ(errors, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return !server->Active(); }));
+    EXPECT_EQ(events, (std::vector<std::string>{"connect", "shutdown", "disconnect"}));
+    const auto again = std::chrono::steady_clock::now();
+    opc::TaskOut<OPCSERVERSTATUS> status;
+    EXPECT_EQ(old->GetStatus(status.put()), RPC_E_DISCONNECTED);
+    EXPECT_LT(std::chrono::steady_clock::now() - again, limit) << "the lost session was waited on";
+  }
+
+  // A retry reaches the frozen daemon's port (the kernel accepts) and runs
+  // out of time too; the outage is reported once.
+  const auto reported = [&] { return capture->Texts(TCaptureApplicationHandler::Kind::Exception); };
+  ASSERT_TRUE(pumpUntil([&] { return !reported().isEmpty(); }, 10s));
+  EXPECT_TRUE(reported().front().contains("timeout period expired"))
+      << reported().front().toStdString();
+  EXPECT_TRUE(server->Reconnecting());
+  EXPECT_EQ(events.size(), 3u);
+
+  daemon.resume();
+  ASSERT_TRUE(pumpUntil([&] { return server->Active() && !server->Reconnecting(); }, 10s));
+  EXPECT_EQ(events, (std::vector<std::string>{"connect", "shutdown", "disconnect", "connect"}));
+  for (int i = 0; i < group->OPCItems()->Count(); ++i)
+    EXPECT_NE(group->OPCItems()->Items(i)->ServerHandle(), TqOPCItem::kNoServerHandle);
+  EXPECT_EQ(server->GetStatus().dwServerState, OPC_STATUS_RUNNING);
+  // What the abandoned connections held is let go once the daemon reads on:
+  // only the new connection's server object is left.
+  EXPECT_TRUE(pumpUntil([&] {
+    return daemon.count("released Veze6.Simulation.1") ==
+           daemon.count("created Veze6.Simulation.1") - 1;
+  })) << daemon.log().toStdString();
+}
+
 }  // namespace
 }  // namespace veze6::test

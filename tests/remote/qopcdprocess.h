@@ -3,6 +3,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,17 @@
 #include "opc/taskmem.h"
 
 namespace veze6::test {
+
+/// A short time limit on the remote calls of the connections made in a scope.
+class CallTimeLimit {
+ public:
+  explicit CallTimeLimit(std::chrono::milliseconds limit) {
+    ::setenv("VEZE6_REMOTE_TIMEOUT_MS", std::to_string(limit.count()).c_str(), 1);
+  }
+  ~CallTimeLimit() { ::unsetenv("VEZE6_REMOTE_TIMEOUT_MS"); }
+  CallTimeLimit(const CallTimeLimit&) = delete;
+  CallTimeLimit& operator=(const CallTimeLimit&) = delete;
+};
 
 class QopcdProcess {
  public:
@@ -36,6 +49,10 @@ class QopcdProcess {
   void kill() { process_->stop(SIGKILL); }
   /// Asks the daemon to stop (SIGTERM) and waits.
   void stop() { process_->stop(SIGTERM); }
+  /// Freezes the daemon (SIGSTOP): its connections stay open, the kernel
+  /// still takes what is sent, and nothing is answered until resume().
+  void freeze() { process_->signal(SIGSTOP); }
+  void resume() { process_->signal(SIGCONT); }
 
   std::u16string computer() const { return computerName().toStdU16String(); }
   QString computerName() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }

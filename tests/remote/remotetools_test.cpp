@@ -38,6 +38,16 @@ TEST_F(RemoteTools, QopcStatusServersAndReadReachTheDaemon) {
   r = runQopc({"read", "--computer", daemon.computerName(), "Static.Int4"});
   EXPECT_EQ(r.code, qopc::kOk) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("Static.Int4")) << r.out.toStdString();
+
+  // A daemon that stops answering ends the command with the reason.
+  {
+    const CallTimeLimit shortLimit(std::chrono::milliseconds(300));
+    daemon.freeze();
+    r = runQopc({"status", "--computer", daemon.computerName()});
+    daemon.resume();
+    EXPECT_EQ(r.code, qopc::kFailed);
+    EXPECT_TRUE(r.err.contains("timeout period expired")) << r.err.toStdString();
+  }
   // Every object qopc made there was released when it ended.
   EXPECT_TRUE(pumpUntil([&] {
     return daemon.count("created") > 0 && daemon.count("created") == daemon.count("released");
