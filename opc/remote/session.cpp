@@ -4,6 +4,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -36,6 +38,25 @@ bool parsePort(std::u16string_view s, std::uint16_t& port) {
   if (value == 0 || value > 65535) return false;
   port = static_cast<std::uint16_t>(value);
   return true;
+}
+
+/// How long a remote call may wait for its answer before the connection
+/// counts as lost: 30 s, room for the largest requests a client makes
+/// (adding 100,000 items, browsing a large address space) on a slow link.
+/// VEZE6_REMOTE_TIMEOUT_MS sets it in milliseconds (1 to 86,400,000); any
+/// other value is ignored and the default kept.
+std::chrono::milliseconds callTimeLimit() {
+  constexpr std::chrono::milliseconds fallback(30000);
+  constexpr std::uint64_t longest = 24 * 60 * 60 * 1000;
+  const char* set = std::getenv("VEZE6_REMOTE_TIMEOUT_MS");
+  const std::string_view text = set ? set : "";
+  std::uint64_t value = 0;
+  const auto end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value == 0 || value > longest) {
+    return fallback;
+  }
+  return std::chrono::milliseconds(value);
 }
 
 }  // namespace

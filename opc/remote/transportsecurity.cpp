@@ -7,7 +7,6 @@
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
 
-#include <charconv>
 #include <cstdlib>
 
 #include "opc/remote/marshal_p.h"
@@ -110,19 +109,6 @@ ClientTlsFiles clientTlsFiles() {
   files.key = pick("VEZE6_REMOTE_KEY", "client.key");
   files.authority = pick("VEZE6_REMOTE_CA", "ca.crt");
   return files;
-}
-
-std::chrono::milliseconds callTimeLimit() {
-  constexpr std::chrono::milliseconds fallback(30000);
-  constexpr std::uint64_t longest = 24 * 60 * 60 * 1000;
-  const std::string text = env("VEZE6_REMOTE_TIMEOUT_MS");
-  std::uint64_t value = 0;
-  const auto end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value == 0 || value > longest) {
-    return fallback;
-  }
-  return std::chrono::milliseconds(value);
 }
 
 kj::Promise<SecuredStream> secureClientStream(kj::Own<kj::AsyncIoStream> stream,

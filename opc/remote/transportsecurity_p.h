@@ -8,7 +8,6 @@
 #include <kj/async-io.h>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -37,13 +36,6 @@ struct ClientTlsFiles {
 /// $XDG_CONFIG_HOME/veze6/remote (~/.config/veze6/remote). Files that do not
 /// exist are left out.
 ClientTlsFiles clientTlsFiles();
-
-/// How long a remote call may wait for its answer before the connection
-/// counts as lost: 30 s, room for the largest requests a client makes
-/// (adding 100,000 items, browsing a large address space) on a slow link.
-/// VEZE6_REMOTE_TIMEOUT_MS sets it in milliseconds (1 to 86,400,000); any
-/// other value is ignored and the default kept.
-std::chrono::milliseconds callTimeLimit();
 
 struct SecuredStream {
   HRESULT hr = S_OK;
