@@ -211,7 +211,7 @@ class AdviseSinkServer final : public wire::AdviseSink::Server {
 template <class Capability>
 class QueuedSink {
  public:
-  RpcLoop& loop() const { return *client_.get_deleter().loop; }
+  RpcLoop& loop() const { return loopOf(client_); }
 
  protected:
   explicit QueuedSink(typename Capability::Client client)

@@ -97,6 +97,12 @@ struct RpcThreadDelete {
 template <class T>
 using RpcOwned = std::unique_ptr<T, RpcThreadDelete<T>>;
 
+/// The loop an owned object belongs to: where it is used and deleted.
+template <class T>
+RpcLoop& loopOf(const RpcOwned<T>& owned) {
+  return *owned.get_deleter().loop;
+}
+
 /// Makes an object owned by the calling thread's loop (the RPC thread's
 /// when called elsewhere).
 template <class T, class... Args>

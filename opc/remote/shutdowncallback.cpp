@@ -50,7 +50,7 @@ class ShutdownProxy final : public ComObject<IOPCShutdown> {
 
   HRESULT ShutdownRequest(LPCWSTR szReason) override {
     // The client's capability belongs to the loop of its connection.
-    RpcLoop& loop = *callback_.get_deleter().loop;
+    RpcLoop& loop = loopOf(callback_);
     ComPtr<ShutdownProxy> self(this);
     std::u16string reason(szReason ? szReason : u"");
     auto send = [self, &loop, reason = std::move(reason)] {
