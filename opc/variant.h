@@ -56,6 +56,19 @@ constexpr bool isPlainVariantType(VARTYPE vt) noexcept {
   return vt < 32 && ((kPlain >> vt) & 1u);
 }
 
+/// `to` takes a copy of `from` (VariantCopy), empty when that fails. A
+/// plain value over a plain one is copied inline, without a call: it runs
+/// per item where updates are queued.
+inline HRESULT copyVariantValue(VARIANT& to, const VARIANT& from) {
+  if (isPlainVariantType(to.vt) && isPlainVariantType(from.vt)) {
+    to = from;
+    return S_OK;
+  }
+  const HRESULT hr = VariantCopy(&to, &from);
+  if (FAILED(hr)) VariantClear(&to);
+  return hr;
+}
+
 /// True for the types a safe array may hold (and so follow VT_ARRAY).
 VEZE6_OPC_EXPORT bool isSafeArrayElementType(VARTYPE vt);
 

@@ -24,32 +24,13 @@ bool isDataFormat(CLIPFORMAT format) {
   return format == CLIPFORMAT(OPCSTMFORMATDATA) || format == CLIPFORMAT(OPCSTMFORMATDATATIME);
 }
 
-/// `to` takes a copy of `from`; plain values are copied as they are.
-void assign(OleVariant& to, const VARIANT& from) {
-  VARIANT* v = to.ptr();
-  if (isPlainVariantType(v->vt) && isPlainVariantType(from.vt)) {
-    *v = from;
-    return;
-  }
-  to = OleVariant(from);
-}
-
-/// A new value at the end of `values`, a copy of `from`.
-void appendCopy(std::vector<OleVariant>& values, const VARIANT& from) {
-  if (isPlainVariantType(from.vt)) {
-    *values.emplace_back().ptr() = from;
-  } else {
-    values.emplace_back(from);
-  }
-}
-
 /// Copies the items of one call into `c` (all arrays or none).
 void copyItems(QueuedCallback& c, DWORD count, const OPCHANDLE* handles, const VARIANT* values,
                const WORD* qualities, const FILETIME* timeStamps, const HRESULT* errors) {
   if (!count || !handles || !values || !qualities || !timeStamps || !errors) return;
   c.handles.assign(handles, handles + count);
   c.values.reserve(count);
-  for (DWORD i = 0; i < count; ++i) appendCopy(c.values, values[i]);
+  for (DWORD i = 0; i < count; ++i) copyVariantValue(*c.values.emplace_back().ptr(), values[i]);
   c.qualities.assign(qualities, qualities + count);
   c.timeStamps.assign(timeStamps, timeStamps + count);
   c.errors.assign(errors, errors + count);
@@ -160,7 +141,7 @@ void CallbackQueue::merge(OPCHANDLE group, std::optional<CLIPFORMAT> format, DWO
                          ? i
                          : open.index.find(handles[i]);
     if (at != HandleIndex::npos) {
-      assign(update.values[at], values[i]);
+      copyVariantValue(*update.values[at].ptr(), values[i]);
       update.qualities[at] = qualities[i];
       update.timeStamps[at] = timeStamps[i];
       update.errors[at] = errors[i];
@@ -168,7 +149,7 @@ void CallbackQueue::merge(OPCHANDLE group, std::optional<CLIPFORMAT> format, DWO
     }
     open.index.insert(handles[i], update.handles.size());
     update.handles.push_back(handles[i]);
-    appendCopy(update.values, values[i]);
+    copyVariantValue(*update.values.emplace_back().ptr(), values[i]);
     update.qualities.push_back(qualities[i]);
     update.timeStamps.push_back(timeStamps[i]);
     update.errors.push_back(errors[i]);
